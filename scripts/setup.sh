@@ -1,0 +1,34 @@
+# Shared by ./scripts/test and ./scripts/demo: installs the Debian packages the build needs
+# (only those missing) and configures and builds into build/.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="${TARVO_BUILD_DIR:-$ROOT/build}"
+
+PACKAGES=(
+    cmake ninja-build g++ clang pkg-config
+    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6
+    libcurl4-openssl-dev libpugixml-dev libcpp-httplib-dev libsqlite3-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
+    xvfb xauth
+)
+
+install_missing_packages() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if ((${#missing[@]} == 0)); then
+        return 0
+    fi
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=""
+    if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+configure_and_build() {
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "$@"
+    cmake --build "$BUILD" --parallel "$(nproc)"
+}

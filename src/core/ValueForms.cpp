@@ -1,0 +1,1 @@
+#include "ValueForms.h"

@@ -1,0 +1,86 @@
+// The query document: one server answer fetched by a blocking GET and parsed into a tree that
+// is read by position. Whitespace-only text between elements is dropped; comments and
+// processing instructions count as nodes; a document type declaration is skipped, never
+// fetched. No widget dependency.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include <pugixml.hpp>
+
+namespace tarvo::load {
+
+struct FetchOptions
+{
+    std::chrono::milliseconds connectTimeout{10'000};
+    std::chrono::milliseconds totalTimeout{120'000};
+};
+
+// A read of an answer that does not have the expected layout.
+class AnswerError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class AnswerNode;
+
+class QueryDocument
+{
+public:
+    QueryDocument();
+    ~QueryDocument();
+    QueryDocument(QueryDocument &&) noexcept;
+    QueryDocument &operator=(QueryDocument &&) noexcept;
+
+    // Blocks the calling thread until the answer has arrived or failed. Never throws: a
+    // connection error, a time-out, an HTTP status of 400 or more or a body that is not
+    // well-formed leaves a document without a document element.
+    static QueryDocument fetch(const std::string &url, const FetchOptions &options = {});
+
+    // Parses a body; a body that is not well-formed gives no document element (never a partial tree).
+    static QueryDocument parse(std::string_view body);
+
+    bool hasDocumentElement() const;
+
+    // Why there is no document element (empty when there is one).
+    const std::string &error() const;
+
+    // Throws AnswerError when there is no document element.
+    AnswerNode documentElement() const;
+
+private:
+    std::unique_ptr<pugi::xml_document> m_doc;
+    std::string m_error;
+};
+
+// A node of a query document; every accessor that can miss throws AnswerError.
+class AnswerNode
+{
+public:
+    explicit AnswerNode(pugi::xml_node node) : m_node(node) {}
+
+    std::size_t childCount() const;
+
+    // Child at a 0-based position; throws AnswerError naming `what` when there is none.
+    AnswerNode child(std::size_t position, const char *what) const;
+
+    // Whole text content: an element's text descendants joined, another node's own value.
+    std::string text() const;
+
+    // Text of the first child node; throws AnswerError when the node has no child.
+    std::string firstChildText(const char *what) const;
+
+    // Text of the last child node, or "" when the node has none.
+    std::string lastChildText() const;
+
+private:
+    pugi::xml_node m_node;
+};
+
+} // namespace tarvo::load

@@ -1,0 +1,45 @@
+// The save batch: the SQL statements that the row marks of both lists stand for, and the
+// form body that carries them. Pure logic.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tarvo::save {
+
+// A row of lstVendorCenter as the batch reads it.
+struct SelectedRow
+{
+    std::string id;     // column 0, exactly as held
+    std::string fee;    // column 3, percent
+    std::string column4; // duty value and mark
+};
+
+// A row of lstVendors as the batch reads it.
+struct NonSelectedRow
+{
+    std::string id;      // column 0
+    std::string column4; // duty value and mark
+};
+
+// Why a batch could not be built; nothing may be sent.
+class BatchError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// INSERT per "N" row and UPDATE per "U" row of the selected list in list order, then one
+// DELETE for every non-selected row whose column 4 is not numeric. Throws BatchError on a
+// non-numeric fee of a marked row, a vendor id that is not a whole number, or more than
+// 32767 statements.
+std::vector<std::string> buildStatements(std::int32_t centerId,
+                                         const std::vector<SelectedRow> &selected,
+                                         const std::vector<NonSelectedRow> &nonSelected);
+
+// "SQL=" + urlEncode(statement) + "&" for each statement; empty for no statement.
+std::string buildBody(const std::vector<std::string> &statements);
+
+} // namespace tarvo::save

@@ -1,0 +1,60 @@
+// The transfer component: one HTTP request at a time on a worker thread, its end reported as
+// a state event on the thread that owns the component.
+#pragma once
+
+#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+namespace tarvo {
+
+class TARVOCENTERVENDOR_EXPORT Transfer : public QObject
+{
+    Q_OBJECT
+public:
+    // State numbers of StateChanged; only the last two are ever sent.
+    enum State {
+        icError = 11,             // transfer failed or the server answered 400 or more
+        icResponseCompleted = 12, // the whole answer has arrived
+    };
+    enum DataType { icString = 0 };
+
+    explicit Transfer(QObject *parent = nullptr);
+    // Cancels a running request and waits for its thread.
+    ~Transfer() override;
+
+    // Starts the request and returns at once. operation is "Post" or "Get" (any letter case);
+    // headers is one "Name: value" line or several separated by CR LF. Throws
+    // std::runtime_error when a request is still executing or the operation is unknown.
+    void Execute(const QString &url, const QString &operation, const QString &data,
+                 const QString &headers);
+
+    // True from Execute until the final StateChanged has been handled by every receiver.
+    bool StillExecuting() const;
+
+    // The next at most `size` characters of the answer (decoded as UTF-8); "" when none is left.
+    QString GetChunk(int size, DataType type = icString);
+
+    // HTTP status of the last answer, 0 when none arrived.
+    int httpStatus() const;
+
+    // Why the last transfer failed (transport error or status), "" after a success.
+    QString errorString() const;
+
+    // Connect and whole-request time-outs in milliseconds; 0 keeps libcurl's default (none).
+    void setTimeouts(int connectMs, int totalMs);
+
+Q_SIGNALS:
+    void StateChanged(int state);
+    // Emitted after the final StateChanged has returned, when StillExecuting turns false.
+    void stopped();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> const d;
+};
+
+} // namespace tarvo
