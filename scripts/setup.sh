@@ -28,7 +28,10 @@ install_missing_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# configure_and_build [target...]: every target when none is named.
 configure_and_build() {
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "$@"
-    cmake --build "$BUILD" --parallel "$(nproc)"
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
+    local targets=()
+    for t in "$@"; do targets+=(--target "$t"); done
+    cmake --build "$BUILD" --parallel "$(nproc)" "${targets[@]}"
 }

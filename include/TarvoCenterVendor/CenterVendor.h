@@ -1,0 +1,31 @@
+// CenterVendor: decides which vendors serve one center and at what handling fee.
+//
+// Two lists (vendors not selected, vendors selected), move commands, a fee editor, a find
+// area and column sorting. Every change is kept on the rows until "Commit to Database"
+// sends it to the server page as one form POST and reloads both lists.
+#pragma once
+
+#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
+
+#include <QVariant>
+#include <QWidget>
+
+#include <memory>
+
+class TARVOCENTERVENDOR_EXPORT CenterVendor : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit CenterVendor(QWidget *parent = nullptr);
+    ~CenterVendor() override;
+
+    // Loads center plCenterID from ptServerName ("http://host:port", no trailing slash); an
+    // empty ptServerName keeps the last one. Blocks until done, discards unsaved changes, and
+    // never reports a failure: the result is always an empty QVariant and a failed load just
+    // stops with the rows read so far.
+    Q_INVOKABLE QVariant LetDataFromDatabase(qint32 plCenterID, const QString &ptServerName);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> const d;
+};

@@ -1,0 +1,24 @@
+// The application event log: informational entries, sent to syslog unless a test replaces
+// the sink.
+#pragma once
+
+#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
+
+#include <QString>
+
+namespace tarvo {
+
+class TARVOCENTERVENDOR_EXPORT EventLogSink
+{
+public:
+    virtual ~EventLogSink();
+    virtual void info(const QString &text) = 0;
+};
+
+// Sends entries to sink (not owned); nullptr restores syslog. Returns the previous sink.
+TARVOCENTERVENDOR_EXPORT EventLogSink *setEventLogSink(EventLogSink *sink);
+
+// Writes one informational entry.
+void logInfo(const QString &text);
+
+} // namespace tarvo

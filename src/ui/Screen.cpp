@@ -1,0 +1,202 @@
+#include "ui/Screen.h"
+
+#include "ui/Transfer.h"
+#include "ui/VendorList.h"
+#include "ui/VendorView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyleOptionProgressBar>
+#include <QStylePainter>
+
+#include <cmath>
+
+namespace tarvo {
+
+namespace {
+
+int px(int twips)
+{
+    return static_cast<int>(std::lround(twips / 15.0));
+}
+
+void place(QWidget *w, const char *name, int left, int top, int width, int height)
+{
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(px(left), px(top), px(width), px(height));
+}
+
+template<typename W, typename... Args>
+W *make(QWidget *parent, const char *name, int left, int top, int width, int height,
+        Args &&...args)
+{
+    auto *w = new W(std::forward<Args>(args)..., parent);
+    place(w, name, left, top, width, height);
+    return w;
+}
+
+void setBackground(QLineEdit *box, QPalette::ColorRole from)
+{
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, QApplication::palette().color(from));
+    box->setPalette(palette);
+}
+
+// A maximum of 0 makes QProgressBar spin as if busy; a center without vendors should show an
+// empty bar instead.
+class LoadProgressBar : public QProgressBar
+{
+public:
+    using QProgressBar::QProgressBar;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        if (minimum() != maximum()) {
+            QProgressBar::paintEvent(event);
+            return;
+        }
+        QStylePainter painter(this);
+        QStyleOptionProgressBar option;
+        initStyleOption(&option);
+        option.minimum = 0;
+        option.maximum = 1;
+        option.progress = 0;
+        option.text.clear();
+        painter.drawControl(QStyle::CE_ProgressBar, option);
+    }
+};
+
+} // namespace
+
+void unlockBox(QLineEdit *box)
+{
+    setBackground(box, QPalette::Base);
+    box->setReadOnly(false);
+}
+
+void lockBox(QLineEdit *box)
+{
+    setBackground(box, QPalette::Button);
+    box->setReadOnly(true);
+}
+
+void flushLists(const Screen &ui)
+{
+    ui.lstVendors->flush();
+    ui.lstVendorCenter->flush();
+}
+
+Screen buildScreen(QWidget *surface)
+{
+    Screen ui;
+    ui.surface = surface;
+    surface->resize(px(8745), px(5220));
+
+    ui.fraMain = make<QGroupBox>(surface, "fraMain", 0, -90, 8745, 5310);
+    auto *main = ui.fraMain;
+    ui.lblAllVendors = make<QLabel>(main, "lblAllVendors", 150, 150, 3105, 255,
+                                    QStringLiteral("Non Selected Active Vendors:"));
+    ui.lstVendors = new VendorList(main);
+    place(ui.lstVendors->view(), "lstVendors", 105, 360, 3975, 2775);
+    ui.lstVendors->setObjectName(QStringLiteral("lstVendorsRows"));
+    ui.lblSelVendors = make<QLabel>(main, "lblSelVendors", 4710, 150, 2175, 255,
+                                    QStringLiteral("Selected Vendors:"));
+    ui.lstVendorCenter = new VendorList(main);
+    place(ui.lstVendorCenter->view(), "lstVendorCenter", 4665, 360, 3975, 2775);
+    ui.lstVendorCenter->setObjectName(QStringLiteral("lstVendorCenterRows"));
+
+    ui.cmdAdd = make<QPushButton>(main, "cmdAdd", 4065, 960, 615, 375, QStringLiteral(">"));
+    ui.cmdAddAll = make<QPushButton>(main, "cmdAddAll", 4065, 1335, 615, 375, QStringLiteral(">>"));
+    ui.cmdRemoveAll =
+        make<QPushButton>(main, "cmdRemoveAll", 4065, 1710, 615, 375, QStringLiteral("<<"));
+    ui.cmdDelete = make<QPushButton>(main, "cmdDelete", 4065, 2085, 615, 375, QStringLiteral("<"));
+    ui.cmdCommit = make<QPushButton>(main, "cmdCommit", 6945, 3300, 1680, 375,
+                                     QStringLiteral("Commit to Database"));
+
+    ui.frmEntry = make<QGroupBox>(main, "frmEntry", 4785, 3765, 3855, 1080);
+    auto *entry = ui.frmEntry;
+    ui.lblDuty = make<QLabel>(entry, "lblDuty", 120, 240, 1575, 255,
+                              QStringLiteral("Duty / Brokerage Fee"));
+    ui.chkDuty = make<QCheckBox>(entry, "chkDuty", 1980, 240, 390, 270);
+    ui.Label1 = make<QLabel>(entry, "Label1", 120, 600, 1845, 240,
+                             QStringLiteral("Center / Handling Fee (%)"));
+    ui.txtCntHandFee = make<QLineEdit>(entry, "txtCntHandFee", 1980, 600, 525, 285);
+    ui.txtCntHandFee->setMaxLength(4);
+    ui.cmdcenterHandFee = make<QPushButton>(entry, "cmdcenterHandFee", 2625, 600, 1080, 315,
+                                            QStringLiteral("Update"));
+
+    ui.prbLoad = make<LoadProgressBar>(main, "prbLoad", 4785, 4920, 3870, 255);
+    ui.prbLoad->setTextVisible(false);
+
+    ui.fraFind = make<QGroupBox>(main, "fraFind", 120, 3120, 4575, 2055);
+    ui.fraFind->setTitle(QStringLiteral(" Find Vendor "));
+    auto *find = ui.fraFind;
+    ui.optFind[1] = make<QRadioButton>(find, "optFind_1", 135, 240, 735, 255, QStringLiteral("ID"));
+    ui.txtVendorID = make<QLineEdit>(find, "txtVendorID", 915, 255, 1095, 285);
+    ui.optFind[0] =
+        make<QRadioButton>(find, "optFind_0", 135, 600, 765, 255, QStringLiteral("Name"));
+    ui.txtVendorName = make<QLineEdit>(find, "txtVendorName", 915, 615, 3330, 285);
+    ui.Frame1 = make<QGroupBox>(find, "Frame1", 135, 915, 2490, 825);
+    ui.Frame1->setTitle(QStringLiteral(" List to search  "));
+    ui.optList[0] = make<QRadioButton>(ui.Frame1, "optList_0", 120, 225, 2040, 255,
+                                       QStringLiteral("Non Selected Vendors"));
+    ui.optList[1] = make<QRadioButton>(ui.Frame1, "optList_1", 120, 555, 1575, 195,
+                                       QStringLiteral("Selected Vendors"));
+    ui.cmdFind = make<QPushButton>(find, "cmdFind", 2865, 1200, 975, 375, QStringLiteral("Find"));
+    ui.lblVersionNumber = make<QLabel>(find, "lblVersionNumber", 150, 1770, 2175, 255,
+                                       QStringLiteral("Version Number:"));
+
+    ui.mnuRemove = new QMenu(QStringLiteral("Remove"), surface);
+    ui.mnuRemove->setObjectName(QStringLiteral("mnuRemove"));
+    ui.mnuRemoveItems = ui.mnuRemove->addAction(QStringLiteral("Remove"));
+    ui.mnuRemoveItems->setObjectName(QStringLiteral("mnuRemoveItems"));
+
+    ui.Inet1 = new Transfer(surface);
+    ui.Inet1->setObjectName(QStringLiteral("Inet1"));
+
+    // Initial state: nothing can be done before the first load.
+    for (QWidget *w : {static_cast<QWidget *>(ui.cmdAdd), static_cast<QWidget *>(ui.cmdAddAll),
+                       static_cast<QWidget *>(ui.cmdRemoveAll),
+                       static_cast<QWidget *>(ui.cmdDelete), static_cast<QWidget *>(ui.cmdCommit),
+                       static_cast<QWidget *>(ui.chkDuty),
+                       static_cast<QWidget *>(ui.cmdcenterHandFee),
+                       static_cast<QWidget *>(ui.optFind[0]), static_cast<QWidget *>(ui.optFind[1]),
+                       static_cast<QWidget *>(ui.txtVendorID), static_cast<QWidget *>(ui.optList[0]),
+                       static_cast<QWidget *>(ui.optList[1]), static_cast<QWidget *>(ui.cmdFind)}) {
+        w->setEnabled(false);
+    }
+    ui.optFind[1]->setChecked(true);
+    ui.optList[0]->setChecked(true);
+    lockBox(ui.txtCntHandFee);
+    lockBox(ui.txtVendorID);
+    lockBox(ui.txtVendorName);
+
+    // Focus order by the layout's tab indexes; labels, frames and the bar take no focus.
+    const QWidget *order[] = {ui.lstVendorCenter->view(), ui.txtCntHandFee, ui.cmdDelete,
+                              ui.cmdAdd,       ui.lstVendors->view(), ui.cmdAddAll,
+                              ui.cmdRemoveAll, ui.txtVendorName,      ui.optFind[0],
+                              ui.txtVendorID,  ui.optFind[1],         ui.cmdFind,
+                              ui.optList[0],   ui.optList[1],         ui.cmdCommit,
+                              ui.chkDuty,      ui.cmdcenterHandFee};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+        QWidget::setTabOrder(const_cast<QWidget *>(order[i]), const_cast<QWidget *>(order[i + 1]));
+    }
+    for (QWidget *w : {static_cast<QWidget *>(ui.fraMain), static_cast<QWidget *>(ui.frmEntry),
+                       static_cast<QWidget *>(ui.fraFind), static_cast<QWidget *>(ui.Frame1),
+                       static_cast<QWidget *>(ui.prbLoad)}) {
+        w->setFocusPolicy(Qt::NoFocus);
+    }
+    return ui;
+}
+
+} // namespace tarvo

@@ -1,0 +1,125 @@
+// One vendor list: the store of its rows (seven text columns, the selection, the current
+// row, the sort state) and the view that shows them. Indexes are 1-based as the control's
+// logic counts them; 0 stands for "no row".
+//
+// Changes made by code are pushed to the view in one step by flush(): the control calls it
+// when a handler ends, so a load of 32767 rows costs one model update, not 32767.
+#pragma once
+
+#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+class QWidget;
+
+namespace tarvo {
+
+class VendorListModel;
+class VendorView;
+
+// A list operation that the list cannot do (no such row, more than 32767 rows).
+class ListError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TARVOCENTERVENDOR_EXPORT VendorList : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int Columns = 7;
+    static constexpr int MaxRows = 32767;
+
+    explicit VendorList(QWidget *viewParent);
+    ~VendorList() override;
+
+    VendorView *view() const;
+
+    // Adds a header; widths are in twips (15 to a pixel). Zero width hides the column.
+    void AddColumnHeader(const QString &text, double widthTwips);
+    double WidthTwips() const;
+    void SetFullRowSelect(bool on);
+
+    int Count() const;
+    // Appends a row and returns its index; the first row of an empty list becomes its
+    // current, selected row. Throws ListError past 32767 rows.
+    int Add(const QString &text);
+    // Throws ListError for an index outside 1..Count.
+    void Remove(int index);
+    // Removes every selected row in one walk; returns how many left.
+    int RemoveSelected();
+    void Clear();
+
+    QString Text(int index) const;
+    // k is 1..6; throws ListError for a bad row or column.
+    QString SubItem(int index, int k) const;
+    void SetSubItem(int index, int k, const QString &text);
+    bool Selected(int index) const;
+    // Selecting also makes the row current; while MultiSelect is off it first clears the
+    // other selected rows.
+    void SetSelected(int index, bool selected);
+    void EnsureVisible(int index);
+
+    // The current row, or 0. Deselecting a row keeps it current.
+    int SelectedItem() const;
+
+    bool MultiSelect() const;
+    void SetMultiSelect(bool on);
+
+    // First row (in display order) whose text equals text, ignoring letter case; 0 for none.
+    int FindItem(const QString &text) const;
+
+    // Writing either reorders the rows (stable, ignoring letter case); rows added later stay
+    // at the end until the next write.
+    int SortKey() const;
+    void SetSortKey(int column);
+    int SortOrder() const;
+    void SetSortOrder(int order);
+
+    void SetFocus();
+
+    // Pushes every pending change of rows, selection and current row to the view.
+    void flush();
+
+private:
+    friend class VendorListModel;
+
+    struct Row
+    {
+        std::array<QString, Columns> cols;
+        std::uint64_t id = 0;
+        bool selected = false;
+    };
+
+    Row &row(int index);
+    const Row &row(int index) const;
+    int indexOfId(std::uint64_t id) const;
+    void sortRows();
+    void rowsChanged();
+    void selectionChanged();
+    void scheduleFlush();
+    void pullSelectionFromView();
+
+    std::vector<Row> m_rows;
+    std::vector<double> m_widthsTwips;
+    std::uint64_t m_nextId = 1;
+    std::uint64_t m_currentId = 0;
+    mutable int m_currentCache = -1;
+    bool m_multiSelect = false;
+    int m_sortKey = 0;
+    int m_sortOrder = 0;
+    bool m_selectionDirty = false;
+    bool m_flushQueued = false;
+    bool m_pushing = false;
+    VendorListModel *m_model = nullptr;
+    VendorView *m_view = nullptr;
+};
+
+} // namespace tarvo

@@ -1,0 +1,135 @@
+#include "ui/VendorListModel.h"
+
+#include "edit/RowMark.h"
+#include "ui/VendorList.h"
+
+#include <QColor>
+
+namespace tarvo {
+
+namespace {
+// Pending changes are shown without touching any column's text: a coloured marker before the
+// id and a tooltip that says what the next commit does with the row.
+QString pendingText(marks::Mark mark)
+{
+    switch (mark) {
+    case marks::Mark::New:
+        return QStringLiteral("to be added");
+    case marks::Mark::Updated:
+        return QStringLiteral("fee changed");
+    case marks::Mark::Deleted:
+    case marks::Mark::DeletedUpdated:
+        return QStringLiteral("to be removed");
+    default:
+        return {};
+    }
+}
+
+QColor pendingColour(marks::Mark mark)
+{
+    switch (mark) {
+    case marks::Mark::New:
+        return QColor(0x2e, 0x9d, 0x3a);
+    case marks::Mark::Updated:
+        return QColor(0xe0, 0x9b, 0x12);
+    default:
+        return QColor(0xc8, 0x2b, 0x2b);
+    }
+}
+} // namespace
+
+VendorListModel::VendorListModel(VendorList &list) : QAbstractTableModel(&list), m_list(list) {}
+
+int VendorListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_announced;
+}
+
+int VendorListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : VendorList::Columns;
+}
+
+QVariant VendorListModel::data(const QModelIndex &index, int role) const
+{
+    const auto row0 = static_cast<std::size_t>(index.row());
+    if (!index.isValid() || row0 >= m_list.m_rows.size()) {
+        return {};
+    }
+    const auto &row = m_list.m_rows[row0];
+    switch (role) {
+    case Qt::DisplayRole:
+        return row.cols[static_cast<std::size_t>(index.column())];
+    case Qt::DecorationRole:
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole: {
+        if (index.column() != 0) {
+            return {};
+        }
+        const auto mark = marks::markOf(row.cols[4].toStdString());
+        const auto text = pendingText(mark);
+        if (text.isEmpty()) {
+            return {};
+        }
+        if (role == Qt::DecorationRole) {
+            return pendingColour(mark);
+        }
+        return text;
+    }
+    default:
+        return {};
+    }
+}
+
+QVariant VendorListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < m_headers.size()) {
+        return m_headers[section];
+    }
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+void VendorListModel::addHeader(const QString &text)
+{
+    m_headers.append(text);
+    Q_EMIT headerDataChanged(Qt::Horizontal, static_cast<int>(m_headers.size()) - 1,
+                             static_cast<int>(m_headers.size()) - 1);
+}
+
+bool VendorListModel::inSync() const
+{
+    return !m_needReset && static_cast<std::size_t>(m_announced) == m_list.m_rows.size();
+}
+
+bool VendorListModel::sync()
+{
+    const int size = static_cast<int>(m_list.m_rows.size());
+    if (m_needReset) {
+        beginResetModel();
+        m_announced = size;
+        m_needReset = false;
+        endResetModel();
+        return true;
+    }
+    if (size > m_announced) {
+        beginInsertRows({}, m_announced, size - 1);
+        m_announced = size;
+        endInsertRows();
+    }
+    return false;
+}
+
+void VendorListModel::cellChanged(int row0, int column)
+{
+    if (!m_needReset && row0 < m_announced) {
+        const auto at = index(row0, column);
+        Q_EMIT dataChanged(at, at);
+        if (column == 4) {
+            const auto first = index(row0, 0);
+            Q_EMIT dataChanged(first, first, {Qt::DecorationRole, Qt::ToolTipRole});
+        }
+    }
+}
+
+} // namespace tarvo

@@ -1,0 +1,49 @@
+// Table model over a VendorList's rows. It announces rows to the view lazily: appends are
+// announced in one insert, and any other change of structure in one reset, when the list is
+// flushed.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QStringList>
+
+namespace tarvo {
+
+class VendorList;
+
+class VendorListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    explicit VendorListModel(VendorList &list);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    void addHeader(const QString &text);
+
+    // True when the view knows every row as it stands.
+    bool inSync() const;
+    // Rows were reordered or removed behind the view's back.
+    void structureChanged() { m_needReset = true; }
+    // Announces pending appends or resets; returns true after a reset.
+    bool sync();
+    // Removes one row the view knows about, announcing it precisely (keeps the scroll place).
+    template<typename Eraser> void removeAnnounced(int row0, Eraser erase)
+    {
+        beginRemoveRows({}, row0, row0);
+        erase();
+        --m_announced;
+        endRemoveRows();
+    }
+    void cellChanged(int row0, int column);
+
+private:
+    VendorList &m_list;
+    QStringList m_headers;
+    int m_announced = 0;
+    bool m_needReset = false;
+};
+
+} // namespace tarvo

@@ -1,0 +1,257 @@
+// The list contract the control's logic relies on, and the view staying in step with it.
+#include "ui/VendorList.h"
+#include "ui/VendorView.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using tarvo::ListError;
+using tarvo::VendorList;
+
+namespace {
+
+class VendorListTest : public ::testing::Test
+{
+protected:
+    VendorListTest() : list(&host)
+    {
+        host.resize(400, 300);
+        list.view()->setGeometry(0, 0, 400, 300);
+        for (const char *h : {"ID", "Name", "CountryID", "Fee", "Duty", "Date", "Key"}) {
+            list.AddColumnHeader(QString::fromLatin1(h), h[0] == 'I' || h[0] == 'N' ? 1500 : 0);
+        }
+    }
+
+    int add(const QString &id, const QString &name)
+    {
+        const int i = list.Add(id);
+        list.SetSubItem(i, 1, name);
+        return i;
+    }
+
+    QStringList texts(int column = 0) const
+    {
+        QStringList out;
+        for (int i = 1; i <= list.Count(); ++i) {
+            out << (column == 0 ? list.Text(i) : list.SubItem(i, column));
+        }
+        return out;
+    }
+
+    QPoint rowCentre(int index)
+    {
+        list.flush();
+        return list.view()->visualRect(list.view()->model()->index(index - 1, 0)).center();
+    }
+
+    QWidget host;
+    VendorList list;
+};
+
+TEST_F(VendorListTest, theFirstRowOfAnEmptyListBecomesCurrentAndSelected)
+{
+    EXPECT_EQ(list.SelectedItem(), 0);
+    EXPECT_EQ(add("7", "Seven"), 1);
+    EXPECT_EQ(add("8", "Eight"), 2);
+    EXPECT_EQ(list.SelectedItem(), 1);
+    EXPECT_TRUE(list.Selected(1));
+    EXPECT_FALSE(list.Selected(2));
+}
+
+TEST_F(VendorListTest, deselectingTheCurrentRowKeepsItCurrent)
+{
+    add("7", "Seven");
+    list.SetSelected(list.SelectedItem(), false);
+    EXPECT_EQ(list.SelectedItem(), 1);
+    EXPECT_FALSE(list.Selected(1));
+}
+
+TEST_F(VendorListTest, writingTheSortKeyOrdersStablyIgnoringLetterCase)
+{
+    add("3", "beta");
+    add("1", "Alpha");
+    add("2", "BETA");
+    add("4", "alpha");
+    list.SetSortKey(1);
+    EXPECT_EQ(texts(), (QStringList{"1", "4", "3", "2"}));
+    list.SetSortOrder(1);
+    EXPECT_EQ(texts(), (QStringList{"3", "2", "1", "4"}));
+    add("0", "aaa");
+    EXPECT_EQ(texts().last(), "0") << "a row added later waits at the end";
+    list.SetSortKey(1);
+    EXPECT_EQ(texts().last(), "0") << "descending: aaa sorts last";
+    list.SetSortOrder(0);
+    EXPECT_EQ(texts().first(), "0");
+}
+
+TEST_F(VendorListTest, sortingKeepsTheCurrentRowAndSelectionOnTheirRows)
+{
+    add("b", "");
+    add("a", "");
+    add("c", "");
+    list.SetMultiSelect(true);
+    list.SetSelected(3, true);
+    list.SetSortKey(0);
+    EXPECT_EQ(list.Text(list.SelectedItem()), "c");
+    EXPECT_TRUE(list.Selected(list.FindItem("b")));
+    EXPECT_TRUE(list.Selected(list.FindItem("c")));
+    EXPECT_FALSE(list.Selected(list.FindItem("a")));
+}
+
+TEST_F(VendorListTest, selectingWithoutMultiSelectReplacesTheSelection)
+{
+    for (const char *id : {"1", "2", "3"}) {
+        add(id, "");
+    }
+    list.SetMultiSelect(false);
+    list.SetSelected(2, true);
+    list.SetSelected(3, true);
+    EXPECT_EQ((std::vector<bool>{list.Selected(1), list.Selected(2), list.Selected(3)}),
+              (std::vector<bool>{false, false, true}));
+    list.SetMultiSelect(true);
+    list.SetSelected(1, true);
+    EXPECT_EQ((std::vector<bool>{list.Selected(1), list.Selected(2), list.Selected(3)}),
+              (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(list.SelectedItem(), 1);
+}
+
+TEST_F(VendorListTest, removingSelectedRowsFromTheLastIndexDownSkipsNone)
+{
+    for (int i = 1; i <= 6; ++i) {
+        add(QString::number(i), "");
+    }
+    list.SetSelected(1, false);
+    list.SetMultiSelect(true);
+    for (int i : {2, 3, 5, 6}) {
+        list.SetSelected(i, true);
+    }
+    for (int i = list.Count(); i >= 1; --i) {
+        if (list.Selected(i)) {
+            list.Remove(i);
+        }
+    }
+    EXPECT_EQ(texts(), (QStringList{"1", "4"}));
+}
+
+TEST_F(VendorListTest, removeSelectedIsOneWalkWithTheSameResult)
+{
+    for (int i = 1; i <= 200; ++i) {
+        add(QString::number(i), "");
+    }
+    list.SetSelected(1, false);
+    list.SetMultiSelect(true);
+    for (int i = 2; i <= 200; i += 2) {
+        list.SetSelected(i, true);
+    }
+    EXPECT_EQ(list.RemoveSelected(), 100);
+    ASSERT_EQ(list.Count(), 100);
+    for (int i = 1; i <= 100; ++i) {
+        EXPECT_EQ(list.Text(i), QString::number(2 * i - 1));
+    }
+    list.flush();
+    EXPECT_EQ(list.view()->model()->rowCount(), 100);
+}
+
+TEST_F(VendorListTest, findItemMatchesTheWholeTextOrNothing)
+{
+    add("123", "");
+    add("12", "");
+    add("12", "second");
+    EXPECT_EQ(list.FindItem("12"), 2);
+    EXPECT_EQ(list.FindItem("1"), 0);
+    EXPECT_EQ(list.FindItem("1234"), 0);
+}
+
+TEST_F(VendorListTest, aListHoldsAtMost32767Rows)
+{
+    for (int i = 0; i < VendorList::MaxRows; ++i) {
+        list.Add(QString::number(i));
+    }
+    EXPECT_THROW(list.Add("one too many"), ListError);
+    EXPECT_EQ(list.Count(), VendorList::MaxRows);
+}
+
+TEST_F(VendorListTest, badIndexesAndColumnsAreErrors)
+{
+    add("1", "");
+    EXPECT_THROW(list.Text(0), ListError);
+    EXPECT_THROW(list.Text(2), ListError);
+    EXPECT_THROW(list.SubItem(1, 7), ListError);
+    EXPECT_THROW(list.Remove(2), ListError);
+}
+
+TEST_F(VendorListTest, flushShowsRowsSelectionAndCurrentRowInTheView)
+{
+    add("1", "one");
+    add("2", "two");
+    list.SetSelected(2, true);
+    list.SetSubItem(2, 1, "TWO");
+    list.flush();
+    auto *model = list.view()->model();
+    ASSERT_EQ(model->rowCount(), 2);
+    EXPECT_EQ(model->index(1, 1).data().toString(), "TWO");
+    auto *selection = list.view()->selectionModel();
+    EXPECT_TRUE(selection->isRowSelected(1, {}));
+    EXPECT_FALSE(selection->isRowSelected(0, {}));
+    EXPECT_EQ(selection->currentIndex().row(), 1);
+}
+
+TEST_F(VendorListTest, aUserClickSelectsTheRowInTheStore)
+{
+    add("1", "one");
+    add("2", "two");
+    host.show();
+    QSignalSpy clicks(list.view(), &tarvo::VendorView::Click);
+    QTest::mouseClick(list.view()->viewport(), Qt::LeftButton, {}, rowCentre(2));
+    EXPECT_EQ(clicks.count(), 1);
+    EXPECT_TRUE(list.Selected(2));
+    EXPECT_FALSE(list.Selected(1));
+    EXPECT_EQ(list.SelectedItem(), 2);
+}
+
+TEST_F(VendorListTest, ctrlClickExtendsTheSelectionOnlyWhileMultiSelectIsOn)
+{
+    add("1", "one");
+    add("2", "two");
+    host.show();
+    QTest::mouseClick(list.view()->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(2));
+    EXPECT_FALSE(list.Selected(1));
+    list.SetMultiSelect(true);
+    QTest::mouseClick(list.view()->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(1));
+    EXPECT_TRUE(list.Selected(1));
+    EXPECT_TRUE(list.Selected(2));
+}
+
+TEST_F(VendorListTest, clicksBelowTheRowsAndRightButtonsAreReported)
+{
+    add("1", "one");
+    host.show();
+    QSignalSpy clicks(list.view(), &tarvo::VendorView::Click);
+    QSignalSpy ups(list.view(), &tarvo::VendorView::MouseUp);
+    QTest::mouseClick(list.view()->viewport(), Qt::LeftButton, {}, QPoint(20, 250));
+    EXPECT_EQ(clicks.count(), 1);
+    list.SetSelected(1, true);
+    list.flush();
+    QTest::mouseClick(list.view()->viewport(), Qt::RightButton, {}, QPoint(20, 250));
+    EXPECT_TRUE(list.Selected(1)) << "a right press keeps the selection";
+    EXPECT_EQ(clicks.count(), 1);
+    ASSERT_EQ(ups.count(), 2);
+    EXPECT_EQ(ups.at(1).at(0).toInt(), 2);
+}
+
+TEST_F(VendorListTest, headerClicksReportOneBasedIndexes)
+{
+    host.show();
+    QSignalSpy columns(list.view(), &tarvo::VendorView::ColumnClick);
+    auto *header = list.view()->header();
+    const QPoint name(header->sectionViewportPosition(1) + 5, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, name);
+    ASSERT_EQ(columns.count(), 1);
+    EXPECT_EQ(columns.at(0).at(0).toInt(), 2);
+}
+
+} // namespace
