@@ -52,15 +52,13 @@ NumberSpan scanNumber(std::string_view text)
 double parseUnsigned(std::string_view body)
 {
     double value = 0.0;
-    const auto [ptr, ec] =
+    const auto result =
         std::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::fixed);
-    if (ec == std::errc::result_out_of_range) {
-        const std::size_t point = body.find('.');
-        const std::string_view whole = body.substr(0, point);
+    if (result.ec == std::errc::result_out_of_range) {
+        const std::string_view whole = body.substr(0, body.find('.'));
         const bool large = whole.find_first_not_of('0') != std::string_view::npos;
         return large ? std::numeric_limits<double>::infinity() : 0.0;
     }
-    (void)ptr;
     return value;
 }
 
