@@ -1,0 +1,29 @@
+// The XML answers of the three queries. The control reads them by position only: the
+// document element holds the sections (0 count, 1 active vendors not selected, 2 selected
+// vendors), a section its records, a record its fields. The sections in front of the one
+// answered are present and empty; nothing else stands between the counted nodes.
+#pragma once
+
+#include "Database.h"
+
+#include <string>
+#include <vector>
+
+namespace tarvo::server {
+
+enum class Section { Count = 0, Active = 1, Selected = 2 };
+
+// Section 0: one record of center code, active vendors not selected, vendors selected.
+std::string countAnswer(const CenterCounts &counts);
+
+// Section 1: per vendor id, name, country id, two empty fields and the date updated.
+std::string activeAnswer(const std::vector<ActiveVendorRow> &rows);
+
+// Section 2: per vendor id, name, fee fraction and duty flag (1 or 0).
+std::string selectedAnswer(const std::vector<SelectedVendorRow> &rows);
+
+// The shortest decimal text that reads back as the same double, never in exponent form
+// (0.08, 0.00001, 0.125, 0).
+std::string fractionText(double value);
+
+} // namespace tarvo::server

@@ -1,0 +1,150 @@
+#include "CenterVendorPage.h"
+
+#include "Answers.h"
+#include "Protocol.h"
+#include "StatementParser.h"
+
+#include <ctime>
+#include <exception>
+#include <set>
+
+namespace tarvo::server {
+
+namespace {
+
+PageAnswer text(int status, std::string body)
+{
+    PageAnswer answer;
+    answer.status = status;
+    answer.contentType = kTextType;
+    answer.body = std::move(body);
+    return answer;
+}
+
+// A database that cannot answer is the server's fault, never the request's.
+PageAnswer databaseFailure(const DatabaseError &error, bool saving)
+{
+    const std::string lead = saving ? "Nothing was saved: " : "";
+    if (error.isBusy()) {
+        return text(503, lead + "the database is busy; try again.");
+    }
+    return text(500, lead + "database error: " + error.what());
+}
+
+std::string centerOfBatch(const std::vector<Statement> &statements)
+{
+    std::set<std::int64_t> centers;
+    for (const Statement &statement : statements) {
+        std::visit([&centers](const auto &s) { centers.insert(s.centerId); }, statement);
+    }
+    if (centers.empty()) {
+        return "-";
+    }
+    return centers.size() == 1 ? std::to_string(*centers.begin()) : "several";
+}
+
+} // namespace
+
+std::string localTimestamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[32];
+    const std::size_t size = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+    return std::string(buffer, size);
+}
+
+CenterVendorPage::CenterVendorPage(DatabasePool &pool, std::function<std::string()> now)
+    : m_pool(pool), m_now(now ? std::move(now) : localTimestamp)
+{}
+
+PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std::string>> &params)
+{
+    const QueryParse parsed = parseQuery(params);
+    if (!parsed.ok) {
+        return text(404, "Malformed query: " + parsed.message + ".");
+    }
+    const QueryRequest &request = parsed.request;
+    const std::string center = std::to_string(request.centerId);
+    PageAnswer answer;
+    try {
+        auto db = m_pool.acquire();
+        if (request.section == Section::Count) {
+            const auto counts = db->centerCounts(request.centerId);
+            if (counts) {
+                answer.body = countAnswer(*counts);
+            }
+        } else if (db->centerExists(request.centerId)) {
+            answer.body = request.section == Section::Active
+                              ? activeAnswer(db->activeNotSelected(request.centerId))
+                              : selectedAnswer(db->selected(request.centerId));
+        }
+    } catch (const DatabaseError &error) {
+        answer = databaseFailure(error, false);
+        answer.center = center;
+        return answer;
+    }
+    if (answer.body.empty()) {
+        answer = text(404, "Unknown center " + center + ".");
+    } else {
+        answer.status = 200;
+        answer.contentType = kXmlType;
+    }
+    answer.center = center;
+    return answer;
+}
+
+PageAnswer CenterVendorPage::save(std::string_view body)
+{
+    const FormParse form = parseForm(body);
+    if (form.status == FormParse::Status::TooManyStatements) {
+        PageAnswer answer = text(413, "Nothing was saved: " + form.message + ".");
+        answer.statements = kMaxStatements + 1;
+        return answer;
+    }
+    if (form.status == FormParse::Status::Malformed) {
+        return text(400, "Nothing was saved: " + form.message + ".");
+    }
+    if (form.statements.empty()) {
+        return text(400, "Nothing was saved: the request carries no SQL field.");
+    }
+
+    std::vector<Statement> statements;
+    statements.reserve(form.statements.size());
+    for (std::size_t i = 0; i < form.statements.size(); ++i) {
+        ParseResult parsed = StatementParser::parse(form.statements[i]);
+        if (!parsed.ok) {
+            PageAnswer answer = text(400, "Nothing was saved: statement " + std::to_string(i + 1) +
+                                              " was refused: " + parsed.message + ".");
+            answer.statements = form.statements.size();
+            answer.center = centerOfBatch(statements);
+            return answer;
+        }
+        statements.push_back(std::move(parsed.statement));
+    }
+
+    PageAnswer answer;
+    try {
+        auto db = m_pool.acquire();
+        const BatchOutcome outcome = db->applyBatch(statements, m_now());
+        if (outcome.status == BatchOutcome::Status::Conflict) {
+            answer = text(409, "Nothing was saved: statement " +
+                                   std::to_string(outcome.failedStatement + 1) +
+                                   " conflicts with the database: " + outcome.message +
+                                   ". Someone may have changed it since the lists were "
+                                   "loaded; reload and try again.");
+        } else {
+            answer = text(200, "Saved: " + std::to_string(outcome.added) + " added, " +
+                                   std::to_string(outcome.updated) + " updated, " +
+                                   std::to_string(outcome.removed) + " removed.");
+        }
+    } catch (const DatabaseError &error) {
+        answer = databaseFailure(error, true);
+    }
+    answer.statements = statements.size();
+    answer.center = centerOfBatch(statements);
+    return answer;
+}
+
+} // namespace tarvo::server

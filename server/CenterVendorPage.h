@@ -1,0 +1,52 @@
+// The page /CenterVendor.asp without its HTTP transport: turns a query or a form body into
+// a status, a content type and an answer text, and says what to write into the request log.
+#pragma once
+
+#include "Database.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tarvo::server {
+
+struct PageAnswer
+{
+    int status = 200;
+    std::string contentType;
+    std::string body;
+    std::string center = "-";   // for the log: the center id, "-" or "several"
+    std::size_t statements = 0; // SQL fields received
+};
+
+class CenterVendorPage
+{
+  public:
+    // `now` gives the time that GETDATE() stands for, as "YYYY-MM-DD HH:MM:SS"; by default
+    // the local time when the request is applied.
+    explicit CenterVendorPage(DatabasePool &pool, std::function<std::string()> now = {});
+
+    // One of the three XML answers; 404 with a short text for an unknown center or a
+    // malformed query. Never throws: a database failure answers 503 (busy) or 500.
+    PageAnswer query(const std::vector<std::pair<std::string, std::string>> &params);
+
+    // Applies the SQL fields of a form body, all or none. 200 with a one-line summary; 400
+    // for a malformed body, no SQL field or a statement of another shape; 409 when the batch
+    // conflicts with the database; 413 for too many statements. Never throws.
+    PageAnswer save(std::string_view body);
+
+  private:
+    DatabasePool &m_pool;
+    std::function<std::string()> m_now;
+};
+
+// "YYYY-MM-DD HH:MM:SS" in local time.
+std::string localTimestamp();
+
+inline constexpr const char *kXmlType = "text/xml; charset=utf-8";
+inline constexpr const char *kTextType = "text/plain; charset=utf-8";
+
+} // namespace tarvo::server

@@ -1,0 +1,123 @@
+#include "CommandLine.h"
+
+#include <charconv>
+#include <optional>
+#include <system_error>
+
+namespace tarvo::server {
+
+namespace {
+
+CommandLineParse failure(std::string message)
+{
+    CommandLineParse result;
+    result.message = std::move(message);
+    return result;
+}
+
+} // namespace
+
+bool parseListenAddress(std::string_view text, std::string &host, int &port)
+{
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos) {
+        return false;
+    }
+    std::string_view hostPart = text.substr(0, colon);
+    const std::string_view portPart = text.substr(colon + 1);
+    if (hostPart.size() >= 2 && hostPart.front() == '[' && hostPart.back() == ']') {
+        hostPart = hostPart.substr(1, hostPart.size() - 2);
+    } else if (hostPart.find(':') != std::string_view::npos) {
+        return false; // an IPv6 address needs brackets to tell it from the port
+    }
+    if (hostPart.empty() || portPart.empty() || portPart.size() > 5) {
+        return false;
+    }
+    int value = 0;
+    const auto [ptr, error] =
+        std::from_chars(portPart.data(), portPart.data() + portPart.size(), value);
+    if (error != std::errc() || ptr != portPart.data() + portPart.size() || value < 0 ||
+        value > 65535) {
+        return false;
+    }
+    host = std::string(hostPart);
+    port = value;
+    return true;
+}
+
+CommandLineParse parseCommandLine(const std::vector<std::string> &args)
+{
+    CommandLineParse result;
+    ServerOptions &options = result.options;
+    bool haveDb = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        if (const std::size_t equals = name.find('=');
+            name.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        }
+        auto takeValue = [&]() -> std::optional<std::string> {
+            if (value) {
+                return value;
+            }
+            if (i + 1 < args.size()) {
+                return args[++i];
+            }
+            return std::nullopt;
+        };
+
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+        } else if (name == "--sample") {
+            if (value) {
+                return failure("--sample takes no value");
+            }
+            options.sample = true;
+        } else if (name == "--db") {
+            const auto path = takeValue();
+            if (!path || path->empty()) {
+                return failure("--db needs a file path");
+            }
+            options.dbPath = *path;
+            haveDb = true;
+        } else if (name == "--listen") {
+            const auto address = takeValue();
+            if (!address) {
+                return failure("--listen needs ADDR:PORT");
+            }
+            if (!parseListenAddress(*address, options.host, options.port)) {
+                return failure("--listen needs ADDR:PORT with a port from 0 to 65535, not \"" +
+                               *address + "\"");
+            }
+        } else {
+            return failure("unknown option \"" + args[i] + "\"");
+        }
+    }
+    if (!haveDb && !options.help) {
+        return failure("--db PATH is required");
+    }
+    result.ok = true;
+    return result;
+}
+
+std::string usageText(const std::string &program)
+{
+    return "Usage: " + program +
+           " --db PATH [--listen ADDR:PORT] [--sample]\n"
+           "\n"
+           "Serves /CenterVendor.asp for the CenterVendor control from a SQLite database.\n"
+           "\n"
+           "  --db PATH           database file; created with its schema when missing\n"
+           "  --listen ADDR:PORT  address to serve on (default 127.0.0.1:8080); port 0 picks\n"
+           "                      a free port. The first line on stdout names the address:\n"
+           "                      listening on http://ADDR:PORT\n"
+           "  --sample            fill a new, empty database with sample centers, vendors\n"
+           "                      and assignments (a database holding data is kept as it is)\n"
+           "  --help              show this text\n"
+           "\n"
+           "Each request is logged on one line to stderr. SIGINT or SIGTERM stops the server.\n";
+}
+
+} // namespace tarvo::server

@@ -1,0 +1,401 @@
+#include "Database.h"
+
+#include <sqlite3.h>
+#include <utility>
+
+namespace tarvo::server {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+constexpr const char *kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS Centers (
+    CenterID INTEGER PRIMARY KEY,
+    CenterName TEXT NOT NULL,
+    CenterCode INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS Vendors (
+    VendorID INTEGER PRIMARY KEY,
+    VendorName TEXT NOT NULL,
+    CountryID INTEGER NOT NULL,
+    Active INTEGER NOT NULL DEFAULT 1 CHECK (Active IN (0, 1)),
+    RecordLastUpdated TEXT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS VendorCenterCrossReference (
+    CenterID INTEGER NOT NULL REFERENCES Centers (CenterID),
+    VendorID INTEGER NOT NULL REFERENCES Vendors (VendorID),
+    CenterHandlingFee REAL NOT NULL,
+    DutyBrokerageFee INTEGER NOT NULL CHECK (DutyBrokerageFee IN (0, 1)),
+    RecordLastUpdated TEXT NOT NULL,
+    PRIMARY KEY (CenterID, VendorID)
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS VendorCenterCrossReferenceByVendor
+    ON VendorCenterCrossReference (VendorID);
+)sql";
+
+[[noreturn]] void fail(sqlite3 *db, int rc, const std::string &what)
+{
+    const char *detail = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    throw DatabaseError(what + ": " + detail, rc & 0xFF);
+}
+
+} // namespace
+
+bool DatabaseError::isBusy() const
+{
+    return m_code == SQLITE_BUSY || m_code == SQLITE_LOCKED;
+}
+
+Prepared::Prepared(sqlite3 *db, std::string_view sql) : m_db(db)
+{
+    const int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()),
+                                      SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr);
+    if (rc != SQLITE_OK) {
+        fail(db, rc, "cannot prepare a statement");
+    }
+}
+
+Prepared::~Prepared()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+Prepared &Prepared::bind(int index, std::int64_t value)
+{
+    const int rc = sqlite3_bind_int64(m_stmt, index, value);
+    if (rc != SQLITE_OK) {
+        fail(m_db, rc, "cannot bind a value");
+    }
+    return *this;
+}
+
+Prepared &Prepared::bind(int index, double value)
+{
+    const int rc = sqlite3_bind_double(m_stmt, index, value);
+    if (rc != SQLITE_OK) {
+        fail(m_db, rc, "cannot bind a value");
+    }
+    return *this;
+}
+
+Prepared &Prepared::bind(int index, std::string_view value)
+{
+    const int rc = sqlite3_bind_text64(m_stmt, index, value.data(), value.size(), SQLITE_TRANSIENT,
+                                       SQLITE_UTF8);
+    if (rc != SQLITE_OK) {
+        fail(m_db, rc, "cannot bind a value");
+    }
+    return *this;
+}
+
+bool Prepared::step()
+{
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW) {
+        return true;
+    }
+    sqlite3_reset(m_stmt);
+    if (rc != SQLITE_DONE) {
+        fail(m_db, rc, "query failed");
+    }
+    return false;
+}
+
+int Prepared::run()
+{
+    const int rc = sqlite3_step(m_stmt);
+    sqlite3_reset(m_stmt);
+    if (rc == SQLITE_DONE || (rc & 0xFF) == SQLITE_CONSTRAINT) {
+        return rc;
+    }
+    if (rc == SQLITE_ROW) {
+        return SQLITE_DONE;
+    }
+    fail(m_db, rc, "statement failed");
+}
+
+void Prepared::reset()
+{
+    sqlite3_reset(m_stmt);
+}
+
+std::int64_t Prepared::int64(int column) const
+{
+    return sqlite3_column_int64(m_stmt, column);
+}
+
+double Prepared::real(int column) const
+{
+    return sqlite3_column_double(m_stmt, column);
+}
+
+std::string Prepared::text(int column) const
+{
+    const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+    const int size = sqlite3_column_bytes(m_stmt, column);
+    return data != nullptr ? std::string(data, static_cast<std::size_t>(size)) : std::string();
+}
+
+Database::Database(const std::string &path)
+{
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        const std::string detail = m_db != nullptr ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw DatabaseError("cannot open " + path + ": " + detail, rc & 0xFF);
+    }
+    try {
+        sqlite3_extended_result_codes(m_db, 1);
+        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+        execute("PRAGMA journal_mode = WAL");
+        execute("PRAGMA synchronous = NORMAL");
+        execute("PRAGMA foreign_keys = ON");
+        execute(kSchema);
+
+        m_centerCode =
+            std::make_unique<Prepared>(m_db, "SELECT CenterCode FROM Centers WHERE CenterID = ?1");
+        m_nonSelectedCount = std::make_unique<Prepared>(
+            m_db, "SELECT COUNT(*) FROM Vendors v WHERE v.Active = 1 AND NOT EXISTS ("
+                  "SELECT 1 FROM VendorCenterCrossReference x "
+                  "WHERE x.CenterID = ?1 AND x.VendorID = v.VendorID)");
+        m_selectedCount = std::make_unique<Prepared>(
+            m_db, "SELECT COUNT(*) FROM VendorCenterCrossReference WHERE CenterID = ?1");
+        m_activeNotSelected =
+            std::make_unique<Prepared>(m_db, "SELECT v.VendorID, v.VendorName, v.CountryID, "
+                                             "strftime('%m/%d/%Y', v.RecordLastUpdated) "
+                                             "FROM Vendors v WHERE v.Active = 1 AND NOT EXISTS ("
+                                             "SELECT 1 FROM VendorCenterCrossReference x "
+                                             "WHERE x.CenterID = ?1 AND x.VendorID = v.VendorID) "
+                                             "ORDER BY v.VendorID");
+        m_selected = std::make_unique<Prepared>(
+            m_db, "SELECT v.VendorID, v.VendorName, x.CenterHandlingFee, x.DutyBrokerageFee "
+                  "FROM VendorCenterCrossReference x JOIN Vendors v ON v.VendorID = x.VendorID "
+                  "WHERE x.CenterID = ?1 ORDER BY x.VendorID");
+        m_insert = std::make_unique<Prepared>(
+            m_db, "INSERT INTO VendorCenterCrossReference (CenterID, VendorID, "
+                  "CenterHandlingFee, DutyBrokerageFee, RecordLastUpdated) "
+                  "VALUES (?1, ?2, ?3, ?4, ?5)");
+        m_update = std::make_unique<Prepared>(
+            m_db, "UPDATE VendorCenterCrossReference SET CenterHandlingFee = ?3, "
+                  "DutyBrokerageFee = ?4, RecordLastUpdated = ?5 "
+                  "WHERE CenterID = ?1 AND VendorID = ?2");
+        m_delete = std::make_unique<Prepared>(
+            m_db, "DELETE FROM VendorCenterCrossReference WHERE CenterID = ?1 AND VendorID = ?2");
+        m_centerExists =
+            std::make_unique<Prepared>(m_db, "SELECT 1 FROM Centers WHERE CenterID = ?1");
+        m_vendorExists =
+            std::make_unique<Prepared>(m_db, "SELECT 1 FROM Vendors WHERE VendorID = ?1");
+    } catch (...) {
+        finalizeAll();
+        throw;
+    }
+}
+
+Database::~Database()
+{
+    finalizeAll();
+}
+
+// The prepared statements must be finalized before the connection they belong to is closed.
+void Database::finalizeAll()
+{
+    for (auto *prepared :
+         {&m_centerCode, &m_nonSelectedCount, &m_selectedCount, &m_activeNotSelected, &m_selected,
+          &m_insert, &m_update, &m_delete, &m_centerExists, &m_vendorExists}) {
+        prepared->reset();
+    }
+    sqlite3_close(m_db);
+    m_db = nullptr;
+}
+
+void Database::execute(const char *sql)
+{
+    char *error = nullptr;
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &error);
+    if (rc != SQLITE_OK) {
+        std::string detail = error != nullptr ? error : sqlite3_errstr(rc);
+        sqlite3_free(error);
+        throw DatabaseError(detail, rc & 0xFF);
+    }
+}
+
+bool Database::centerExists(std::int64_t centerId)
+{
+    m_centerExists->reset();
+    const bool exists = m_centerExists->bind(1, centerId).step();
+    m_centerExists->reset();
+    return exists;
+}
+
+std::optional<CenterCounts> Database::centerCounts(std::int64_t centerId)
+{
+    CenterCounts counts;
+    m_centerCode->reset();
+    if (!m_centerCode->bind(1, centerId).step()) {
+        return std::nullopt;
+    }
+    counts.centerCode = m_centerCode->int64(0);
+    m_centerCode->reset();
+
+    m_nonSelectedCount->reset();
+    m_nonSelectedCount->bind(1, centerId).step();
+    counts.nonSelected = m_nonSelectedCount->int64(0);
+    m_nonSelectedCount->reset();
+
+    m_selectedCount->reset();
+    m_selectedCount->bind(1, centerId).step();
+    counts.selected = m_selectedCount->int64(0);
+    m_selectedCount->reset();
+    return counts;
+}
+
+std::vector<ActiveVendorRow> Database::activeNotSelected(std::int64_t centerId)
+{
+    std::vector<ActiveVendorRow> rows;
+    Prepared &query = *m_activeNotSelected;
+    query.reset();
+    query.bind(1, centerId);
+    while (query.step()) {
+        rows.push_back({query.int64(0), query.text(1), query.int64(2), query.text(3)});
+    }
+    return rows;
+}
+
+std::vector<SelectedVendorRow> Database::selected(std::int64_t centerId)
+{
+    std::vector<SelectedVendorRow> rows;
+    Prepared &query = *m_selected;
+    query.reset();
+    query.bind(1, centerId);
+    while (query.step()) {
+        rows.push_back({query.int64(0), query.text(1), query.real(2), query.int64(3) != 0});
+    }
+    return rows;
+}
+
+bool Database::isEmpty()
+{
+    Prepared query(m_db, "SELECT EXISTS (SELECT 1 FROM Centers) OR EXISTS (SELECT 1 FROM Vendors)");
+    query.step();
+    const bool empty = query.int64(0) == 0;
+    query.reset();
+    return empty;
+}
+
+void Database::addCenter(const Center &center)
+{
+    Prepared insert(m_db, "INSERT INTO Centers (CenterID, CenterName, CenterCode) "
+                          "VALUES (?1, ?2, ?3)");
+    insert.bind(1, center.id).bind(2, center.name).bind(3, std::int64_t{center.code});
+    if (insert.run() != SQLITE_DONE) {
+        fail(m_db, SQLITE_CONSTRAINT, "cannot add center " + std::to_string(center.id));
+    }
+}
+
+void Database::addVendor(const Vendor &vendor)
+{
+    Prepared insert(m_db, "INSERT INTO Vendors (VendorID, VendorName, CountryID, Active, "
+                          "RecordLastUpdated) VALUES (?1, ?2, ?3, ?4, ?5)");
+    insert.bind(1, vendor.id)
+        .bind(2, vendor.name)
+        .bind(3, vendor.countryId)
+        .bind(4, std::int64_t{vendor.active ? 1 : 0})
+        .bind(5, vendor.lastUpdated);
+    if (insert.run() != SQLITE_DONE) {
+        fail(m_db, SQLITE_CONSTRAINT, "cannot add vendor " + std::to_string(vendor.id));
+    }
+}
+
+void Database::addAssignment(const Assignment &assignment)
+{
+    m_insert->bind(1, assignment.centerId)
+        .bind(2, assignment.vendorId)
+        .bind(3, assignment.fee)
+        .bind(4, std::int64_t{assignment.duty ? 1 : 0})
+        .bind(5, assignment.lastUpdated);
+    if (m_insert->run() != SQLITE_DONE) {
+        fail(m_db, SQLITE_CONSTRAINT,
+             "cannot assign vendor " + std::to_string(assignment.vendorId) + " to center " +
+                 std::to_string(assignment.centerId));
+    }
+}
+
+std::optional<Assignment> Database::assignment(std::int64_t centerId, std::int64_t vendorId)
+{
+    Prepared query(m_db, "SELECT CenterHandlingFee, DutyBrokerageFee, RecordLastUpdated "
+                         "FROM VendorCenterCrossReference WHERE CenterID = ?1 AND VendorID = ?2");
+    query.bind(1, centerId).bind(2, vendorId);
+    if (!query.step()) {
+        return std::nullopt;
+    }
+    Assignment found{centerId, vendorId, query.real(0), query.int64(1) != 0, query.text(2)};
+    query.reset();
+    return found;
+}
+
+std::vector<Assignment> Database::assignments()
+{
+    Prepared query(m_db, "SELECT CenterID, VendorID, CenterHandlingFee, DutyBrokerageFee, "
+                         "RecordLastUpdated FROM VendorCenterCrossReference "
+                         "ORDER BY CenterID, VendorID");
+    std::vector<Assignment> rows;
+    while (query.step()) {
+        rows.push_back(
+            {query.int64(0), query.int64(1), query.real(2), query.int64(3) != 0, query.text(4)});
+    }
+    return rows;
+}
+
+Transaction::Transaction(Database &db) : m_db(db)
+{
+    m_db.execute("BEGIN IMMEDIATE");
+}
+
+Transaction::~Transaction()
+{
+    if (m_open) {
+        sqlite3_exec(m_db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+}
+
+void Transaction::commit()
+{
+    m_db.execute("COMMIT");
+    m_open = false;
+}
+
+DatabasePool::DatabasePool(std::string path) : m_path(std::move(path))
+{
+    m_idle.push_back(std::make_unique<Database>(m_path));
+}
+
+DatabasePool::Lease::Lease(DatabasePool &pool, std::unique_ptr<Database> db)
+    : m_pool(&pool), m_db(std::move(db))
+{}
+
+DatabasePool::Lease::~Lease()
+{
+    if (m_db) {
+        const std::lock_guard lock(m_pool->m_mutex);
+        m_pool->m_idle.push_back(std::move(m_db));
+    }
+}
+
+DatabasePool::Lease DatabasePool::acquire()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_idle.empty()) {
+            std::unique_ptr<Database> db = std::move(m_idle.back());
+            m_idle.pop_back();
+            return Lease(*this, std::move(db));
+        }
+    }
+    return Lease(*this, std::make_unique<Database>(m_path));
+}
+
+} // namespace tarvo::server

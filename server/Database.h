@@ -1,0 +1,231 @@
+// SQLite access of the reference server: the schema, the three queries the page answers, the
+// batch writer and a small pool of connections for the server's worker threads. Every value
+// reaches SQLite through a bound parameter of a statement prepared from constant text.
+#pragma once
+
+#include "StatementParser.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace tarvo::server {
+
+// A failure of SQLite itself (cannot open, disk full, busy beyond the time-out).
+class DatabaseError : public std::runtime_error
+{
+  public:
+    DatabaseError(const std::string &message, int code) : std::runtime_error(message), m_code(code)
+    {}
+    // SQLite's primary result code.
+    int code() const { return m_code; }
+    // True when another connection held the write lock for longer than the busy time-out.
+    bool isBusy() const;
+
+  private:
+    int m_code;
+};
+
+struct Center
+{
+    std::int64_t id = 0;
+    std::string name;
+    int code = 0;
+};
+
+struct Vendor
+{
+    std::int64_t id = 0;
+    std::string name;
+    std::int64_t countryId = 0;
+    bool active = true;
+    std::string lastUpdated; // "YYYY-MM-DD HH:MM:SS"
+};
+
+struct Assignment
+{
+    std::int64_t centerId = 0;
+    std::int64_t vendorId = 0;
+    double fee = 0.0; // fraction
+    bool duty = false;
+    std::string lastUpdated; // "YYYY-MM-DD HH:MM:SS"
+};
+
+struct CenterCounts
+{
+    std::int64_t centerCode = 0;
+    std::int64_t nonSelected = 0; // active vendors not assigned to the center
+    std::int64_t selected = 0;    // vendors assigned to the center, active or not
+};
+
+struct ActiveVendorRow
+{
+    std::int64_t id = 0;
+    std::string name;
+    std::int64_t countryId = 0;
+    std::string lastUpdated; // "mm/dd/yyyy"
+};
+
+struct SelectedVendorRow
+{
+    std::int64_t id = 0;
+    std::string name;
+    double fee = 0.0;
+    bool duty = false;
+};
+
+struct BatchOutcome
+{
+    enum class Status { Applied, Conflict };
+    Status status = Status::Applied;
+    std::size_t added = 0;
+    std::size_t updated = 0;
+    std::size_t removed = 0;
+    std::size_t failedStatement = 0; // 0-based; meaningful on Conflict
+    std::string message;             // why the batch conflicts; empty when applied
+};
+
+// One prepared statement, reset for reuse after every run.
+class Prepared
+{
+  public:
+    Prepared(sqlite3 *db, std::string_view sql);
+    ~Prepared();
+    Prepared(const Prepared &) = delete;
+    Prepared &operator=(const Prepared &) = delete;
+
+    // Binds by 1-based position; throws DatabaseError.
+    Prepared &bind(int index, std::int64_t value);
+    Prepared &bind(int index, double value);
+    Prepared &bind(int index, std::string_view value);
+    // True while a row is available; false once done. Throws DatabaseError on failure,
+    // leaving the statement reset.
+    bool step();
+    // Runs a statement that returns no rows and resets it; returns SQLite's result code so
+    // that constraint failures can be told apart. Throws DatabaseError for other failures.
+    int run();
+    void reset();
+    std::int64_t int64(int column) const;
+    double real(int column) const;
+    std::string text(int column) const;
+
+  private:
+    sqlite3 *m_db;
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+class Database
+{
+  public:
+    // Opens or creates the file and its schema; WAL journal, foreign keys on, a busy time-out
+    // of 5 s. Throws DatabaseError.
+    explicit Database(const std::string &path);
+    ~Database();
+    Database(const Database &) = delete;
+    Database &operator=(const Database &) = delete;
+
+    bool centerExists(std::int64_t centerId);
+    // Empty when the center does not exist.
+    std::optional<CenterCounts> centerCounts(std::int64_t centerId);
+    // Ordered by vendor id.
+    std::vector<ActiveVendorRow> activeNotSelected(std::int64_t centerId);
+    // Ordered by vendor id; includes inactive vendors that are still assigned.
+    std::vector<SelectedVendorRow> selected(std::int64_t centerId);
+
+    // Applies every statement in order inside one write transaction, with `now` as the
+    // time of GETDATE(). All or nothing: on a conflict nothing is kept and the outcome says
+    // which statement and why. Throws DatabaseError (nothing kept either).
+    BatchOutcome applyBatch(const std::vector<Statement> &statements, const std::string &now);
+
+    // True when the file holds neither centers nor vendors.
+    bool isEmpty();
+    // Each throws DatabaseError, for example on a duplicate id.
+    void addCenter(const Center &center);
+    void addVendor(const Vendor &vendor);
+    void addAssignment(const Assignment &assignment);
+
+    std::optional<Assignment> assignment(std::int64_t centerId, std::int64_t vendorId);
+    // Every assignment ordered by center, then vendor.
+    std::vector<Assignment> assignments();
+
+    // Runs constant SQL text without parameters (transactions, maintenance).
+    void execute(const char *sql);
+
+    sqlite3 *handle() const { return m_db; }
+
+  private:
+    void finalizeAll();
+    std::optional<std::string> conflictOf(const Statement &statement, const std::string &now,
+                                          BatchOutcome &outcome);
+
+    sqlite3 *m_db = nullptr;
+    std::unique_ptr<Prepared> m_centerCode;
+    std::unique_ptr<Prepared> m_nonSelectedCount;
+    std::unique_ptr<Prepared> m_selectedCount;
+    std::unique_ptr<Prepared> m_activeNotSelected;
+    std::unique_ptr<Prepared> m_selected;
+    std::unique_ptr<Prepared> m_insert;
+    std::unique_ptr<Prepared> m_update;
+    std::unique_ptr<Prepared> m_delete;
+    std::unique_ptr<Prepared> m_centerExists;
+    std::unique_ptr<Prepared> m_vendorExists;
+};
+
+// Rolls back unless committed; BEGIN IMMEDIATE so that a second writer waits for the lock
+// at the start instead of failing halfway.
+class Transaction
+{
+  public:
+    explicit Transaction(Database &db);
+    ~Transaction();
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+    void commit();
+
+  private:
+    Database &m_db;
+    bool m_open = true;
+};
+
+// Connections for concurrent requests: a request leases one and returns it when done.
+class DatabasePool
+{
+  public:
+    // Opens the first connection at once, so that a bad path fails here. Throws DatabaseError.
+    explicit DatabasePool(std::string path);
+
+    class Lease
+    {
+      public:
+        Lease(DatabasePool &pool, std::unique_ptr<Database> db);
+        ~Lease();
+        Lease(Lease &&) noexcept = default;
+        Lease(const Lease &) = delete;
+        Lease &operator=(const Lease &) = delete;
+        Database &operator*() const { return *m_db; }
+        Database *operator->() const { return m_db.get(); }
+
+      private:
+        DatabasePool *m_pool;
+        std::unique_ptr<Database> m_db;
+    };
+
+    // Reuses an idle connection or opens a new one. Throws DatabaseError.
+    Lease acquire();
+
+  private:
+    std::string m_path;
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<Database>> m_idle;
+};
+
+} // namespace tarvo::server

@@ -1,0 +1,99 @@
+// The batch writer: one request's statements in one write transaction. A statement that
+// would silently do nothing (an UPDATE or DELETE matching no assignment) is a conflict, as is
+// an INSERT of an existing assignment or of an unknown vendor or center: the user's lists no
+// longer match the database, and saving part of the batch would mislead them.
+#include "Database.h"
+
+#include <sqlite3.h>
+#include <type_traits>
+#include <unordered_set>
+
+namespace tarvo::server {
+
+namespace {
+
+std::string assignmentName(std::int64_t centerId, std::int64_t vendorId)
+{
+    return "vendor " + std::to_string(vendorId) + " at center " + std::to_string(centerId);
+}
+
+} // namespace
+
+BatchOutcome Database::applyBatch(const std::vector<Statement> &statements, const std::string &now)
+{
+    BatchOutcome outcome;
+    Transaction transaction(*this);
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+        if (auto conflict = conflictOf(statements[i], now, outcome)) {
+            BatchOutcome refused;
+            refused.status = BatchOutcome::Status::Conflict;
+            refused.failedStatement = i;
+            refused.message = std::move(*conflict);
+            return refused;
+        }
+    }
+    transaction.commit();
+    return outcome;
+}
+
+std::optional<std::string> Database::conflictOf(const Statement &statement, const std::string &now,
+                                                BatchOutcome &outcome)
+{
+    return std::visit(
+        [&](const auto &s) -> std::optional<std::string> {
+            using T = std::decay_t<decltype(s)>;
+            if constexpr (std::is_same_v<T, InsertAssignment>) {
+                m_insert->bind(1, s.centerId)
+                    .bind(2, s.vendorId)
+                    .bind(3, s.fee)
+                    .bind(4, std::int64_t{s.duty ? 1 : 0})
+                    .bind(5, now);
+                const int rc = m_insert->run();
+                if (rc == SQLITE_DONE) {
+                    ++outcome.added;
+                    return std::nullopt;
+                }
+                if (rc == SQLITE_CONSTRAINT_PRIMARYKEY) {
+                    return assignmentName(s.centerId, s.vendorId) + " is already assigned";
+                }
+                if (!centerExists(s.centerId)) {
+                    return "center " + std::to_string(s.centerId) + " does not exist";
+                }
+                m_vendorExists->reset();
+                const bool vendorFound = m_vendorExists->bind(1, s.vendorId).step();
+                m_vendorExists->reset();
+                if (!vendorFound) {
+                    return "vendor " + std::to_string(s.vendorId) + " does not exist";
+                }
+                return assignmentName(s.centerId, s.vendorId) + " cannot be added";
+            } else if constexpr (std::is_same_v<T, UpdateAssignment>) {
+                m_update->bind(1, s.centerId)
+                    .bind(2, s.vendorId)
+                    .bind(3, s.fee)
+                    .bind(4, std::int64_t{s.duty ? 1 : 0})
+                    .bind(5, now);
+                if (m_update->run() != SQLITE_DONE || sqlite3_changes(m_db) == 0) {
+                    return assignmentName(s.centerId, s.vendorId) + " is not assigned";
+                }
+                ++outcome.updated;
+                return std::nullopt;
+            } else {
+                // A repeated id removes one assignment, as the same SQL text would.
+                std::unordered_set<std::int64_t> seen;
+                for (const std::int64_t vendorId : s.vendorIds) {
+                    if (!seen.insert(vendorId).second) {
+                        continue;
+                    }
+                    m_delete->bind(1, s.centerId).bind(2, vendorId);
+                    if (m_delete->run() != SQLITE_DONE || sqlite3_changes(m_db) == 0) {
+                        return assignmentName(s.centerId, vendorId) + " is not assigned";
+                    }
+                    ++outcome.removed;
+                }
+                return std::nullopt;
+            }
+        },
+        statement);
+}
+
+} // namespace tarvo::server

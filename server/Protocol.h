@@ -1,0 +1,59 @@
+// Reading the page's requests: the query string of the three GETs and the form body of the
+// POST. Pure text handling, no HTTP or database.
+#pragma once
+
+#include "Answers.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tarvo::server {
+
+// The largest POST body and the most statements one request may carry.
+inline constexpr std::size_t kMaxBodyBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t kMaxStatements = 32767;
+
+struct QueryRequest
+{
+    Section section = Section::Count;
+    std::int64_t centerId = 0;
+};
+
+struct QueryParse
+{
+    bool ok = false;
+    QueryRequest request;
+    std::string message; // why the query is malformed; empty when ok
+};
+
+// Exactly one of count=1, active=1, selected=1 and one centerID holding a whole number;
+// parameter names in any letter case, other parameters ignored. Never throws.
+QueryParse parseQuery(const std::vector<std::pair<std::string, std::string>> &params);
+
+struct FormParse
+{
+    enum class Status { Ok, Malformed, TooManyStatements };
+    Status status = Status::Ok;
+    std::vector<std::string> statements; // every SQL field in body order, decoded
+    std::string message;                 // empty when ok
+};
+
+// Splits an application/x-www-form-urlencoded body on "&" and keeps the values of the
+// fields named SQL (any letter case), decoded: "+" is a blank, %XX a byte. The bytes are
+// kept as they are, whatever code page they came in. More than `maxStatements` SQL fields
+// stop the reading. Never throws.
+FormParse parseForm(std::string_view body, std::size_t maxStatements = kMaxStatements);
+
+// The name-value pairs of a query string (the text after "?"), decoded like a form body;
+// a pair without "=" has an empty value. False when an escape is malformed.
+bool parseQueryString(std::string_view query,
+                      std::vector<std::pair<std::string, std::string>> &params);
+
+// Form-URL decoding of one name or value; false when a "%" is not followed by two hex digits.
+bool formDecode(std::string_view text, std::string &out);
+
+} // namespace tarvo::server

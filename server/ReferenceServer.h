@@ -1,0 +1,60 @@
+// The reference server: serves the page /CenterVendor.asp that the control reads and writes,
+// on a SQLite database, and nothing else. Usable in-process (tests, benchmarks) and by the
+// centervendor-server program.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tarvo::server {
+
+class ReferenceServer
+{
+  public:
+    // Opens the database file, creating it with its schema when missing. Throws
+    // DatabaseError when the file cannot be opened or is not a database.
+    explicit ReferenceServer(const std::string &dbPath);
+    // Stops serving first; the thread blocked in listen must still be joined by its owner.
+    ~ReferenceServer();
+    ReferenceServer(const ReferenceServer &) = delete;
+    ReferenceServer &operator=(const ReferenceServer &) = delete;
+
+    // Fills an empty database with the deterministic sample (four centers, a few hundred
+    // vendors, some assignments). Returns false and changes nothing when the database already
+    // holds centers or vendors. Throws DatabaseError.
+    bool fillSample();
+
+    // Where the one-line request log goes; stderr by default. Calls are serialised, so the
+    // sink needs no locking of its own, but they come from the server's worker threads.
+    // Set before serving.
+    void setLogSink(std::function<void(const std::string &line)> sink);
+
+    // Binds a free port of `host` (for example "127.0.0.1"); returns the port, or -1 when the
+    // host cannot be bound. The socket accepts connections from here on, even before
+    // listenAfterBind runs.
+    int bindToAnyPort(const std::string &host);
+
+    // Binds `host`:`port`; false when that address cannot be bound.
+    bool bindToPort(const std::string &host, int port);
+
+    // Serves the bound socket on the calling thread until stop(). Returns false at once when
+    // nothing is bound or stop() has already been called.
+    bool listenAfterBind();
+
+    // bindToPort then listenAfterBind; blocks likewise.
+    bool listen(const std::string &host, int port);
+
+    // Makes the blocking listen call return; safe from any thread and at any time, also
+    // before serving has begun. Final: the server does not serve again.
+    void stop();
+
+    // True while a listen call is accepting connections.
+    bool isRunning() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace tarvo::server

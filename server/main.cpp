@@ -1,0 +1,102 @@
+// centervendor-server: the reference server as a program.
+#include "CommandLine.h"
+#include "Database.h"
+#include "ReferenceServer.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <pthread.h>
+#include <thread>
+
+namespace {
+
+using tarvo::server::ReferenceServer;
+
+// SIGINT and SIGTERM are taken by a thread of their own, so that stopping runs as ordinary
+// code rather than inside a signal handler. Called before any other thread starts, so that
+// every thread inherits the blocked mask.
+sigset_t blockStopSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    return signals;
+}
+
+std::string displayHost(const std::string &host)
+{
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const std::string program = argc > 0 ? argv[0] : "centervendor-server";
+    const auto parsed =
+        tarvo::server::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.ok) {
+        std::fprintf(stderr, "%s: %s\n\n%s", program.c_str(), parsed.message.c_str(),
+                     tarvo::server::usageText(program).c_str());
+        return 2;
+    }
+    const tarvo::server::ServerOptions &options = parsed.options;
+    if (options.help) {
+        std::fputs(tarvo::server::usageText(program).c_str(), stdout);
+        return 0;
+    }
+
+    const sigset_t stopSignals = blockStopSignals();
+    try {
+        ReferenceServer server(options.dbPath);
+        if (options.sample && !server.fillSample()) {
+            std::fprintf(stderr, "%s: %s already holds data; --sample leaves it as it is\n",
+                         program.c_str(), options.dbPath.c_str());
+        }
+
+        int port = options.port;
+        if (port == 0) {
+            port = server.bindToAnyPort(options.host);
+        } else if (!server.bindToPort(options.host, port)) {
+            port = -1;
+        }
+        if (port < 0) {
+            std::fprintf(stderr, "%s: cannot listen on %s:%d\n", program.c_str(),
+                         options.host.c_str(), options.port);
+            return 1;
+        }
+        std::printf("listening on http://%s:%d\n", displayHost(options.host).c_str(), port);
+        std::fflush(stdout);
+
+        std::atomic<bool> finished{false};
+        std::atomic<bool> signalled{false};
+        std::thread waiter([&] {
+            int signal = 0;
+            sigwait(&stopSignals, &signal);
+            if (!finished) {
+                signalled = true;
+                server.stop();
+            }
+        });
+        const bool served = server.listenAfterBind();
+        // Wake the waiter if no signal did, so that it never outlives the server.
+        finished = true;
+        pthread_kill(waiter.native_handle(), SIGTERM);
+        waiter.join();
+        if (!served && !signalled) {
+            std::fprintf(stderr, "%s: serving ended with an error\n", program.c_str());
+            return 1;
+        }
+    } catch (const tarvo::server::DatabaseError &error) {
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), error.what());
+        return 1;
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), error.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,202 @@
+#include "Protocol.h"
+
+#include "CommandLine.h"
+
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarvo::server {
+namespace {
+
+using Params = std::vector<std::pair<std::string, std::string>>;
+
+struct QueryCase
+{
+    const char *name;
+    Params params;
+    std::optional<QueryRequest> expected; // empty: malformed
+};
+
+class QueryParsing : public ::testing::TestWithParam<QueryCase>
+{
+};
+
+TEST_P(QueryParsing, AcceptsExactlyOneKindAndAWholeCenterId)
+{
+    const QueryParse result = parseQuery(GetParam().params);
+    const auto &expected = GetParam().expected;
+    ASSERT_EQ(result.ok, expected.has_value()) << result.message;
+    if (expected) {
+        EXPECT_EQ(result.request.section, expected->section);
+        EXPECT_EQ(result.request.centerId, expected->centerId);
+    } else {
+        EXPECT_FALSE(result.message.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queries, QueryParsing,
+    ::testing::Values(
+        QueryCase{"Count", {{"count", "1"}, {"centerID", "12"}}, QueryRequest{Section::Count, 12}},
+        QueryCase{"Active", {{"active", "1"}, {"centerID", "4"}}, QueryRequest{Section::Active, 4}},
+        QueryCase{
+            "Selected", {{"centerID", "7"}, {"selected", "1"}}, QueryRequest{Section::Selected, 7}},
+        QueryCase{"NamesInOtherCase",
+                  {{"COUNT", "1"}, {"CenterId", "3"}},
+                  QueryRequest{Section::Count, 3}},
+        QueryCase{"NegativeCenter",
+                  {{"count", "1"}, {"centerID", "-5"}},
+                  QueryRequest{Section::Count, -5}},
+        QueryCase{"OtherParameterIgnored",
+                  {{"count", "1"}, {"centerID", "1"}, {"nocache", "x"}},
+                  QueryRequest{Section::Count, 1}},
+        QueryCase{"NoKind", {{"centerID", "1"}}, std::nullopt},
+        QueryCase{"TwoKinds", {{"count", "1"}, {"active", "1"}, {"centerID", "1"}}, std::nullopt},
+        QueryCase{"KindNotOne", {{"count", "0"}, {"centerID", "1"}}, std::nullopt},
+        QueryCase{"NoCenter", {{"count", "1"}}, std::nullopt},
+        QueryCase{"EmptyCenter", {{"count", "1"}, {"centerID", ""}}, std::nullopt},
+        QueryCase{"TextCenter", {{"count", "1"}, {"centerID", "12 OR 1=1"}}, std::nullopt},
+        QueryCase{"FractionalCenter", {{"count", "1"}, {"centerID", "1.5"}}, std::nullopt},
+        QueryCase{
+            "HugeCenter", {{"count", "1"}, {"centerID", "99999999999999999999"}}, std::nullopt},
+        QueryCase{
+            "CenterTwice", {{"count", "1"}, {"centerID", "1"}, {"centerID", "2"}}, std::nullopt}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+struct DecodeCase
+{
+    const char *name;
+    std::string encoded;
+    std::optional<std::string> decoded; // empty: malformed
+};
+
+class FormDecoding : public ::testing::TestWithParam<DecodeCase>
+{
+};
+
+TEST_P(FormDecoding, TurnsPlusIntoBlankAndPercentIntoByte)
+{
+    std::string out;
+    const bool ok = formDecode(GetParam().encoded, out);
+    ASSERT_EQ(ok, GetParam().decoded.has_value());
+    if (ok) {
+        EXPECT_EQ(out, *GetParam().decoded);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, FormDecoding,
+    ::testing::Values(DecodeCase{"Plain", "abc", "abc"}, DecodeCase{"Plus", "a+b", "a b"},
+                      DecodeCase{"Punctuation", "%28%29%2C%3D", "(),="},
+                      DecodeCase{"LowerCaseHex", "%2c%3d", ",="},
+                      DecodeCase{"EncodedPlus", "1%2B1", "1+1"},
+                      DecodeCase{"HighByteKept", "%E9", "\xE9"},
+                      DecodeCase{"NulByteKept", "a%00b", std::string("a\0b", 3)},
+                      DecodeCase{"Empty", "", ""},
+                      DecodeCase{"TruncatedEscape", "a%2", std::nullopt},
+                      DecodeCase{"LonePercent", "%", std::nullopt},
+                      DecodeCase{"NonHexEscape", "%G1", std::nullopt}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(FormParsing, KeepsEverySqlFieldInOrderAndSkipsOthers)
+{
+    const FormParse form = parseForm("SQL=first+one&other=x&sql=second&&SQL=&SQL=%28third%29&");
+    ASSERT_EQ(form.status, FormParse::Status::Ok) << form.message;
+    EXPECT_EQ(form.statements, (std::vector<std::string>{"first one", "second", "", "(third)"}));
+}
+
+TEST(FormParsing, AFieldWithoutEqualsSignIsAnEmptyStatement)
+{
+    const FormParse form = parseForm("SQL");
+    ASSERT_EQ(form.status, FormParse::Status::Ok);
+    EXPECT_EQ(form.statements, std::vector<std::string>{""});
+}
+
+TEST(FormParsing, ABodyWithoutSqlFieldGivesNoStatement)
+{
+    for (const char *body : {"", "&", "name=value", "SQLX=1&XSQL=2"}) {
+        const FormParse form = parseForm(body);
+        EXPECT_EQ(form.status, FormParse::Status::Ok) << body;
+        EXPECT_TRUE(form.statements.empty()) << body;
+    }
+}
+
+TEST(FormParsing, MalformedEscapeRefusesTheWholeBody)
+{
+    const FormParse form = parseForm("SQL=ok&SQL=bad%ZZ");
+    EXPECT_EQ(form.status, FormParse::Status::Malformed);
+    EXPECT_TRUE(form.statements.empty());
+    EXPECT_NE(form.message.find("SQL field 2"), std::string::npos) << form.message;
+}
+
+TEST(FormParsing, StopsAfterTheStatementLimit)
+{
+    EXPECT_EQ(parseForm("SQL=a&SQL=b&SQL=c", 3).status, FormParse::Status::Ok);
+    const FormParse tooMany = parseForm("SQL=a&SQL=b&SQL=c&SQL=d", 3);
+    EXPECT_EQ(tooMany.status, FormParse::Status::TooManyStatements);
+    EXPECT_TRUE(tooMany.statements.empty());
+}
+
+struct CommandLineCase
+{
+    const char *name;
+    std::vector<std::string> args;
+    std::optional<ServerOptions> expected; // empty: refused
+};
+
+class CommandLineParsing : public ::testing::TestWithParam<CommandLineCase>
+{
+};
+
+TEST_P(CommandLineParsing, ReadsTheOptions)
+{
+    const CommandLineParse result = parseCommandLine(GetParam().args);
+    const auto &expected = GetParam().expected;
+    ASSERT_EQ(result.ok, expected.has_value()) << result.message;
+    if (!expected) {
+        EXPECT_FALSE(result.message.empty());
+        return;
+    }
+    EXPECT_EQ(result.options.dbPath, expected->dbPath);
+    EXPECT_EQ(result.options.host, expected->host);
+    EXPECT_EQ(result.options.port, expected->port);
+    EXPECT_EQ(result.options.sample, expected->sample);
+    EXPECT_EQ(result.options.help, expected->help);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CommandLineParsing,
+    ::testing::Values(
+        CommandLineCase{
+            "Defaults", {"--db", "x.db"}, ServerOptions{"x.db", "127.0.0.1", 8080, false, false}},
+        CommandLineCase{"EveryOption",
+                        {"--db", "d.db", "--listen", "0.0.0.0:9000", "--sample"},
+                        ServerOptions{"d.db", "0.0.0.0", 9000, true, false}},
+        CommandLineCase{"EqualsForm",
+                        {"--db=e.db", "--listen=localhost:0"},
+                        ServerOptions{"e.db", "localhost", 0, false, false}},
+        CommandLineCase{"Ipv6",
+                        {"--db", "f.db", "--listen", "[::1]:8081"},
+                        ServerOptions{"f.db", "::1", 8081, false, false}},
+        CommandLineCase{
+            "HelpWithoutDb", {"--help"}, ServerOptions{"", "127.0.0.1", 8080, false, true}},
+        CommandLineCase{"MissingDb", {"--sample"}, std::nullopt},
+        CommandLineCase{"DbWithoutPath", {"--db"}, std::nullopt},
+        CommandLineCase{"UnknownOption", {"--db", "x.db", "--verbose"}, std::nullopt},
+        CommandLineCase{
+            "ListenWithoutPort", {"--db", "x.db", "--listen", "127.0.0.1"}, std::nullopt},
+        CommandLineCase{
+            "ListenPortTooLarge", {"--db", "x.db", "--listen", "h:65536"}, std::nullopt},
+        CommandLineCase{
+            "ListenPortNotNumber", {"--db", "x.db", "--listen", "h:http"}, std::nullopt},
+        CommandLineCase{"ListenWithoutHost", {"--db", "x.db", "--listen", ":8080"}, std::nullopt},
+        CommandLineCase{
+            "Ipv6WithoutBrackets", {"--db", "x.db", "--listen", "::1:80"}, std::nullopt},
+        CommandLineCase{"SampleWithValue", {"--db", "x.db", "--sample=yes"}, std::nullopt}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace tarvo::server

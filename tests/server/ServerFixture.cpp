@@ -1,0 +1,222 @@
+#include "ServerFixture.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <pugixml.hpp>
+#include <sqlite3.h>
+#include <stdexcept>
+
+namespace tarvo::server::testing {
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarvo-server-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary directory");
+    }
+    m_path = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string formEncode(const std::string &text)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+            out += c;
+        } else if (c == ' ') {
+            out += '+';
+        } else {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        }
+    }
+    return out;
+}
+
+std::string formBody(const std::vector<std::string> &statements)
+{
+    std::string body;
+    for (const std::string &statement : statements) {
+        body += "SQL=" + formEncode(statement) + "&";
+    }
+    return body;
+}
+
+std::string insertSql(std::int64_t center, std::int64_t vendor, const std::string &fee, int duty)
+{
+    return "INSERT INTO VendorCenterCrossReference (CenterID,VendorID,CenterHandlingFee,"
+           "DutyBrokerageFee,RecordLastUpdated) VALUES (" +
+           std::to_string(center) + "," + std::to_string(vendor) + "," + fee + "," +
+           std::to_string(duty) + ",GETDATE() ) ";
+}
+
+std::string updateSql(std::int64_t center, std::int64_t vendor, const std::string &fee, int duty)
+{
+    return "UPDATE VendorCenterCrossReference SET CenterHandlingFee= " + fee +
+           ", DutyBrokerageFee= " + std::to_string(duty) +
+           ", RecordLastUpdated = GETDATE() WHERE vendorID = " + std::to_string(vendor) +
+           " AND CenterID = " + std::to_string(center);
+}
+
+std::string deleteSql(std::int64_t center, const std::vector<std::int64_t> &vendors)
+{
+    std::string text =
+        "DELETE FROM VENDORCENTERCROSSREFERENCE WHERE CENTERID=" + std::to_string(center) +
+        " AND VENDORID IN(";
+    for (std::size_t i = 0; i < vendors.size(); ++i) {
+        text += (i == 0 ? "" : ",") + std::to_string(vendors[i]);
+    }
+    return text + ")";
+}
+
+namespace {
+
+std::vector<std::string> rows(Database &db, const char *sql)
+{
+    std::vector<std::string> out;
+    Prepared query(db.handle(), sql);
+    while (query.step()) {
+        out.push_back(query.text(0));
+    }
+    return out;
+}
+
+} // namespace
+
+Snapshot snapshot(Database &db)
+{
+    Snapshot s;
+    s.tables = rows(db, "SELECT type || ' ' || name FROM sqlite_master ORDER BY name");
+    s.centers = rows(db, "SELECT CenterID || '|' || CenterName || '|' || CenterCode "
+                         "FROM Centers ORDER BY CenterID");
+    s.vendors = rows(db, "SELECT VendorID || '|' || VendorName || '|' || CountryID || '|' || "
+                         "Active || '|' || RecordLastUpdated FROM Vendors ORDER BY VendorID");
+    s.assignments = rows(db, "SELECT CenterID || '|' || VendorID || '|' || CenterHandlingFee || "
+                             "'|' || DutyBrokerageFee || '|' || RecordLastUpdated "
+                             "FROM VendorCenterCrossReference ORDER BY CenterID, VendorID");
+    return s;
+}
+
+std::vector<std::vector<std::string>> answerRecords(const std::string &xml, int section)
+{
+    pugi::xml_document doc;
+    const pugi::xml_parse_result parsed = doc.load_string(xml.c_str());
+    EXPECT_TRUE(parsed) << parsed.description() << "\n" << xml.substr(0, 200);
+    std::vector<pugi::xml_node> sections;
+    for (pugi::xml_node child : doc.document_element().children()) {
+        sections.push_back(child);
+    }
+    std::vector<std::vector<std::string>> out;
+    if (sections.size() <= static_cast<std::size_t>(section)) {
+        ADD_FAILURE() << "section " << section << " is missing";
+        return out;
+    }
+    for (int i = 0; i < section; ++i) {
+        EXPECT_FALSE(sections[static_cast<std::size_t>(i)].first_child())
+            << "section " << i << " must be empty";
+    }
+    for (pugi::xml_node record : sections[static_cast<std::size_t>(section)].children()) {
+        std::vector<std::string> fields;
+        for (pugi::xml_node field : record.children()) {
+            fields.emplace_back(field.first_child() ? field.first_child().value() : "<none>");
+        }
+        out.push_back(std::move(fields));
+    }
+    return out;
+}
+
+void seedSmallData(Database &db)
+{
+    db.addCenter({12, "Buffalo", 2});
+    db.addCenter({13, "Toronto", 1});
+    db.addVendor({3, "Atlas Freight", 1, true, "2021-03-04 10:00:00"});
+    db.addVendor({4, "Baker & Sons", 44, true, "2020-12-31 23:59:59"});
+    db.addVendor({5, "O'Neill <Tool> Co.", 1, true, "2019-07-15 08:30:00"});
+    db.addVendor({6, "Dormant Supply", 1, false, "2018-01-01 00:00:00"});
+    db.addVendor({7, "Zenith Paper", 2, true, "2022-02-02 12:00:00"});
+    db.addVendor({8, "Murphy's Steel", 1, true, "2022-05-06 09:00:00"});
+    db.addVendor({9, "Granite Glass", 3, true, "2023-11-30 17:45:00"});
+    db.addAssignment({12, 8, 0.03, true, "2023-01-01 00:00:00"});
+    db.addAssignment({12, 9, 0.08, false, "2023-01-02 00:00:00"});
+    db.addAssignment({12, 3, 0.05, true, "2023-01-03 00:00:00"});
+    db.addAssignment({13, 4, 0.125, false, "2023-01-04 00:00:00"});
+}
+
+void ServerTest::SetUp()
+{
+    m_dbPath = (m_dir.path() / "centervendor.db").string();
+    m_server = std::make_unique<ReferenceServer>(m_dbPath);
+    m_server->setLogSink([this](const std::string &line) {
+        const std::lock_guard lock(m_logMutex);
+        m_log.push_back(line);
+    });
+    m_db = std::make_unique<Database>(m_dbPath);
+    seed(*m_db);
+    m_port = m_server->bindToAnyPort("127.0.0.1");
+    ASSERT_GT(m_port, 0);
+    m_serving = std::thread([this] { m_server->listenAfterBind(); });
+}
+
+void ServerTest::TearDown()
+{
+    if (m_server) {
+        m_server->stop();
+    }
+    if (m_serving.joinable()) {
+        m_serving.join();
+    }
+    m_server.reset();
+    m_db.reset();
+}
+
+httplib::Client ServerTest::client() const
+{
+    httplib::Client cli("127.0.0.1", m_port);
+    cli.set_connection_timeout(5);
+    cli.set_read_timeout(30);
+    cli.set_decompress(false);
+    return cli;
+}
+
+httplib::Result ServerTest::get(const std::string &target) const
+{
+    return client().Get(target);
+}
+
+httplib::Result ServerTest::post(const std::vector<std::string> &statements) const
+{
+    return postBody(formBody(statements));
+}
+
+httplib::Result ServerTest::postBody(const std::string &body) const
+{
+    return client().Post("/CenterVendor.asp", body, "application/x-www-form-urlencoded");
+}
+
+std::vector<std::string> ServerTest::logLines() const
+{
+    const std::lock_guard lock(m_logMutex);
+    return m_log;
+}
+
+std::vector<std::string> ServerTest::waitForLogLines(std::size_t count) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::vector<std::string> lines = logLines();
+    while (lines.size() < count && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+        lines = logLines();
+    }
+    return lines;
+}
+
+} // namespace tarvo::server::testing
