@@ -2,6 +2,7 @@
 
 #include "Version.h"
 #include "control/ControlState.h"
+#include "load/Loader.h"
 #include "ui/Screen.h"
 #include "ui/VendorList.h"
 #include "ui/VendorView.h"
@@ -12,12 +13,13 @@ using namespace tarvo;
 
 struct CenterVendor::Private
 {
-    explicit Private(CenterVendor *q) : ui(buildScreen(q)) {}
+    explicit Private(CenterVendor *q) : ui(buildScreen(q)), loader(ui, fields) {}
 
     void UserControl_Initialize();
 
     Screen ui;
     ControlFields fields;
+    Loader loader;
 };
 
 namespace {
@@ -59,12 +61,7 @@ CenterVendor::~CenterVendor() = default;
 
 QVariant CenterVendor::LetDataFromDatabase(qint32 plCenterID, const QString &ptServerName)
 {
-    d->fields.mlCenterID = plCenterID;
-    if (!ptServerName.isEmpty()) {
-        d->fields.mtServerName = ptServerName;
-    }
-    d->ui.lstVendors->Clear();
-    d->ui.lstVendorCenter->Clear();
+    d->loader.load(plCenterID, ptServerName);
     flushLists(d->ui);
     return {};
 }

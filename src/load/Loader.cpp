@@ -1,0 +1,188 @@
+#include "load/Loader.h"
+
+#include "control/ControlState.h"
+#include "core/ValueForms.h"
+#include "ui/EventLog.h"
+#include "ui/Screen.h"
+#include "ui/VendorList.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <mutex>
+
+namespace tarvo {
+
+namespace {
+
+std::mutex optionsMutex;
+load::FetchOptions sharedOptions;
+
+QString qs(const std::string &utf8)
+{
+    return QString::fromStdString(utf8);
+}
+
+std::string text(const QString &s)
+{
+    return s.toStdString();
+}
+
+} // namespace
+
+void setQueryFetchOptions(const load::FetchOptions &options)
+{
+    const std::lock_guard lock(optionsMutex);
+    sharedOptions = options;
+}
+
+load::FetchOptions queryFetchOptions()
+{
+    const std::lock_guard lock(optionsMutex);
+    return sharedOptions;
+}
+
+Loader::Loader(Screen &ui, ControlFields &fields) : ui(ui), fields(fields) {}
+
+bool Loader::load(qint32 centerId, const QString &serverName)
+{
+    try {
+        ui.cmdCommit->setEnabled(false);
+        ui.surface->setCursor(Qt::WaitCursor);
+        fields.mlCenterID = centerId;
+        if (!serverName.isEmpty()) {
+            fields.mtServerName = serverName;
+        }
+        ui.lstVendors->Clear();
+        ui.lstVendorCenter->Clear();
+        logInfo(QStringLiteral("CountDisplay"));
+        CountDisplay();
+        logInfo(QStringLiteral("NonSelectVendorsDisplay"));
+        NonSelectVendorsDisplay();
+        logInfo(QStringLiteral("SelectedVendorDisplay"));
+        SelectedVendorDisplay();
+        ui.prbLoad->setValue(0);
+        ui.surface->unsetCursor();
+        return true;
+    } catch (const std::exception &) {
+        // A failed load ends quietly: no message, the rows read so far stay.
+        ui.surface->unsetCursor();
+        return false;
+    }
+}
+
+load::QueryDocument Loader::request(const char *query) const
+{
+    const QString url = fields.mtServerName + QStringLiteral("/CenterVendor.asp?") +
+                        QLatin1String(query) + QStringLiteral("&centerID=") +
+                        QString::number(fields.mlCenterID);
+    return load::QueryDocument::fetch(text(url), queryFetchOptions());
+}
+
+void Loader::CountDisplay()
+{
+    const auto doc = request("count=1");
+    const auto record = doc.documentElement().child(0, "count section").child(0, "count record");
+    fields.miCenterCode = forms::toInt16(record.child(0, "center code").text());
+    fields.miNonSelectedCount = forms::toInt16(record.child(1, "non-selected count").text());
+    fields.miSelectedCount = forms::toInt16(record.child(2, "selected count").text());
+    const int max = forms::toInt16(double(fields.miNonSelectedCount) + fields.miSelectedCount);
+    // QProgressBar keeps a minimum above a negative maximum; move both.
+    ui.prbLoad->setRange(std::min(0, max), max);
+    m_paintedPercent = -1;
+    ui.lblAllVendors->setText(
+        QStringLiteral("Non Selected Active Vendors (%1):").arg(fields.miNonSelectedCount));
+    ui.lblSelVendors->setText(QStringLiteral("Selected Vendors (%1):").arg(fields.miSelectedCount));
+    fields.miLoadedRows = 0;
+}
+
+void Loader::NonSelectVendorsDisplay()
+{
+    auto &list = *ui.lstVendors;
+    const auto doc = request("active=1");
+    const auto section = doc.documentElement().child(1, "active vendors section");
+    const std::size_t records = section.childCount();
+    for (std::size_t r = 0; r < records; ++r) {
+        const auto record = section.child(r, "vendor record");
+        const int row = list.Add(qs(record.child(0, "vendor id").firstChildText("vendor id")));
+        const std::size_t fieldCount = record.childCount();
+        for (std::size_t k = 1; k < fieldCount; ++k) {
+            const auto field = record.child(k, "vendor field");
+            // Every child is copied in turn, so the last one's text is what stays.
+            if (field.childCount() > 0) {
+                list.SetSubItem(row, static_cast<int>(k), qs(field.lastChildText()));
+            }
+        }
+        list.SetSubItem(row, 3, qs(forms::format0_00(8)));
+        const double country = forms::toNumber(text(list.SubItem(row, 2)));
+        const bool duty = country == 1 && fields.miCenterCode == 2;
+        list.SetSubItem(row, 4, duty ? QStringLiteral("1") : QStringLiteral("0"));
+        list.SetSubItem(row, 6, qs(forms::formatId0000(text(list.Text(row)))));
+        countLoadedRow();
+    }
+    ui.lstVendors->SetSortKey(6);
+    ui.lstVendorCenter->SetSortKey(6);
+    ui.optList[0]->setEnabled(true);
+    enableSearch();
+    if (list.Count() > 0) {
+        list.SetSelected(list.SelectedItem(), false);
+    }
+}
+
+void Loader::SelectedVendorDisplay()
+{
+    auto &list = *ui.lstVendorCenter;
+    const auto doc = request("selected=1");
+    const auto section = doc.documentElement().child(2, "selected vendors section");
+    const std::size_t records = section.childCount();
+    for (std::size_t r = 0; r < records; ++r) {
+        const auto record = section.child(r, "vendor record");
+        const int row = list.Add(qs(record.child(0, "vendor id").firstChildText("vendor id")));
+        list.SetSubItem(row, 1, qs(record.child(1, "vendor name").firstChildText("vendor name")));
+        const double fee = forms::toNumber(record.child(2, "handling fee").firstChildText("handling fee"));
+        list.SetSubItem(row, 3, qs(forms::format0_00(fee * 100)));
+        const bool duty = forms::toBoolean(record.child(3, "duty flag").firstChildText("duty flag"));
+        list.SetSubItem(row, 4, duty ? QStringLiteral("1") : QStringLiteral("0"));
+        list.SetSubItem(row, 6, qs(forms::formatId0000(text(list.Text(row)))));
+        countLoadedRow();
+    }
+    list.SetSortKey(6);
+    ui.optList[1]->setEnabled(true);
+    enableSearch();
+    ui.prbLoad->setValue(ui.prbLoad->maximum());
+    if (list.Count() > 0) {
+        list.SetSelected(list.SelectedItem(), false);
+    }
+}
+
+void Loader::enableSearch()
+{
+    ui.optFind[0]->setEnabled(true);
+    ui.optFind[1]->setEnabled(true);
+    ui.txtVendorID->setEnabled(true);
+    unlockBox(ui.txtVendorID);
+}
+
+void Loader::countLoadedRow()
+{
+    showProgress(fields.miLoadedRows);
+    fields.miLoadedRows = forms::toInt16(double(fields.miLoadedRows) + 1);
+}
+
+void Loader::showProgress(int value)
+{
+    ui.prbLoad->setValue(value);
+    // Loading never returns to the event loop, so the bar is painted here, but only when the
+    // shown share changes: a repaint per row would cost more than the load.
+    const int span = ui.prbLoad->maximum() - ui.prbLoad->minimum();
+    const int percent = span > 0 ? static_cast<int>(100LL * (value - ui.prbLoad->minimum()) / span) : 0;
+    if (percent != m_paintedPercent && ui.prbLoad->isVisible()) {
+        m_paintedPercent = percent;
+        ui.prbLoad->repaint();
+    }
+}
+
+} // namespace tarvo

@@ -1,0 +1,43 @@
+// Fills both vendor lists from the server page: the count, the active vendors not selected,
+// the vendors selected. Each step throws on the first deviation and keeps what it did.
+#pragma once
+
+#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
+
+#include "load/QueryDocument.h"
+
+#include <QString>
+
+namespace tarvo {
+
+struct ControlFields;
+struct Screen;
+
+// Time-outs of every query request from now on (tests shorten them).
+TARVOCENTERVENDOR_EXPORT void setQueryFetchOptions(const load::FetchOptions &options);
+TARVOCENTERVENDOR_EXPORT load::FetchOptions queryFetchOptions();
+
+class Loader
+{
+public:
+    Loader(Screen &ui, ControlFields &fields);
+
+    // The whole load; returns false when a step failed (the rows read so far stay).
+    bool load(qint32 centerId, const QString &serverName);
+
+    void CountDisplay();
+    void NonSelectVendorsDisplay();
+    void SelectedVendorDisplay();
+
+private:
+    load::QueryDocument request(const char *query) const;
+    void showProgress(int value);
+    void countLoadedRow();
+    void enableSearch();
+
+    Screen &ui;
+    ControlFields &fields;
+    int m_paintedPercent = -1;
+};
+
+} // namespace tarvo
