@@ -1,5 +1,6 @@
 #include "Answers.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <pugixml.hpp>
@@ -25,16 +26,19 @@ class StringWriter : public pugi::xml_writer
 
 // XML 1.0 cannot carry most control characters even as references; a name holding one
 // would make the whole answer unreadable, so it becomes a blank.
-std::string xmlSafe(const std::string &text)
+void nameField(pugi::xml_node record, const std::string &name)
 {
-    std::string safe = text;
-    for (char &c : safe) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-            c = ' ';
-        }
+    auto unsafe = [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
+    };
+    pugi::xml_text text = record.append_child("Name").text();
+    if (std::none_of(name.begin(), name.end(), unsafe)) {
+        text.set(name.c_str());
+        return;
     }
-    return safe;
+    std::string safe = name;
+    std::replace_if(safe.begin(), safe.end(), unsafe, ' ');
+    text.set(safe.c_str());
 }
 
 // A document element with the sections in front of `section` present and empty; returns
@@ -60,13 +64,15 @@ void field(pugi::xml_node record, const char *name, const std::string &value)
 void field(pugi::xml_node record, const char *name, std::int64_t value)
 {
     std::array<char, 24> buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-    record.append_child(name).text().set(std::string(buffer.data(), result.ptr).c_str());
+    *std::to_chars(buffer.data(), buffer.data() + buffer.size() - 1, value).ptr = '\0';
+    record.append_child(name).text().set(buffer.data());
 }
 
-std::string serialize(const pugi::xml_document &doc)
+// `expectedSize` spares the copies of a growing text of several megabytes.
+std::string serialize(const pugi::xml_document &doc, std::size_t expectedSize = 0)
 {
     std::string out;
+    out.reserve(expectedSize);
     StringWriter writer(out);
     doc.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
     return out;
@@ -90,40 +96,76 @@ std::string countAnswer(const CenterCounts &counts)
     pugi::xml_document doc;
     pugi::xml_node record = sectionsUpTo(doc, Section::Count).append_child("Record");
     field(record, "CenterCode", counts.centerCode);
-    field(record, "NonSelectedCount", counts.nonSelected);
-    field(record, "SelectedCount", counts.selected);
+    field(record, "NonSelected", counts.nonSelected);
+    field(record, "Selected", counts.selected);
     return serialize(doc);
+}
+
+struct ListAnswer::Document
+{
+    pugi::xml_document doc;
+    pugi::xml_node section;
+    std::size_t expectedSize = 256;
+};
+
+namespace {
+
+// Markup and numbers of one record, without the name; a little more than they take.
+constexpr std::size_t kRecordBytes = 120;
+
+} // namespace
+
+ListAnswer::ListAnswer(Section section) : m_doc(std::make_unique<Document>())
+{
+    m_doc->section = sectionsUpTo(m_doc->doc, section);
+}
+
+ListAnswer::~ListAnswer() = default;
+
+void ListAnswer::add(const ActiveVendorRow &row)
+{
+    m_doc->expectedSize += kRecordBytes + row.name.size() + row.lastUpdated.size();
+    pugi::xml_node record = m_doc->section.append_child("Vendor");
+    field(record, "ID", row.id);
+    nameField(record, row.name);
+    field(record, "CountryID", row.countryId);
+    // Fields 3 and 4 are placeholders: the control fills those columns itself.
+    record.append_child("Fee");
+    record.append_child("Duty");
+    field(record, "Updated", row.lastUpdated);
+}
+
+void ListAnswer::add(const SelectedVendorRow &row)
+{
+    m_doc->expectedSize += kRecordBytes + row.name.size();
+    pugi::xml_node record = m_doc->section.append_child("Vendor");
+    field(record, "ID", row.id);
+    nameField(record, row.name);
+    field(record, "Fee", fractionText(row.fee));
+    field(record, "Duty", std::int64_t{row.duty ? 1 : 0});
+}
+
+std::string ListAnswer::text() const
+{
+    return serialize(m_doc->doc, m_doc->expectedSize);
 }
 
 std::string activeAnswer(const std::vector<ActiveVendorRow> &rows)
 {
-    pugi::xml_document doc;
-    pugi::xml_node section = sectionsUpTo(doc, Section::Active);
+    ListAnswer answer(Section::Active);
     for (const ActiveVendorRow &row : rows) {
-        pugi::xml_node record = section.append_child("Vendor");
-        field(record, "VendorID", row.id);
-        field(record, "VendorName", xmlSafe(row.name));
-        field(record, "CountryID", row.countryId);
-        // Fields 3 and 4 are placeholders: the control fills those columns itself.
-        record.append_child("CenterHandlingFee");
-        record.append_child("DutyBrokerageFee");
-        field(record, "RecordLastUpdated", row.lastUpdated);
+        answer.add(row);
     }
-    return serialize(doc);
+    return answer.text();
 }
 
 std::string selectedAnswer(const std::vector<SelectedVendorRow> &rows)
 {
-    pugi::xml_document doc;
-    pugi::xml_node section = sectionsUpTo(doc, Section::Selected);
+    ListAnswer answer(Section::Selected);
     for (const SelectedVendorRow &row : rows) {
-        pugi::xml_node record = section.append_child("Vendor");
-        field(record, "VendorID", row.id);
-        field(record, "VendorName", xmlSafe(row.name));
-        field(record, "CenterHandlingFee", fractionText(row.fee));
-        field(record, "DutyBrokerageFee", std::int64_t{row.duty ? 1 : 0});
+        answer.add(row);
     }
-    return serialize(doc);
+    return answer.text();
 }
 
 } // namespace tarvo::server

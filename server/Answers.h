@@ -6,6 +6,7 @@
 
 #include "Database.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,30 @@ enum class Section { Count = 0, Active = 1, Selected = 2 };
 // Section 0: one record of center code, active vendors not selected, vendors selected.
 std::string countAnswer(const CenterCounts &counts);
 
-// Section 1: per vendor id, name, country id, two empty fields and the date updated.
-std::string activeAnswer(const std::vector<ActiveVendorRow> &rows);
+// An answer built one record at a time, so that tens of thousands of rows go from the
+// database into the document without a copy in between.
+class ListAnswer
+{
+  public:
+    // Section::Active or Section::Selected.
+    explicit ListAnswer(Section section);
+    ~ListAnswer();
+    ListAnswer(const ListAnswer &) = delete;
+    ListAnswer &operator=(const ListAnswer &) = delete;
 
-// Section 2: per vendor id, name, fee fraction and duty flag (1 or 0).
+    // Section 1 record: id, name, country id, two empty fields and the date updated.
+    void add(const ActiveVendorRow &row);
+    // Section 2 record: id, name, fee fraction and duty flag (1 or 0).
+    void add(const SelectedVendorRow &row);
+
+    std::string text() const;
+
+  private:
+    struct Document;
+    std::unique_ptr<Document> m_doc;
+};
+
+std::string activeAnswer(const std::vector<ActiveVendorRow> &rows);
 std::string selectedAnswer(const std::vector<SelectedVendorRow> &rows);
 
 // The shortest decimal text that reads back as the same double, never in exponent form

@@ -76,9 +76,15 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
                 answer.body = countAnswer(*counts);
             }
         } else if (db->centerExists(request.centerId)) {
-            answer.body = request.section == Section::Active
-                              ? activeAnswer(db->activeNotSelected(request.centerId))
-                              : selectedAnswer(db->selected(request.centerId));
+            ListAnswer list(request.section);
+            if (request.section == Section::Active) {
+                db->forEachActiveNotSelected(
+                    request.centerId, [&list](const ActiveVendorRow &row) { list.add(row); });
+            } else {
+                db->forEachSelected(request.centerId,
+                                    [&list](const SelectedVendorRow &row) { list.add(row); });
+            }
+            answer.body = list.text();
         }
     } catch (const DatabaseError &error) {
         answer = databaseFailure(error, false);

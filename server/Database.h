@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -72,7 +73,7 @@ struct ActiveVendorRow
     std::int64_t id = 0;
     std::string name;
     std::int64_t countryId = 0;
-    std::string lastUpdated; // "mm/dd/yyyy"
+    std::string lastUpdated; // "mm/dd/yyyy", or the stored text when it is no date
 };
 
 struct SelectedVendorRow
@@ -93,6 +94,10 @@ struct BatchOutcome
     std::size_t failedStatement = 0; // 0-based; meaningful on Conflict
     std::string message;             // why the batch conflicts; empty when applied
 };
+
+// "YYYY-MM-DD..." as "mm/dd/yyyy"; any other text unchanged.
+std::string usDate(const std::string &stored);
+void usDate(const std::string &stored, std::string &into);
 
 // One prepared statement, reset for reuse after every run.
 class Prepared
@@ -117,6 +122,7 @@ class Prepared
     std::int64_t int64(int column) const;
     double real(int column) const;
     std::string text(int column) const;
+    void text(int column, std::string &into) const;
 
   private:
     sqlite3 *m_db;
@@ -136,9 +142,14 @@ class Database
     bool centerExists(std::int64_t centerId);
     // Empty when the center does not exist.
     std::optional<CenterCounts> centerCounts(std::int64_t centerId);
-    // Ordered by vendor id.
+    // Calls `visit` per row in vendor id order with one row object reused for every call,
+    // so that large lists cost no allocation per row.
+    void forEachActiveNotSelected(std::int64_t centerId,
+                                  const std::function<void(const ActiveVendorRow &)> &visit);
+    // Likewise; includes inactive vendors that are still assigned.
+    void forEachSelected(std::int64_t centerId,
+                         const std::function<void(const SelectedVendorRow &)> &visit);
     std::vector<ActiveVendorRow> activeNotSelected(std::int64_t centerId);
-    // Ordered by vendor id; includes inactive vendors that are still assigned.
     std::vector<SelectedVendorRow> selected(std::int64_t centerId);
 
     // Applies every statement in order inside one write transaction, with `now` as the

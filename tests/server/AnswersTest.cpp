@@ -98,6 +98,27 @@ INSTANTIATE_TEST_SUITE_P(Values, FractionText,
                                            FractionCase{-0.05, "-0.05"}, FractionCase{1.0, "1"},
                                            FractionCase{0.1 + 0.2, "0.30000000000000004"}));
 
+struct DateCase
+{
+    const char *stored;
+    const char *shown;
+};
+
+class UsDate : public ::testing::TestWithParam<DateCase>
+{
+};
+
+TEST_P(UsDate, ShowsStoredDatesAsMonthDayYearAndKeepsOtherText)
+{
+    EXPECT_EQ(usDate(GetParam().stored), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, UsDate,
+                         ::testing::Values(DateCase{"2020-12-31 23:59:59", "12/31/2020"},
+                                           DateCase{"2019-07-15", "07/15/2019"},
+                                           DateCase{"2019-7-15", "2019-7-15"},
+                                           DateCase{"15.07.2019", "15.07.2019"}, DateCase{"", ""}));
+
 TEST(SampleData, IsTheSameOnEveryRun)
 {
     const SampleData first = makeSampleData();
