@@ -15,6 +15,7 @@
 #include <exception>
 #include <httplib.h>
 #include <mutex>
+#include <sys/socket.h>
 #include <thread>
 
 namespace tarvo::server {
@@ -125,6 +126,13 @@ struct ReferenceServer::Impl
 void ReferenceServer::Impl::install()
 {
     http.set_payload_max_length(kMaxBodyBytes);
+    // The library's default also sets SO_REUSEPORT, which would let a second server bind the
+    // same port and silently take part of the requests. Address reuse alone still allows a
+    // quick restart.
+    http.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     http.set_keep_alive_timeout(2);
     http.set_pre_routing_handler([](const httplib::Request &, httplib::Response &) {
         t_trace = RequestTrace{true, std::chrono::steady_clock::now(), "-", 0};

@@ -5,10 +5,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -216,6 +218,57 @@ INSTANTIATE_TEST_SUITE_P(
                                1,
                                "cannot open"}),
     [](const auto &info) { return std::string(info.param.name); });
+
+TEST(ServerLifecycle, AStopBeforeServingMakesListenReturnAtOnce)
+{
+    TempDir dir;
+    ReferenceServer server((dir.path() / "a.db").string());
+    ASSERT_GT(server.bindToAnyPort("127.0.0.1"), 0);
+    server.stop();
+    EXPECT_FALSE(server.listenAfterBind());
+    EXPECT_FALSE(server.isRunning());
+}
+
+TEST(ServerLifecycle, AStopRacingTheStartOfServingEndsIt)
+{
+    TempDir dir;
+    const std::string db = (dir.path() / "a.db").string();
+    // Repeated to hit the moment between the start of listen and the accept loop; a stop
+    // lost there would leave the join below waiting for ever.
+    for (int i = 0; i < 50; ++i) {
+        ReferenceServer server(db);
+        ASSERT_GT(server.bindToAnyPort("127.0.0.1"), 0);
+        std::thread serving([&server] { server.listenAfterBind(); });
+        server.stop();
+        serving.join();
+        EXPECT_FALSE(server.isRunning());
+    }
+}
+
+TEST(ServerLifecycle, AnAddressInUseIsNotShared)
+{
+    TempDir dir;
+    const std::string db = (dir.path() / "a.db").string();
+    ReferenceServer first(db);
+    ReferenceServer second(db);
+    const int port = first.bindToAnyPort("127.0.0.1");
+    ASSERT_GT(port, 0);
+    EXPECT_FALSE(second.bindToPort("127.0.0.1", port));
+    EXPECT_FALSE(second.listen("127.0.0.1", port));
+}
+
+TEST(ServerLifecycle, AFileThatIsNoDatabaseIsRefused)
+{
+    TempDir dir;
+    const std::string path = (dir.path() / "text.db").string();
+    {
+        std::FILE *file = std::fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs("this is not a database, just text long enough to have a header\n", file);
+        std::fclose(file);
+    }
+    EXPECT_THROW(ReferenceServer server(path), DatabaseError);
+}
 
 class SampleServer : public ServerTest
 {
