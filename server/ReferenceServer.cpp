@@ -52,11 +52,12 @@ void respond(httplib::Response &res, int status, const std::string &contentType,
         });
 }
 
-void respond(httplib::Response &res, const PageAnswer &answer)
+// Takes the answer by value: a list answer runs to megabytes and is moved, never copied.
+void respond(httplib::Response &res, PageAnswer answer)
 {
     t_trace.center = answer.center;
     t_trace.statements = answer.statements;
-    respond(res, answer.status, answer.contentType, answer.body);
+    respond(res, answer.status, answer.contentType, std::move(answer.body));
 }
 
 // A path is attacker-chosen text and arrives percent-decoded: keep the log one line.

@@ -1,6 +1,5 @@
 // centervendor-server: the reference server as a program.
 #include "CommandLine.h"
-#include "Database.h"
 #include "ReferenceServer.h"
 
 #include <atomic>
@@ -50,6 +49,8 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    // A log reader that goes away must not end the server: writes then just fail.
+    std::signal(SIGPIPE, SIG_IGN);
     const sigset_t stopSignals = blockStopSignals();
     try {
         ReferenceServer server(options.dbPath);
@@ -91,10 +92,8 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "%s: serving ended with an error\n", program.c_str());
             return 1;
         }
-    } catch (const tarvo::server::DatabaseError &error) {
-        std::fprintf(stderr, "%s: %s\n", program.c_str(), error.what());
-        return 1;
     } catch (const std::exception &error) {
+        // DatabaseError among them: a file that cannot be opened or is no database.
         std::fprintf(stderr, "%s: %s\n", program.c_str(), error.what());
         return 1;
     }
