@@ -60,6 +60,11 @@ std::string describe(const Token &token)
     if (token.kind == TokenKind::End) {
         return "the end of the statement";
     }
+    // A token may be megabytes long; the reason goes back to the user in one short line.
+    constexpr std::size_t kShown = 40;
+    if (token.text.size() > kShown) {
+        return "'" + std::string(token.text.substr(0, kShown)) + "...'";
+    }
     return "'" + std::string(token.text) + "'";
 }
 

@@ -98,6 +98,16 @@ class StatementParserRefuses : public ::testing::TestWithParam<Refused>
 {
 };
 
+TEST(StatementParser, QuotesAtMostTheStartOfALongToken)
+{
+    const ParseResult result = StatementParser::parse(
+        "DELETE FROM VendorCenterCrossReference WHERE CenterID=" + std::string(100'000, '9') +
+        " AND VendorID IN(1)");
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.message.find("out of range"), std::string::npos) << result.message;
+    EXPECT_LT(result.message.size(), 120u) << result.message;
+}
+
 TEST_P(StatementParserRefuses, WithAReason)
 {
     const ParseResult result = StatementParser::parse(GetParam().text);
