@@ -1,1 +1,363 @@
-#include "QueryDocument.h"
+#include "load/QueryDocument.h"
+
+#include <cstdint>
+#include <curl/curl.h>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
+
+namespace tarvo::load {
+
+namespace {
+
+// Whitespace-only text is dropped (no parse_ws_pcdata); comments and processing instructions
+// become nodes; no parse_doctype, so a document type declaration is skipped and its entities
+// are never resolved; parse_fragment keeps stray top-level content so that it can be refused.
+constexpr unsigned kParseFlags = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol |
+                                 pugi::parse_wconv_attribute | pugi::parse_comments |
+                                 pugi::parse_pi | pugi::parse_fragment;
+
+constexpr long kMaxRedirects = 5;
+
+void initCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::size_t appendBody(char *data, std::size_t size, std::size_t count, void *target)
+{
+    static_cast<std::string *>(target)->append(data, size * count);
+    return size * count;
+}
+
+struct EasyHandle
+{
+    CURL *handle = curl_easy_init();
+    ~EasyHandle() { curl_easy_cleanup(handle); }
+    EasyHandle() = default;
+    EasyHandle(const EasyHandle &) = delete;
+    EasyHandle &operator=(const EasyHandle &) = delete;
+};
+
+std::string transportError(CURLcode code, const char *detail, const std::string &url,
+                           const FetchOptions &options)
+{
+    const std::string why = detail[0] != '\0' ? detail : curl_easy_strerror(code);
+    switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+        return "timed out fetching " + url + " (connect limit " +
+               std::to_string(options.connectTimeout.count()) + " ms, total limit " +
+               std::to_string(options.totalTimeout.count()) + " ms): " + why;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return "could not connect to " + url + ": " + why;
+    default:
+        return "could not fetch " + url + ": " + why;
+    }
+}
+
+// Documents owned by a QueryDocument, each with a serial that is never reused. The position
+// cache below trusts a remembered node only while its document is still registered, so a
+// freed tree whose memory was reused by another document can never be walked.
+struct LiveDocuments
+{
+    std::mutex mutex;
+    std::unordered_map<const void *, std::uint64_t> serials;
+    std::uint64_t next = 1;
+
+    static LiveDocuments &instance()
+    {
+        static LiveDocuments live;
+        return live;
+    }
+
+    void add(const pugi::xml_document &doc)
+    {
+        std::lock_guard lock(mutex);
+        serials[doc.internal_object()] = next++;
+    }
+
+    void remove(const pugi::xml_document &doc)
+    {
+        std::lock_guard lock(mutex);
+        serials.erase(doc.internal_object());
+    }
+
+    std::uint64_t serialOf(pugi::xml_node documentNode)
+    {
+        std::lock_guard lock(mutex);
+        const auto found = serials.find(documentNode.internal_object());
+        return found == serials.end() ? 0 : found->second;
+    }
+};
+
+// Reading a section record by record asks for positions 0, 1, 2, ... of one parent; without a
+// remembered place every call would walk from the first child again (quadratic in the rows).
+struct PositionCache
+{
+    std::uint64_t serial = 0;
+    pugi::xml_node parent;
+    std::size_t position = 0;
+    pugi::xml_node node;
+    std::size_t count = 0;
+    bool countKnown = false;
+};
+
+// A few parents at once, so that counting a record's fields does not evict its section.
+struct PositionCaches
+{
+    static constexpr std::size_t kSlots = 4;
+    PositionCache slots[kSlots];
+    std::size_t nextVictim = 0;
+};
+
+thread_local PositionCaches t_caches;
+
+// Short walks (the fields of a record) are cheaper than the registry look-up.
+constexpr std::size_t kCacheFrom = 16;
+
+// Counts at most `limit` children (all of them when limit is 0).
+std::size_t countChildren(pugi::xml_node node, std::size_t limit = 0)
+{
+    std::size_t count = 0;
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+        ++count;
+        if (count == limit)
+            break;
+    }
+    return count;
+}
+
+PositionCache *cacheFor(pugi::xml_node parent)
+{
+    const std::uint64_t serial = LiveDocuments::instance().serialOf(parent.root());
+    if (serial == 0)
+        return nullptr;
+    for (PositionCache &slot : t_caches.slots) {
+        if (slot.serial == serial && slot.parent == parent)
+            return &slot;
+    }
+    PositionCache &slot = t_caches.slots[t_caches.nextVictim];
+    t_caches.nextVictim = (t_caches.nextVictim + 1) % PositionCaches::kSlots;
+    slot = PositionCache{serial, parent, 0, parent.first_child(), 0, false};
+    return &slot;
+}
+
+pugi::xml_node walkFromFirst(pugi::xml_node parent, std::size_t position)
+{
+    pugi::xml_node found = parent.first_child();
+    for (std::size_t i = 0; i < position && found; ++i)
+        found = found.next_sibling();
+    return found;
+}
+
+std::string describeParseFailure(const pugi::xml_parse_result &result)
+{
+    return std::string("answer is not well-formed XML: ") + result.description() + " at offset " +
+           std::to_string(result.offset);
+}
+
+// The parser accepts several top-level elements and stray top-level text; an answer like that is
+// not well-formed, so it is refused here. Returns "" when the document is acceptable.
+std::string checkTopLevel(const pugi::xml_document &doc)
+{
+    std::size_t elements = 0;
+    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_element)
+            ++elements;
+        else if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+            return "answer is not well-formed XML: text outside the document element";
+    }
+    if (elements == 0)
+        return "answer has no document element";
+    if (elements > 1)
+        return "answer is not well-formed XML: more than one top-level element";
+    return {};
+}
+
+} // namespace
+
+QueryDocument::QueryDocument() : m_error("no answer has been loaded") {}
+
+QueryDocument::~QueryDocument()
+{
+    if (m_doc)
+        LiveDocuments::instance().remove(*m_doc);
+}
+
+QueryDocument::QueryDocument(QueryDocument &&other) noexcept
+    : m_doc(std::move(other.m_doc)), m_error(std::move(other.m_error))
+{}
+
+QueryDocument &QueryDocument::operator=(QueryDocument &&other) noexcept
+{
+    if (this != &other) {
+        if (m_doc)
+            LiveDocuments::instance().remove(*m_doc);
+        m_doc = std::move(other.m_doc);
+        m_error = std::move(other.m_error);
+    }
+    return *this;
+}
+
+QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &options)
+{
+    initCurlOnce();
+    QueryDocument failed;
+    EasyHandle easy;
+    if (easy.handle == nullptr) {
+        failed.m_error = "could not fetch " + url + ": libcurl could not start a request";
+        return failed;
+    }
+    std::string body;
+    char detail[CURL_ERROR_SIZE] = {};
+    CURL *h = easy.handle;
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(options.connectTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
+    // Time-outs must not use signals: the caller may be any thread of a Qt application.
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
+
+    const CURLcode code = curl_easy_perform(h);
+    if (code != CURLE_OK) {
+        failed.m_error = transportError(code, detail, url, options);
+        return failed;
+    }
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 400) {
+        failed.m_error = "HTTP " + std::to_string(status) + " from " + url;
+        return failed;
+    }
+    QueryDocument doc = parse(body);
+    if (!doc.hasDocumentElement())
+        doc.m_error += " (from " + url + ")";
+    return doc;
+}
+
+QueryDocument QueryDocument::parse(std::string_view body)
+{
+    QueryDocument result;
+    auto doc = std::make_unique<pugi::xml_document>();
+    const pugi::xml_parse_result parsed = doc->load_buffer(body.data(), body.size(), kParseFlags);
+    if (!parsed) {
+        result.m_error = describeParseFailure(parsed);
+        return result;
+    }
+    if (std::string problem = checkTopLevel(*doc); !problem.empty()) {
+        result.m_error = std::move(problem);
+        return result;
+    }
+    LiveDocuments::instance().add(*doc);
+    result.m_doc = std::move(doc);
+    result.m_error.clear();
+    return result;
+}
+
+bool QueryDocument::hasDocumentElement() const
+{
+    return m_doc && m_doc->document_element();
+}
+
+const std::string &QueryDocument::error() const
+{
+    return m_error;
+}
+
+AnswerNode QueryDocument::documentElement() const
+{
+    if (!hasDocumentElement())
+        throw AnswerError(m_error.empty() ? std::string("answer has no document element")
+                                          : m_error);
+    return AnswerNode(m_doc->document_element());
+}
+
+std::size_t AnswerNode::childCount() const
+{
+    if (const std::size_t few = countChildren(m_node, kCacheFrom); few < kCacheFrom)
+        return few;
+    PositionCache *cache = cacheFor(m_node);
+    if (cache == nullptr)
+        return countChildren(m_node);
+    if (!cache->countKnown) {
+        cache->count = countChildren(m_node);
+        cache->countKnown = true;
+    }
+    return cache->count;
+}
+
+AnswerNode AnswerNode::child(std::size_t position, const char *what) const
+{
+    pugi::xml_node found;
+    if (position < kCacheFrom) {
+        found = walkFromFirst(m_node, position);
+    } else if (PositionCache *cache = cacheFor(m_node); cache != nullptr) {
+        if (cache->position > position || !cache->node) {
+            cache->position = 0;
+            cache->node = m_node.first_child();
+        }
+        while (cache->node && cache->position < position) {
+            cache->node = cache->node.next_sibling();
+            ++cache->position;
+        }
+        found = cache->node;
+    } else {
+        found = walkFromFirst(m_node, position);
+    }
+    if (!found)
+        throw AnswerError("missing " + std::string(what) + " at position " +
+                          std::to_string(position) + " (the node has " +
+                          std::to_string(countChildren(m_node)) + " child nodes)");
+    return AnswerNode(found);
+}
+
+std::string AnswerNode::text() const
+{
+    const pugi::xml_node_type type = m_node.type();
+    if (type != pugi::node_element && type != pugi::node_document)
+        return m_node.value();
+    // Iterative walk: a hostile answer may nest deeper than the stack allows.
+    std::string out;
+    pugi::xml_node current = m_node.first_child();
+    while (current) {
+        if (current.type() == pugi::node_pcdata || current.type() == pugi::node_cdata)
+            out += current.value();
+        if (current.first_child()) {
+            current = current.first_child();
+            continue;
+        }
+        while (current != m_node && !current.next_sibling())
+            current = current.parent();
+        if (current == m_node)
+            break;
+        current = current.next_sibling();
+    }
+    return out;
+}
+
+std::string AnswerNode::firstChildText(const char *what) const
+{
+    const pugi::xml_node first = m_node.first_child();
+    if (!first)
+        throw AnswerError("missing " + std::string(what) + ": the node has no child node");
+    return AnswerNode(first).text();
+}
+
+std::string AnswerNode::lastChildText() const
+{
+    const pugi::xml_node last = m_node.last_child();
+    return last ? AnswerNode(last).text() : std::string();
+}
+
+} // namespace tarvo::load

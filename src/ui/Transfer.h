@@ -27,7 +27,8 @@ public:
     ~Transfer() override;
 
     // Starts the request and returns at once. operation is "Post" or "Get" (any letter case);
-    // headers is one "Name: value" line or several separated by CR LF. Throws
+    // data is the POST body, sent as UTF-8 (a Get sends no body); headers is one "Name: value"
+    // line or several separated by CR LF. Throws
     // std::runtime_error when a request is still executing or the operation is unknown.
     void Execute(const QString &url, const QString &operation, const QString &data,
                  const QString &headers);
@@ -44,7 +45,8 @@ public:
     // Why the last transfer failed (transport error or status), "" after a success.
     QString errorString() const;
 
-    // Connect and whole-request time-outs in milliseconds; 0 keeps libcurl's default (none).
+    // Connect and whole-request time-outs in milliseconds, for the next Execute. Defaults: 10 s to
+    // connect, no limit on the whole request; 0 keeps libcurl's default (300 s to connect, none).
     void setTimeouts(int connectMs, int totalMs);
 
 Q_SIGNALS:

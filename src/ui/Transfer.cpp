@@ -1,0 +1,274 @@
+#include "ui/Transfer.h"
+
+#include <QByteArray>
+#include <QMetaObject>
+#include <QRegularExpression>
+#include <QStringList>
+#include <atomic>
+#include <curl/curl.h>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace tarvo {
+
+namespace {
+
+// Without a limit a dead server would keep the commit waiting until the operating system gives
+// up on the connection; the whole request has no limit because a large batch may take long.
+constexpr int kDefaultConnectMs = 10'000;
+constexpr int kDefaultTotalMs = 0;
+constexpr int kPollMs = 1000;
+
+void initCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::size_t appendBody(char *data, std::size_t size, std::size_t count, void *target)
+{
+    static_cast<std::string *>(target)->append(data, size * count);
+    return size * count;
+}
+
+// What the worker hands back to the owner thread.
+struct Outcome
+{
+    CURLcode code = CURLE_OK;
+    std::string detail;
+    long status = 0;
+};
+
+QString describeFailure(const Outcome &outcome, const QString &url, int connectMs, int totalMs)
+{
+    const QString why = QString::fromStdString(
+        outcome.detail.empty() ? std::string(curl_easy_strerror(outcome.code)) : outcome.detail);
+    switch (outcome.code) {
+    case CURLE_OK:
+        return QStringLiteral("HTTP %1 from %2").arg(outcome.status).arg(url);
+    case CURLE_OPERATION_TIMEDOUT:
+        return QStringLiteral(
+                   "timed out sending to %1 (connect limit %2 ms, total limit %3 ms): %4")
+            .arg(url)
+            .arg(connectMs)
+            .arg(totalMs)
+            .arg(why);
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return QStringLiteral("could not connect to %1: %2").arg(url, why);
+    default:
+        return QStringLiteral("could not send to %1: %2").arg(url, why);
+    }
+}
+
+} // namespace
+
+struct Transfer::Private
+{
+    explicit Private(Transfer *owner) : q(owner) {}
+
+    Transfer *const q;
+    int connectMs = kDefaultConnectMs;
+    int totalMs = kDefaultTotalMs;
+
+    // Request in flight; the handles are made and freed on the owner thread, used by the worker.
+    bool executing = false;
+    QString url;
+    CURL *easy = nullptr;
+    CURLM *multi = nullptr;
+    curl_slist *headerList = nullptr;
+    std::string received;
+    char detail[CURL_ERROR_SIZE] = {};
+    std::atomic<bool> cancel{false};
+    std::thread worker;
+
+    // Last answer, read through GetChunk.
+    QString answer;
+    qsizetype readPos = 0;
+    int status = 0;
+    QString error;
+
+    void run();
+    void finish(const Outcome &outcome);
+    void stopWorker();
+    void freeHandles();
+};
+
+// Worker thread: a multi handle instead of curl_easy_perform, so that the destructor can wake
+// the wait at once with curl_multi_wakeup instead of waiting for the next progress tick.
+void Transfer::Private::run()
+{
+    Outcome outcome;
+    int running = 1;
+    while (!cancel.load()) {
+        CURLMcode mc = curl_multi_perform(multi, &running);
+        if (mc == CURLM_OK && running != 0)
+            mc = curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
+        if (mc != CURLM_OK) {
+            outcome.code = CURLE_FAILED_INIT;
+            outcome.detail = curl_multi_strerror(mc);
+            break;
+        }
+        if (running == 0)
+            break;
+    }
+    if (cancel.load())
+        return; // The destructor is joining; nobody is left to tell.
+    if (outcome.detail.empty()) {
+        int queued = 0;
+        while (CURLMsg *msg = curl_multi_info_read(multi, &queued)) {
+            if (msg->msg == CURLMSG_DONE)
+                outcome.code = msg->data.result;
+        }
+        outcome.detail = detail;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &outcome.status);
+    }
+    QMetaObject::invokeMethod(
+        q, [this, outcome] { finish(outcome); }, Qt::QueuedConnection);
+}
+
+// Owner thread, after the worker has posted its outcome.
+void Transfer::Private::finish(const Outcome &outcome)
+{
+    stopWorker();
+    status = static_cast<int>(outcome.status);
+    const bool ok = outcome.code == CURLE_OK && outcome.status < 400;
+    // A broken transfer's partial body means nothing; an error status's body explains it.
+    answer = outcome.code == CURLE_OK
+                 ? QString::fromUtf8(received.data(), static_cast<qsizetype>(received.size()))
+                 : QString();
+    readPos = 0;
+    error = ok ? QString() : describeFailure(outcome, url, connectMs, totalMs);
+    received.clear();
+    freeHandles();
+
+    Q_EMIT q->StateChanged(ok ? icResponseCompleted : icError);
+    executing = false;
+    Q_EMIT q->stopped();
+}
+
+void Transfer::Private::stopWorker()
+{
+    if (!worker.joinable())
+        return;
+    if (cancel.load() && multi != nullptr)
+        curl_multi_wakeup(multi);
+    worker.join();
+}
+
+void Transfer::Private::freeHandles()
+{
+    if (multi != nullptr && easy != nullptr)
+        curl_multi_remove_handle(multi, easy);
+    if (easy != nullptr)
+        curl_easy_cleanup(easy);
+    if (multi != nullptr)
+        curl_multi_cleanup(multi);
+    curl_slist_free_all(headerList);
+    easy = nullptr;
+    multi = nullptr;
+    headerList = nullptr;
+}
+
+Transfer::Transfer(QObject *parent) : QObject(parent), d(std::make_unique<Private>(this)) {}
+
+Transfer::~Transfer()
+{
+    d->cancel.store(true);
+    d->stopWorker();
+    d->freeHandles();
+}
+
+void Transfer::Execute(const QString &url, const QString &operation, const QString &data,
+                       const QString &headers)
+{
+    if (d->executing)
+        throw std::runtime_error("a transfer is still executing");
+    const bool post = operation.compare(QLatin1String("Post"), Qt::CaseInsensitive) == 0;
+    const bool get = operation.compare(QLatin1String("Get"), Qt::CaseInsensitive) == 0;
+    if (!post && !get)
+        throw std::runtime_error("unknown transfer operation \"" + operation.toStdString() + "\"");
+
+    initCurlOnce();
+    d->stopWorker();
+    d->freeHandles();
+    d->easy = curl_easy_init();
+    d->multi = curl_multi_init();
+    if (d->easy == nullptr || d->multi == nullptr) {
+        d->freeHandles();
+        throw std::runtime_error("libcurl could not start a request");
+    }
+
+    CURL *h = d->easy;
+    const QByteArray urlBytes = url.toUtf8();
+    curl_easy_setopt(h, CURLOPT_URL, urlBytes.constData());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    if (post) {
+        const QByteArray body = data.toUtf8();
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, body.constData());
+    } else {
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    }
+    // Any lone CR or LF also ends a line, so no text can smuggle a header of its own.
+    const QStringList lines =
+        headers.split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts);
+    for (const QString &line : lines)
+        d->headerList = curl_slist_append(d->headerList, line.toUtf8().constData());
+    // Some servers never answer "Expect: 100-continue", which would cost a second per large body.
+    d->headerList = curl_slist_append(d->headerList, "Expect:");
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, d->headerList);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(d->connectMs));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(d->totalMs));
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &d->received);
+    d->detail[0] = '\0';
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, d->detail);
+    curl_multi_add_handle(d->multi, h);
+
+    d->url = url;
+    d->received.clear();
+    d->answer.clear();
+    d->readPos = 0;
+    d->status = 0;
+    d->error.clear();
+    d->cancel.store(false);
+    d->executing = true;
+    d->worker = std::thread([p = d.get()] { p->run(); });
+}
+
+bool Transfer::StillExecuting() const
+{
+    return d->executing;
+}
+
+QString Transfer::GetChunk(int size, DataType)
+{
+    if (size <= 0 || d->readPos >= d->answer.size())
+        return {};
+    const QString piece = d->answer.mid(d->readPos, size);
+    d->readPos += piece.size();
+    return piece;
+}
+
+int Transfer::httpStatus() const
+{
+    return d->status;
+}
+
+QString Transfer::errorString() const
+{
+    return d->error;
+}
+
+void Transfer::setTimeouts(int connectMs, int totalMs)
+{
+    d->connectMs = connectMs < 0 ? 0 : connectMs;
+    d->totalMs = totalMs < 0 ? 0 : totalMs;
+}
+
+} // namespace tarvo

@@ -1,0 +1,11 @@
+// GoogleTest main with a QCoreApplication, so that queued calls and signal waits have an event
+// loop to run in.
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
