@@ -13,9 +13,9 @@ class ReferenceServer
 {
   public:
     // Opens the database file, creating it with its schema when missing. Throws
-    // DatabaseError when the file cannot be opened or is not a database.
+    // DatabaseError (Database.h) when the file cannot be opened or is not a database.
     explicit ReferenceServer(const std::string &dbPath);
-    // Stops serving first; the thread blocked in listen must still be joined by its owner.
+    // Calls stop(), but does not wait: join the thread that serves before destroying.
     ~ReferenceServer();
     ReferenceServer(const ReferenceServer &) = delete;
     ReferenceServer &operator=(const ReferenceServer &) = delete;
