@@ -2,27 +2,51 @@
 
 #include "Version.h"
 #include "control/ControlState.h"
+#include "edit/FeeArea.h"
+#include "edit/Mover.h"
 #include "load/Loader.h"
+#include "search/Finder.h"
+#include "search/Sorter.h"
+#include "ui/Messages.h"
 #include "ui/Screen.h"
 #include "ui/VendorList.h"
 #include "ui/VendorView.h"
 
+#include <QAction>
+#include <QEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <functional>
 
 using namespace tarvo;
 
-struct CenterVendor::Private
-{
-    explicit Private(CenterVendor *q) : ui(buildScreen(q)), loader(ui, fields) {}
-
-    void UserControl_Initialize();
-
-    Screen ui;
-    ControlFields fields;
-    Loader loader;
-};
-
 namespace {
+
+// Text boxes raise no click or focus signals of their own.
+class BoxEvents : public QObject
+{
+public:
+    BoxEvents(QObject *parent, QEvent::Type type, std::function<void()> handler)
+        : QObject(parent), m_type(type), m_handler(std::move(handler))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == m_type) {
+            m_handler();
+        }
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    std::function<void()> m_handler;
+};
 
 // Both lists show the id and the name; the other five columns are hidden carriers of the
 // row's country id, fees, mark, date and sort key.
@@ -40,6 +64,34 @@ void addColumnHeaders(VendorList &list)
 
 } // namespace
 
+struct CenterVendor::Private
+{
+    explicit Private(CenterVendor *q)
+        : q(q), ui(buildScreen(q)), loader(ui, fields), feeArea(ui),
+          mover(ui, fields, feeArea, [this](int index) { chooseList(index); }),
+          finder(ui, feeArea)
+    {
+    }
+
+    void UserControl_Initialize();
+    void connectEvents();
+    void chooseList(int index);
+
+    // Handlers that end silently at their first failing step.
+    void quietly(const std::function<void()> &handler);
+    // Handlers without failure handling of their own: an unexpected error is reported, never
+    // allowed to take the host down.
+    void reporting(const std::function<void()> &handler);
+
+    CenterVendor *q;
+    Screen ui;
+    ControlFields fields;
+    Loader loader;
+    FeeArea feeArea;
+    Mover mover;
+    Finder finder;
+};
+
 void CenterVendor::Private::UserControl_Initialize()
 {
     ui.lstVendorCenter->SetFullRowSelect(true);
@@ -52,15 +104,97 @@ void CenterVendor::Private::UserControl_Initialize()
                                      .arg(version::revision));
 }
 
+void CenterVendor::Private::quietly(const std::function<void()> &handler)
+{
+    try {
+        handler();
+    } catch (const std::exception &) {
+        // The step that failed ends the handler; what it did before stays.
+    }
+    flushLists(ui);
+}
+
+void CenterVendor::Private::reporting(const std::function<void()> &handler)
+{
+    try {
+        handler();
+    } catch (const std::exception &error) {
+        flushLists(ui);
+        showMessage(q, QString::fromUtf8(error.what()), vbCritical);
+    }
+    flushLists(ui);
+}
+
+void CenterVendor::Private::chooseList(int index)
+{
+    ui.optList[static_cast<std::size_t>(index)]->setChecked(true);
+    finder.optList_Click(index);
+}
+
+void CenterVendor::Private::connectEvents()
+{
+    auto *vendors = ui.lstVendors->view();
+    auto *center = ui.lstVendorCenter->view();
+    auto quiet = [this](auto member) { return [this, member] { quietly([&] { (mover.*member)(); }); }; };
+
+    QObject::connect(vendors, &VendorView::Click, q, [this] { reporting([&] { feeArea.lstVendors_Click(); }); });
+    QObject::connect(vendors, &VendorView::DblClick, q, quiet(&Mover::lstVendors_DblClick));
+    QObject::connect(vendors, &VendorView::ColumnClick, q,
+                     [this](int index) { quietly([&] { sortByHeader(*ui.lstVendors, index); }); });
+    QObject::connect(center, &VendorView::Click, q,
+                     [this] { quietly([&] { feeArea.lstVendorCenter_Click(); }); });
+    QObject::connect(center, &VendorView::DblClick, q, quiet(&Mover::lstVendorCenter_DblClick));
+    QObject::connect(center, &VendorView::MouseUp, q, [this](int button, const QPoint &pos) {
+        quietly([&] { mover.lstVendorCenter_MouseUp(button, pos); });
+    });
+    QObject::connect(center, &VendorView::ColumnClick, q, [this](int index) {
+        quietly([&] { sortByHeader(*ui.lstVendorCenter, index); });
+    });
+
+    QObject::connect(ui.cmdAdd, &QPushButton::clicked, q, quiet(&Mover::cmdAdd_Click));
+    QObject::connect(ui.cmdDelete, &QPushButton::clicked, q, quiet(&Mover::cmdDelete_Click));
+    QObject::connect(ui.mnuRemoveItems, &QAction::triggered, q, quiet(&Mover::mnuRemoveItems_Click));
+    QObject::connect(ui.cmdAddAll, &QPushButton::clicked, q,
+                     [this] { reporting([&] { mover.cmdAddAll_Click(); }); });
+    QObject::connect(ui.cmdRemoveAll, &QPushButton::clicked, q,
+                     [this] { reporting([&] { mover.cmdRemoveAll_Click(); }); });
+    QObject::connect(ui.cmdcenterHandFee, &QPushButton::clicked, q,
+                     [this] { reporting([&] { feeArea.cmdcenterHandFee_Click(); }); });
+    QObject::connect(ui.cmdFind, &QPushButton::clicked, q,
+                     [this] { reporting([&] { finder.cmdFind_Click(); }); });
+
+    for (int i = 0; i < 2; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        QObject::connect(ui.optFind[at], &QRadioButton::clicked, q,
+                         [this, i] { reporting([&] { finder.optFind_Click(i); }); });
+        QObject::connect(ui.optList[at], &QRadioButton::clicked, q,
+                         [this, i] { reporting([&] { finder.optList_Click(i); }); });
+    }
+    QObject::connect(ui.txtVendorID, &QLineEdit::textChanged, q,
+                     [this] { finder.txtVendorID_Change(); });
+    QObject::connect(ui.txtVendorName, &QLineEdit::textChanged, q,
+                     [this] { finder.txtVendorName_Change(); });
+    ui.txtVendorID->installEventFilter(new BoxEvents(q, QEvent::MouseButtonRelease, [this] {
+        reporting([&] { finder.txtVendorID_Click(); });
+    }));
+    ui.txtVendorName->installEventFilter(new BoxEvents(q, QEvent::MouseButtonRelease, [this] {
+        reporting([&] { finder.txtVendorName_Click(); });
+    }));
+    ui.txtCntHandFee->installEventFilter(
+        new BoxEvents(q, QEvent::FocusIn, [this] { feeArea.txtCntHandFee_GotFocus(); }));
+}
+
 CenterVendor::CenterVendor(QWidget *parent) : QWidget(parent), d(std::make_unique<Private>(this))
 {
     d->UserControl_Initialize();
+    d->connectEvents();
 }
 
 CenterVendor::~CenterVendor() = default;
 
 QVariant CenterVendor::LetDataFromDatabase(qint32 plCenterID, const QString &ptServerName)
 {
+    d->feeArea.forgetShownRow();
     d->loader.load(plCenterID, ptServerName);
     flushLists(d->ui);
     return {};

@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QStyleOptionProgressBar>
 #include <QStylePainter>
+#include <QValidator>
 
 #include <cmath>
 
@@ -76,6 +77,21 @@ protected:
     }
 };
 
+// Limits what the user types without limiting what code writes: QLineEdit's own maximum length
+// would also cut "12.50" set from a row down to four characters.
+class TypedLengthLimit : public QValidator
+{
+public:
+    TypedLengthLimit(int limit, QObject *parent) : QValidator(parent), m_limit(limit) {}
+    State validate(QString &input, int &) const override
+    {
+        return input.size() <= m_limit ? Acceptable : Invalid;
+    }
+
+private:
+    int m_limit;
+};
+
 } // namespace
 
 void unlockBox(QLineEdit *box)
@@ -131,7 +147,7 @@ Screen buildScreen(QWidget *surface)
     ui.Label1 = make<QLabel>(entry, "Label1", 120, 600, 1845, 240,
                              QStringLiteral("Center / Handling Fee (%)"));
     ui.txtCntHandFee = make<QLineEdit>(entry, "txtCntHandFee", 1980, 600, 525, 285);
-    ui.txtCntHandFee->setMaxLength(4);
+    ui.txtCntHandFee->setValidator(new TypedLengthLimit(4, ui.txtCntHandFee));
     ui.cmdcenterHandFee = make<QPushButton>(entry, "cmdcenterHandFee", 2625, 600, 1080, 315,
                                             QStringLiteral("Update"));
 

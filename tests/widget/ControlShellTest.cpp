@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -126,7 +127,16 @@ TEST_F(FreshControl, boxesAreLockedWithTheButtonFaceExceptWhereTyped)
         EXPECT_TRUE(box->isReadOnly());
         EXPECT_EQ(box->palette().color(QPalette::Base), buttonFace);
     }
-    EXPECT_EQ(child<QLineEdit>("txtCntHandFee")->maxLength(), 4);
+}
+
+TEST_F(FreshControl, theFeeBoxTakesFourTypedCharactersButAnyTextFromCode)
+{
+    auto *box = child<QLineEdit>("txtCntHandFee");
+    box->setReadOnly(false);
+    QTest::keyClicks(box, "12.345");
+    EXPECT_EQ(box->text(), "12.3");
+    box->setText("100.00");
+    EXPECT_EQ(box->text(), "100.00");
 }
 
 TEST_F(FreshControl, optionPairsStartOnIdAndNonSelectedVendors)

@@ -116,3 +116,118 @@ MessageWatcher::~MessageWatcher()
 }
 
 } // namespace tarvo::test
+
+#include <QAbstractButton>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+#include <QTreeView>
+
+namespace tarvo::test {
+
+int UserInput::rowOf(const char *list, const QString &id)
+{
+    const auto ids = columnOf(m_control, list, 0);
+    return static_cast<int>(ids.indexOf(id));
+}
+
+QStringList UserInput::row(const char *list, const QString &id)
+{
+    const int r = rowOf(list, id);
+    return r < 0 ? QStringList{} : rowsOf(m_control, list).at(static_cast<std::size_t>(r));
+}
+
+QPoint UserInput::rowPoint(const char *list, int row)
+{
+    auto *view = listView(m_control, list);
+    const auto index = view->model()->index(row, 0);
+    view->scrollTo(index);
+    return view->visualRect(index).center();
+}
+
+void UserInput::clickRow(const char *list, int row, Qt::KeyboardModifiers modifiers)
+{
+    QTest::mouseClick(listView(m_control, list)->viewport(), Qt::LeftButton, modifiers,
+                      rowPoint(list, row));
+}
+
+void UserInput::clickId(const char *list, const QString &id, Qt::KeyboardModifiers modifiers)
+{
+    clickRow(list, rowOf(list, id), modifiers);
+}
+
+void UserInput::doubleClickId(const char *list, const QString &id)
+{
+    const QPoint at = rowPoint(list, rowOf(list, id));
+    auto *viewport = listView(m_control, list)->viewport();
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, at);
+}
+
+bool UserInput::rightClickId(const char *list, const QString &id, Qt::MouseButton button)
+{
+    bool opened = false;
+    QTimer chooser;
+    chooser.setInterval(5);
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu) {
+            return;
+        }
+        opened = true;
+        menu->setActiveAction(menu->actions().value(0));
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    chooser.start();
+    const QPoint at = id.isEmpty() ? QPoint(20, 170) : rowPoint(list, rowOf(list, id));
+    QTest::mouseClick(listView(m_control, list)->viewport(), button, {}, at);
+    return opened;
+}
+
+void UserInput::clickBox(const char *box)
+{
+    QTest::mouseClick(m_control.findChild<QLineEdit *>(QString::fromLatin1(box)), Qt::LeftButton);
+}
+
+void UserInput::clickBelowRows(const char *list)
+{
+    auto *view = listView(m_control, list);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      QPoint(20, view->viewport()->height() - 3));
+}
+
+void UserInput::clickButton(const char *name)
+{
+    auto *button = m_control.findChild<QAbstractButton *>(QString::fromLatin1(name));
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void UserInput::clickHeader(const char *list, int section)
+{
+    auto *header = qobject_cast<QTreeView *>(listView(m_control, list))->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(section) + 5, header->height() / 2));
+}
+
+void UserInput::type(const char *box, const QString &text)
+{
+    auto *edit = m_control.findChild<QLineEdit *>(QString::fromLatin1(box));
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+}
+
+void serveStandardCenter(ServedPage &page)
+{
+    page.setAll(countXml(2, 4, 3),
+                answerXml(1, {{"10", "Acme", "1"},
+                              {"11", "Bolt", "2"},
+                              {"12", "Cargo", "1"},
+                              {"13", "Delta", "3"}}),
+                answerXml(2, {{"20", "Echo", "0.05", "1"},
+                              {"21", "Fox", "0.08", "0"},
+                              {"22", "Golf", "0.125", "1"}}));
+}
+
+} // namespace tarvo::test

@@ -66,3 +66,38 @@ private:
 };
 
 } // namespace tarvo::test
+
+namespace tarvo::test {
+
+// Simulated mouse input on the control's lists and buttons.
+class UserInput
+{
+public:
+    explicit UserInput(CenterVendor &control) : m_control(control) {}
+
+    // Row is 0-based in display order; the row with the given id when id is not empty.
+    void clickRow(const char *list, int row, Qt::KeyboardModifiers modifiers = {});
+    void clickId(const char *list, const QString &id, Qt::KeyboardModifiers modifiers = {});
+    void doubleClickId(const char *list, const QString &id);
+    // A right click; chooses "Remove" when a pop-up menu opens. Returns whether one opened.
+    bool rightClickId(const char *list, const QString &id, Qt::MouseButton button = Qt::RightButton);
+    void clickBelowRows(const char *list);
+    void clickButton(const char *name);
+    void clickHeader(const char *list, int section);
+    // Replaces the box's text by typing, without clicking it.
+    void type(const char *box, const QString &text);
+    void clickBox(const char *box);
+    int rowOf(const char *list, const QString &id);
+    QStringList row(const char *list, const QString &id);
+
+private:
+    QPoint rowPoint(const char *list, int row);
+    CenterVendor &m_control;
+};
+
+// The vendors the editing and search tests start from (center code 2):
+// not selected 10 Acme (country 1), 11 Bolt (2), 12 Cargo (1), 13 Delta (3);
+// selected 20 Echo (5 %, duty 1), 21 Fox (8 %, duty 0), 22 Golf (12.5 %, duty 1).
+void serveStandardCenter(ServedPage &page);
+
+} // namespace tarvo::test

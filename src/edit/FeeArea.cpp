@@ -1,0 +1,180 @@
+#include "edit/FeeArea.h"
+
+#include "core/ValueForms.h"
+#include "edit/RowMark.h"
+#include "ui/Messages.h"
+#include "ui/Screen.h"
+#include "ui/VendorList.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace tarvo {
+
+namespace {
+const QString Update = QStringLiteral("Update");
+const QString Save = QStringLiteral("Save");
+const QString ValidationTitle = QStringLiteral("Information Validation");
+
+void disableMoves(Screen &ui)
+{
+    ui.cmdAdd->setEnabled(false);
+    ui.cmdAddAll->setEnabled(false);
+    ui.cmdDelete->setEnabled(false);
+    ui.cmdRemoveAll->setEnabled(false);
+}
+
+void deselectAll(VendorList &list)
+{
+    const int count = list.Count();
+    for (int i = 1; i <= count; ++i) {
+        if (list.Selected(i)) {
+            list.SetSelected(i, false);
+        }
+    }
+}
+
+// Walks the list counting selected rows, stopping at two as the click handlers do.
+bool severalSelected(const VendorList &list)
+{
+    int selected = 0;
+    const int count = list.Count();
+    for (int i = 1; i <= count; ++i) {
+        if (list.Selected(i) && ++selected == 2) {
+            return true;
+        }
+    }
+    return false;
+}
+} // namespace
+
+FeeArea::FeeArea(Screen &ui) : ui(ui) {}
+
+void FeeArea::clear()
+{
+    ui.chkDuty->setChecked(false);
+    ui.txtCntHandFee->setText(QString());
+    ui.cmdcenterHandFee->setEnabled(false);
+}
+
+void FeeArea::close()
+{
+    if (ui.cmdcenterHandFee->text() == Save) {
+        ui.cmdcenterHandFee->setText(Update);
+        lockBox(ui.txtCntHandFee);
+    }
+}
+
+void FeeArea::abandon()
+{
+    if (ui.cmdcenterHandFee->isEnabled()) {
+        clear();
+    }
+    close();
+}
+
+void FeeArea::lstVendorCenter_Click()
+{
+    auto &selected = *ui.lstVendorCenter;
+    if (selected.Count() == 0) {
+        disableMoves(ui);
+        return;
+    }
+    close();
+    const int current = selected.SelectedItem();
+    ui.txtCntHandFee->setText(selected.SubItem(current, 3));
+    m_shownId = selected.Text(current);
+    ui.chkDuty->setChecked(forms::leadingNumber(selected.SubItem(current, 4).toStdString()) == 1);
+    selected.SetMultiSelect(true);
+    ui.lstVendors->SetMultiSelect(false);
+    deselectAll(*ui.lstVendors);
+    ui.cmdAdd->setEnabled(false);
+    ui.cmdAddAll->setEnabled(false);
+    if (severalSelected(selected)) {
+        ui.cmdRemoveAll->setEnabled(true);
+        ui.cmdDelete->setEnabled(false);
+        ui.cmdcenterHandFee->setEnabled(false);
+        ui.txtCntHandFee->setText(QString());
+        ui.chkDuty->setChecked(false);
+        return;
+    }
+    ui.cmdRemoveAll->setEnabled(false);
+    ui.cmdDelete->setEnabled(true);
+    ui.cmdcenterHandFee->setEnabled(true);
+}
+
+void FeeArea::lstVendors_Click()
+{
+    auto &nonSelected = *ui.lstVendors;
+    if (nonSelected.Count() == 0) {
+        disableMoves(ui);
+        return;
+    }
+    clear();
+    close();
+    ui.cmdDelete->setEnabled(false);
+    ui.cmdRemoveAll->setEnabled(false);
+    nonSelected.SetMultiSelect(true);
+    ui.lstVendorCenter->SetMultiSelect(false);
+    deselectAll(*ui.lstVendorCenter);
+    const bool several = severalSelected(nonSelected);
+    ui.cmdAddAll->setEnabled(several);
+    ui.cmdAdd->setEnabled(!several);
+}
+
+void FeeArea::cmdcenterHandFee_Click()
+{
+    if (ui.cmdcenterHandFee->text() == Update) {
+        unlockBox(ui.txtCntHandFee);
+        giveBoxFocus();
+        ui.cmdcenterHandFee->setText(Save);
+        return;
+    }
+    const std::string boxText = ui.txtCntHandFee->text().toStdString();
+    const std::string typed(forms::trimBlanks(boxText));
+    if (!forms::isNumeric(typed)) {
+        showMessage(ui.surface, QStringLiteral("The Numeric value will be required"),
+                    vbInformation, ValidationTitle);
+        giveBoxFocus();
+        return;
+    }
+    const double fee = forms::toNumber(typed);
+    if (fee >= 100) {
+        showMessage(ui.surface, QStringLiteral("The Numeric value should be less Than 100"),
+                    vbInformation, ValidationTitle);
+        giveBoxFocus();
+        return;
+    }
+    auto &selected = *ui.lstVendorCenter;
+    const int current = selected.SelectedItem();
+    // After a reload or a search the current row may be another vendor than the one shown;
+    // the typed fee belongs to the shown one only.
+    const bool shownRowIsCurrent = current > 0 && selected.Text(current) == m_shownId;
+    if (shownRowIsCurrent) {
+        selected.SetSubItem(current, 3, QString::fromStdString(forms::format0_00(fee)));
+        const auto column4 = selected.SubItem(current, 4).toStdString();
+        selected.SetSubItem(current, 4, QString::fromStdString(marks::transition(
+                                            marks::Move::FeeUpdate, column4)));
+    }
+    lockBox(ui.txtCntHandFee);
+    ui.cmdcenterHandFee->setText(Update);
+    if (shownRowIsCurrent) {
+        ui.cmdCommit->setEnabled(true);
+        selected.SetFocus();
+    }
+}
+
+void FeeArea::txtCntHandFee_GotFocus()
+{
+    ui.txtCntHandFee->selectAll();
+}
+
+void FeeArea::giveBoxFocus()
+{
+    ui.txtCntHandFee->setFocus(Qt::OtherFocusReason);
+    // The focus event only arrives while the window is active; the text is selected either way.
+    txtCntHandFee_GotFocus();
+}
+
+} // namespace tarvo

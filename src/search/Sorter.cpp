@@ -1,0 +1,18 @@
+#include "search/Sorter.h"
+
+#include "ui/VendorList.h"
+
+namespace tarvo {
+
+void sortByHeader(VendorList &list, int index)
+{
+    // Ids sort by their zero-padded copy so that 9 comes before 10.
+    const int column = (index == 1 ? 7 : index) - 1;
+    if (list.SortKey() == column) {
+        list.SetSortOrder(list.SortOrder() == 0 ? 1 : 0);
+    } else {
+        list.SetSortKey(column);
+    }
+}
+
+} // namespace tarvo

@@ -1,0 +1,365 @@
+// Moving vendors between the lists and editing fees, through simulated mouse and keys.
+#include "Fixtures.h"
+
+#include "ui/VendorView.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using namespace tarvo::test;
+
+namespace {
+
+const char *const Vendors = "lstVendors";
+const char *const Center = "lstVendorCenter";
+
+class Editing : public ::testing::Test
+{
+protected:
+    Editing() : page(server), input(control)
+    {
+        serveStandardCenter(page);
+        control.show();
+        load();
+    }
+    void load() { control.LetDataFromDatabase(12, QString::fromStdString(server.url())); }
+    template<typename T> T *child(const char *name)
+    {
+        return control.findChild<T *>(QString::fromLatin1(name));
+    }
+    bool enabled(const char *name) { return child<QWidget>(name)->isEnabled(); }
+    QString column4(const char *list, const char *id) { return input.row(list, id).value(4); }
+    void addById(const char *id)
+    {
+        input.clickId(Vendors, id);
+        input.clickButton("cmdAdd");
+    }
+    void removeById(const char *id)
+    {
+        input.clickId(Center, id);
+        input.clickButton("cmdDelete");
+    }
+    void storeFee(const char *id, const QString &fee)
+    {
+        input.clickId(Center, id);
+        input.clickButton("cmdcenterHandFee");
+        input.type("txtCntHandFee", fee);
+        input.clickButton("cmdcenterHandFee");
+    }
+
+    TestHttpServer server;
+    ServedPage page;
+    CenterVendor control;
+    UserInput input;
+};
+
+TEST_F(Editing, addingAnUnassignedVendorMarksItNewAndMovesTheSelection)
+{
+    addById("10");
+    EXPECT_EQ(input.rowOf(Vendors, "10"), -1);
+    const QStringList moved = input.row(Center, "10");
+    ASSERT_EQ(moved.size(), 7);
+    EXPECT_EQ(moved.mid(0, 5), (QStringList{"10", "Acme", "1", "8.00", "1N"}));
+    EXPECT_TRUE(QRegularExpression("^\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d$").match(moved[5]).hasMatch())
+        << moved[5].toStdString();
+    EXPECT_EQ(moved[6], "0010");
+    EXPECT_EQ(selectedRowsOf(control, Center), std::vector<int>{input.rowOf(Center, "10")});
+    EXPECT_EQ(child<QLabel>("lblSelVendors")->text(), "Selected Vendors (4):");
+    EXPECT_EQ(child<QLabel>("lblAllVendors")->text(), "Non Selected Active Vendors (3):");
+    EXPECT_FALSE(enabled("cmdAdd"));
+    EXPECT_TRUE(enabled("cmdDelete"));
+    EXPECT_TRUE(enabled("cmdCommit"));
+    EXPECT_TRUE(child<QRadioButton>("optList_1")->isChecked());
+}
+
+TEST_F(Editing, removingAStoredVendorMarksItForDeletionAndKeepsItsColumns)
+{
+    const QStringList before = input.row(Center, "22");
+    removeById("22");
+    const QStringList moved = input.row(Vendors, "22");
+    EXPECT_EQ(moved.mid(0, 4), before.mid(0, 4));
+    EXPECT_EQ(moved[4], "1D");
+    EXPECT_EQ(moved[5], before[5]);
+    EXPECT_EQ(input.rowOf(Center, "22"), -1);
+    EXPECT_TRUE(enabled("cmdAdd"));
+    EXPECT_FALSE(enabled("cmdDelete"));
+    EXPECT_FALSE(enabled("cmdcenterHandFee"));
+    EXPECT_TRUE(child<QRadioButton>("optList_0")->isChecked());
+}
+
+TEST_F(Editing, movingARowBackUndoesItsPendingChange)
+{
+    addById("11");
+    EXPECT_EQ(column4(Center, "11"), "0N");
+    removeById("11");
+    EXPECT_EQ(column4(Vendors, "11"), "0");
+
+    removeById("20");
+    EXPECT_EQ(column4(Vendors, "20"), "1D");
+    addById("20");
+    EXPECT_EQ(column4(Center, "20"), "1");
+}
+
+TEST_F(Editing, aPendingFeeChangeSurvivesARemoveAndAddAgain)
+{
+    storeFee("20", "5");
+    EXPECT_EQ(column4(Center, "20"), "1U");
+    removeById("20");
+    EXPECT_EQ(column4(Vendors, "20"), "1DU");
+    addById("20");
+    EXPECT_EQ(column4(Center, "20"), "1U");
+    EXPECT_EQ(input.row(Center, "20").value(3), "5.00");
+}
+
+TEST_F(Editing, addSelectedKeepsListOrderAndLeavesTheNewRowsSelected)
+{
+    input.clickId(Vendors, "13");
+    input.clickId(Vendors, "10", Qt::ControlModifier);
+    EXPECT_TRUE(enabled("cmdAddAll"));
+    EXPECT_FALSE(enabled("cmdAdd"));
+    input.clickButton("cmdAddAll");
+    EXPECT_EQ(columnOf(control, Center, 0), (QStringList{"10", "13", "20", "21", "22"}));
+    EXPECT_EQ(selectedRowsOf(control, Center), (std::vector<int>{0, 1}));
+    EXPECT_EQ(input.row(Center, "10").value(5).size(), 10) << "the date alone";
+    EXPECT_EQ(column4(Center, "13"), "0N");
+    EXPECT_FALSE(enabled("cmdAddAll"));
+    EXPECT_TRUE(enabled("cmdRemoveAll"));
+    EXPECT_EQ(child<QLabel>("lblSelVendors")->text(), "Selected Vendors (5):");
+}
+
+TEST_F(Editing, removeSelectedThenAddSelectedMovesTheSameRowsBack)
+{
+    input.clickId(Center, "20");
+    input.clickId(Center, "22", Qt::ControlModifier);
+    input.clickButton("cmdRemoveAll");
+    EXPECT_EQ(columnOf(control, Center, 0), QStringList{"21"});
+    EXPECT_EQ(column4(Vendors, "20"), "1D");
+    EXPECT_EQ(selectedRowsOf(control, Vendors).size(), 2u);
+    input.clickButton("cmdAddAll");
+    EXPECT_EQ(columnOf(control, Center, 0), (QStringList{"20", "21", "22"}));
+    EXPECT_EQ(column4(Center, "20"), "1");
+    EXPECT_EQ(column4(Center, "22"), "1");
+}
+
+TEST_F(Editing, doubleClicksMoveRowsEvenWhileTheButtonsAreDisabled)
+{
+    input.doubleClickId(Vendors, "12");
+    EXPECT_EQ(column4(Center, "12"), "1N");
+    ASSERT_FALSE(enabled("cmdDelete") && false);
+    input.doubleClickId(Center, "21");
+    EXPECT_EQ(column4(Vendors, "21"), "0D");
+}
+
+TEST_F(Editing, theRightButtonMenuRemovesTheCurrentRow)
+{
+    input.clickId(Center, "21");
+    EXPECT_FALSE(input.rightClickId(Center, "21", Qt::MiddleButton));
+    EXPECT_TRUE(input.rightClickId(Center, "21"));
+    EXPECT_EQ(column4(Vendors, "21"), "0D");
+}
+
+TEST_F(Editing, anEmptySelectedListOffersNoMoveAndNoMenu)
+{
+    for (const char *id : {"20", "21", "22"}) {
+        removeById(id);
+    }
+    EXPECT_FALSE(child<QRadioButton>("optList_1")->isEnabled());
+    input.clickId(Vendors, "10");
+    input.clickBelowRows(Center);
+    for (const char *name : {"cmdAdd", "cmdAddAll", "cmdDelete", "cmdRemoveAll"}) {
+        EXPECT_FALSE(enabled(name)) << name;
+    }
+    EXPECT_FALSE(input.rightClickId(Center, {}));
+}
+
+TEST_F(Editing, aSingleMoveWithSeveralRowsSelectedMovesOnlyTheCurrentRow)
+{
+    input.clickId(Vendors, "10");
+    input.clickId(Vendors, "12", Qt::ControlModifier);
+    auto *view = qobject_cast<tarvo::VendorView *>(listView(control, Vendors));
+    Q_EMIT view->DblClick();
+    EXPECT_EQ(columnOf(control, Vendors, 0), (QStringList{"10", "11", "13"}));
+    EXPECT_EQ(column4(Center, "12"), "1N");
+
+    input.clickId(Center, "20");
+    input.clickId(Center, "21", Qt::ControlModifier);
+    Q_EMIT qobject_cast<tarvo::VendorView *>(listView(control, Center))->DblClick();
+    EXPECT_NE(input.rowOf(Center, "20"), -1) << "the other selected row stays";
+    EXPECT_EQ(column4(Vendors, "21"), "0D");
+}
+
+TEST_F(Editing, aClickShowsTheRowsFeesAndOffersTheFitCommands)
+{
+    input.clickId(Center, "22");
+    EXPECT_EQ(child<QLineEdit>("txtCntHandFee")->text(), "12.50");
+    EXPECT_TRUE(child<QCheckBox>("chkDuty")->isChecked());
+    EXPECT_TRUE(enabled("cmdcenterHandFee"));
+    EXPECT_TRUE(enabled("cmdDelete"));
+    EXPECT_FALSE(enabled("cmdRemoveAll"));
+
+    input.clickId(Center, "21", Qt::ControlModifier);
+    EXPECT_FALSE(enabled("cmdcenterHandFee"));
+    EXPECT_TRUE(child<QLineEdit>("txtCntHandFee")->text().isEmpty());
+    EXPECT_FALSE(child<QCheckBox>("chkDuty")->isChecked());
+    EXPECT_TRUE(enabled("cmdRemoveAll"));
+    EXPECT_FALSE(enabled("cmdDelete"));
+
+    input.clickId(Vendors, "11");
+    EXPECT_FALSE(enabled("cmdcenterHandFee"));
+    EXPECT_TRUE(selectedRowsOf(control, Center).empty());
+    EXPECT_TRUE(enabled("cmdAdd"));
+}
+
+TEST_F(Editing, storingAFeeFormatsItAndMarksTheRowUpdated)
+{
+    input.clickId(Center, "21");
+    input.clickButton("cmdcenterHandFee");
+    auto *box = child<QLineEdit>("txtCntHandFee");
+    EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Save");
+    EXPECT_FALSE(box->isReadOnly());
+    EXPECT_EQ(box->selectedText(), "8.00");
+    input.type("txtCntHandFee", "12.5");
+    input.clickButton("cmdcenterHandFee");
+    EXPECT_EQ(input.row(Center, "21").mid(3, 2), (QStringList{"12.50", "0U"}));
+    EXPECT_EQ(box->text(), "12.5");
+    EXPECT_TRUE(box->isReadOnly());
+    EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Update");
+    EXPECT_TRUE(enabled("cmdCommit"));
+}
+
+TEST_F(Editing, aNewRowKeepsItsMarkWhenItsFeeChanges)
+{
+    addById("10");
+    storeFee("10", "3");
+    EXPECT_EQ(input.row(Center, "10").mid(3, 2), (QStringList{"3.00", "1N"}));
+}
+
+struct FeeCase
+{
+    const char *typed;
+    const char *message; // nullptr: stored
+    const char *stored;
+};
+
+class FeeValidation : public Editing, public ::testing::WithParamInterface<FeeCase>
+{
+};
+
+TEST_P(FeeValidation, acceptsNumbersBelowOneHundredOnly)
+{
+    const auto &c = GetParam();
+    MessageWatcher messages;
+    storeFee("20", QString::fromLatin1(c.typed));
+    if (c.message) {
+        ASSERT_EQ(messages.seen().size(), 1u);
+        EXPECT_EQ(messages.seen()[0].text, c.message);
+        EXPECT_EQ(messages.seen()[0].title, "Information Validation");
+        EXPECT_EQ(messages.seen()[0].icon, QMessageBox::Information);
+        EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Save");
+        EXPECT_EQ(input.row(Center, "20").mid(3, 2), (QStringList{"5.00", "1"}));
+    } else {
+        EXPECT_TRUE(messages.seen().empty());
+        EXPECT_EQ(input.row(Center, "20").value(3), c.stored);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FeeValidation,
+    ::testing::Values(FeeCase{"", "The Numeric value will be required", nullptr},
+                      FeeCase{"   ", "The Numeric value will be required", nullptr},
+                      FeeCase{"abc", "The Numeric value will be required", nullptr},
+                      FeeCase{"1,5", "The Numeric value will be required", nullptr},
+                      FeeCase{"100", "The Numeric value should be less Than 100", nullptr},
+                      FeeCase{"250", "The Numeric value should be less Than 100", nullptr},
+                      FeeCase{"99.9", nullptr, "99.90"}, FeeCase{"0", nullptr, "0.00"},
+                      FeeCase{"-5", nullptr, "-5.00"}, FeeCase{" 12 ", nullptr, "12.00"},
+                      FeeCase{".5", nullptr, "0.50"}));
+
+TEST_F(Editing, clickingAnotherRowAbandonsATypedFee)
+{
+    input.clickId(Center, "20");
+    input.clickButton("cmdcenterHandFee");
+    input.type("txtCntHandFee", "42");
+    input.clickId(Center, "22");
+    EXPECT_EQ(input.row(Center, "20").value(3), "5.00");
+    EXPECT_EQ(child<QLineEdit>("txtCntHandFee")->text(), "12.50");
+    EXPECT_TRUE(child<QLineEdit>("txtCntHandFee")->isReadOnly());
+    EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Update");
+}
+
+TEST_F(Editing, removingWhileEditingClosesTheFeeAreaWithoutSaving)
+{
+    input.clickId(Center, "20");
+    input.clickButton("cmdcenterHandFee");
+    input.type("txtCntHandFee", "42");
+    input.clickButton("cmdDelete");
+    EXPECT_EQ(input.row(Vendors, "20").value(3), "5.00");
+    EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Update");
+    EXPECT_TRUE(child<QLineEdit>("txtCntHandFee")->isReadOnly());
+    EXPECT_TRUE(child<QLineEdit>("txtCntHandFee")->text().isEmpty());
+}
+
+TEST_F(Editing, storingAfterAReloadUnderAnOpenFeeAreaWritesNoRow)
+{
+    input.clickId(Center, "20");
+    input.clickButton("cmdcenterHandFee");
+    input.type("txtCntHandFee", "42");
+    load();
+    input.clickButton("cmdcenterHandFee");
+    for (const auto &row : rowsOf(control, Center)) {
+        EXPECT_NE(row.value(3), "42.00");
+        EXPECT_FALSE(row.value(4).endsWith('U'));
+    }
+    EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Update");
+    EXPECT_FALSE(enabled("cmdCommit"));
+}
+
+TEST_F(Editing, pendingRowsCarryAMarkerAndATooltipWithoutChangingTheirText)
+{
+    addById("10");
+    removeById("21");
+    auto *center = listView(control, Center)->model();
+    const auto added = center->index(input.rowOf(Center, "10"), 0);
+    EXPECT_EQ(added.data(Qt::ToolTipRole).toString(), "to be added");
+    EXPECT_TRUE(added.data(Qt::DecorationRole).isValid());
+    EXPECT_EQ(added.data().toString(), "10");
+    const auto stored = center->index(input.rowOf(Center, "20"), 0);
+    EXPECT_FALSE(stored.data(Qt::DecorationRole).isValid());
+    auto *vendors = listView(control, Vendors)->model();
+    EXPECT_EQ(vendors->index(input.rowOf(Vendors, "21"), 0).data(Qt::ToolTipRole).toString(),
+              "to be removed");
+}
+
+TEST_F(Editing, aReloadDiscardsEveryPendingChange)
+{
+    addById("10");
+    storeFee("22", "7");
+    load();
+    for (const char *list : {Vendors, Center}) {
+        for (const auto &row : rowsOf(control, list)) {
+            EXPECT_TRUE(row.value(4) == "0" || row.value(4) == "1") << row.join(',').toStdString();
+        }
+    }
+    EXPECT_FALSE(enabled("cmdCommit"));
+}
+
+TEST_F(Editing, aDuplicateIdMakesTheSingleAddChangeNothing)
+{
+    page.setAll(countXml(1, 1, 1), answerXml(1, {{"20", "Echo again", "1"}}),
+                answerXml(2, {{"20", "Echo", "0.05", "1"}}));
+    load();
+    input.clickId(Vendors, "20");
+    input.clickButton("cmdAdd");
+    EXPECT_EQ(columnOf(control, Vendors, 0), QStringList{"20"});
+    EXPECT_EQ(columnOf(control, Center, 0), QStringList{"20"});
+    EXPECT_EQ(selectedRowsOf(control, Vendors), std::vector<int>{0});
+}
+
+} // namespace
