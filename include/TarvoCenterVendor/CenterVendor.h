@@ -25,6 +25,15 @@ public:
     // stops with the rows read so far.
     Q_INVOKABLE QVariant LetDataFromDatabase(qint32 plCenterID, const QString &ptServerName);
 
+    // Sends every pending change of both lists to the server page in one POST and waits for
+    // the answer inside the event loop (other events run meanwhile). The rows keep their
+    // marks: call LetDataFromDatabase afterwards to show what the server holds.
+    Q_INVOKABLE void SaveToDatabase();
+
+    // Form-URL encoding over code page 1252: a blank becomes "+", a character outside the
+    // code page "%3F".
+    Q_INVOKABLE QString urlEncode(const QString &theData);
+
 private:
     struct Private;
     std::unique_ptr<Private> const d;

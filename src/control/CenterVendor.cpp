@@ -5,10 +5,12 @@
 #include "edit/FeeArea.h"
 #include "edit/Mover.h"
 #include "load/Loader.h"
+#include "save/Saver.h"
 #include "search/Finder.h"
 #include "search/Sorter.h"
 #include "ui/Messages.h"
 #include "ui/Screen.h"
+#include "ui/Transfer.h"
 #include "ui/VendorList.h"
 #include "ui/VendorView.h"
 
@@ -69,7 +71,8 @@ struct CenterVendor::Private
     explicit Private(CenterVendor *q)
         : q(q), ui(buildScreen(q)), loader(ui, fields), feeArea(ui),
           mover(ui, fields, feeArea, [this](int index) { chooseList(index); }),
-          finder(ui, feeArea)
+          finder(ui, feeArea),
+          saver(ui, fields, [this] { this->q->LetDataFromDatabase(fields.mlCenterID, fields.mtServerName); })
     {
     }
 
@@ -90,6 +93,7 @@ struct CenterVendor::Private
     FeeArea feeArea;
     Mover mover;
     Finder finder;
+    Saver saver;
 };
 
 void CenterVendor::Private::UserControl_Initialize()
@@ -160,6 +164,10 @@ void CenterVendor::Private::connectEvents()
                      [this] { reporting([&] { mover.cmdRemoveAll_Click(); }); });
     QObject::connect(ui.cmdcenterHandFee, &QPushButton::clicked, q,
                      [this] { reporting([&] { feeArea.cmdcenterHandFee_Click(); }); });
+    QObject::connect(ui.cmdCommit, &QPushButton::clicked, q,
+                     [this] { reporting([&] { saver.cmdCommit_Click(); }); });
+    QObject::connect(ui.Inet1, &Transfer::StateChanged, q,
+                     [this](int state) { reporting([&] { saver.Inet1_StateChanged(state); }); });
     QObject::connect(ui.cmdFind, &QPushButton::clicked, q,
                      [this] { reporting([&] { finder.cmdFind_Click(); }); });
 
@@ -198,4 +206,15 @@ QVariant CenterVendor::LetDataFromDatabase(qint32 plCenterID, const QString &ptS
     d->loader.load(plCenterID, ptServerName);
     flushLists(d->ui);
     return {};
+}
+
+void CenterVendor::SaveToDatabase()
+{
+    d->saver.SaveToDatabase();
+    flushLists(d->ui);
+}
+
+QString CenterVendor::urlEncode(const QString &theData)
+{
+    return urlEncoded(theData);
 }

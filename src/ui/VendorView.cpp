@@ -55,6 +55,8 @@ void VendorView::mousePressEvent(QMouseEvent *event)
         return;
     }
     m_leftPressed = event->button() == Qt::LeftButton;
+    // Not every double click ends with a release; a new press starts a new click either way.
+    m_afterDoubleClick = false;
     QTreeView::mousePressEvent(event);
 }
 

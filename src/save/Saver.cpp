@@ -1,0 +1,147 @@
+#include "save/Saver.h"
+
+#include "control/ControlState.h"
+#include "save/Statements.h"
+#include "save/UrlEncode.h"
+#include "ui/Messages.h"
+#include "ui/Screen.h"
+#include "ui/Transfer.h"
+#include "ui/VendorList.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace tarvo {
+
+namespace {
+
+bool blankOnly(const QString &text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c == u' '; });
+}
+
+std::vector<save::SelectedRow> selectedRows(const VendorList &list)
+{
+    std::vector<save::SelectedRow> rows;
+    rows.reserve(static_cast<std::size_t>(list.Count()));
+    for (int i = 1; i <= list.Count(); ++i) {
+        rows.push_back({list.Text(i).toStdString(), list.SubItem(i, 3).toStdString(),
+                        list.SubItem(i, 4).toStdString()});
+    }
+    return rows;
+}
+
+std::vector<save::NonSelectedRow> nonSelectedRows(const VendorList &list)
+{
+    std::vector<save::NonSelectedRow> rows;
+    rows.reserve(static_cast<std::size_t>(list.Count()));
+    for (int i = 1; i <= list.Count(); ++i) {
+        rows.push_back({list.Text(i).toStdString(), list.SubItem(i, 4).toStdString()});
+    }
+    return rows;
+}
+
+} // namespace
+
+QString urlEncoded(const QString &text)
+{
+    const std::u16string_view units(reinterpret_cast<const char16_t *>(text.utf16()),
+                                    static_cast<std::size_t>(text.size()));
+    return QString::fromStdString(save::urlEncode(units));
+}
+
+Saver::Saver(Screen &ui, ControlFields &fields, std::function<void()> reload)
+    : ui(ui), fields(fields), reload(std::move(reload))
+{
+}
+
+Saver::Outcome Saver::SaveToDatabase()
+{
+    try {
+        ui.surface->setCursor(Qt::WaitCursor);
+        const auto statements = save::buildStatements(
+            fields.mlCenterID, selectedRows(*ui.lstVendorCenter), nonSelectedRows(*ui.lstVendors));
+        const auto body = save::buildBody(statements);
+        if (body.empty()) {
+            ui.surface->unsetCursor();
+            return Outcome::NothingToSend;
+        }
+        m_transferFailed = false;
+        ui.Inet1->Execute(fields.mtServerName + QStringLiteral("/CenterVendor.asp"),
+                          QStringLiteral("Post"), QString::fromStdString(body),
+                          QStringLiteral("Content-Type: application/x-www-form-urlencoded"));
+        if (ui.Inet1->StillExecuting()) {
+            // Events, repaints and the transfer's own state event are served meanwhile.
+            QEventLoop wait;
+            QObject::connect(ui.Inet1, &Transfer::stopped, &wait, &QEventLoop::quit);
+            wait.exec();
+        }
+        ui.surface->unsetCursor();
+        return m_transferFailed ? Outcome::TransferFailed : Outcome::Sent;
+    } catch (const std::exception &error) {
+        ui.surface->unsetCursor();
+        flushLists(ui);
+        showMessage(ui.surface, QStringLiteral("Error Occoured"), vbCritical,
+                    QStringLiteral("Information"), QString::fromUtf8(error.what()));
+        return Outcome::NotSent;
+    }
+}
+
+void Saver::cmdCommit_Click()
+{
+    for (auto *button : {ui.cmdAdd, ui.cmdAddAll, ui.cmdDelete, ui.cmdRemoveAll, ui.cmdCommit}) {
+        button->setEnabled(false);
+    }
+    fields.committing = true;
+    const Outcome outcome = SaveToDatabase();
+    ui.prbLoad->setValue(0);
+    if (outcome == Outcome::TransferFailed || outcome == Outcome::NotSent) {
+        // Reloading now would throw away every change the server did not take.
+        fields.committing = false;
+        ui.cmdCommit->setEnabled(true);
+        return;
+    }
+    reload();
+    fields.committing = false;
+}
+
+QString Saver::fetchAnswer()
+{
+    QString answer;
+    QString piece = ui.Inet1->GetChunk(1024, Transfer::icString);
+    QCoreApplication::processEvents();
+    for (;;) {
+        answer += piece;
+        piece = ui.Inet1->GetChunk(1024, Transfer::icString);
+        QCoreApplication::processEvents();
+        if (piece.isEmpty()) {
+            break;
+        }
+    }
+    return answer;
+}
+
+void Saver::Inet1_StateChanged(int state)
+{
+    if (state == Transfer::icError) {
+        m_transferFailed = true;
+        QString detail = ui.Inet1->httpStatus() >= 400 ? fetchAnswer().trimmed() : QString();
+        if (detail.isEmpty()) {
+            detail = ui.Inet1->errorString();
+        }
+        showMessage(ui.surface, QStringLiteral("Error During saving to Database"), vbOKOnly, {},
+                    detail);
+        return;
+    }
+    if (state == Transfer::icResponseCompleted) {
+        const QString answer = fetchAnswer();
+        if (!blankOnly(answer)) {
+            showMessage(ui.surface, answer, vbInformation,
+                        QStringLiteral("Center Vendor Cross Reference"));
+        }
+    }
+}
+
+} // namespace tarvo

@@ -1,0 +1,50 @@
+// Saving: the save batch posted through the transfer component, and the commit command that
+// saves and reloads.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace tarvo {
+
+struct ControlFields;
+struct Screen;
+
+class Saver
+{
+public:
+    enum class Outcome {
+        NothingToSend,
+        Sent,           // the server took the batch
+        TransferFailed, // no answer, or an answer of 400 or more
+        NotSent,        // the batch could not be built or started; "Error Occoured" was shown
+    };
+
+    // reload runs LetDataFromDatabase with the stored center id and server name.
+    Saver(Screen &ui, ControlFields &fields, std::function<void()> reload);
+
+    // Posts every pending change and waits inside the event loop until the transfer has
+    // stopped; shows "Error Occoured" itself when nothing could be sent. Leaves the rows as
+    // they are.
+    Outcome SaveToDatabase();
+
+    // Saves, then reloads; a failed save keeps the marks and offers the commit again.
+    void cmdCommit_Click();
+
+    // The transfer's end: the server's answer or the failure notice.
+    void Inet1_StateChanged(int state);
+
+private:
+    QString fetchAnswer();
+
+    Screen &ui;
+    ControlFields &fields;
+    std::function<void()> reload;
+    bool m_transferFailed = false;
+};
+
+// The form-URL encoding of the text over code page 1252.
+QString urlEncoded(const QString &text);
+
+} // namespace tarvo
