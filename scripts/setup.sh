@@ -7,7 +7,7 @@ BUILD="${TARVO_BUILD_DIR:-$ROOT/build}"
 
 PACKAGES=(
     cmake ninja-build g++ clang pkg-config
-    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6
+    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6designer6
     libcurl4-openssl-dev libpugixml-dev libcpp-httplib-dev libsqlite3-dev
     libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
     xvfb xauth
