@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -168,6 +169,14 @@ Screen buildScreen(QWidget *surface)
                                        QStringLiteral("Non Selected Vendors"));
     ui.optList[1] = make<QRadioButton>(ui.Frame1, "optList_1", 120, 555, 1575, 195,
                                        QStringLiteral("Selected Vendors"));
+    // Each option pair is one exclusive group of its own: the frames nest, and Qt's automatic
+    // exclusivity would otherwise let a click uncheck the chosen member of the outer pair.
+    for (auto *pair : {&ui.optFind, &ui.optList}) {
+        auto *group = new QButtonGroup(surface);
+        for (auto *option : *pair) {
+            group->addButton(option);
+        }
+    }
     ui.cmdFind = make<QPushButton>(find, "cmdFind", 2865, 1200, 975, 375, QStringLiteral("Find"));
     ui.lblVersionNumber = make<QLabel>(find, "lblVersionNumber", 150, 1770, 2175, 255,
                                        QStringLiteral("Version Number:"));
