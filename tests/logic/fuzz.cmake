@@ -1,6 +1,6 @@
 # The libFuzzer targets of fuzz/ need clang++ for every object they link, so they are built
 # as a separate project and run for a bounded time as tests labelled "fuzz".
-set(TARVO_FUZZ_SECONDS 15 CACHE STRING "Seconds each fuzz test runs")
+set(TARVO_FUZZ_SECONDS 10 CACHE STRING "Seconds each fuzz test runs")
 
 if(TARVO_FUZZ)
     find_program(TARVO_CLANGXX NAMES clang++ clang++-19 clang++-18 clang++-17 clang++-16
@@ -11,7 +11,7 @@ if(TARVO_FUZZ)
         include(ExternalProject)
         set(tarvo_fuzz_source ${CMAKE_CURRENT_LIST_DIR}/../../fuzz)
         set(tarvo_fuzz_build ${CMAKE_CURRENT_BINARY_DIR}/fuzz-build)
-        set(tarvo_fuzzers fuzz_urlencode fuzz_forms)
+        set(tarvo_fuzzers fuzz_urlencode fuzz_forms fuzz_answer)
         list(TRANSFORM tarvo_fuzzers PREPEND ${tarvo_fuzz_build}/ OUTPUT_VARIABLE tarvo_fuzz_bins)
 
         # Part of the default build, and rebuilt on every build so edits to the logic reach it.
