@@ -118,6 +118,13 @@ Screen buildScreen(QWidget *surface)
     Screen ui;
     ui.surface = surface;
     surface->resize(px(8745), px(5220));
+    // The layout's sizes were made for an 8-point dialog font; a larger default would clip
+    // the captions of the fixed geometry.
+    QFont font = surface->font();
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("DejaVu Sans Condensed")});
+    font.setPixelSize(11);
+    surface->setFont(font);
 
     ui.fraMain = make<QGroupBox>(surface, "fraMain", 0, -90, 8745, 5310);
     auto *main = ui.fraMain;

@@ -32,6 +32,8 @@ VendorView::VendorView(QWidget *parent) : QTreeView(parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSortingEnabled(false);
     setAllColumnsShowFocus(true);
+    // The id and name columns fill the list exactly; a scroll bar for the hidden ones is noise.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     header()->setSectionsClickable(true);
     header()->setStretchLastSection(false);
     header()->setMinimumSectionSize(0);
