@@ -1,0 +1,248 @@
+#include "BenchHarness.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarvo::bench {
+
+namespace {
+
+std::map<std::string, double> &figures()
+{
+    static std::map<std::string, double> recorded;
+    return recorded;
+}
+
+// Qt's offscreen platform complains without a private runtime directory.
+void prepareEnvironment()
+{
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    if (std::getenv("XDG_RUNTIME_DIR") == nullptr) {
+        const std::string dir = "/tmp/tarvo-bench-runtime-" + std::to_string(getuid());
+        mkdir(dir.c_str(), 0700);
+        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    }
+}
+
+std::uint32_t next(std::uint32_t &seed)
+{
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+}
+
+const char *const Syllables[] = {"ka",   "ri",  "mo",  "ten", "lu", "vo",  "sa",  "bel",
+                                 "dor",  "fin", "gra", "hal", "jo", "mer", "nu",  "pa",
+                                 "quin", "ros", "sil", "tor", "ul", "ven", "wex", "yar"};
+const char *const Kinds[] = {"Logistics", "Freight",    "Cargo",   "Shipping",
+                             "Trading",   "Forwarding", "Express", "Lines"};
+
+std::string word(std::uint32_t &seed, int syllables)
+{
+    std::string w;
+    for (int i = 0; i < syllables; ++i) {
+        w += Syllables[next(seed) % std::size(Syllables)];
+    }
+    w[0] = static_cast<char>(w[0] - 'a' + 'A');
+    return w;
+}
+
+std::string feeText(double fraction)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4g", fraction);
+    return text;
+}
+
+} // namespace
+
+int runWithApplication(int argc, char **argv, const std::function<void()> &summary)
+{
+    prepareEnvironment();
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::printf("\nSummary (mean of the reported run)\n");
+    summary();
+    std::fflush(stdout);
+    return 0;
+}
+
+void settle()
+{
+    for (int round = 0; round < 3; ++round) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+}
+
+double meanSeconds(const std::string &name)
+{
+    const auto it = figures().find(name);
+    return it == figures().end() ? std::numeric_limits<double>::quiet_NaN() : it->second;
+}
+
+double meanMs(const std::string &name)
+{
+    return meanSeconds(name) * 1000.0;
+}
+
+Stopwatch::Stopwatch(benchmark::State &state, std::string name)
+    : m_state(state), m_name(std::move(name))
+{}
+
+Stopwatch::~Stopwatch()
+{
+    if (m_count > 0 && !m_state.error_occurred()) {
+        figures()[m_name] = m_total / static_cast<double>(m_count);
+    }
+}
+
+void Stopwatch::start()
+{
+    m_start = std::chrono::steady_clock::now();
+}
+
+void Stopwatch::stop()
+{
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - m_start;
+    m_state.SetIterationTime(took.count());
+    m_total += took.count();
+    ++m_count;
+}
+
+void printRatio(const char *label, const std::string &ours, const std::string &theirs,
+                const char *goal)
+{
+    const double a = meanMs(ours);
+    const double b = meanMs(theirs);
+    std::printf("  %-34s ours %9.3f ms   other %9.3f ms   other/ours %7.2fx   (%s)\n", label, a, b,
+                b / a, goal);
+}
+
+void printFigure(const char *label, const std::string &name, const char *goal)
+{
+    std::printf("  %-34s %9.3f ms   (%s)\n", label, meanMs(name), goal);
+}
+
+CenterData makeCenter(int nonSelected, int selected, std::uint32_t seed)
+{
+    CenterData data;
+    data.active.reserve(static_cast<std::size_t>(nonSelected));
+    data.selected.reserve(static_cast<std::size_t>(selected));
+    int activeLeft = nonSelected;
+    int selectedLeft = selected;
+    for (int id = 1; activeLeft + selectedLeft > 0; ++id) {
+        Vendor v;
+        v.id = id;
+        v.name = vendorName(seed);
+        v.countryId = static_cast<int>(next(seed) % 5) + 1;
+        v.feeFraction = static_cast<double>(next(seed) % 2000) / 10000.0;
+        v.duty = next(seed) % 2 == 0;
+        // Deal in proportion to what is left, so both lists spread over the whole id range.
+        const auto pick = next(seed) % static_cast<std::uint32_t>(activeLeft + selectedLeft);
+        if (pick < static_cast<std::uint32_t>(activeLeft)) {
+            data.active.push_back(std::move(v));
+            --activeLeft;
+        } else {
+            data.selected.push_back(std::move(v));
+            --selectedLeft;
+        }
+    }
+    return data;
+}
+
+std::string vendorName(std::uint32_t &seed)
+{
+    std::string name = word(seed, 2 + static_cast<int>(next(seed) % 2));
+    if (next(seed) % 2 == 0) {
+        name += " " + word(seed, 2);
+    }
+    name += " ";
+    name += Kinds[next(seed) % std::size(Kinds)];
+    return name;
+}
+
+std::string countAnswer(int centerCode, int nonSelected, int selected)
+{
+    return "<a><s><r><f>" + std::to_string(centerCode) + "</f><f>" + std::to_string(nonSelected) +
+           "</f><f>" + std::to_string(selected) + "</f></r></s></a>";
+}
+
+std::string activeAnswer(const std::vector<Vendor> &vendors)
+{
+    std::string xml = "<a><s/><s>";
+    xml.reserve(vendors.size() * 120 + 32);
+    for (const auto &v : vendors) {
+        // Fee and duty are placeholders the control fills itself.
+        xml += "<r><f>" + std::to_string(v.id) + "</f><f>" + v.name + "</f><f>" +
+               std::to_string(v.countryId) + "</f><f/><f/><f>03/14/2024 10:20:30</f></r>";
+    }
+    xml += "</s></a>";
+    return xml;
+}
+
+std::string selectedAnswer(const std::vector<Vendor> &vendors)
+{
+    std::string xml = "<a><s/><s/><s>";
+    xml.reserve(vendors.size() * 80 + 32);
+    for (const auto &v : vendors) {
+        xml += "<r><f>" + std::to_string(v.id) + "</f><f>" + v.name + "</f><f>" +
+               feeText(v.feeFraction) + "</f><f>" + (v.duty ? "1" : "0") + "</f></r>";
+    }
+    xml += "</s></a>";
+    return xml;
+}
+
+struct ServedCenter::Answers
+{
+    std::mutex mutex;
+    std::map<std::string, std::string> byKind;
+};
+
+ServedCenter::ServedCenter() : m_answers(std::make_shared<Answers>())
+{
+    auto answers = m_answers;
+    m_server.onGet("/CenterVendor.asp", [answers](const test::RecordedRequest &request) {
+        const auto kind = request.query.substr(0, request.query.find('='));
+        const std::lock_guard lock(answers->mutex);
+        const auto it = answers->byKind.find(kind);
+        return it == answers->byKind.end() ? test::TestHttpServer::text("unknown query", 404)
+                                           : test::TestHttpServer::xml(it->second);
+    });
+}
+
+ServedCenter::~ServedCenter() = default;
+
+void ServedCenter::serve(const CenterData &data, int centerCode)
+{
+    auto count = countAnswer(centerCode, static_cast<int>(data.active.size()),
+                             static_cast<int>(data.selected.size()));
+    auto active = activeAnswer(data.active);
+    auto selected = selectedAnswer(data.selected);
+    const std::lock_guard lock(m_answers->mutex);
+    m_answers->byKind["count"] = std::move(count);
+    m_answers->byKind["active"] = std::move(active);
+    m_answers->byKind["selected"] = std::move(selected);
+}
+
+std::string ServedCenter::url() const
+{
+    return m_server.url();
+}
+
+} // namespace tarvo::bench

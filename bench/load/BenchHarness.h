@@ -1,0 +1,109 @@
+// Shared pieces of the widget benchmarks: a Qt application around Google Benchmark, figures
+// kept by name for the summary printed after the run, and a loopback server page that serves
+// vendor answers of any size in the server page's layout.
+#pragma once
+
+#include "support/TestHttpServer.h"
+
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarvo::bench {
+
+// Runs the benchmarks chosen on the command line inside a QApplication (offscreen unless the
+// caller chose a platform), then calls summary. Returns the exit code of main.
+int runWithApplication(int argc, char **argv, const std::function<void()> &summary);
+
+// Delivers posted events and due timers until the queue is quiet, so that deferred layouts
+// and paints have run. The widgets are shown, so this is where the views do their work.
+void settle();
+
+// Mean seconds per iteration of the last complete run recorded under name; NaN when the
+// benchmark was filtered out or failed.
+double meanSeconds(const std::string &name);
+double meanMs(const std::string &name);
+
+// Times the measured part of every iteration of a benchmark registered with UseManualTime(),
+// and records the mean under name when the run ends (the last run is the reported one).
+class Stopwatch
+{
+  public:
+    Stopwatch(benchmark::State &state, std::string name);
+    ~Stopwatch();
+    Stopwatch(const Stopwatch &) = delete;
+    Stopwatch &operator=(const Stopwatch &) = delete;
+
+    void start();
+    // Ends the measured part and hands its duration to the state.
+    void stop();
+
+    template <typename Work> void time(Work &&work)
+    {
+        start();
+        work();
+        stop();
+    }
+
+  private:
+    benchmark::State &m_state;
+    std::string m_name;
+    std::chrono::steady_clock::time_point m_start;
+    double m_total = 0;
+    std::int64_t m_count = 0;
+};
+
+// One line of the summary: "label: ours X ms, theirs Y ms, theirs/ours Z (goal)".
+void printRatio(const char *label, const std::string &ours, const std::string &theirs,
+                const char *goal);
+// One line of the summary: "label: X ms (goal)".
+void printFigure(const char *label, const std::string &name, const char *goal);
+
+struct Vendor
+{
+    int id = 0;
+    std::string name;
+    int countryId = 1;
+    double feeFraction = 0.08;
+    bool duty = false;
+};
+
+// Vendors of one center: ids 1..(nonSelected + selected) dealt at random to the two lists,
+// each list in id order as the server page sends it. The same seed gives the same vendors.
+struct CenterData
+{
+    std::vector<Vendor> active;
+    std::vector<Vendor> selected;
+};
+CenterData makeCenter(int nonSelected, int selected, std::uint32_t seed = 7);
+
+// A pronounceable vendor name of two or three words, about 20 characters.
+std::string vendorName(std::uint32_t &seed);
+
+std::string countAnswer(int centerCode, int nonSelected, int selected);
+std::string activeAnswer(const std::vector<Vendor> &vendors);
+std::string selectedAnswer(const std::vector<Vendor> &vendors);
+
+// The server page of one center on a loopback port: count, active and selected answers. The
+// answers can be replaced between loads.
+class ServedCenter
+{
+  public:
+    ServedCenter();
+    ~ServedCenter();
+
+    void serve(const CenterData &data, int centerCode = 2);
+    // "http://127.0.0.1:PORT", no trailing slash.
+    std::string url() const;
+
+  private:
+    struct Answers;
+    test::TestHttpServer m_server;
+    std::shared_ptr<Answers> m_answers;
+};
+
+} // namespace tarvo::bench
