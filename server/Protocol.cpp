@@ -6,8 +6,6 @@
 
 namespace tarvo::server {
 
-namespace {
-
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size()) {
@@ -21,6 +19,9 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
     }
     return true;
 }
+
+
+namespace {
 
 int hexValue(char c)
 {

@@ -1,5 +1,7 @@
 #include "StatementParser.h"
 
+#include "Protocol.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -39,20 +41,6 @@ bool isDigit(char c)
 bool isLetter(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::string describe(const Token &token)

@@ -56,6 +56,29 @@ QString now(const char *format)
     return QDateTime::currentDateTime().toString(QString::fromLatin1(format));
 }
 
+// Moves every selected row of from to the end of to, in list order, leaving the moved rows the
+// selection of to and sorting it by id. A null date carries column 5 over unchanged.
+void moveSelectedRows(VendorList &from, VendorList &to, marks::Move move, const QString &date)
+{
+    to.SetMultiSelect(false);
+    const int count = from.Count();
+    for (int i = 1; i <= count; ++i) {
+        if (from.Selected(i)) {
+            const MovedRow row = readRow(from, i, 5);
+            const int added = appendRow(to, row, move, date.isNull() ? row.cols[4] : date);
+            to.SetSelected(added, true);
+            to.SetMultiSelect(true);
+        }
+    }
+    from.RemoveSelected();
+    to.SetFocus();
+    // With nothing selected there is no current row to show; the rows moved stay moved.
+    if (to.SelectedItem() > 0) {
+        to.EnsureVisible(to.SelectedItem());
+    }
+    to.SetSortKey(6);
+}
+
 void selectAndShow(VendorList &list, const QString &id)
 {
     const int found = list.FindItem(id);
@@ -131,22 +154,7 @@ void Mover::cmdAddAll_Click()
     if (from.Count() == 0) {
         return;
     }
-    to.SetMultiSelect(false);
-    const QString today = now("MM/dd/yyyy");
-    const int count = from.Count();
-    for (int i = 1; i <= count; ++i) {
-        if (from.Selected(i)) {
-            const int added = appendRow(to, readRow(from, i, 4), marks::Move::Add, today);
-            to.SetSelected(added, true);
-            to.SetMultiSelect(true);
-        }
-    }
-    from.RemoveSelected();
-    to.SetFocus();
-    if (to.SelectedItem() > 0) {
-        to.EnsureVisible(to.SelectedItem());
-    }
-    to.SetSortKey(6);
+    moveSelectedRows(from, to, marks::Move::Add, now("MM/dd/yyyy"));
     setCountCaptions();
     ui.cmdAddAll->setEnabled(false);
     ui.cmdRemoveAll->setEnabled(true);
@@ -226,22 +234,7 @@ void Mover::cmdRemoveAll_Click()
     if (from.Count() == 0) {
         return;
     }
-    to.SetMultiSelect(false);
-    const int count = from.Count();
-    for (int i = 1; i <= count; ++i) {
-        if (from.Selected(i)) {
-            const MovedRow row = readRow(from, i, 5);
-            const int added = appendRow(to, row, marks::Move::Remove, row.cols[4]);
-            to.SetSelected(added, true);
-            to.SetMultiSelect(true);
-        }
-    }
-    from.RemoveSelected();
-    to.SetFocus();
-    if (to.SelectedItem() > 0) {
-        to.EnsureVisible(to.SelectedItem());
-    }
-    to.SetSortKey(6);
+    moveSelectedRows(from, to, marks::Move::Remove, QString());
     setCountCaptions();
     ui.cmdRemoveAll->setEnabled(false);
     ui.cmdAddAll->setEnabled(true);

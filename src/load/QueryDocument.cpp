@@ -1,5 +1,7 @@
 #include "load/QueryDocument.h"
 
+#include "load/Curl.h"
+
 #include <cstdint>
 #include <curl/curl.h>
 #include <mutex>
@@ -18,18 +20,6 @@ constexpr unsigned kParseFlags = pugi::parse_cdata | pugi::parse_escapes | pugi:
                                  pugi::parse_pi | pugi::parse_fragment;
 
 constexpr long kMaxRedirects = 5;
-
-void initCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-std::size_t appendBody(char *data, std::size_t size, std::size_t count, void *target)
-{
-    static_cast<std::string *>(target)->append(data, size * count);
-    return size * count;
-}
 
 struct EasyHandle
 {
@@ -204,7 +194,7 @@ QueryDocument &QueryDocument::operator=(QueryDocument &&other) noexcept
 
 QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &options)
 {
-    initCurlOnce();
+    curl::initOnce();
     QueryDocument failed;
     EasyHandle easy;
     if (easy.handle == nullptr) {
@@ -225,7 +215,7 @@ QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &o
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
     // Time-outs must not use signals: the caller may be any thread of a Qt application.
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &curl::appendToString);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
 

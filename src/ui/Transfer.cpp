@@ -1,5 +1,7 @@
 #include "ui/Transfer.h"
 
+#include "load/Curl.h"
+
 #include <QByteArray>
 #include <QMetaObject>
 #include <QRegularExpression>
@@ -20,18 +22,6 @@ namespace {
 constexpr int kDefaultConnectMs = 10'000;
 constexpr int kDefaultTotalMs = 0;
 constexpr int kPollMs = 1000;
-
-void initCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-std::size_t appendBody(char *data, std::size_t size, std::size_t count, void *target)
-{
-    static_cast<std::string *>(target)->append(data, size * count);
-    return size * count;
-}
 
 // What the worker hands back to the owner thread.
 struct Outcome
@@ -192,7 +182,7 @@ void Transfer::Execute(const QString &url, const QString &operation, const QStri
     if (!post && !get)
         throw std::runtime_error("unknown transfer operation \"" + operation.toStdString() + "\"");
 
-    initCurlOnce();
+    curl::initOnce();
     d->stopWorker();
     d->freeHandles();
     d->easy = curl_easy_init();
@@ -224,7 +214,7 @@ void Transfer::Execute(const QString &url, const QString &operation, const QStri
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(d->connectMs));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(d->totalMs));
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &curl::appendToString);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &d->received);
     d->detail[0] = '\0';
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, d->detail);
