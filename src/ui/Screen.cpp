@@ -123,7 +123,7 @@ Screen buildScreen(QWidget *surface)
     QFont font = surface->font();
     font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
                       QStringLiteral("DejaVu Sans Condensed")});
-    font.setPixelSize(11);
+    font.setPointSizeF(8);
     surface->setFont(font);
 
     ui.fraMain = make<QGroupBox>(surface, "fraMain", 0, -90, 8745, 5310);
@@ -154,6 +154,12 @@ Screen buildScreen(QWidget *surface)
     ui.chkDuty = make<QCheckBox>(entry, "chkDuty", 1980, 240, 390, 270);
     ui.Label1 = make<QLabel>(entry, "Label1", 120, 600, 1845, 240,
                              QStringLiteral("Center / Handling Fee (%)"));
+    {
+        // The longest caption of the fee area is a few pixels wider than its label.
+        QFont narrow = ui.Label1->font();
+        narrow.setLetterSpacing(QFont::PercentageSpacing, 94);
+        ui.Label1->setFont(narrow);
+    }
     ui.txtCntHandFee = make<QLineEdit>(entry, "txtCntHandFee", 1980, 600, 525, 285);
     ui.txtCntHandFee->setValidator(new TypedLengthLimit(4, ui.txtCntHandFee));
     ui.cmdcenterHandFee = make<QPushButton>(entry, "cmdcenterHandFee", 2625, 600, 1080, 315,
