@@ -330,6 +330,9 @@ void VendorList::sortRows()
 
 void VendorList::SetFocus()
 {
+    // A view that gains focus without a current index makes its first row current; it must
+    // see ours first.
+    flush();
     m_view->setFocus(Qt::OtherFocusReason);
 }
 

@@ -4,6 +4,11 @@
 #include "ui/VendorList.h"
 
 #include <QColor>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+
+#include <map>
 
 namespace tarvo {
 
@@ -35,6 +40,26 @@ QColor pendingColour(marks::Mark mark)
     default:
         return QColor(0xc8, 0x2b, 0x2b);
     }
+}
+
+// A small round marker; drawn once per kind of change.
+QIcon pendingIcon(marks::Mark mark)
+{
+    static std::map<marks::Mark, QIcon> icons;
+    auto &icon = icons[mark];
+    if (icon.isNull()) {
+        for (const int side : {8, 16}) {
+            QPixmap dot(side, side);
+            dot.fill(Qt::transparent);
+            QPainter painter(&dot);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(pendingColour(mark));
+            painter.drawEllipse(QRectF(0.5, 0.5, side - 1.0, side - 1.0));
+            icon.addPixmap(dot);
+        }
+    }
+    return icon;
 }
 } // namespace
 
@@ -72,7 +97,7 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
             return {};
         }
         if (role == Qt::DecorationRole) {
-            return pendingColour(mark);
+            return pendingIcon(mark);
         }
         return text;
     }

@@ -32,6 +32,7 @@ VendorView::VendorView(QWidget *parent) : QTreeView(parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSortingEnabled(false);
     setAllColumnsShowFocus(true);
+    setIconSize(QSize(8, 8));
     // The id and name columns fill the list exactly; a scroll bar for the hidden ones is noise.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     header()->setSectionsClickable(true);

@@ -3,6 +3,7 @@
 
 #include "ui/VendorView.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -360,6 +361,49 @@ TEST_F(Editing, aDuplicateIdMakesTheSingleAddChangeNothing)
     EXPECT_EQ(columnOf(control, Vendors, 0), QStringList{"20"});
     EXPECT_EQ(columnOf(control, Center, 0), QStringList{"20"});
     EXPECT_EQ(selectedRowsOf(control, Vendors), std::vector<int>{0});
+}
+
+} // namespace
+
+namespace {
+
+class LongLists : public ::testing::Test
+{
+protected:
+    LongLists() : page(server), input(control)
+    {
+        std::vector<Fields> active;
+        for (int id = 100; id < 200; ++id) {
+            active.push_back({std::to_string(id), "Vendor " + std::to_string(id), "1"});
+        }
+        page.setAll(countXml(1, 100, 1), answerXml(1, active),
+                    answerXml(2, {{"5", "Five", "0.05", "1"}}));
+        control.show();
+        QApplication::setActiveWindow(&control);
+        control.LetDataFromDatabase(3, QString::fromStdString(server.url()));
+    }
+    bool rowVisible(const char *list, const QString &id)
+    {
+        auto *view = listView(control, list);
+        const auto rect = view->visualRect(view->model()->index(input.rowOf(list, id), 0));
+        return view->viewport()->rect().contains(rect.center());
+    }
+
+    TestHttpServer server;
+    ServedPage page;
+    CenterVendor control;
+    UserInput input;
+};
+
+TEST_F(LongLists, aMovedRowIsSelectedAndScrolledIntoViewInItsNewList)
+{
+    input.doubleClickId(Vendors, "100");
+    input.doubleClickId(Vendors, "101");
+    input.doubleClickId(Center, "5");
+    EXPECT_TRUE(rowVisible(Vendors, "5"));
+    EXPECT_EQ(selectedRowsOf(control, Vendors), std::vector<int>{input.rowOf(Vendors, "5")});
+    input.doubleClickId(Vendors, "150");
+    EXPECT_TRUE(rowVisible(Center, "150"));
 }
 
 } // namespace
