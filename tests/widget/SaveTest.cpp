@@ -6,11 +6,14 @@
 #include "ui/VendorView.h"
 
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <clocale>
 
 using namespace tarvo::test;
 
@@ -283,6 +286,50 @@ TEST_F(Saving, urlEncodeIsPublicAndUsesCodePage1252)
     QMetaObject::invokeMethod(&control, "urlEncode", Q_RETURN_ARG(QString, viaName),
                               Q_ARG(QString, "x=1,y"));
     EXPECT_EQ(viaName, "x%3D1%2Cy");
+}
+
+} // namespace
+
+namespace {
+
+// Restores the process and Qt number locales after a test that changes them.
+class GermanNumbers
+{
+public:
+    GermanNumbers() : m_qt(QLocale()), m_c(std::setlocale(LC_NUMERIC, nullptr))
+    {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        for (const char *name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE"}) {
+            if (std::setlocale(LC_NUMERIC, name)) {
+                break;
+            }
+        }
+    }
+    ~GermanNumbers()
+    {
+        QLocale::setDefault(m_qt);
+        std::setlocale(LC_NUMERIC, m_c.c_str());
+    }
+
+private:
+    QLocale m_qt;
+    std::string m_c;
+};
+
+TEST_F(Saving, numbersUseAFullStopWhateverTheLocale)
+{
+    GermanNumbers german;
+    control.LetDataFromDatabase(12, QString());
+    EXPECT_EQ(input.row(Center, "22").value(3), "12.50");
+    input.clickId(Center, "22");
+    input.clickButton("cmdcenterHandFee");
+    input.type("txtCntHandFee", "2.5");
+    input.clickButton("cmdcenterHandFee");
+    MessageWatcher messages;
+    commit();
+    ASSERT_EQ(posts().size(), 1u);
+    EXPECT_NE(posts()[0].body.find("CenterHandlingFee%3D+0.025%2C"), std::string::npos)
+        << posts()[0].body;
 }
 
 } // namespace
