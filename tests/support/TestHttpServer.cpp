@@ -87,6 +87,10 @@ bool RecordedRequest::hasHeader(const std::string &name) const
                        [&](const auto &entry) { return sameName(entry.first, name); });
 }
 
+// The release count when the request being served was recorded, so that a release which comes
+// between recording and stalling (a test sees the request recorded, then releases) still counts.
+thread_local std::uint64_t releasesAtArrival = 0;
+
 struct TestHttpServer::Impl
 {
     httplib::Server server;
@@ -107,6 +111,7 @@ struct TestHttpServer::Impl
         {
             std::lock_guard lock(mutex);
             recorded.push_back(request);
+            releasesAtArrival = releases;
             const auto found = routes.find({request.method, request.path});
             if (found != routes.end())
                 handler = found->second;
@@ -123,7 +128,7 @@ struct TestHttpServer::Impl
     {
         return [this, after = std::move(after)](const RecordedRequest &) {
             std::unique_lock lock(mutex);
-            const std::uint64_t seen = releases;
+            const std::uint64_t seen = releasesAtArrival;
             ++stalled;
             changed.notify_all();
             changed.wait(lock, [&] { return stopping || releases != seen; });
