@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,10 +18,18 @@ namespace tarvo::bench {
 
 namespace {
 
-std::map<std::string, double> &figures()
+// Every measured iteration of every run (including the runs that size the iteration count),
+// by figure.
+std::map<std::string, std::vector<double>> &figures()
 {
-    static std::map<std::string, double> recorded;
+    static std::map<std::string, std::vector<double>> recorded;
     return recorded;
+}
+
+void append(const std::string &name, const std::vector<double> &samples)
+{
+    auto &all = figures()[name];
+    all.insert(all.end(), samples.begin(), samples.end());
 }
 
 // Qt's offscreen platform complains without a private runtime directory.
@@ -57,6 +67,8 @@ std::string word(std::uint32_t &seed, int syllables)
     return w;
 }
 
+QtMessageHandler defaultHandler = nullptr;
+
 std::string feeText(double fraction)
 {
     char text[32];
@@ -64,11 +76,25 @@ std::string feeText(double fraction)
     return text;
 }
 
+// The offscreen platform warns on every dialog it shows; the figures matter more.
+void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains(QLatin1String("does not support propagateSizeHints"))) {
+        return;
+    }
+    if (defaultHandler != nullptr) {
+        defaultHandler(type, context, message);
+    } else {
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+    }
+}
+
 } // namespace
 
 int runWithApplication(int argc, char **argv, const std::function<void()> &summary)
 {
     prepareEnvironment();
+    defaultHandler = qInstallMessageHandler(quietHandler);
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
@@ -76,7 +102,7 @@ int runWithApplication(int argc, char **argv, const std::function<void()> &summa
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::printf("\nSummary (mean of the reported run)\n");
+    std::printf("\nSummary over every measured iteration of each benchmark\n");
     summary();
     std::fflush(stdout);
     return 0;
@@ -93,12 +119,33 @@ void settle()
 double meanSeconds(const std::string &name)
 {
     const auto it = figures().find(name);
-    return it == figures().end() ? std::numeric_limits<double>::quiet_NaN() : it->second;
+    if (it == figures().end() || it->second.empty()) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    return std::accumulate(it->second.begin(), it->second.end(), 0.0) /
+           static_cast<double>(it->second.size());
+}
+
+double medianSeconds(const std::string &name)
+{
+    const auto it = figures().find(name);
+    if (it == figures().end() || it->second.empty()) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    auto samples = it->second;
+    const auto middle = samples.begin() + static_cast<std::ptrdiff_t>(samples.size() / 2);
+    std::nth_element(samples.begin(), middle, samples.end());
+    return *middle;
 }
 
 double meanMs(const std::string &name)
 {
     return meanSeconds(name) * 1000.0;
+}
+
+double medianMs(const std::string &name)
+{
+    return medianSeconds(name) * 1000.0;
 }
 
 Stopwatch::Stopwatch(benchmark::State &state, std::string name)
@@ -107,8 +154,12 @@ Stopwatch::Stopwatch(benchmark::State &state, std::string name)
 
 Stopwatch::~Stopwatch()
 {
-    if (m_count > 0 && !m_state.error_occurred()) {
-        figures()[m_name] = m_total / static_cast<double>(m_count);
+    if (m_state.error_occurred()) {
+        return;
+    }
+    append(m_name, m_samples);
+    for (const auto &[figure, samples] : m_splits) {
+        append(figure, samples);
     }
 }
 
@@ -117,12 +168,17 @@ void Stopwatch::start()
     m_start = std::chrono::steady_clock::now();
 }
 
+void Stopwatch::split(const std::string &figure)
+{
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - m_start;
+    m_splits[figure].push_back(took.count());
+}
+
 void Stopwatch::stop()
 {
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - m_start;
     m_state.SetIterationTime(took.count());
-    m_total += took.count();
-    ++m_count;
+    m_samples.push_back(took.count());
 }
 
 void printRatio(const char *label, const std::string &ours, const std::string &theirs,
@@ -130,13 +186,15 @@ void printRatio(const char *label, const std::string &ours, const std::string &t
 {
     const double a = meanMs(ours);
     const double b = meanMs(theirs);
-    std::printf("  %-34s ours %9.3f ms   other %9.3f ms   other/ours %7.2fx   (%s)\n", label, a, b,
-                b / a, goal);
+    std::printf("  %-30s ours %8.3f ms  other %8.3f ms  other/ours %6.2fx (medians %6.2fx)  "
+                "(%s)\n",
+                label, a, b, b / a, medianMs(theirs) / medianMs(ours), goal);
 }
 
 void printFigure(const char *label, const std::string &name, const char *goal)
 {
-    std::printf("  %-34s %9.3f ms   (%s)\n", label, meanMs(name), goal);
+    std::printf("  %-34s mean %9.3f ms  median %9.3f ms  (%s)\n", label, meanMs(name),
+                medianMs(name), goal);
 }
 
 CenterData makeCenter(int nonSelected, int selected, std::uint32_t seed)

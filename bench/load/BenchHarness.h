@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,13 +24,16 @@ int runWithApplication(int argc, char **argv, const std::function<void()> &summa
 // and paints have run. The widgets are shown, so this is where the views do their work.
 void settle();
 
-// Mean seconds per iteration of the last complete run recorded under name; NaN when the
-// benchmark was filtered out or failed.
+// Mean and median over every measured iteration recorded under name (all runs of the
+// benchmark, the ones that size the iteration count included); NaN when the benchmark was
+// filtered out or failed.
 double meanSeconds(const std::string &name);
+double medianSeconds(const std::string &name);
 double meanMs(const std::string &name);
+double medianMs(const std::string &name);
 
 // Times the measured part of every iteration of a benchmark registered with UseManualTime(),
-// and records the mean under name when the run ends (the last run is the reported one).
+// and adds the samples to the figure name when the run ends (unless it failed).
 class Stopwatch
 {
   public:
@@ -39,6 +43,9 @@ class Stopwatch
     Stopwatch &operator=(const Stopwatch &) = delete;
 
     void start();
+    // Records the time since start() under figure, without ending the measured part: the
+    // share of an iteration that one step took (the handler before the repaint, say).
+    void split(const std::string &figure);
     // Ends the measured part and hands its duration to the state.
     void stop();
 
@@ -53,14 +60,14 @@ class Stopwatch
     benchmark::State &m_state;
     std::string m_name;
     std::chrono::steady_clock::time_point m_start;
-    double m_total = 0;
-    std::int64_t m_count = 0;
+    std::vector<double> m_samples;
+    std::map<std::string, std::vector<double>> m_splits;
 };
 
-// One line of the summary: "label: ours X ms, theirs Y ms, theirs/ours Z (goal)".
+// One line of the summary: both means and the ratio of theirs to ours, of means and medians.
 void printRatio(const char *label, const std::string &ours, const std::string &theirs,
                 const char *goal);
-// One line of the summary: "label: X ms (goal)".
+// One line of the summary: the mean and median of one figure.
 void printFigure(const char *label, const std::string &name, const char *goal);
 
 struct Vendor
