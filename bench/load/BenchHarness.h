@@ -91,6 +91,8 @@ CenterData makeCenter(int nonSelected, int selected, std::uint32_t seed = 7);
 // A pronounceable vendor name of two or three words, about 20 characters.
 std::string vendorName(std::uint32_t &seed);
 
+// Answer documents in the server page's layout: sections by position, records, fields. The
+// active records leave the fee and duty fields empty, as the page does.
 std::string countAnswer(int centerCode, int nonSelected, int selected);
 std::string activeAnswer(const std::vector<Vendor> &vendors);
 std::string selectedAnswer(const std::vector<Vendor> &vendors);
@@ -103,6 +105,7 @@ class ServedCenter
     ServedCenter();
     ~ServedCenter();
 
+    // Builds the three answers; requests already being answered keep the old ones.
     void serve(const CenterData &data, int centerCode = 2);
     // "http://127.0.0.1:PORT", no trailing slash.
     std::string url() const;

@@ -4,8 +4,8 @@
 //
 // Memory is measured in fresh processes (this program started again with --rss-probe) before
 // the benchmarks run, so that neither the benchmarks nor the server's copies of the answers
-// count: the server stays in this process and the probe only loads. ru_maxrss is printed as
-// asked, and beside it the peak of the first load alone (VmHWM reset just before it).
+// count: the server stays in this process and the probe only loads. ru_maxrss is printed,
+// and beside it the peak of the first load alone (VmHWM reset just before it).
 #include "BenchHarness.h"
 #include "load/QueryDocument.h"
 

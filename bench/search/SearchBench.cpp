@@ -1,7 +1,7 @@
 // Find and sort with 32767 rows in the non-selected list: a name search that misses (its
-// "Not found" box closed by a timer as soon as it has been painted), the same kind of box alone, a
-// name search that hits only the last row (the same walk, no box), and a header click re-sorting by
-// name.
+// "Not found" box closed by a timer once it has been painted), the same kind of box alone, a
+// name search that hits only the last row (the same walk, no box), and a header click
+// re-sorting by name.
 // Goal: the search and the re-sort each under 30 ms; the search is the miss without its box.
 #include "BenchHarness.h"
 #include "ui/VendorView.h"
@@ -32,6 +32,7 @@ const QString Missing = QStringLiteral("zzq");
 // Given to the vendor shown last, so that a search finds it and nothing before it.
 const QString LastName = QStringLiteral("Quillon Brightwater Freight");
 const QString LastWord = QStringLiteral("BRIGHTwater");
+
 tarvo::bench::ServedCenter &server()
 {
     static tarvo::bench::ServedCenter center;
