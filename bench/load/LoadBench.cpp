@@ -109,13 +109,14 @@ void BM_Floor_FetchParseWalk(benchmark::State &state)
 }
 BENCHMARK(BM_Floor_FetchParseWalk)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-void BM_FullLoad(benchmark::State &state)
+void fullLoad(benchmark::State &state, const char *figure, bool barShown)
 {
     const QString server = QString::fromStdString(servedCenter().url());
     CenterVendor control;
     control.show();
+    control.findChild<QProgressBar *>(QStringLiteral("prbLoad"))->setVisible(barShown);
     settle();
-    Stopwatch watch(state, "load");
+    Stopwatch watch(state, figure);
     for (auto _ : state) {
         watch.time([&] {
             control.LetDataFromDatabase(CenterId, server);
@@ -129,7 +130,20 @@ void BM_FullLoad(benchmark::State &state)
         state.SkipWithError("the load did not fill both lists");
     }
 }
+
+void BM_FullLoad(benchmark::State &state)
+{
+    fullLoad(state, "load", true);
+}
 BENCHMARK(BM_FullLoad)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A diagnosis, not a goal: the same load with the progress bar hidden, so that it paints
+// nothing (it still takes every Value).
+void BM_FullLoad_BarHidden(benchmark::State &state)
+{
+    fullLoad(state, "load/bar-hidden", false);
+}
+BENCHMARK(BM_FullLoad_BarHidden)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // What the load spends on its progress bar alone: one Value per row, and a repaint whenever
 // the shown share changes, as the load does it, on the control's own bar.
@@ -285,6 +299,7 @@ void summary()
     tarvo::bench::printFigure("floor: 3 GETs + parses + walk", "floor", "reference");
     tarvo::bench::printFigure("full load (LetDataFromDatabase)", "load", "reference");
     tarvo::bench::printFigure("  of which progress bar steps", "progress", "measured alone");
+    tarvo::bench::printFigure("full load, progress bar hidden", "load/bar-hidden", "diagnosis");
     std::printf("  %-34s %9.2fx of means, %.2fx of medians   (goal <= 2x)\n", "full load / floor",
                 tarvo::bench::meanMs("load") / tarvo::bench::meanMs("floor"),
                 tarvo::bench::medianMs("load") / tarvo::bench::medianMs("floor"));
