@@ -85,6 +85,9 @@ struct CenterVendor::Private
     // Handlers without failure handling of their own: an unexpected error is reported, never
     // allowed to take the host down.
     void reporting(const std::function<void()> &handler);
+    // Runs the command of the move buttons for rows dropped from the list from.
+    void dropRows(const VendorList &from, const QStringList &ids, void (Mover::*single)(),
+                  void (Mover::*several)());
 
     CenterVendor *q;
     Screen ui;
@@ -116,6 +119,7 @@ void CenterVendor::Private::quietly(const std::function<void()> &handler)
         // The step that failed ends the handler; what it did before stays.
     }
     flushLists(ui);
+    nameFeeButton(ui);
 }
 
 void CenterVendor::Private::reporting(const std::function<void()> &handler)
@@ -127,6 +131,41 @@ void CenterVendor::Private::reporting(const std::function<void()> &handler)
         showMessage(q, QString::fromUtf8(error.what()), vbCritical);
     }
     flushLists(ui);
+    nameFeeButton(ui);
+}
+
+namespace {
+QStringList selectedIds(const VendorList &list)
+{
+    QStringList ids;
+    const int count = list.Count();
+    for (int i = 1; i <= count; ++i) {
+        if (list.Selected(i)) {
+            ids << list.Text(i);
+        }
+    }
+    return ids;
+}
+} // namespace
+
+void CenterVendor::Private::dropRows(const VendorList &from, const QStringList &ids,
+                                     void (Mover::*single)(), void (Mover::*several)())
+{
+    // A commit's reload may have replaced the dragged rows while the mouse was on its way, and
+    // a move made while the commit waits for the server would be lost by that reload: only
+    // rows that are still the source's selection move, and never during a commit.
+    if (fields.committing || ids.isEmpty() || selectedIds(from) != ids) {
+        return;
+    }
+    if (ids.size() > 1) {
+        reporting([&] { (mover.*several)(); });
+        return;
+    }
+    // The single move takes the current row, which must be the dragged one.
+    const int current = from.SelectedItem();
+    if (current > 0 && from.Text(current) == ids.front()) {
+        quietly([&] { (mover.*single)(); });
+    }
 }
 
 void CenterVendor::Private::chooseList(int index)
@@ -153,6 +192,16 @@ void CenterVendor::Private::connectEvents()
     });
     QObject::connect(center, &VendorView::ColumnClick, q, [this](int index) {
         quietly([&] { sortByHeader(*ui.lstVendorCenter, index); });
+    });
+    QObject::connect(center, &VendorView::DeleteKey, q, quiet(&Mover::mnuRemoveItems_Click));
+
+    vendors->acceptDropsFrom(center);
+    center->acceptDropsFrom(vendors);
+    QObject::connect(center, &VendorView::RowsDropped, q, [this](const QStringList &ids) {
+        dropRows(*ui.lstVendors, ids, &Mover::cmdAdd_Click, &Mover::cmdAddAll_Click);
+    });
+    QObject::connect(vendors, &VendorView::RowsDropped, q, [this](const QStringList &ids) {
+        dropRows(*ui.lstVendorCenter, ids, &Mover::cmdDelete_Click, &Mover::cmdRemoveAll_Click);
     });
 
     QObject::connect(ui.cmdAdd, &QPushButton::clicked, q, quiet(&Mover::cmdAdd_Click));

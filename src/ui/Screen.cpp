@@ -93,6 +93,59 @@ private:
     int m_limit;
 };
 
+void describe(QWidget *w, const QString &name, const QString &description)
+{
+    w->setAccessibleName(name);
+    w->setAccessibleDescription(description);
+}
+
+// What each control is for, for screen readers: the captions alone (">", "<<", an unlabelled
+// list) say little.
+void describeForAssistiveTools(const Screen &ui)
+{
+    describe(ui.lstVendors->view(), QStringLiteral("Non Selected Active Vendors"),
+             QStringLiteral("Active vendors not assigned to the center. Return adds the current "
+                            "vendor; rows dragged onto Selected Vendors are added."));
+    describe(ui.lstVendorCenter->view(), QStringLiteral("Selected Vendors"),
+             QStringLiteral("Vendors assigned to the center. Return or Delete removes the current "
+                            "vendor and the menu key offers Remove; rows dragged onto Non Selected "
+                            "Active Vendors are removed."));
+    describe(ui.cmdAdd, QStringLiteral("Add the selected vendor to the center"),
+             QStringLiteral("Moves the current vendor of Non Selected Active Vendors to Selected "
+                            "Vendors; the next commit stores the change."));
+    describe(ui.cmdAddAll, QStringLiteral("Add the selected vendors to the center"),
+             QStringLiteral("Moves every selected vendor of Non Selected Active Vendors to "
+                            "Selected Vendors; the next commit stores the change."));
+    describe(ui.cmdDelete, QStringLiteral("Remove the selected vendor from the center"),
+             QStringLiteral("Moves the current vendor of Selected Vendors back to Non Selected "
+                            "Active Vendors; the next commit stores the change."));
+    describe(ui.cmdRemoveAll, QStringLiteral("Remove the selected vendors from the center"),
+             QStringLiteral("Moves every selected vendor of Selected Vendors back to Non "
+                            "Selected Active Vendors; the next commit stores the change."));
+    describe(ui.txtCntHandFee, QStringLiteral("Center handling fee in percent"),
+             QStringLiteral("The handling fee of the selected vendor, below 100. It can be typed "
+                            "after Update and is stored with Save."));
+    describe(ui.chkDuty, QStringLiteral("Duty / brokerage fee"),
+             QStringLiteral("Whether the selected vendor is charged the duty / brokerage fee; "
+                            "shown only."));
+    ui.cmdcenterHandFee->setAccessibleDescription(
+        QStringLiteral("Update opens the handling fee of the selected vendor for typing; Save "
+                       "stores the typed fee in its row."));
+    describe(ui.txtVendorID, QStringLiteral("Vendor ID to find"),
+             QStringLiteral("Used while ID is chosen: Find selects the vendor with exactly this "
+                            "ID in the list to search."));
+    describe(ui.txtVendorName, QStringLiteral("Vendor name to find"),
+             QStringLiteral("Used while Name is chosen: Find selects the first vendor whose name "
+                            "contains this text in the list to search."));
+    describe(ui.cmdFind, QStringLiteral("Find the vendor"),
+             QStringLiteral("Searches the list chosen under List to search and selects the "
+                            "vendor found."));
+    describe(ui.cmdCommit, QStringLiteral("Commit to Database"),
+             QStringLiteral("Sends every pending change to the server, then reloads both lists."));
+    describe(ui.prbLoad, QStringLiteral("Loading progress"),
+             QStringLiteral("How many vendors of the center have been loaded."));
+}
+
 } // namespace
 
 void unlockBox(QLineEdit *box)
@@ -111,6 +164,14 @@ void flushLists(const Screen &ui)
 {
     ui.lstVendors->flush();
     ui.lstVendorCenter->flush();
+}
+
+void nameFeeButton(const Screen &ui)
+{
+    const QString name = ui.cmdcenterHandFee->text() + QStringLiteral(" the handling fee");
+    if (ui.cmdcenterHandFee->accessibleName() != name) {
+        ui.cmdcenterHandFee->setAccessibleName(name);
+    }
 }
 
 Screen buildScreen(QWidget *surface)
@@ -234,6 +295,8 @@ Screen buildScreen(QWidget *surface)
                        static_cast<QWidget *>(ui.prbLoad)}) {
         w->setFocusPolicy(Qt::NoFocus);
     }
+    describeForAssistiveTools(ui);
+    nameFeeButton(ui);
     return ui;
 }
 

@@ -64,4 +64,8 @@ void lockBox(QLineEdit *box);
 // Flushes both lists so the view shows what the logic did.
 void flushLists(const Screen &ui);
 
+// Names the fee button for assistive tools after what its caption ("Update" or "Save") does
+// now; call it after anything that may have changed the caption.
+void nameFeeButton(const Screen &ui);
+
 } // namespace tarvo

@@ -1,14 +1,18 @@
 #include "ui/VendorListModel.h"
 
 #include "edit/RowMark.h"
+#include "ui/VendorDrag.h"
 #include "ui/VendorList.h"
+#include "ui/VendorView.h"
 
 #include <QColor>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
 
+#include <algorithm>
 #include <map>
+#include <vector>
 
 namespace tarvo {
 
@@ -87,12 +91,17 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
         return row.cols[static_cast<std::size_t>(index.column())];
     case Qt::DecorationRole:
     case Qt::ToolTipRole:
+    case Qt::AccessibleTextRole:
     case Qt::AccessibleDescriptionRole: {
         if (index.column() != 0) {
             return {};
         }
         const auto mark = marks::markOf(row.cols[4].toStdString());
         const auto text = pendingText(mark);
+        if (role == Qt::AccessibleTextRole) {
+            // A screen reader hears the pending change with the id, not only on request.
+            return text.isEmpty() ? row.cols[0] : QStringLiteral("%1, %2").arg(row.cols[0], text);
+        }
         if (text.isEmpty()) {
             return {};
         }
@@ -104,6 +113,44 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
     default:
         return {};
     }
+}
+
+Qt::ItemFlags VendorListModel::flags(const QModelIndex &index) const
+{
+    return QAbstractTableModel::flags(index) | Qt::ItemIsDragEnabled;
+}
+
+QStringList VendorListModel::mimeTypes() const
+{
+    return {QString::fromLatin1(drag::MimeType)};
+}
+
+QMimeData *VendorListModel::mimeData(const QModelIndexList &indexes) const
+{
+    // Each row once, in list order, whatever order and columns the view hands over.
+    std::vector<int> rows;
+    for (const auto &index : indexes) {
+        if (index.isValid() && static_cast<std::size_t>(index.row()) < m_list.m_rows.size()) {
+            rows.push_back(index.row());
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QStringList ids;
+    for (const int r : rows) {
+        ids << m_list.m_rows[static_cast<std::size_t>(r)].cols[0];
+    }
+    return drag::encode(m_list.view(), ids);
+}
+
+Qt::DropActions VendorListModel::supportedDragActions() const
+{
+    return Qt::MoveAction;
+}
+
+Qt::DropActions VendorListModel::supportedDropActions() const
+{
+    return Qt::MoveAction;
 }
 
 QVariant VendorListModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -152,7 +199,9 @@ void VendorListModel::cellChanged(int row0, int column)
         Q_EMIT dataChanged(at, at);
         if (column == 4) {
             const auto first = index(row0, 0);
-            Q_EMIT dataChanged(first, first, {Qt::DecorationRole, Qt::ToolTipRole});
+            Q_EMIT dataChanged(first, first,
+                               {Qt::DecorationRole, Qt::ToolTipRole, Qt::AccessibleTextRole,
+                                Qt::AccessibleDescriptionRole});
         }
     }
 }

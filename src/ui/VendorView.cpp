@@ -1,6 +1,9 @@
 #include "ui/VendorView.h"
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMetaMethod>
 #include <QMouseEvent>
 
 namespace tarvo {
@@ -17,6 +20,26 @@ int buttonCode(Qt::MouseButton button)
         return 4;
     default:
         return 0;
+    }
+}
+
+enum class KeyCommand { None, Activate, Delete, Menu };
+
+KeyCommand keyCommand(const QKeyEvent &event)
+{
+    const auto modifiers = event.modifiers() & ~Qt::KeypadModifier;
+    switch (event.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return modifiers == Qt::NoModifier ? KeyCommand::Activate : KeyCommand::None;
+    case Qt::Key_Delete:
+        return modifiers == Qt::NoModifier ? KeyCommand::Delete : KeyCommand::None;
+    case Qt::Key_Menu:
+        return KeyCommand::Menu;
+    case Qt::Key_F10:
+        return modifiers == Qt::ShiftModifier ? KeyCommand::Menu : KeyCommand::None;
+    default:
+        return KeyCommand::None;
     }
 }
 } // namespace
@@ -41,6 +64,11 @@ VendorView::VendorView(QWidget *parent) : QTreeView(parent)
     header()->setSortIndicatorShown(true);
     connect(header(), &QHeaderView::sectionClicked, this,
             [this](int logical) { Q_EMIT ColumnClick(logical + 1); });
+    // Rows are dragged out and dropped in by our own handlers; the model takes no part.
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDefaultDropAction(Qt::MoveAction);
+    setDropIndicatorShown(false);
+    viewport()->setAcceptDrops(true);
 }
 
 void VendorView::setMultiSelect(bool on)
@@ -91,6 +119,68 @@ void VendorView::mouseDoubleClickEvent(QMouseEvent *event)
     // The release that ends a double click is not another click.
     m_afterDoubleClick = true;
     Q_EMIT DblClick();
+}
+
+void VendorView::keyPressEvent(QKeyEvent *event)
+{
+    switch (keyCommand(*event)) {
+    case KeyCommand::Activate:
+        if (currentIndex().isValid()) {
+            event->accept();
+            Q_EMIT DblClick();
+            return;
+        }
+        break;
+    case KeyCommand::Delete:
+        if (isSignalConnected(QMetaMethod::fromSignal(&VendorView::DeleteKey))) {
+            event->accept();
+            Q_EMIT DeleteKey();
+            return;
+        }
+        break;
+    case KeyCommand::Menu:
+        if (isSignalConnected(QMetaMethod::fromSignal(&VendorView::MouseUp))) {
+            event->accept();
+            Q_EMIT MouseUp(2, currentRowGlobalPos());
+            return;
+        }
+        break;
+    case KeyCommand::None:
+        break;
+    }
+    // Whatever key moved the selection or the current row (arrows, Shift, Ctrl+Space, Ctrl+A,
+    // Home, End, the page keys, typing an id) is a click for the control: the move buttons
+    // and the fee area must follow it as they follow the mouse.
+    const QItemSelection before = selectionModel()->selection();
+    const QPersistentModelIndex current = currentIndex();
+    QTreeView::keyPressEvent(event);
+    if (selectionModel()->selection() != before || current != currentIndex()) {
+        Q_EMIT Click();
+    }
+}
+
+void VendorView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The mouse's menu comes with the right-button release. One asked for from the keyboard
+    // (the menu key on platforms that turn it into this event, assistive tools) goes over the
+    // current row like the menu key's own.
+    if (event->reason() == QContextMenuEvent::Keyboard &&
+        isSignalConnected(QMetaMethod::fromSignal(&VendorView::MouseUp))) {
+        event->accept();
+        Q_EMIT MouseUp(2, currentRowGlobalPos());
+        return;
+    }
+    QTreeView::contextMenuEvent(event);
+}
+
+QPoint VendorView::currentRowGlobalPos()
+{
+    const QModelIndex current = currentIndex();
+    if (!current.isValid()) {
+        return viewport()->mapToGlobal(QPoint(0, 0));
+    }
+    scrollTo(current);
+    return viewport()->mapToGlobal(visualRect(current).center());
 }
 
 } // namespace tarvo
