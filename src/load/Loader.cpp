@@ -68,7 +68,9 @@ bool Loader::load(qint32 centerId, const QString &serverName)
         ui.surface->unsetCursor();
         return true;
     } catch (const std::exception &) {
-        // A failed load ends quietly: no message, the rows read so far stay.
+        // A failed load ends quietly: no message, the rows read so far stay, and the bar
+        // keeps the last value the load gave it.
+        showLastProgress();
         ui.surface->unsetCursor();
         return false;
     }
@@ -92,7 +94,8 @@ void Loader::CountDisplay()
     const int max = forms::toInt16(double(fields.miNonSelectedCount) + fields.miSelectedCount);
     // QProgressBar keeps a minimum above a negative maximum; move both.
     ui.prbLoad->setRange(std::min(0, max), max);
-    m_paintedPercent = -1;
+    m_shownPercent = -1;
+    m_value = -1;
     ui.lblAllVendors->setText(
         QStringLiteral("Non Selected Active Vendors (%1):").arg(fields.miNonSelectedCount));
     ui.lblSelVendors->setText(QStringLiteral("Selected Vendors (%1):").arg(fields.miSelectedCount));
@@ -105,22 +108,29 @@ void Loader::NonSelectVendorsDisplay()
     const auto doc = request("active=1");
     const auto section = doc.documentElement().child(1, "active vendors section");
     const std::size_t records = section.childCount();
+    const QString defaultFee = qs(forms::format0_00(8));
     for (std::size_t r = 0; r < records; ++r) {
         const auto record = section.child(r, "vendor record");
-        const int row = list.Add(qs(record.child(0, "vendor id").firstChildText("vendor id")));
+        const std::string id = record.child(0, "vendor id").firstChildText("vendor id");
+        const int row = list.Add(qs(id));
+        // Column 2 as the copy leaves it, kept as read so it need not be converted back.
+        std::string country;
         const std::size_t fieldCount = record.childCount();
         for (std::size_t k = 1; k < fieldCount; ++k) {
             const auto field = record.child(k, "vendor field");
             // Every child is copied in turn, so the last one's text is what stays.
             if (field.childCount() > 0) {
-                list.SetSubItem(row, static_cast<int>(k), qs(field.lastChildText()));
+                std::string value = field.lastChildText();
+                list.SetSubItem(row, static_cast<int>(k), qs(value));
+                if (k == 2) {
+                    country = std::move(value);
+                }
             }
         }
-        list.SetSubItem(row, 3, qs(forms::format0_00(8)));
-        const double country = forms::toNumber(text(list.SubItem(row, 2)));
-        const bool duty = country == 1 && fields.miCenterCode == 2;
+        list.SetSubItem(row, 3, defaultFee);
+        const bool duty = forms::toNumber(country) == 1 && fields.miCenterCode == 2;
         list.SetSubItem(row, 4, duty ? QStringLiteral("1") : QStringLiteral("0"));
-        list.SetSubItem(row, 6, qs(forms::formatId0000(text(list.Text(row)))));
+        list.SetSubItem(row, 6, qs(forms::formatId0000(id)));
         countLoadedRow();
     }
     ui.lstVendors->SetSortKey(6);
@@ -140,13 +150,14 @@ void Loader::SelectedVendorDisplay()
     const std::size_t records = section.childCount();
     for (std::size_t r = 0; r < records; ++r) {
         const auto record = section.child(r, "vendor record");
-        const int row = list.Add(qs(record.child(0, "vendor id").firstChildText("vendor id")));
+        const std::string id = record.child(0, "vendor id").firstChildText("vendor id");
+        const int row = list.Add(qs(id));
         list.SetSubItem(row, 1, qs(record.child(1, "vendor name").firstChildText("vendor name")));
         const double fee = forms::toNumber(record.child(2, "handling fee").firstChildText("handling fee"));
         list.SetSubItem(row, 3, qs(forms::format0_00(fee * 100)));
         const bool duty = forms::toBoolean(record.child(3, "duty flag").firstChildText("duty flag"));
         list.SetSubItem(row, 4, duty ? QStringLiteral("1") : QStringLiteral("0"));
-        list.SetSubItem(row, 6, qs(forms::formatId0000(text(list.Text(row)))));
+        list.SetSubItem(row, 6, qs(forms::formatId0000(id)));
         countLoadedRow();
     }
     list.SetSortKey(6);
@@ -174,14 +185,28 @@ void Loader::countLoadedRow()
 
 void Loader::showProgress(int value)
 {
+    m_value = value;
+    // QProgressBar::setValue restyles the bar on every call, which at 32767 rows costs more
+    // than reading the answers; a value that moves the bar by less than a hundredth waits
+    // until one does (every value still reaches the bar while it has up to a hundred steps).
+    const qint64 span = qint64(ui.prbLoad->maximum()) - ui.prbLoad->minimum();
+    const qint64 percent = span > 0 ? 100 * (qint64(value) - ui.prbLoad->minimum()) / span : 0;
+    if (percent == m_shownPercent && span > 100) {
+        return;
+    }
+    m_shownPercent = percent;
     ui.prbLoad->setValue(value);
-    // Loading never returns to the event loop, so the bar is painted here, but only when the
-    // shown share changes: a repaint per row would cost more than the load.
-    const int span = ui.prbLoad->maximum() - ui.prbLoad->minimum();
-    const int percent = span > 0 ? static_cast<int>(100LL * (value - ui.prbLoad->minimum()) / span) : 0;
-    if (percent != m_paintedPercent && ui.prbLoad->isVisible()) {
-        m_paintedPercent = percent;
+    // Loading never returns to the event loop, so the bar is painted here, a few times a second.
+    if (ui.prbLoad->isVisible() && (!m_sincePaint.isValid() || m_sincePaint.elapsed() >= 40)) {
+        m_sincePaint.start();
         ui.prbLoad->repaint();
+    }
+}
+
+void Loader::showLastProgress()
+{
+    if (m_value >= 0 && ui.prbLoad->value() != m_value) {
+        ui.prbLoad->setValue(m_value);
     }
 }
 

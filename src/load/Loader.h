@@ -6,6 +6,7 @@
 
 #include "load/QueryDocument.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 namespace tarvo {
@@ -32,12 +33,15 @@ public:
 private:
     load::QueryDocument request(const char *query) const;
     void showProgress(int value);
+    void showLastProgress();
     void countLoadedRow();
     void enableSearch();
 
     Screen &ui;
     ControlFields &fields;
-    int m_paintedPercent = -1;
+    qint64 m_shownPercent = -1;
+    int m_value = -1;
+    QElapsedTimer m_sincePaint;
 };
 
 } // namespace tarvo

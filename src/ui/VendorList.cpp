@@ -303,15 +303,18 @@ void VendorList::sortRows()
     for (const auto &r : m_rows) {
         keys.push_back(r.cols[key].toCaseFolded());
     }
+    const auto inOrder = [this](const QString &a, const QString &b) {
+        return m_sortOrder == 0 ? a < b : b < a;
+    };
+    // Server answers arrive ordered by id already; then there is nothing to move.
+    if (std::is_sorted(keys.begin(), keys.end(), inOrder)) {
+        showSortIndicator();
+        return;
+    }
     std::vector<std::size_t> order(m_rows.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    if (m_sortOrder == 0) {
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-    } else {
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return keys[b] < keys[a]; });
-    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return inOrder(keys[a], keys[b]); });
     std::vector<Row> sorted;
     sorted.reserve(m_rows.size());
     for (const auto i : order) {
@@ -321,7 +324,11 @@ void VendorList::sortRows()
     m_currentCache = -1;
     rowsChanged();
     selectionChanged();
+    showSortIndicator();
+}
 
+void VendorList::showSortIndicator()
+{
     // The header shows the order on the visible column the key stands for.
     const int shown = m_sortKey == 6 ? 0 : m_sortKey;
     m_view->header()->setSortIndicator(shown, m_sortOrder == 0 ? Qt::AscendingOrder

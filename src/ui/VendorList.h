@@ -102,6 +102,7 @@ private:
     const Row &row(int index) const;
     int indexOfId(std::uint64_t id) const;
     void sortRows();
+    void showSortIndicator();
     void rowsChanged();
     void selectionChanged();
     void scheduleFlush();
