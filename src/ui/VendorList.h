@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -91,9 +92,22 @@ public:
 private:
     friend class VendorListModel;
 
+    // The texts live on the heap, so that removing one row of 32767 moves pointers, not
+    // seven strings per row behind it.
+    class Cells
+    {
+    public:
+        Cells() : m_texts(std::make_unique<std::array<QString, Columns>>()) {}
+        QString &operator[](std::size_t k) { return (*m_texts)[k]; }
+        const QString &operator[](std::size_t k) const { return (*m_texts)[k]; }
+
+    private:
+        std::unique_ptr<std::array<QString, Columns>> m_texts;
+    };
+
     struct Row
     {
-        std::array<QString, Columns> cols;
+        Cells cols;
         std::uint64_t id = 0;
         bool selected = false;
     };

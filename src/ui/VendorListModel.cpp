@@ -117,7 +117,22 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
 
 Qt::ItemFlags VendorListModel::flags(const QModelIndex &index) const
 {
-    return QAbstractTableModel::flags(index) | Qt::ItemIsDragEnabled;
+    // The tree view asks every row for its flags whenever rows come or go; a flat list answers
+    // without the base class's bounds checks and says no row has children.
+    if (!index.isValid()) {
+        return Qt::NoItemFlags;
+    }
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled |
+           Qt::ItemNeverHasChildren;
+}
+
+QModelIndex VendorListModel::index(int row, int column, const QModelIndex &parent) const
+{
+    if (parent.isValid() || row < 0 || row >= m_announced || column < 0 ||
+        column >= VendorList::Columns) {
+        return {};
+    }
+    return createIndex(row, column);
 }
 
 QStringList VendorListModel::mimeTypes() const

@@ -16,6 +16,7 @@ class VendorListModel : public QAbstractTableModel
 public:
     explicit VendorListModel(VendorList &list);
 
+    QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
