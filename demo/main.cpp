@@ -1,11 +1,9 @@
 // Demo host: a main window that embeds the CenterVendor control and loads one center.
-#include <TarvoCenterVendor/CenterVendor.h>
-
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMainWindow>
 #include <QTimer>
-
+#include <TarvoCenterVendor/CenterVendor.h>
 #include <cstdio>
 
 int main(int argc, char *argv[])
@@ -51,8 +49,7 @@ int main(int argc, char *argv[])
         QTimer::singleShot(200, &window, [&window, file] {
             const bool saved = window.grab().save(file, "PNG");
             std::fprintf(saved ? stdout : stderr, "%s %s\n",
-                         saved ? "screenshot written to" : "could not write",
-                         qUtf8Printable(file));
+                         saved ? "screenshot written to" : "could not write", qUtf8Printable(file));
             QApplication::exit(saved ? 0 : 1);
         });
     }

@@ -11,7 +11,7 @@ class CenterVendorPlugin : public QObject, public QDesignerCustomWidgetInterface
     Q_PLUGIN_METADATA(IID "org.qt-project.Qt.QDesignerCustomWidgetInterface")
     Q_INTERFACES(QDesignerCustomWidgetInterface)
 
-  public:
+public:
     explicit CenterVendorPlugin(QObject *parent = nullptr);
 
     // The class name a form's <widget class="..."> must carry: "CenterVendor".
@@ -37,6 +37,6 @@ class CenterVendorPlugin : public QObject, public QDesignerCustomWidgetInterface
     // True once Designer has called initialize().
     bool isInitialized() const override;
 
-  private:
+private:
     bool m_initialized = false;
 };

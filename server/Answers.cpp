@@ -13,14 +13,14 @@ constexpr const char *kSectionNames[] = {"Count", "ActiveVendors", "SelectedVend
 
 class StringWriter : public pugi::xml_writer
 {
-  public:
+public:
     explicit StringWriter(std::string &out) : m_out(out) {}
     void write(const void *data, size_t size) override
     {
         m_out.append(static_cast<const char *>(data), size);
     }
 
-  private:
+private:
     std::string &m_out;
 };
 

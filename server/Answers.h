@@ -21,7 +21,7 @@ std::string countAnswer(const CenterCounts &counts);
 // database into the document without a copy in between.
 class ListAnswer
 {
-  public:
+public:
     // Section::Active or Section::Selected.
     explicit ListAnswer(Section section);
     ~ListAnswer();
@@ -35,7 +35,7 @@ class ListAnswer
 
     std::string text() const;
 
-  private:
+private:
     struct Document;
     std::unique_ptr<Document> m_doc;
 };

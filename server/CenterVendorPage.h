@@ -24,7 +24,7 @@ struct PageAnswer
 
 class CenterVendorPage
 {
-  public:
+public:
     // `now` gives the time that GETDATE() stands for, as "YYYY-MM-DD HH:MM:SS"; by default
     // the local time when the request is applied.
     explicit CenterVendorPage(DatabasePool &pool, std::function<std::string()> now = {});
@@ -38,7 +38,7 @@ class CenterVendorPage
     // conflicts with the database; 413 for too many statements. Never throws.
     PageAnswer save(std::string_view body);
 
-  private:
+private:
     DatabasePool &m_pool;
     std::function<std::string()> m_now;
 };

@@ -24,7 +24,7 @@ namespace tarvo::server {
 // A failure of SQLite itself (cannot open, disk full, busy beyond the time-out).
 class DatabaseError : public std::runtime_error
 {
-  public:
+public:
     DatabaseError(const std::string &message, int code) : std::runtime_error(message), m_code(code)
     {}
     // SQLite's primary result code.
@@ -32,7 +32,7 @@ class DatabaseError : public std::runtime_error
     // True when another connection held the write lock for longer than the busy time-out.
     bool isBusy() const;
 
-  private:
+private:
     int m_code;
 };
 
@@ -102,7 +102,7 @@ void usDate(const std::string &stored, std::string &into);
 // One prepared statement, reset for reuse after every run.
 class Prepared
 {
-  public:
+public:
     Prepared(sqlite3 *db, std::string_view sql);
     ~Prepared();
     Prepared(const Prepared &) = delete;
@@ -124,14 +124,14 @@ class Prepared
     std::string text(int column) const;
     void text(int column, std::string &into) const;
 
-  private:
+private:
     sqlite3 *m_db;
     sqlite3_stmt *m_stmt = nullptr;
 };
 
 class Database
 {
-  public:
+public:
     // Opens or creates the file and its schema; WAL journal, foreign keys on, a busy time-out
     // of 5 s. Throws DatabaseError.
     explicit Database(const std::string &path);
@@ -173,7 +173,7 @@ class Database
 
     sqlite3 *handle() const { return m_db; }
 
-  private:
+private:
     void finalizeAll();
     std::optional<std::string> conflictOf(const Statement &statement, const std::string &now,
                                           BatchOutcome &outcome);
@@ -195,14 +195,14 @@ class Database
 // at the start instead of failing halfway.
 class Transaction
 {
-  public:
+public:
     explicit Transaction(Database &db);
     ~Transaction();
     Transaction(const Transaction &) = delete;
     Transaction &operator=(const Transaction &) = delete;
     void commit();
 
-  private:
+private:
     Database &m_db;
     bool m_open = true;
 };
@@ -210,13 +210,13 @@ class Transaction
 // Connections for concurrent requests: a request leases one and returns it when done.
 class DatabasePool
 {
-  public:
+public:
     // Opens the first connection at once, so that a bad path fails here. Throws DatabaseError.
     explicit DatabasePool(std::string path);
 
     class Lease
     {
-      public:
+    public:
         Lease(DatabasePool &pool, std::unique_ptr<Database> db);
         ~Lease();
         Lease(Lease &&) noexcept = default;
@@ -225,7 +225,7 @@ class DatabasePool
         Database &operator*() const { return *m_db; }
         Database *operator->() const { return m_db.get(); }
 
-      private:
+    private:
         DatabasePool *m_pool;
         std::unique_ptr<Database> m_db;
     };
@@ -233,7 +233,7 @@ class DatabasePool
     // Reuses an idle connection or opens a new one. Throws DatabaseError.
     Lease acquire();
 
-  private:
+private:
     std::string m_path;
     std::mutex m_mutex;
     std::vector<std::unique_ptr<Database>> m_idle;

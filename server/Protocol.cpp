@@ -20,7 +20,6 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
     return true;
 }
 
-
 namespace {
 
 int hexValue(char c)

@@ -11,7 +11,7 @@ namespace tarvo::server {
 
 class ReferenceServer
 {
-  public:
+public:
     // Opens the database file, creating it with its schema when missing. Throws
     // DatabaseError (Database.h) when the file cannot be opened or is not a database.
     explicit ReferenceServer(const std::string &dbPath);
@@ -52,7 +52,7 @@ class ReferenceServer
     // True while a listen call is accepting connections.
     bool isRunning() const;
 
-  private:
+private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

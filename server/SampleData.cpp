@@ -42,7 +42,7 @@ constexpr std::array kFees = {0.05, 0.08, 0.08, 0.1, 0.125, 0.025, 0.15, 0.0};
 // the sample must not.
 class Sequence
 {
-  public:
+public:
     explicit Sequence(std::uint64_t seed) : m_state(seed) {}
     std::uint64_t next()
     {
@@ -54,7 +54,7 @@ class Sequence
     template <typename Array> auto pick(const Array &items) { return items[next() % items.size()]; }
     bool chance(int percent) { return static_cast<int>(next() % 100) < percent; }
 
-  private:
+private:
     std::uint64_t m_state;
 };
 

@@ -18,7 +18,7 @@ constexpr std::string_view kTable = "VendorCenterCrossReference";
 // Internal only: parse() turns it into a refused result.
 class Refusal : public std::runtime_error
 {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 
@@ -71,7 +71,7 @@ std::string describeByte(char c)
 // more than these shapes: quotes, semicolons, comments, other punctuation.
 class Lexer
 {
-  public:
+public:
     explicit Lexer(std::string_view text) : m_text(text) {}
 
     Token next()
@@ -121,7 +121,7 @@ class Lexer
         throw Refusal(describeByte(c) + " is not accepted");
     }
 
-  private:
+private:
     std::string_view m_text;
     std::size_t m_position = 0;
 };
@@ -167,7 +167,7 @@ bool isWellFormedNumber(std::string_view text, bool wholeOnly)
 
 class Parser
 {
-  public:
+public:
     explicit Parser(std::string_view text) : m_lexer(text) {}
 
     Statement statement()
@@ -188,7 +188,7 @@ class Parser
                       describe(first));
     }
 
-  private:
+private:
     InsertAssignment insert()
     {
         InsertAssignment result;

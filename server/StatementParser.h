@@ -53,7 +53,7 @@ struct ParseResult
 
 class StatementParser
 {
-  public:
+public:
     // Never throws. Keywords and column names in any letter case, blanks (space, tab, line
     // breaks) wherever a token ends; ids are whole numbers within 64 bits, the fee a finite
     // decimal number (exponent allowed), the duty flag 0 or 1. Anything else, including a

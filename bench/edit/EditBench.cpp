@@ -33,7 +33,7 @@ tarvo::bench::ServedCenter &server()
 // A shown control loaded from the server page with the given split of the 32767 vendors.
 class LoadedControl
 {
-  public:
+public:
     LoadedControl(int nonSelected, int selected)
     {
         server().serve(tarvo::bench::makeCenter(nonSelected, selected));

@@ -36,7 +36,7 @@ double medianMs(const std::string &name);
 // and adds the samples to the figure name when the run ends (unless it failed).
 class Stopwatch
 {
-  public:
+public:
     Stopwatch(benchmark::State &state, std::string name);
     ~Stopwatch();
     Stopwatch(const Stopwatch &) = delete;
@@ -56,7 +56,7 @@ class Stopwatch
         stop();
     }
 
-  private:
+private:
     benchmark::State &m_state;
     std::string m_name;
     std::chrono::steady_clock::time_point m_start;
@@ -101,7 +101,7 @@ std::string selectedAnswer(const std::vector<Vendor> &vendors);
 // answers can be replaced between loads.
 class ServedCenter
 {
-  public:
+public:
     ServedCenter();
     ~ServedCenter();
 
@@ -110,7 +110,7 @@ class ServedCenter
     // "http://127.0.0.1:PORT", no trailing slash.
     std::string url() const;
 
-  private:
+private:
     struct Answers;
     test::TestHttpServer m_server;
     std::shared_ptr<Answers> m_answers;

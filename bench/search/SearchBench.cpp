@@ -57,7 +57,7 @@ void serveRenamed(const QString &id, const QString &name)
 // it), and counts the boxes it closed and whether they said what was expected.
 class BoxCloser : public QObject
 {
-  public:
+public:
     explicit BoxCloser(QString expected) : m_expected(std::move(expected))
     {
         m_timer.setInterval(0);
@@ -69,7 +69,7 @@ class BoxCloser : public QObject
     int wrongText() const { return m_wrongText; }
     int closedUnpainted() const { return m_unpainted; }
 
-  protected:
+protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::Paint && watched == m_box) {
@@ -78,7 +78,7 @@ class BoxCloser : public QObject
         return false;
     }
 
-  private:
+private:
     void closeWhenPainted()
     {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
@@ -116,7 +116,7 @@ class BoxCloser : public QObject
 
 class LoadedControl
 {
-  public:
+public:
     LoadedControl()
     {
         control.show();

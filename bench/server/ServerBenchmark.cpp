@@ -51,7 +51,7 @@ std::string formEncode(const std::string &text)
 
 class BenchServer
 {
-  public:
+public:
     BenchServer()
     {
         std::string dir = (std::filesystem::temp_directory_path() / "tarvo-bench-XXXXXX").string();
@@ -104,7 +104,7 @@ class BenchServer
 
     Database &db() { return *m_db; }
 
-  private:
+private:
     void fill()
     {
         Transaction transaction(*m_db);

@@ -5,11 +5,9 @@
 // sends it to the server page as one form POST and reloads both lists.
 #pragma once
 
-#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
-
 #include <QVariant>
 #include <QWidget>
-
+#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
 #include <memory>
 
 class TARVOCENTERVENDOR_EXPORT CenterVendor : public QWidget

@@ -1,5 +1,3 @@
-#include <TarvoCenterVendor/CenterVendor.h>
-
 #include "Version.h"
 #include "control/ControlState.h"
 #include "edit/FeeArea.h"
@@ -20,7 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-
+#include <TarvoCenterVendor/CenterVendor.h>
 #include <functional>
 
 using namespace tarvo;
@@ -33,8 +31,7 @@ class BoxEvents : public QObject
 public:
     BoxEvents(QObject *parent, QEvent::Type type, std::function<void()> handler)
         : QObject(parent), m_type(type), m_handler(std::move(handler))
-    {
-    }
+    {}
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
@@ -70,11 +67,10 @@ struct CenterVendor::Private
 {
     explicit Private(CenterVendor *q)
         : q(q), ui(buildScreen(q)), loader(ui, fields), feeArea(ui),
-          mover(ui, fields, feeArea, [this](int index) { chooseList(index); }),
-          finder(ui, feeArea),
-          saver(ui, fields, [this] { this->q->LetDataFromDatabase(fields.mlCenterID, fields.mtServerName); })
-    {
-    }
+          mover(ui, fields, feeArea, [this](int index) { chooseList(index); }), finder(ui, feeArea),
+          saver(ui, fields,
+                [this] { this->q->LetDataFromDatabase(fields.mlCenterID, fields.mtServerName); })
+    {}
 
     void UserControl_Initialize();
     void connectEvents();
@@ -178,9 +174,12 @@ void CenterVendor::Private::connectEvents()
 {
     auto *vendors = ui.lstVendors->view();
     auto *center = ui.lstVendorCenter->view();
-    auto quiet = [this](auto member) { return [this, member] { quietly([&] { (mover.*member)(); }); }; };
+    auto quiet = [this](auto member) {
+        return [this, member] { quietly([&] { (mover.*member)(); }); };
+    };
 
-    QObject::connect(vendors, &VendorView::Click, q, [this] { reporting([&] { feeArea.lstVendors_Click(); }); });
+    QObject::connect(vendors, &VendorView::Click, q,
+                     [this] { reporting([&] { feeArea.lstVendors_Click(); }); });
     QObject::connect(vendors, &VendorView::DblClick, q, quiet(&Mover::lstVendors_DblClick));
     QObject::connect(vendors, &VendorView::ColumnClick, q,
                      [this](int index) { quietly([&] { sortByHeader(*ui.lstVendors, index); }); });
@@ -206,7 +205,8 @@ void CenterVendor::Private::connectEvents()
 
     QObject::connect(ui.cmdAdd, &QPushButton::clicked, q, quiet(&Mover::cmdAdd_Click));
     QObject::connect(ui.cmdDelete, &QPushButton::clicked, q, quiet(&Mover::cmdDelete_Click));
-    QObject::connect(ui.mnuRemoveItems, &QAction::triggered, q, quiet(&Mover::mnuRemoveItems_Click));
+    QObject::connect(ui.mnuRemoveItems, &QAction::triggered, q,
+                     quiet(&Mover::mnuRemoveItems_Click));
     QObject::connect(ui.cmdAddAll, &QPushButton::clicked, q,
                      [this] { reporting([&] { mover.cmdAddAll_Click(); }); });
     QObject::connect(ui.cmdRemoveAll, &QPushButton::clicked, q,
@@ -231,9 +231,8 @@ void CenterVendor::Private::connectEvents()
                      [this] { finder.txtVendorID_Change(); });
     QObject::connect(ui.txtVendorName, &QLineEdit::textChanged, q,
                      [this] { finder.txtVendorName_Change(); });
-    ui.txtVendorID->installEventFilter(new BoxEvents(q, QEvent::MouseButtonRelease, [this] {
-        reporting([&] { finder.txtVendorID_Click(); });
-    }));
+    ui.txtVendorID->installEventFilter(new BoxEvents(
+        q, QEvent::MouseButtonRelease, [this] { reporting([&] { finder.txtVendorID_Click(); }); }));
     ui.txtVendorName->installEventFilter(new BoxEvents(q, QEvent::MouseButtonRelease, [this] {
         reporting([&] { finder.txtVendorName_Click(); });
     }));

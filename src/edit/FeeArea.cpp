@@ -134,8 +134,8 @@ void FeeArea::cmdcenterHandFee_Click()
     const std::string boxText = ui.txtCntHandFee->text().toStdString();
     const std::string typed(forms::trimBlanks(boxText));
     if (!forms::isNumeric(typed)) {
-        showMessage(ui.surface, QStringLiteral("The Numeric value will be required"),
-                    vbInformation, ValidationTitle);
+        showMessage(ui.surface, QStringLiteral("The Numeric value will be required"), vbInformation,
+                    ValidationTitle);
         giveBoxFocus();
         return;
     }
@@ -154,8 +154,8 @@ void FeeArea::cmdcenterHandFee_Click()
     if (shownRowIsCurrent) {
         selected.SetSubItem(current, 3, QString::fromStdString(forms::format0_00(fee)));
         const auto column4 = selected.SubItem(current, 4).toStdString();
-        selected.SetSubItem(current, 4, QString::fromStdString(marks::transition(
-                                            marks::Move::FeeUpdate, column4)));
+        selected.SetSubItem(
+            current, 4, QString::fromStdString(marks::transition(marks::Move::FeeUpdate, column4)));
     }
     lockBox(ui.txtCntHandFee);
     ui.cmdcenterHandFee->setText(Update);

@@ -14,7 +14,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
-
 #include <array>
 
 namespace tarvo {
@@ -94,12 +93,12 @@ void selectAndShow(VendorList &list, const QString &id)
 Mover::Mover(Screen &ui, ControlFields &fields, FeeArea &feeArea,
              std::function<void(int)> chooseList)
     : ui(ui), fields(fields), feeArea(feeArea), chooseList(std::move(chooseList))
-{
-}
+{}
 
 void Mover::setCountCaptions()
 {
-    ui.lblSelVendors->setText(QStringLiteral("Selected Vendors (%1):").arg(ui.lstVendorCenter->Count()));
+    ui.lblSelVendors->setText(
+        QStringLiteral("Selected Vendors (%1):").arg(ui.lstVendorCenter->Count()));
     ui.lblAllVendors->setText(
         QStringLiteral("Non Selected Active Vendors (%1):").arg(ui.lstVendors->Count()));
 }

@@ -1,7 +1,6 @@
 #include "load/Curl.h"
 
 #include <curl/curl.h>
-
 #include <mutex>
 #include <string>
 

@@ -11,7 +11,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-
 #include <mutex>
 
 namespace tarvo {
@@ -153,9 +152,11 @@ void Loader::SelectedVendorDisplay()
         const std::string id = record.child(0, "vendor id").firstChildText("vendor id");
         const int row = list.Add(qs(id));
         list.SetSubItem(row, 1, qs(record.child(1, "vendor name").firstChildText("vendor name")));
-        const double fee = forms::toNumber(record.child(2, "handling fee").firstChildText("handling fee"));
+        const double fee =
+            forms::toNumber(record.child(2, "handling fee").firstChildText("handling fee"));
         list.SetSubItem(row, 3, qs(forms::format0_00(fee * 100)));
-        const bool duty = forms::toBoolean(record.child(3, "duty flag").firstChildText("duty flag"));
+        const bool duty =
+            forms::toBoolean(record.child(3, "duty flag").firstChildText("duty flag"));
         list.SetSubItem(row, 4, duty ? QStringLiteral("1") : QStringLiteral("0"));
         list.SetSubItem(row, 6, qs(forms::formatId0000(id)));
         countLoadedRow();

@@ -2,12 +2,11 @@
 // the vendors selected. Each step throws on the first deviation and keeps what it did.
 #pragma once
 
-#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
-
 #include "load/QueryDocument.h"
 
 #include <QElapsedTimer>
 #include <QString>
+#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
 
 namespace tarvo {
 

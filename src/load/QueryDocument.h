@@ -7,11 +7,10 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <pugixml.hpp>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-
-#include <pugixml.hpp>
 
 namespace tarvo::load {
 
@@ -43,7 +42,8 @@ public:
     // well-formed leaves a document without a document element.
     static QueryDocument fetch(const std::string &url, const FetchOptions &options = {});
 
-    // Parses a body; a body that is not well-formed gives no document element (never a partial tree).
+    // Parses a body; a body that is not well-formed gives no document element (never a partial
+    // tree).
     static QueryDocument parse(std::string_view body);
 
     bool hasDocumentElement() const;

@@ -54,8 +54,7 @@ QString urlEncoded(const QString &text)
 
 Saver::Saver(Screen &ui, ControlFields &fields, std::function<void()> reload)
     : ui(ui), fields(fields), reload(std::move(reload))
-{
-}
+{}
 
 Saver::Outcome Saver::SaveToDatabase()
 {

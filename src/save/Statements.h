@@ -12,8 +12,8 @@ namespace tarvo::save {
 // A row of lstVendorCenter as the batch reads it.
 struct SelectedRow
 {
-    std::string id;     // column 0, exactly as held
-    std::string fee;    // column 3, percent
+    std::string id;      // column 0, exactly as held
+    std::string fee;     // column 3, percent
     std::string column4; // duty value and mark
 };
 

@@ -2,9 +2,8 @@
 // the sink.
 #pragma once
 
-#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
-
 #include <QString>
+#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
 
 namespace tarvo {
 

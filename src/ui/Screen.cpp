@@ -19,7 +19,6 @@
 #include <QStyleOptionProgressBar>
 #include <QStylePainter>
 #include <QValidator>
-
 #include <cmath>
 
 namespace tarvo {
@@ -37,9 +36,8 @@ void place(QWidget *w, const char *name, int left, int top, int width, int heigh
     w->setGeometry(px(left), px(top), px(width), px(height));
 }
 
-template<typename W, typename... Args>
-W *make(QWidget *parent, const char *name, int left, int top, int width, int height,
-        Args &&...args)
+template <typename W, typename... Args>
+W *make(QWidget *parent, const char *name, int left, int top, int width, int height, Args &&...args)
 {
     auto *w = new W(std::forward<Args>(args)..., parent);
     place(w, name, left, top, width, height);
@@ -210,8 +208,8 @@ Screen buildScreen(QWidget *surface)
 
     ui.frmEntry = make<QGroupBox>(main, "frmEntry", 4785, 3765, 3855, 1080);
     auto *entry = ui.frmEntry;
-    ui.lblDuty = make<QLabel>(entry, "lblDuty", 120, 240, 1575, 255,
-                              QStringLiteral("Duty / Brokerage Fee"));
+    ui.lblDuty =
+        make<QLabel>(entry, "lblDuty", 120, 240, 1575, 255, QStringLiteral("Duty / Brokerage Fee"));
     ui.chkDuty = make<QCheckBox>(entry, "chkDuty", 1980, 240, 390, 270);
     ui.Label1 = make<QLabel>(entry, "Label1", 120, 600, 1845, 240,
                              QStringLiteral("Center / Handling Fee (%)"));
@@ -264,14 +262,14 @@ Screen buildScreen(QWidget *surface)
     ui.Inet1->setObjectName(QStringLiteral("Inet1"));
 
     // Initial state: nothing can be done before the first load.
-    for (QWidget *w : {static_cast<QWidget *>(ui.cmdAdd), static_cast<QWidget *>(ui.cmdAddAll),
-                       static_cast<QWidget *>(ui.cmdRemoveAll),
-                       static_cast<QWidget *>(ui.cmdDelete), static_cast<QWidget *>(ui.cmdCommit),
-                       static_cast<QWidget *>(ui.chkDuty),
-                       static_cast<QWidget *>(ui.cmdcenterHandFee),
-                       static_cast<QWidget *>(ui.optFind[0]), static_cast<QWidget *>(ui.optFind[1]),
-                       static_cast<QWidget *>(ui.txtVendorID), static_cast<QWidget *>(ui.optList[0]),
-                       static_cast<QWidget *>(ui.optList[1]), static_cast<QWidget *>(ui.cmdFind)}) {
+    for (QWidget *w :
+         {static_cast<QWidget *>(ui.cmdAdd), static_cast<QWidget *>(ui.cmdAddAll),
+          static_cast<QWidget *>(ui.cmdRemoveAll), static_cast<QWidget *>(ui.cmdDelete),
+          static_cast<QWidget *>(ui.cmdCommit), static_cast<QWidget *>(ui.chkDuty),
+          static_cast<QWidget *>(ui.cmdcenterHandFee), static_cast<QWidget *>(ui.optFind[0]),
+          static_cast<QWidget *>(ui.optFind[1]), static_cast<QWidget *>(ui.txtVendorID),
+          static_cast<QWidget *>(ui.optList[0]), static_cast<QWidget *>(ui.optList[1]),
+          static_cast<QWidget *>(ui.cmdFind)}) {
         w->setEnabled(false);
     }
     ui.optFind[1]->setChecked(true);
@@ -281,12 +279,23 @@ Screen buildScreen(QWidget *surface)
     lockBox(ui.txtVendorName);
 
     // Focus order by the layout's tab indexes; labels, frames and the bar take no focus.
-    const QWidget *order[] = {ui.lstVendorCenter->view(), ui.txtCntHandFee, ui.cmdDelete,
-                              ui.cmdAdd,       ui.lstVendors->view(), ui.cmdAddAll,
-                              ui.cmdRemoveAll, ui.txtVendorName,      ui.optFind[0],
-                              ui.txtVendorID,  ui.optFind[1],         ui.cmdFind,
-                              ui.optList[0],   ui.optList[1],         ui.cmdCommit,
-                              ui.chkDuty,      ui.cmdcenterHandFee};
+    const QWidget *order[] = {ui.lstVendorCenter->view(),
+                              ui.txtCntHandFee,
+                              ui.cmdDelete,
+                              ui.cmdAdd,
+                              ui.lstVendors->view(),
+                              ui.cmdAddAll,
+                              ui.cmdRemoveAll,
+                              ui.txtVendorName,
+                              ui.optFind[0],
+                              ui.txtVendorID,
+                              ui.optFind[1],
+                              ui.cmdFind,
+                              ui.optList[0],
+                              ui.optList[1],
+                              ui.cmdCommit,
+                              ui.chkDuty,
+                              ui.cmdcenterHandFee};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         QWidget::setTabOrder(const_cast<QWidget *>(order[i]), const_cast<QWidget *>(order[i + 1]));
     }

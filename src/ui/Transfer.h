@@ -2,11 +2,9 @@
 // a state event on the thread that owns the component.
 #pragma once
 
-#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
-
 #include <QObject>
 #include <QString>
-
+#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
 #include <memory>
 
 namespace tarvo {

@@ -6,7 +6,6 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QTimer>
-
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -159,8 +158,8 @@ void VendorList::Remove(int index)
 
 int VendorList::RemoveSelected()
 {
-    const auto selectedCount = std::count_if(m_rows.begin(), m_rows.end(),
-                                             [](const Row &r) { return r.selected; });
+    const auto selectedCount =
+        std::count_if(m_rows.begin(), m_rows.end(), [](const Row &r) { return r.selected; });
     if (selectedCount == 0) {
         return 0;
     }
@@ -175,8 +174,8 @@ int VendorList::RemoveSelected()
         return static_cast<int>(selectedCount);
     }
     const auto current = m_currentId;
-    const auto end = std::remove_if(m_rows.begin(), m_rows.end(),
-                                    [](const Row &r) { return r.selected; });
+    const auto end =
+        std::remove_if(m_rows.begin(), m_rows.end(), [](const Row &r) { return r.selected; });
     m_rows.erase(end, m_rows.end());
     if (indexOfId(current) == 0) {
         m_currentId = 0;
@@ -301,8 +300,7 @@ namespace {
 // 32767-row sort are one integer comparison.
 struct FoldedKey
 {
-    explicit FoldedKey(const QString &text, std::size_t row)
-        : folded(text.toCaseFolded()), row(row)
+    explicit FoldedKey(const QString &text, std::size_t row) : folded(text.toCaseFolded()), row(row)
     {
         for (qsizetype i = 0; i < 4; ++i) {
             prefix = (prefix << 16) | (i < folded.size() ? folded.at(i).unicode() : 0u);
@@ -360,8 +358,8 @@ void VendorList::showSortIndicator()
 {
     // The header shows the order on the visible column the key stands for.
     const int shown = m_sortKey == 6 ? 0 : m_sortKey;
-    m_view->header()->setSortIndicator(shown, m_sortOrder == 0 ? Qt::AscendingOrder
-                                                               : Qt::DescendingOrder);
+    m_view->header()->setSortIndicator(shown,
+                                       m_sortOrder == 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 void VendorList::SetFocus()

@@ -6,11 +6,9 @@
 // when a handler ends, so a load of 32767 rows costs one model update, not 32767.
 #pragma once
 
-#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
-
 #include <QObject>
 #include <QString>
-
+#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
 #include <array>
 #include <cstdint>
 #include <memory>

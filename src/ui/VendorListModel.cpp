@@ -9,7 +9,6 @@
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
-
 #include <algorithm>
 #include <map>
 #include <vector>

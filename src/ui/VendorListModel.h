@@ -39,7 +39,7 @@ public:
     // Announces pending appends or resets; returns true after a reset.
     bool sync();
     // Removes one row the view knows about, announcing it precisely (keeps the scroll place).
-    template<typename Eraser> void removeAnnounced(int row0, Eraser erase)
+    template <typename Eraser> void removeAnnounced(int row0, Eraser erase)
     {
         beginRemoveRows({}, row0, row0);
         erase();

@@ -3,11 +3,10 @@
 // selected rows can be dragged onto the other list of the control.
 #pragma once
 
-#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
-
 #include <QPointer>
 #include <QStringList>
 #include <QTreeView>
+#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
 
 class QMimeData;
 

@@ -72,7 +72,7 @@ bool hasOpaquePixel(const QImage &image)
 // The plugin loaded on its own, as Designer loads it.
 class PluginEntry : public ::testing::Test
 {
-  protected:
+protected:
     void SetUp() override
     {
         ASSERT_TRUE(loader.load()) << qPrintable(loader.errorString());

@@ -1,18 +1,15 @@
 // The control against the reference server on a temporary database: what the lists show is
 // what the database holds, before and after a commit.
-#include "Fixtures.h"
-
 #include "Database.h"
+#include "Fixtures.h"
 #include "ReferenceServer.h"
 
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <thread>
 
 using namespace tarvo::test;
@@ -30,7 +27,8 @@ class EndToEnd : public ::testing::Test
 protected:
     EndToEnd() : input(control)
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarvo-e2e-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "tarvo-e2e-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("cannot create a temporary directory");
         }
@@ -83,9 +81,10 @@ protected:
 
 TEST_F(EndToEnd, theListsShowWhatTheDatabaseHolds)
 {
-    EXPECT_EQ(rowsOf(control, Vendors),
-              (std::vector<QStringList>{{"5", "Acme & Sons", "1", "8.00", "1", "03/04/2025", "0005"},
-                                        {"7", "Bolt Works", "2", "8.00", "0", "01/02/2025", "0007"}}));
+    EXPECT_EQ(
+        rowsOf(control, Vendors),
+        (std::vector<QStringList>{{"5", "Acme & Sons", "1", "8.00", "1", "03/04/2025", "0005"},
+                                  {"7", "Bolt Works", "2", "8.00", "0", "01/02/2025", "0007"}}));
     EXPECT_EQ(rowsOf(control, Center),
               (std::vector<QStringList>{{"9", "Cargo Lines", "", "5.00", "1", "", "0009"},
                                         {"20", "Echo Freight", "", "12.50", "0", "", "0020"}}));

@@ -20,14 +20,14 @@ namespace tarvo::server::testing {
 // A directory under the system's temporary directory, removed with everything in it.
 class TempDir
 {
-  public:
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
     const std::filesystem::path &path() const { return m_path; }
 
-  private:
+private:
     std::filesystem::path m_path;
 };
 
@@ -67,7 +67,7 @@ void seedSmallData(Database &db);
 
 class ServerTest : public ::testing::Test
 {
-  protected:
+protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -90,7 +90,7 @@ class ServerTest : public ::testing::Test
     std::unique_ptr<ReferenceServer> m_server;
     int m_port = -1;
 
-  private:
+private:
     std::thread m_serving;
     mutable std::mutex m_logMutex;
     std::vector<std::string> m_log;

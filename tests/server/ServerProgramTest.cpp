@@ -28,7 +28,7 @@ struct Finished
 // running server before it is sent SIGTERM. Every wait is bounded.
 class Program
 {
-  public:
+public:
     explicit Program(const std::vector<std::string> &args)
     {
         int out[2];
@@ -105,7 +105,7 @@ class Program
         return result;
     }
 
-  private:
+private:
     // False at the end of the stream or the deadline.
     static bool readSome(int fd, std::string &into, std::chrono::steady_clock::time_point deadline)
     {
@@ -272,7 +272,7 @@ TEST(ServerLifecycle, AFileThatIsNoDatabaseIsRefused)
 
 class SampleServer : public ServerTest
 {
-  protected:
+protected:
     void seed(Database &db) override { ASSERT_TRUE(fillSampleData(db)); }
 };
 

@@ -12,7 +12,7 @@ namespace {
 
 class ServerSave : public ServerTest
 {
-  protected:
+protected:
     // Vendors first..last, active, so that large batches have something to assign.
     void addVendors(std::int64_t first, std::int64_t last)
     {

@@ -23,7 +23,7 @@ void PrintTo(const HostileCase &c, std::ostream *os)
 class ServerRefusesHostileStatement : public ServerTest,
                                       public ::testing::WithParamInterface<HostileCase>
 {
-  protected:
+protected:
     void expectRefused(const std::vector<std::string> &statements, std::size_t hostileNumber)
     {
         const Snapshot before = snapshot(*m_db);

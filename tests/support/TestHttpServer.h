@@ -39,7 +39,7 @@ struct Answer
 
 class TestHttpServer
 {
-  public:
+public:
     using Handler = std::function<Answer(const RecordedRequest &)>;
 
     // Binds 127.0.0.1 at a free port and starts serving; throws std::runtime_error when it cannot.
@@ -78,7 +78,7 @@ class TestHttpServer
     bool waitForRequests(std::size_t count,
                          std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
 
-  private:
+private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
@@ -86,7 +86,7 @@ class TestHttpServer
 // A loopback port that is bound but not listening, so every connection to it is refused at once.
 class RefusingPort
 {
-  public:
+public:
     RefusingPort();
     ~RefusingPort();
     RefusingPort(const RefusingPort &) = delete;
@@ -94,7 +94,7 @@ class RefusingPort
 
     std::string url() const;
 
-  private:
+private:
     int m_fd = -1;
     int m_port = 0;
 };

@@ -17,7 +17,7 @@ const char *const Center = "lstVendorCenter";
 
 class Accessibility : public ::testing::Test
 {
-  protected:
+protected:
     Accessibility() : page(server), input(control)
     {
         serveStandardCenter(page);
@@ -118,7 +118,7 @@ void PrintTo(const Pending &c, std::ostream *out)
 
 class PendingRows : public Accessibility, public ::testing::WithParamInterface<Pending>
 {
-  protected:
+protected:
     void makeChanges()
     {
         input.doubleClickId(Vendors, "10");

@@ -1,6 +1,4 @@
 // A freshly created control: every child as laid out, nothing usable before the first load.
-#include <TarvoCenterVendor/CenterVendor.h>
-
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
@@ -14,7 +12,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTreeView>
-
+#include <TarvoCenterVendor/CenterVendor.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -22,7 +20,7 @@ namespace {
 class FreshControl : public ::testing::Test
 {
 protected:
-    template<typename T> T *child(const char *name)
+    template <typename T> T *child(const char *name)
     {
         auto *w = control.findChild<T *>(QString::fromLatin1(name));
         EXPECT_NE(w, nullptr) << name;
@@ -107,9 +105,9 @@ TEST_F(FreshControl, geometryIsTheLayoutInTwipsOverFifteen)
         QRect rect;
     };
     const Geometry cases[] = {
-        {"fraMain", QRect(0, -6, 583, 354)},       {"lstVendors", QRect(7, 24, 265, 185)},
+        {"fraMain", QRect(0, -6, 583, 354)},           {"lstVendors", QRect(7, 24, 265, 185)},
         {"lstVendorCenter", QRect(311, 24, 265, 185)}, {"cmdAdd", QRect(271, 64, 41, 25)},
-        {"txtCntHandFee", QRect(132, 40, 35, 19)}, {"optList_1", QRect(8, 37, 105, 13)},
+        {"txtCntHandFee", QRect(132, 40, 35, 19)},     {"optList_1", QRect(8, 37, 105, 13)},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -149,8 +147,8 @@ TEST_F(FreshControl, optionPairsStartOnIdAndNonSelectedVendors)
 
 TEST_F(FreshControl, bothListsAreEmptyWithSevenColumnsAndOnlyIdAndNameVisible)
 {
-    const QStringList headers = {"ID",           "Name",         "CountryID", "Handling Fee",
-                                 "Duty Brokerage Fee", "Date Updated", "ID"};
+    const QStringList headers = {
+        "ID", "Name", "CountryID", "Handling Fee", "Duty Brokerage Fee", "Date Updated", "ID"};
     for (const char *name : {"lstVendors", "lstVendorCenter"}) {
         SCOPED_TRACE(name);
         auto *view = child<QTreeView>(name);

@@ -65,7 +65,7 @@ DropResult drag(CenterVendor &control, const char *from, const char *to)
 
 class Dragging : public ::testing::Test
 {
-  protected:
+protected:
     Dragging() : page(server), mouse(byButtons), input(byDrag)
     {
         serveStandardCenter(page);
@@ -161,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class Drops : public Dragging
 {
-  protected:
+protected:
     QStringList ids(const char *list) { return columnOf(byDrag, list, 0); }
 };
 

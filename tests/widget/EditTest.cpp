@@ -1,6 +1,5 @@
 // Moving vendors between the lists and editing fees, through simulated mouse and keys.
 #include "Fixtures.h"
-
 #include "ui/VendorView.h"
 
 #include <QApplication>
@@ -11,7 +10,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
-
 #include <gtest/gtest.h>
 
 using namespace tarvo::test;
@@ -31,7 +29,7 @@ protected:
         load();
     }
     void load() { control.LetDataFromDatabase(12, QString::fromStdString(server.url())); }
-    template<typename T> T *child(const char *name)
+    template <typename T> T *child(const char *name)
     {
         return control.findChild<T *>(QString::fromLatin1(name));
     }
@@ -68,7 +66,9 @@ TEST_F(Editing, addingAnUnassignedVendorMarksItNewAndMovesTheSelection)
     const QStringList moved = input.row(Center, "10");
     ASSERT_EQ(moved.size(), 7);
     EXPECT_EQ(moved.mid(0, 5), (QStringList{"10", "Acme", "1", "8.00", "1N"}));
-    EXPECT_TRUE(QRegularExpression("^\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d$").match(moved[5]).hasMatch())
+    EXPECT_TRUE(QRegularExpression("^\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d$")
+                    .match(moved[5])
+                    .hasMatch())
         << moved[5].toStdString();
     EXPECT_EQ(moved[6], "0010");
     EXPECT_EQ(selectedRowsOf(control, Center), std::vector<int>{input.rowOf(Center, "10")});

@@ -27,8 +27,8 @@ std::string answerXml(int section, const std::vector<Fields> &records)
 
 std::string countXml(int centerCode, int nonSelected, int selected)
 {
-    return answerXml(0, {{std::to_string(centerCode), std::to_string(nonSelected),
-                          std::to_string(selected)}});
+    return answerXml(
+        0, {{std::to_string(centerCode), std::to_string(nonSelected), std::to_string(selected)}});
 }
 
 ServedPage::ServedPage(TestHttpServer &server)
@@ -220,14 +220,14 @@ void UserInput::type(const char *box, const QString &text)
 
 void serveStandardCenter(ServedPage &page)
 {
-    page.setAll(countXml(2, 4, 3),
-                answerXml(1, {{"10", "Acme", "1"},
-                              {"11", "Bolt", "2"},
-                              {"12", "Cargo", "1"},
-                              {"13", "Delta", "3"}}),
-                answerXml(2, {{"20", "Echo", "0.05", "1"},
-                              {"21", "Fox", "0.08", "0"},
-                              {"22", "Golf", "0.125", "1"}}));
+    page.setAll(
+        countXml(2, 4, 3),
+        answerXml(
+            1,
+            {{"10", "Acme", "1"}, {"11", "Bolt", "2"}, {"12", "Cargo", "1"}, {"13", "Delta", "3"}}),
+        answerXml(2, {{"20", "Echo", "0.05", "1"},
+                      {"21", "Fox", "0.08", "0"},
+                      {"22", "Golf", "0.125", "1"}}));
 }
 
 } // namespace tarvo::test

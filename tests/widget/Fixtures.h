@@ -4,12 +4,10 @@
 
 #include "support/TestHttpServer.h"
 
-#include <TarvoCenterVendor/CenterVendor.h>
-
 #include <QAbstractItemView>
 #include <QString>
 #include <QStringList>
-
+#include <TarvoCenterVendor/CenterVendor.h>
 #include <functional>
 #include <map>
 #include <string>
@@ -80,7 +78,8 @@ public:
     void clickId(const char *list, const QString &id, Qt::KeyboardModifiers modifiers = {});
     void doubleClickId(const char *list, const QString &id);
     // A right click; chooses "Remove" when a pop-up menu opens. Returns whether one opened.
-    bool rightClickId(const char *list, const QString &id, Qt::MouseButton button = Qt::RightButton);
+    bool rightClickId(const char *list, const QString &id,
+                      Qt::MouseButton button = Qt::RightButton);
     void clickBelowRows(const char *list);
     void clickButton(const char *name);
     void clickHeader(const char *list, int section);

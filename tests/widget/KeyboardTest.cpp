@@ -37,7 +37,7 @@ void typeOn(CenterVendor &control, const std::vector<Stroke> &strokes)
 // Two copies of the control on the same served center: one driven by the mouse, one by keys.
 class TwoWays : public ::testing::Test
 {
-  protected:
+protected:
     TwoWays() : page(server), mouse(byMouse), keysInput(byKeys)
     {
         serveStandardCenter(page);
@@ -175,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class Keyboard : public TwoWays
 {
-  protected:
+protected:
     QAbstractItemView *view(const char *list) { return listView(byKeys, list); }
     template <typename T> T *child(const char *name)
     {
@@ -243,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(Keys, MenuKeys,
 // Closes every pop-up menu that opens while it lives, noting that one did.
 class MenuWatch
 {
-  public:
+public:
     MenuWatch()
     {
         m_timer.setInterval(5);
@@ -257,7 +257,7 @@ class MenuWatch
     }
     bool opened = false;
 
-  private:
+private:
     QTimer m_timer;
 };
 

@@ -1,6 +1,5 @@
 // Loading both lists from the server page, and ending quietly where an answer breaks.
 #include "Fixtures.h"
-
 #include "load/Loader.h"
 #include "ui/EventLog.h"
 
@@ -10,7 +9,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-
 #include <gtest/gtest.h>
 
 using namespace tarvo::test;
@@ -39,7 +37,7 @@ protected:
         result = control.LetDataFromDatabase(
             center, serverName.isEmpty() ? QString::fromStdString(server.url()) : serverName);
     }
-    template<typename T> T *child(const char *name)
+    template <typename T> T *child(const char *name)
     {
         return control.findChild<T *>(QString::fromLatin1(name));
     }
@@ -203,10 +201,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, SelectedForms,
 
 TEST_F(Loading, anEmptyCountryIdEndsTheLoadAtThatVendor)
 {
-    page.setAll(countXml(2, 3, 1),
-                answerXml(1, {{"1", "First", "1"}, {"2", "Second", "3"}, {"3", "Third", ""},
-                              {"4", "Fourth", "1"}}),
-                answerXml(2, {{"9", "Selected", "0.1", "1"}}));
+    page.setAll(
+        countXml(2, 3, 1),
+        answerXml(
+            1,
+            {{"1", "First", "1"}, {"2", "Second", "3"}, {"3", "Third", ""}, {"4", "Fourth", "1"}}),
+        answerXml(2, {{"9", "Selected", "0.1", "1"}}));
     load();
     EXPECT_EQ(rowsOf(control, "lstVendors"),
               (std::vector<QStringList>{{"1", "First", "1", "8.00", "1", "", "0001"},
@@ -252,12 +252,12 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, BrokenAnswer,
     ::testing::Values(
         BrokenCase{"count not well-formed", "<answer><section>", goodActive, goodSelected, 0, 0},
-        BrokenCase{"count out of 16-bit range", countXml(1, 40000, 0), goodActive, goodSelected,
+        BrokenCase{"count out of 16-bit range", countXml(1, 40000, 0), goodActive, goodSelected, 0,
+                   0},
+        BrokenCase{"counts summing past 32767", countXml(1, 30000, 3000), goodActive, goodSelected,
                    0, 0},
-        BrokenCase{"counts summing past 32767", countXml(1, 30000, 3000), goodActive,
-                   goodSelected, 0, 0},
-        BrokenCase{"count not a number", answerXml(0, {{"x", "1", "1"}}), goodActive,
-                   goodSelected, 0, 0},
+        BrokenCase{"count not a number", answerXml(0, {{"x", "1", "1"}}), goodActive, goodSelected,
+                   0, 0},
         BrokenCase{"active not well-formed", countXml(1, 2, 1), "<answer><a></b></answer>",
                    goodSelected, 0, 0},
         BrokenCase{"active section missing", countXml(1, 2, 1), "<answer><section/></answer>",
@@ -276,8 +276,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "<answer><!-- note --><s><v><f>1</f><f>2</f><f>1</f></v></s></answer>",
                    goodActive, goodSelected, 0, 0},
         BrokenCase{"processing instruction shifting the vendor fields", countXml(1, 2, 1),
-                   "<a><s/><s><v><?pi x?><f>1</f><f>One</f><f>1</f></v></s></a>", goodSelected,
-                   0, 0}),
+                   "<a><s/><s><v><?pi x?><f>1</f><f>One</f><f>1</f></v></s></a>", goodSelected, 0,
+                   0}),
     [](const auto &info) {
         std::string name;
         for (char ch : std::string(info.param.what)) {

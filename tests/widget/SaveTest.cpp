@@ -1,7 +1,6 @@
 // The commit: statements posted in one form body, the server's answer shown, and the lists
 // reloaded; a failed save keeps every pending change.
 #include "Fixtures.h"
-
 #include "ui/VendorList.h"
 #include "ui/VendorView.h"
 
@@ -10,10 +9,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
-
-#include <gtest/gtest.h>
-
 #include <clocale>
+#include <gtest/gtest.h>
 
 using namespace tarvo::test;
 
@@ -28,12 +25,23 @@ std::string encoded(const std::string &statement)
     std::string out;
     for (char c : statement) {
         switch (c) {
-        case ' ': out += '+'; break;
-        case '(': out += "%28"; break;
-        case ')': out += "%29"; break;
-        case ',': out += "%2C"; break;
-        case '=': out += "%3D"; break;
-        default: out += c;
+        case ' ':
+            out += '+';
+            break;
+        case '(':
+            out += "%28";
+            break;
+        case ')':
+            out += "%29";
+            break;
+        case ',':
+            out += "%2C";
+            break;
+        case '=':
+            out += "%3D";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -50,7 +58,7 @@ protected:
         control.LetDataFromDatabase(12, QString::fromStdString(server->url()));
     }
     void answerPost(Answer answer) { server->answerPost("/CenterVendor.asp", std::move(answer)); }
-    template<typename T> T *child(const char *name)
+    template <typename T> T *child(const char *name)
     {
         return control.findChild<T *>(QString::fromLatin1(name));
     }
@@ -64,7 +72,10 @@ protected:
         }
         return out;
     }
-    std::size_t gets() const { return server->requestsTo("/CenterVendor.asp").size() - posts().size(); }
+    std::size_t gets() const
+    {
+        return server->requestsTo("/CenterVendor.asp").size() - posts().size();
+    }
     void storeFee(const char *id, const QString &fee)
     {
         input.clickId(Center, id);
@@ -116,7 +127,8 @@ TEST_F(Saving, theWorkedExampleIsPostedAsOneFormBody)
         encoded("UPDATE VendorCenterCrossReference SET CenterHandlingFee= 0.025, "
                 "DutyBrokerageFee= 0, RecordLastUpdated = GETDATE() WHERE vendorID = 9 AND "
                 "CenterID = 12") +
-        "&SQL=" + encoded("DELETE FROM VENDORCENTERCROSSREFERENCE WHERE CENTERID=12 AND VENDORID IN(3,4)") +
+        "&SQL=" +
+        encoded("DELETE FROM VENDORCENTERCROSSREFERENCE WHERE CENTERID=12 AND VENDORID IN(3,4)") +
         "&";
     EXPECT_EQ(sent[0].body, expected);
     EXPECT_EQ(sent[0].header("Content-Type"), "application/x-www-form-urlencoded");
@@ -129,7 +141,8 @@ TEST_F(Saving, theWorkedExampleIsPostedAsOneFormBody)
 TEST_F(Saving, aSuccessfulCommitReloadsWhatTheServerHolds)
 {
     input.doubleClickId(Vendors, "10");
-    page.setAll(countXml(2, 3, 4), answerXml(1, {{"11", "Bolt", "2"}, {"12", "Cargo", "1"}, {"13", "Delta", "3"}}),
+    page.setAll(countXml(2, 3, 4),
+                answerXml(1, {{"11", "Bolt", "2"}, {"12", "Cargo", "1"}, {"13", "Delta", "3"}}),
                 answerXml(2, {{"10", "Acme", "0.08", "1"},
                               {"20", "Echo", "0.05", "1"},
                               {"21", "Fox", "0.08", "0"},
@@ -149,8 +162,10 @@ TEST_F(Saving, onlyRemovalsSendTheSingleDeleteInListOrder)
     commit();
     ASSERT_EQ(posts().size(), 1u);
     EXPECT_EQ(posts()[0].body,
-              "SQL=" + encoded("DELETE FROM VENDORCENTERCROSSREFERENCE WHERE CENTERID=12 AND "
-                               "VENDORID IN(22,20)") + "&");
+              "SQL=" +
+                  encoded("DELETE FROM VENDORCENTERCROSSREFERENCE WHERE CENTERID=12 AND "
+                          "VENDORID IN(22,20)") +
+                  "&");
 }
 
 TEST_F(Saving, nothingPendingSendsNothingShowsNothingAndStillReloads)

@@ -7,7 +7,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-
 #include <gtest/gtest.h>
 
 using namespace tarvo::test;
@@ -36,7 +35,7 @@ protected:
         load();
     }
     void load() { control.LetDataFromDatabase(12, QString::fromStdString(server.url())); }
-    template<typename T> T *child(const char *name)
+    template <typename T> T *child(const char *name)
     {
         return control.findChild<T *>(QString::fromLatin1(name));
     }
@@ -51,7 +50,8 @@ protected:
     {
         input.clickButton(field);
         input.clickButton(list);
-        const char *boxName = QString::fromLatin1(field) == "optFind_0" ? "txtVendorName" : "txtVendorID";
+        const char *boxName =
+            QString::fromLatin1(field) == "optFind_0" ? "txtVendorName" : "txtVendorID";
         input.clickBox(boxName);
         input.type(boxName, text);
         EXPECT_EQ(box(boxName)->text(), text);

@@ -1,12 +1,12 @@
 // The list contract the control's logic relies on, and the view staying in step with it.
 #include "ui/VendorList.h"
+
 #include "ui/VendorView.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QSignalSpy>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 using tarvo::ListError;

@@ -1,10 +1,8 @@
 // A host outside the tree: creates the control from the installed package and prints the
 // version caption it shows.
-#include <TarvoCenterVendor/CenterVendor.h>
-
 #include <QApplication>
 #include <QLabel>
-
+#include <TarvoCenterVendor/CenterVendor.h>
 #include <cstdio>
 
 int main(int argc, char **argv)
