@@ -3,6 +3,7 @@
 // Goals: the three GETs under 150 ms together, a POST under 1 s.
 #include "Database.h"
 #include "ReferenceServer.h"
+#include "save/Statements.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdint>
@@ -30,23 +31,16 @@ constexpr std::int64_t kQueryCenter = 1;
 constexpr std::int64_t kInsertCenter = 2;
 constexpr std::int64_t kUpdateCenter = 3;
 
-std::string formEncode(const std::string &text)
+// The body the control itself would post for these rows of its selected list.
+std::string controlBody(std::int64_t center, const char *fee, const char *column4)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-            out += c;
-        } else if (c == ' ') {
-            out += '+';
-        } else {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0xF];
-        }
+    std::vector<tarvo::save::SelectedRow> rows;
+    rows.reserve(static_cast<std::size_t>(kRows));
+    for (std::int64_t id = 1; id <= kRows; ++id) {
+        rows.push_back({std::to_string(id), fee, column4});
     }
-    return out;
+    return tarvo::save::buildBody(
+        tarvo::save::buildStatements(static_cast<std::int32_t>(center), rows, {}));
 }
 
 class BenchServer
@@ -188,15 +182,7 @@ BENCHMARK(BM_SelectedQuery8767Rows)->Unit(benchmark::kMillisecond)->UseRealTime(
 void BM_Post32767Inserts(benchmark::State &state)
 {
     BenchServer &server = BenchServer::instance();
-    std::string body;
-    for (std::int64_t id = 1; id <= kRows; ++id) {
-        body += "SQL=" +
-                formEncode("INSERT INTO VendorCenterCrossReference (CenterID,VendorID,"
-                           "CenterHandlingFee,DutyBrokerageFee,RecordLastUpdated) VALUES (" +
-                           std::to_string(kInsertCenter) + "," + std::to_string(id) +
-                           ",0.05,1,GETDATE() ) ") +
-                "&";
-    }
+    const std::string body = controlBody(kInsertCenter, "5.00", "1N");
     for (auto _ : state) {
         expectOk(state, server.post(body));
         state.PauseTiming();
@@ -211,15 +197,7 @@ BENCHMARK(BM_Post32767Inserts)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_Post32767Updates(benchmark::State &state)
 {
     BenchServer &server = BenchServer::instance();
-    std::string body;
-    for (std::int64_t id = 1; id <= kRows; ++id) {
-        body +=
-            "SQL=" +
-            formEncode("UPDATE VendorCenterCrossReference SET CenterHandlingFee= 0.125, "
-                       "DutyBrokerageFee= 1, RecordLastUpdated = GETDATE() WHERE vendorID = " +
-                       std::to_string(id) + " AND CenterID = " + std::to_string(kUpdateCenter)) +
-            "&";
-    }
+    const std::string body = controlBody(kUpdateCenter, "12.50", "1U");
     for (auto _ : state) {
         expectOk(state, server.post(body));
     }
