@@ -19,9 +19,6 @@ using tarvo::server::ReferenceServer;
 
 namespace {
 
-const char *const Vendors = "lstVendors";
-const char *const Center = "lstVendorCenter";
-
 class EndToEnd : public ::testing::Test
 {
 protected:

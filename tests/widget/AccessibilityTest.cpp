@@ -12,17 +12,13 @@ using namespace tarvo::test;
 
 namespace {
 
-const char *const Vendors = "lstVendors";
-const char *const Center = "lstVendorCenter";
-
-class Accessibility : public ::testing::Test
+class Accessibility : public ServedControl
 {
 protected:
-    Accessibility() : page(server), input(control)
+    Accessibility()
     {
         serveStandardCenter(page);
-        control.show();
-        control.LetDataFromDatabase(12, QString::fromStdString(server.url()));
+        load();
     }
     QAccessibleInterface *accessible(const char *name)
     {
@@ -34,11 +30,6 @@ protected:
         auto *iface = accessible(name);
         return iface ? iface->text(text) : QString();
     }
-
-    TestHttpServer server;
-    ServedPage page;
-    CenterVendor control;
-    UserInput input;
 };
 
 struct Described

@@ -18,9 +18,6 @@ using namespace tarvo::test;
 
 namespace {
 
-const char *const Vendors = "lstVendors";
-const char *const Center = "lstVendorCenter";
-
 // What the source view would hand to a drag of its selected rows.
 std::unique_ptr<QMimeData> dragDataOf(CenterVendor &control, const char *list)
 {

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <TarvoCenterVendor/CenterVendor.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 #include <string>
 #include <vector>
@@ -92,6 +93,29 @@ public:
 private:
     QPoint rowPoint(const char *list, int row);
     CenterVendor &m_control;
+};
+
+inline constexpr const char *Vendors = "lstVendors";
+inline constexpr const char *Center = "lstVendorCenter";
+
+// A shown control with its own loopback server page; the test serves answers, then loads.
+class ServedControl : public ::testing::Test
+{
+protected:
+    ServedControl() : page(server), input(control) { control.show(); }
+    void load(qint32 center = 12)
+    {
+        control.LetDataFromDatabase(center, QString::fromStdString(server.url()));
+    }
+    template <typename T> T *child(const char *name)
+    {
+        return control.findChild<T *>(QString::fromLatin1(name));
+    }
+
+    TestHttpServer server;
+    ServedPage page;
+    CenterVendor control;
+    UserInput input;
 };
 
 // The vendors the editing and search tests start from (center code 2):

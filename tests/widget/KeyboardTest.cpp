@@ -14,9 +14,6 @@ using namespace tarvo::test;
 
 namespace {
 
-const char *const Vendors = "lstVendors";
-const char *const Center = "lstVendorCenter";
-
 struct Stroke
 {
     const char *list;

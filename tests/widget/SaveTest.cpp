@@ -16,9 +16,6 @@ using namespace tarvo::test;
 
 namespace {
 
-const char *const Vendors = "lstVendors";
-const char *const Center = "lstVendorCenter";
-
 // Only the characters the statements use: blank, ( ) , =.
 std::string encoded(const std::string &statement)
 {

@@ -13,13 +13,10 @@ using namespace tarvo::test;
 
 namespace {
 
-const char *const Vendors = "lstVendors";
-const char *const Center = "lstVendorCenter";
-
-class Searching : public ::testing::Test
+class Searching : public ServedControl
 {
 protected:
-    Searching() : page(server), input(control)
+    Searching()
     {
         page.setAll(countXml(2, 5, 3),
                     answerXml(1, {{"123", "Bolt Works", "2"},
@@ -30,14 +27,8 @@ protected:
                     answerXml(2, {{"20", "Echo Lines", "0.05", "1"},
                                   {"21", "acme East", "0.08", "0"},
                                   {"22", "Golf", "0.125", "1"}}));
-        control.show();
         QApplication::setActiveWindow(&control);
         load();
-    }
-    void load() { control.LetDataFromDatabase(12, QString::fromStdString(server.url())); }
-    template <typename T> T *child(const char *name)
-    {
-        return control.findChild<T *>(QString::fromLatin1(name));
     }
     QLineEdit *box(const char *name) { return child<QLineEdit>(name); }
     bool isActive(const char *name)
@@ -68,11 +59,6 @@ protected:
         }
         return out;
     }
-
-    TestHttpServer server;
-    ServedPage page;
-    CenterVendor control;
-    UserInput input;
 };
 
 TEST_F(Searching, aNameIsFoundAnywhereInAnyLetterCase)
