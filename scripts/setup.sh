@@ -6,11 +6,21 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${TARVO_BUILD_DIR:-$ROOT/build}"
 
 PACKAGES=(
+    # build
     cmake ninja-build g++ clang pkg-config
-    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6designer6
-    libcurl4-openssl-dev libpugixml-dev libcpp-httplib-dev libsqlite3-dev
-    libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
+    # the control and the Designer plugin (Designer's CMake files need Qt's OpenGL ones)
+    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6designer6 libqt6opengl6-dev
+    # transport and answers
+    libcurl4-openssl-dev libpugixml-dev
+    # the reference server and its stores
+    libmicrohttpd-dev libsqlite3-dev libpq-dev postgresql libsodium-dev
+    # the desktop application
+    qtkeychain-qt6-dev
+    # tests, fuzzers, benchmarks, screenshots
+    libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
     xvfb xauth
+    # packages
+    dpkg-dev fakeroot lintian
 )
 
 install_missing_packages() {
