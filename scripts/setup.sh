@@ -40,7 +40,9 @@ install_missing_packages() {
 
 # configure_and_build [target...]: every target when none is named.
 configure_and_build() {
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
+    local launcher=()
+    if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "${launcher[@]}"
     local targets=()
     for t in "$@"; do targets+=(--target "$t"); done
     cmake --build "$BUILD" --parallel "$(nproc)" "${targets[@]}"
