@@ -1,7 +1,7 @@
 // Parses arbitrary bytes as a server answer and reads the tree the way a load does, checking
 // that a failed parse leaves no document element and that reads by position agree with the
 // child counts. Any answer must end in a tree or a clear error, never in a crash.
-#include "load/QueryDocument.h"
+#include "net/QueryDocument.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 #include "Version.h"
-#include "control/ControlState.h"
+#include "core/ControlState.h"
 #include "edit/FeeArea.h"
 #include "edit/Mover.h"
 #include "load/Loader.h"
@@ -8,7 +8,7 @@
 #include "search/Sorter.h"
 #include "ui/Messages.h"
 #include "ui/Screen.h"
-#include "ui/Transfer.h"
+#include "net/Transfer.h"
 #include "ui/VendorList.h"
 #include "ui/VendorView.h"
 

@@ -1,6 +1,6 @@
 #include "edit/Mover.h"
 
-#include "control/ControlState.h"
+#include "core/ControlState.h"
 #include "core/ValueForms.h"
 #include "edit/FeeArea.h"
 #include "edit/RowMark.h"

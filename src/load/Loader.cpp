@@ -1,6 +1,6 @@
 #include "load/Loader.h"
 
-#include "control/ControlState.h"
+#include "core/ControlState.h"
 #include "core/ValueForms.h"
 #include "ui/EventLog.h"
 #include "ui/Screen.h"

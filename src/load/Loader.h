@@ -2,7 +2,7 @@
 // the vendors selected. Each step throws on the first deviation and keeps what it did.
 #pragma once
 
-#include "load/QueryDocument.h"
+#include "net/QueryDocument.h"
 
 #include <QElapsedTimer>
 #include <QString>

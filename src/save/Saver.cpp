@@ -1,11 +1,11 @@
 #include "save/Saver.h"
 
-#include "control/ControlState.h"
+#include "core/ControlState.h"
 #include "save/Statements.h"
 #include "save/UrlEncode.h"
 #include "ui/Messages.h"
 #include "ui/Screen.h"
-#include "ui/Transfer.h"
+#include "net/Transfer.h"
 #include "ui/VendorList.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "ui/Screen.h"
 
-#include "ui/Transfer.h"
+#include "net/Transfer.h"
 #include "ui/VendorList.h"
 #include "ui/VendorView.h"
 

@@ -1,4 +1,4 @@
-#include "load/Curl.h"
+#include "net/Curl.h"
 
 #include <curl/curl.h>
 #include <mutex>

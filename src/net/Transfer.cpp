@@ -1,6 +1,6 @@
-#include "ui/Transfer.h"
+#include "net/Transfer.h"
 
-#include "load/Curl.h"
+#include "net/Curl.h"
 
 #include <QByteArray>
 #include <QMetaObject>

@@ -1,6 +1,6 @@
-#include "load/QueryDocument.h"
+#include "net/QueryDocument.h"
 
-#include "load/Curl.h"
+#include "net/Curl.h"
 
 #include <cstdint>
 #include <curl/curl.h>
