@@ -160,7 +160,8 @@ TEST_P(CommandLineParsing, ReadsTheOptions)
         EXPECT_FALSE(result.message.empty());
         return;
     }
-    EXPECT_EQ(result.options.dbPath, expected->dbPath);
+    EXPECT_EQ(result.options.db, expected->db);
+    EXPECT_EQ(result.options.dbConnections, expected->dbConnections);
     EXPECT_EQ(result.options.host, expected->host);
     EXPECT_EQ(result.options.port, expected->port);
     EXPECT_EQ(result.options.sample, expected->sample);
@@ -195,7 +196,14 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"ListenWithoutHost", {"--db", "x.db", "--listen", ":8080"}, std::nullopt},
         CommandLineCase{
             "Ipv6WithoutBrackets", {"--db", "x.db", "--listen", "::1:80"}, std::nullopt},
-        CommandLineCase{"SampleWithValue", {"--db", "x.db", "--sample=yes"}, std::nullopt}),
+        CommandLineCase{"SampleWithValue", {"--db", "x.db", "--sample=yes"}, std::nullopt},
+        CommandLineCase{"PostgresWithConnections",
+                        {"--db", "postgresql://app@db:5432/centers", "--db-connections=3"},
+                        ServerOptions{"postgresql://app@db:5432/centers", "127.0.0.1", 8080,
+                                      false, false, 3}},
+        CommandLineCase{"NoConnections", {"--db", "x.db", "--db-connections", "0"}, std::nullopt},
+        CommandLineCase{
+            "ConnectionsNotNumber", {"--db", "x.db", "--db-connections", "4x"}, std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
