@@ -1,5 +1,7 @@
 #include "store/PgConnection.h"
 
+#include "store/PgSupport.h"
+
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -12,6 +14,8 @@
 #include <unordered_set>
 
 namespace tarvo::server {
+
+using namespace pg;
 
 namespace {
 
@@ -37,8 +41,8 @@ CREATE TABLE IF NOT EXISTS Vendors (
     RecordLastUpdated timestamp(0) NOT NULL
 );
 CREATE TABLE IF NOT EXISTS VendorCenterCrossReference (
-    CenterID bigint NOT NULL CONSTRAINT CrossReferenceCenter REFERENCES Centers (CenterID),
-    VendorID bigint NOT NULL CONSTRAINT CrossReferenceVendor REFERENCES Vendors (VendorID),
+    CenterID bigint NOT NULL,
+    VendorID bigint NOT NULL,
     CenterHandlingFee double precision NOT NULL,
     DutyBrokerageFee smallint NOT NULL CHECK (DutyBrokerageFee IN (0, 1)),
     RecordLastUpdated timestamp(0) NOT NULL,
@@ -77,11 +81,28 @@ constexpr std::array kStatements = {
     Prepared{"insert", "INSERT INTO VendorCenterCrossReference (CenterID, VendorID, "
                        "CenterHandlingFee, DutyBrokerageFee, RecordLastUpdated) "
                        "VALUES ($1, $2, $3, $4, $5)"},
-    Prepared{"update", "UPDATE VendorCenterCrossReference SET CenterHandlingFee = $3, "
-                       "DutyBrokerageFee = $4, RecordLastUpdated = $5 "
-                       "WHERE CenterID = $1 AND VendorID = $2"},
-    Prepared{"delete",
-             "DELETE FROM VendorCenterCrossReference WHERE CenterID = $1 AND VendorID = $2"},
+    Prepared{"vendorExists", "SELECT 1 FROM Vendors WHERE VendorID = $1"},
+    // A run of batch rows in one statement, each saying which rows it wrote.
+    // A run of batch rows in one statement, each saying which rows it wrote. Instead of
+    // foreign keys, whose per-row checks would cost twice the insert, the insert joins the
+    // center and the vendor and locks them against deletion as a foreign key would.
+    Prepared{"insertMany",
+             "INSERT INTO VendorCenterCrossReference (CenterID, VendorID, CenterHandlingFee, "
+             "DutyBrokerageFee, RecordLastUpdated) SELECT u.c, u.v, u.f, u.d, $5::timestamp "
+             "FROM (SELECT u.* FROM unnest($1::bigint[], $2::bigint[], $3::float8[], "
+             "$4::smallint[]) AS u(c, v, f, d) JOIN Centers c ON c.CenterID = u.c "
+             "JOIN Vendors v ON v.VendorID = u.v FOR KEY SHARE OF c, v) AS u "
+             "ON CONFLICT (CenterID, VendorID) DO NOTHING RETURNING CenterID, VendorID"},
+    Prepared{"updateMany",
+             "UPDATE VendorCenterCrossReference x SET CenterHandlingFee = u.f, "
+             "DutyBrokerageFee = u.d, RecordLastUpdated = $5::timestamp "
+             "FROM unnest($1::bigint[], $2::bigint[], $3::float8[], $4::smallint[]) "
+             "AS u(c, v, f, d) WHERE x.CenterID = u.c AND x.VendorID = u.v "
+             "RETURNING x.CenterID, x.VendorID"},
+    Prepared{"deleteMany",
+             "DELETE FROM VendorCenterCrossReference x "
+             "USING unnest($1::bigint[], $2::bigint[]) AS u(c, v) "
+             "WHERE x.CenterID = u.c AND x.VendorID = u.v RETURNING x.CenterID, x.VendorID"},
     Prepared{"addCenter",
              "INSERT INTO Centers (CenterID, CenterName, CenterCode) VALUES ($1, $2, $3)"},
     Prepared{"addVendor", "INSERT INTO Vendors (VendorID, VendorName, CountryID, Active, "
@@ -89,48 +110,6 @@ constexpr std::array kStatements = {
 };
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
-
-std::string text(std::int64_t value)
-{
-    std::array<char, 24> buffer{};
-    return std::string(buffer.data(), std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                                    value)
-                                          .ptr);
-}
-
-// The shortest text that reads back as the same double.
-std::string text(double value)
-{
-    std::array<char, 32> buffer{};
-    return std::string(buffer.data(), std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                                    value)
-                                          .ptr);
-}
-
-template <typename Number> Number number(const PGresult *result, int row, int column)
-{
-    const char *value = PQgetvalue(result, row, column);
-    Number parsed{};
-    std::from_chars(value, value + PQgetlength(result, row, column), parsed);
-    return parsed;
-}
-
-void assign(std::string &into, const PGresult *result, int row, int column)
-{
-    into.assign(PQgetvalue(result, row, column),
-                static_cast<std::size_t>(PQgetlength(result, row, column)));
-}
-
-std::string_view sqlState(const PGresult *result)
-{
-    const char *state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    return state != nullptr ? state : "";
-}
-
-bool isSerializationFailure(std::string_view state)
-{
-    return state == "40001" || state == "40P01";
-}
 
 StoreStatus statusOf(std::string_view state)
 {
@@ -144,37 +123,7 @@ StoreStatus statusOf(std::string_view state)
     return StoreStatus::Failed;
 }
 
-std::string trimmed(const char *message)
-{
-    std::string out = message != nullptr ? message : "";
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) {
-        out.pop_back();
-    }
-    return out;
-}
-
 } // namespace
-
-// One command of a pipeline: constant text, a statement to prepare, or a prepared
-// statement with its parameters.
-struct PgConnection::Op
-{
-    enum class Kind { Text, Prepare, Insert, Update, Delete, Record };
-    Kind kind = Kind::Text;
-    const char *name = nullptr; // the text, or the prepared statement's name
-    std::array<std::string, 5> params;
-    int count = 0;
-    std::size_t source = 0; // the batch statement it comes from
-    std::int64_t centerId = 0;
-    std::int64_t vendorId = 0;
-
-    static Op text(const char *sql)
-    {
-        Op op;
-        op.name = sql;
-        return op;
-    }
-};
 
 PgConnection::PgConnection(const std::string &uri, bool createSchema) : m_shown(shownLocation(uri))
 {
@@ -380,9 +329,9 @@ void PgConnection::pipeline(const std::vector<Op> &ops,
     }
 }
 
-PgConnection::Rows PgConnection::query(const char *name, std::int64_t centerId)
+PgConnection::Rows PgConnection::query(const char *name, std::int64_t key)
 {
-    const std::string id = text(centerId);
+    const std::string id = text(key);
     const char *values[] = {id.c_str()};
     Rows result(PQexecPrepared(m_conn, name, 1, values, nullptr, nullptr, 0), PQclear);
     check(result.get(), "query failed");
@@ -392,6 +341,11 @@ PgConnection::Rows PgConnection::query(const char *name, std::int64_t centerId)
 bool PgConnection::centerExists(std::int64_t centerId)
 {
     return PQntuples(query("exists", centerId).get()) > 0;
+}
+
+bool PgConnection::vendorExists(std::int64_t vendorId)
+{
+    return PQntuples(query("vendorExists", vendorId).get()) > 0;
 }
 
 std::optional<CenterCounts> PgConnection::centerCounts(std::int64_t centerId)
@@ -488,103 +442,6 @@ void PgConnection::addRecords(const Records &records)
     if (failed) {
         throw *failed;
     }
-}
-
-BatchOutcome PgConnection::applyBatch(const std::vector<Statement> &statements,
-                                      const std::string &now)
-{
-    std::vector<Op> ops;
-    ops.reserve(statements.size() + 1);
-    ops.push_back(Op::text("BEGIN ISOLATION LEVEL REPEATABLE READ"));
-    for (std::size_t i = 0; i < statements.size(); ++i) {
-        std::visit(
-            [&](const auto &s) {
-                using T = std::decay_t<decltype(s)>;
-                auto write = [&](Op::Kind kind, const char *name, std::int64_t vendorId) {
-                    Op op{kind, name, {text(s.centerId), text(vendorId)}, 2, i, s.centerId, vendorId};
-                    if constexpr (!std::is_same_v<T, DeleteAssignments>) {
-                        op.params[2] = text(s.fee);
-                        op.params[3] = s.duty ? "1" : "0";
-                        op.params[4] = now;
-                        op.count = 5;
-                    }
-                    ops.push_back(std::move(op));
-                };
-                if constexpr (std::is_same_v<T, InsertAssignment>) {
-                    write(Op::Kind::Insert, "insert", s.vendorId);
-                } else if constexpr (std::is_same_v<T, UpdateAssignment>) {
-                    write(Op::Kind::Update, "update", s.vendorId);
-                } else {
-                    // A repeated id removes one assignment, as the same SQL text would.
-                    std::unordered_set<std::int64_t> seen;
-                    for (const std::int64_t vendorId : s.vendorIds) {
-                        if (seen.insert(vendorId).second) {
-                            write(Op::Kind::Delete, "delete", vendorId);
-                        }
-                    }
-                }
-            },
-            statements[i]);
-    }
-
-    BatchOutcome outcome;
-    std::optional<StoreError> failed;
-    std::optional<SerializationFailure> collided;
-    const Op *refused = nullptr;
-    bool unknownKey = false;
-    pipeline(ops, [&](std::size_t index, PGresult *result) {
-        const Op &op = ops[index];
-        if (failed || collided || refused != nullptr || result == nullptr) {
-            return; // the first problem decides; later commands were skipped or do not matter
-        }
-        if (PQresultStatus(result) == PGRES_COMMAND_OK) {
-            const bool matched = std::string_view(PQcmdTuples(result)) != "0";
-            if (op.kind == Op::Kind::Insert) {
-                ++outcome.added;
-            } else if (op.kind != Op::Kind::Text && !matched) {
-                refused = &op;
-            } else if (op.kind == Op::Kind::Update) {
-                ++outcome.updated;
-            } else if (op.kind == Op::Kind::Delete) {
-                ++outcome.removed;
-            }
-            return;
-        }
-        const std::string_view state = sqlState(result);
-        if (isSerializationFailure(state)) {
-            collided.emplace(trimmed(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)),
-                             op.source);
-        } else if (op.kind == Op::Kind::Insert && state.substr(0, 2) == "23") {
-            refused = &op; // an integrity rule: duplicate key or unknown center or vendor
-            unknownKey = state == "23503";
-        } else {
-            failed = failure(result, "statement failed");
-        }
-    });
-    if (!failed && !collided && refused == nullptr) {
-        execute("COMMIT");
-        return outcome;
-    }
-    rollbackQuietly();
-    if (collided) {
-        throw *collided;
-    }
-    if (failed) {
-        throw *failed;
-    }
-    BatchOutcome conflict;
-    conflict.status = BatchOutcome::Status::Conflict;
-    conflict.failedStatement = refused->source;
-    if (refused->kind != Op::Kind::Insert) {
-        conflict.message = notAssigned(refused->centerId, refused->vendorId);
-    } else if (!unknownKey) {
-        conflict.message = alreadyAssigned(refused->centerId, refused->vendorId);
-    } else {
-        // Which key was unknown is looked up after the rollback, center first as on SQLite.
-        conflict.message = centerExists(refused->centerId) ? unknownVendor(refused->vendorId)
-                                                           : unknownCenter(refused->centerId);
-    }
-    return conflict;
 }
 
 } // namespace tarvo::server

@@ -5,7 +5,9 @@
 
 #include "store/Store.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -73,19 +75,39 @@ public:
     bool isEmpty();
 
 private:
-    struct Op;
+    // One command of a pipeline: constant text, a statement to prepare, or a prepared
+    // statement with its parameters.
+    struct Op
+    {
+        enum class Kind { Text, Prepare, Insert, Update, Delete, Record };
+        Kind kind = Kind::Text;
+        const char *name = nullptr; // the text, or the prepared statement's name
+        std::array<std::string, 5> params;
+        int count = 0;
+        std::size_t source = 0; // the first batch row it covers
+        std::size_t rows = 0;   // the batch rows it covers
+
+        static Op text(const char *sql)
+        {
+            Op op;
+            op.name = sql;
+            return op;
+        }
+    };
+    struct Row;
     using Rows = std::unique_ptr<pg_result, void (*)(pg_result *)>;
 
     // Sends `ops` as one pipeline and hands each op's result to `receive` (nullptr for an op
     // skipped because an earlier one failed).
     void pipeline(const std::vector<Op> &ops,
                   const std::function<void(std::size_t, pg_result *)> &receive);
-    Rows query(const char *name, std::int64_t centerId);
+    Rows query(const char *name, std::int64_t key);
     StoreError failure(const pg_result *result, const std::string &what) const;
     // Throws failure() unless `result` is a success.
     void check(const pg_result *result, const char *what) const;
     void prepareAll();
     void createSchema();
+    bool vendorExists(std::int64_t vendorId);
 
     pg_conn *m_conn = nullptr;
     bool m_poisoned = false; // left in the middle of a pipeline

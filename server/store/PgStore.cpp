@@ -109,6 +109,8 @@ FillResult PgStore::fill(const Records &records, FillMode mode)
             }
             db.addRecords(records);
             db.execute("COMMIT");
+            // Fresh statistics, so that the first queries are not planned for empty tables.
+            db.execute("ANALYZE Centers, Vendors, VendorCenterCrossReference");
             result.filled = true;
             return result;
         });
