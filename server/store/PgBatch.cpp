@@ -1,6 +1,7 @@
 // Batches on PostgreSQL: a batch runs as a few statements over arrays, one per run of rows
-// of one kind, which costs PostgreSQL a fraction of a statement per row. Each returns the
-// rows it wrote, so that the first row that wrote nothing is the conflict, as on SQLite.
+// of one kind, which costs PostgreSQL a fraction of a statement per row, all sent at once
+// with the COMMIT. A batch that conflicts runs again with each statement returning the rows
+// it wrote, so that the first row that wrote nothing is the conflict, as on SQLite.
 #include "store/PgConnection.h"
 
 #include "store/PgSupport.h"
@@ -17,6 +18,8 @@ using namespace pg;
 namespace {
 
 constexpr const char *kBegin = "BEGIN ISOLATION LEVEL REPEATABLE READ";
+// What a checked run raises when it writes fewer rows than it holds: a division by zero.
+constexpr std::string_view kShortRun = "22012";
 
 using Key = std::pair<std::int64_t, std::int64_t>; // center, vendor
 
@@ -76,14 +79,23 @@ BatchOutcome PgConnection::applyBatch(const std::vector<Statement> &statements,
                                       const std::string &now)
 {
     const std::vector<Row> rows = rowsOf<Row>(statements);
+    const std::vector<Op> runs = runsOf(rows, now);
+    if (auto applied = applyChecked(rows, runs)) {
+        return *applied;
+    }
+    return applyTraced(rows, runs);
+}
+
+std::vector<PgConnection::Op> PgConnection::runsOf(const std::vector<Row> &rows,
+                                                   const std::string &now)
+{
     // A run ends where the kind changes or a key comes again: within a run every row must
     // stand alone, as if applied in order.
-    std::vector<Op> ops;
-    ops.push_back(Op::text(kBegin));
+    std::vector<Op> runs;
     std::set<Key> runKeys;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row &row = rows[i];
-        Op *run = ops.size() > 1 ? &ops.back() : nullptr;
+        Op *run = runs.empty() ? nullptr : &runs.back();
         if (run == nullptr || run->kind != row.kind ||
             !runKeys.insert({row.centerId, row.vendorId}).second) {
             Op op;
@@ -94,8 +106,8 @@ BatchOutcome PgConnection::applyBatch(const std::vector<Statement> &statements,
             op.count = row.kind == Op::Kind::Delete ? 2 : 5;
             op.source = i;
             op.params[4] = now;
-            ops.push_back(std::move(op));
-            run = &ops.back();
+            runs.push_back(std::move(op));
+            run = &runs.back();
             runKeys = {{row.centerId, row.vendorId}};
         }
         appendElement(run->params[0], row.centerId);
@@ -106,11 +118,77 @@ BatchOutcome PgConnection::applyBatch(const std::vector<Statement> &statements,
         }
         ++run->rows;
     }
-    for (Op &op : ops) {
-        for (int p = 0; p < 4 && op.kind != Op::Kind::Text; ++p) {
-            op.params[static_cast<std::size_t>(p)].push_back('}');
+    for (Op &run : runs) {
+        for (std::size_t p = 0; p < 4; ++p) {
+            run.params[p].push_back('}');
         }
     }
+    return runs;
+}
+
+// The usual case in one round trip: BEGIN, the runs and COMMIT in one pipeline, each run
+// failing when it writes fewer rows than it holds, which leaves nothing committed.
+std::optional<BatchOutcome> PgConnection::applyChecked(const std::vector<Row> &rows,
+                                                       const std::vector<Op> &runs)
+{
+    std::vector<Op> ops{Op::text(kBegin)};
+    for (Op run : runs) {
+        run.name = run.kind == Op::Kind::Insert   ? "insertChecked"
+                   : run.kind == Op::Kind::Update ? "updateChecked"
+                                                  : "deleteChecked";
+        run.params[static_cast<std::size_t>(run.count++)] = text(std::int64_t(run.rows));
+        ops.push_back(std::move(run));
+    }
+    ops.push_back(Op::text("COMMIT"));
+
+    BatchOutcome outcome;
+    std::optional<StoreError> failed;
+    std::optional<SerializationFailure> collided;
+    bool shortRun = false;
+    pipeline(ops, [&](std::size_t index, PGresult *result) {
+        const Op &op = ops[index];
+        if (failed || collided || shortRun || result == nullptr) {
+            return; // the first problem decides; later commands were skipped
+        }
+        const ExecStatusType status = PQresultStatus(result);
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            if (op.kind != Op::Kind::Text) {
+                (op.kind == Op::Kind::Insert   ? outcome.added
+                 : op.kind == Op::Kind::Update ? outcome.updated
+                                               : outcome.removed) += op.rows;
+            }
+            return;
+        }
+        const std::string_view state = sqlState(result);
+        if (state == kShortRun) {
+            shortRun = true;
+        } else if (isSerializationFailure(state)) {
+            collided.emplace(trimmed(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)),
+                             rows[op.source].source);
+        } else {
+            failed = failure(result, "statement failed");
+        }
+    });
+    if (!failed && !collided && !shortRun) {
+        return outcome;
+    }
+    rollbackQuietly();
+    if (collided) {
+        throw *collided;
+    }
+    if (failed) {
+        throw *failed;
+    }
+    return std::nullopt;
+}
+
+// Runs the batch again so that each run says which rows it wrote; the first row that wrote
+// nothing is the conflict. Commits when none is found: a concurrent batch may have made
+// room since the first attempt.
+BatchOutcome PgConnection::applyTraced(const std::vector<Row> &rows, const std::vector<Op> &runs)
+{
+    std::vector<Op> ops{Op::text(kBegin)};
+    ops.insert(ops.end(), runs.begin(), runs.end());
 
     BatchOutcome outcome;
     std::optional<StoreError> failed;

@@ -109,6 +109,17 @@ constexpr std::array kStatements = {
                           "RecordLastUpdated) VALUES ($1, $2, $3, $4, $5)"},
 };
 
+struct Checked
+{
+    const char *name;
+    const char *of;
+    const char *count; // the parameter with the number of rows
+};
+
+constexpr std::array kChecked = {Checked{"insertChecked", "insertMany", "$6"},
+                                 Checked{"updateChecked", "updateMany", "$6"},
+                                 Checked{"deleteChecked", "deleteMany", "$3"}};
+
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 StoreStatus statusOf(std::string_view state)
@@ -241,6 +252,21 @@ void PgConnection::prepareAll()
         op.params[0] = statement.sql;
         ops.push_back(std::move(op));
     }
+    // The same runs, failing with a division by zero when they write fewer rows than the
+    // count passed last, so that the batch can be sent together with its COMMIT.
+    for (const Checked &checked : kChecked) {
+        Op op;
+        op.kind = Op::Kind::Prepare;
+        op.name = checked.name;
+        for (const Prepared &statement : kStatements) {
+            if (std::string_view(statement.name) == checked.of) {
+                op.params[0] = std::string("WITH w AS (") + statement.sql +
+                               ") SELECT CASE WHEN count(*) = " + checked.count +
+                               " THEN count(*) ELSE count(*) / 0 END FROM w";
+            }
+        }
+        ops.push_back(std::move(op));
+    }
     std::optional<StoreError> failed;
     pipeline(ops, [&](std::size_t, PGresult *result) {
         if (!failed && PQresultStatus(result) != PGRES_COMMAND_OK) {
@@ -274,7 +300,7 @@ void PgConnection::pipeline(const std::vector<Op> &ops,
         } else if (op.kind == Op::Kind::Prepare) {
             sent = PQsendPrepare(m_conn, op.name, op.params[0].c_str(), 0, nullptr);
         } else {
-            std::array<const char *, 5> values{};
+            std::array<const char *, 6> values{};
             for (std::size_t i = 0; i < static_cast<std::size_t>(op.count); ++i) {
                 values[i] = op.params[i].c_str();
             }

@@ -82,7 +82,7 @@ private:
         enum class Kind { Text, Prepare, Insert, Update, Delete, Record };
         Kind kind = Kind::Text;
         const char *name = nullptr; // the text, or the prepared statement's name
-        std::array<std::string, 5> params;
+        std::array<std::string, 6> params;
         int count = 0;
         std::size_t source = 0; // the first batch row it covers
         std::size_t rows = 0;   // the batch rows it covers
@@ -108,6 +108,12 @@ private:
     void prepareAll();
     void createSchema();
     bool vendorExists(std::int64_t vendorId);
+    // The batch rows as statements over arrays, one per run of rows of one kind.
+    static std::vector<Op> runsOf(const std::vector<Row> &rows, const std::string &now);
+    // Empty when a run wrote fewer rows than it holds; nothing is kept then.
+    std::optional<BatchOutcome> applyChecked(const std::vector<Row> &rows,
+                                             const std::vector<Op> &runs);
+    BatchOutcome applyTraced(const std::vector<Row> &rows, const std::vector<Op> &runs);
 
     pg_conn *m_conn = nullptr;
     bool m_poisoned = false; // left in the middle of a pipeline

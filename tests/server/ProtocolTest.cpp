@@ -1,6 +1,7 @@
 #include "Protocol.h"
 
 #include "CommandLine.h"
+#include "store/Store.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -205,6 +206,35 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{
             "ConnectionsNotNumber", {"--db", "x.db", "--db-connections", "4x"}, std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });
+
+struct LocationCase
+{
+    const char *location;
+    const char *shown;
+};
+
+class ShownLocation : public ::testing::TestWithParam<LocationCase>
+{
+};
+
+TEST_P(ShownLocation, NeverShowsAPassword)
+{
+    EXPECT_EQ(shownLocation(GetParam().location), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locations, ShownLocation,
+    ::testing::Values(
+        LocationCase{"postgresql://app:s3cret@db:5432/centers",
+                     "postgresql://app:***@db:5432/centers"},
+        LocationCase{"postgres://app:p%40ss@db/centers?sslmode=require",
+                     "postgres://app:***@db/centers?sslmode=require"},
+        LocationCase{"postgresql://app@db/centers?password=s3cret&sslmode=require",
+                     "postgresql://app@db/centers?password=***&sslmode=require"},
+        LocationCase{"postgresql:///centers?host=/run/postgresql&password=x",
+                     "postgresql:///centers?host=/run/postgresql&password=***"},
+        LocationCase{"postgresql://app@db/centers", "postgresql://app@db/centers"},
+        LocationCase{"data/centers.db", "data/centers.db"}));
 
 } // namespace
 } // namespace tarvo::server
