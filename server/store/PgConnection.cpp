@@ -153,7 +153,7 @@ PgConnection::PgConnection(const std::string &uri, bool createSchema) : m_shown(
     try {
         // Waiting for another writer's row longer than this answers "busy" instead. Every
         // statement reaches rows by key, so one plan per statement serves all parameters and
-        // spares planning on each request, a fifth of a small batch's time.
+        // spares planning on each request.
         execute("SET lock_timeout = '5s'; SET client_encoding = 'UTF8'; "
                 "SET client_min_messages = warning; SET plan_cache_mode = force_generic_plan");
         if (createSchema) {
