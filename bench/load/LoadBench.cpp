@@ -7,7 +7,7 @@
 // count: the server stays in this process and the probe only loads. ru_maxrss is printed,
 // and beside it the peak of the first load alone (VmHWM reset just before it).
 #include "BenchHarness.h"
-#include "load/QueryDocument.h"
+#include "net/QueryDocument.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

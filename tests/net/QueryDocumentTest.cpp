@@ -1,4 +1,4 @@
-#include "load/QueryDocument.h"
+#include "net/QueryDocument.h"
 
 #include "support/TestHttpServer.h"
 

@@ -1,4 +1,4 @@
-#include "ui/Transfer.h"
+#include "net/Transfer.h"
 
 #include "support/TestHttpServer.h"
 
