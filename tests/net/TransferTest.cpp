@@ -1,5 +1,6 @@
 #include "net/Transfer.h"
 
+#include "support/Environment.h"
 #include "support/TestHttpServer.h"
 
 #include <QSignalSpy>
@@ -17,6 +18,9 @@
 
 using tarvo::Transfer;
 using tarvo::test::Answer;
+using tarvo::test::basicAuthorization;
+using tarvo::test::ScopedEnv;
+using tarvo::test::TemporaryFile;
 using tarvo::test::RefusingPort;
 using tarvo::test::TestHttpServer;
 using namespace std::chrono_literals;
@@ -321,6 +325,90 @@ TEST(TransferEnd, DestroyingARunningTransferDoesNotWait)
     // A hang guard, not a speed goal: the stalled request alone would never end.
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     EXPECT_EQ(states.count(), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Over TLS, with credentials; and a server that stops answering.
+
+TEST(TransferSecure, PostsWithTheCredentialsOfTheServerNameOrTheNetrcFile)
+{
+    TestHttpServer server{TestHttpServer::Scheme::Https};
+    ScopedEnv trust("CURL_CA_BUNDLE", server.caFile());
+    server.requireAuthorization(basicAuthorization("alice", "pa:ss"),
+                                TestHttpServer::text("who are you?", 401));
+    server.answerPost("/CenterVendor.asp", TestHttpServer::text("Saved."));
+    const std::string host = server.url().substr(std::string("https://").size());
+    TemporaryFile netrc("machine 127.0.0.1 login alice password pa:ss\n");
+    for (const auto &[serverName, netrcFile] :
+         {std::pair{"https://alice:pa%3Ass@" + host, std::string()},
+          std::pair{server.url(), netrc.path()}}) {
+        ScopedEnv netrcVariable("NETRC", netrcFile);
+        Transfer transfer;
+        QSignalSpy states(&transfer, &Transfer::StateChanged);
+        transfer.Execute(qs(serverName + "/CenterVendor.asp"), QStringLiteral("Post"),
+                         QStringLiteral("SQL=x"), kFormHeader);
+        ASSERT_TRUE(waitStopped(transfer));
+        ASSERT_EQ(states.count(), 1);
+        EXPECT_EQ(states.at(0).at(0).toInt(), Transfer::icResponseCompleted) << serverName;
+        EXPECT_EQ(readAll(transfer), QStringLiteral("Saved."));
+    }
+    EXPECT_EQ(server.requestsTo("/CenterVendor.asp").size(), 2u);
+}
+
+TEST(TransferSecure, ARefusedLoginEndsInErrorWithoutShowingTheCredentials)
+{
+    TestHttpServer server{TestHttpServer::Scheme::Https};
+    ScopedEnv trust("CURL_CA_BUNDLE", server.caFile());
+    server.requireAuthorization(basicAuthorization("alice", "right"),
+                                TestHttpServer::text("wrong user or password", 401));
+    const std::string host = server.url().substr(std::string("https://").size());
+    Transfer transfer;
+    QSignalSpy states(&transfer, &Transfer::StateChanged);
+    transfer.Execute(qs("https://alice:Zq9secret@" + host + "/CenterVendor.asp"),
+                     QStringLiteral("Post"), QStringLiteral("SQL=x"), kFormHeader);
+    ASSERT_TRUE(waitStopped(transfer));
+    ASSERT_EQ(states.count(), 1);
+    EXPECT_EQ(states.at(0).at(0).toInt(), Transfer::icError);
+    EXPECT_EQ(transfer.httpStatus(), 401);
+    EXPECT_EQ(readAll(transfer), QStringLiteral("wrong user or password"));
+    EXPECT_TRUE(transfer.errorString().startsWith(qs("HTTP 401 from https://" + host)))
+        << transfer.errorString().toStdString();
+    for (const char *secret : {"alice", "Zq9secret"})
+        EXPECT_FALSE(transfer.errorString().contains(QLatin1String(secret)));
+}
+
+TEST(TransferEnd, AServerThatSaysNothingFailsAfterTheStallLimit)
+{
+    TestHttpServer server;
+    server.stallPost("/slow");
+    Transfer transfer;
+    transfer.setStallLimit(250);
+    QSignalSpy states(&transfer, &Transfer::StateChanged);
+    transfer.Execute(qs(server.url() + "/slow"), QStringLiteral("Post"), QStringLiteral("SQL=x"),
+                     kFormHeader);
+    ASSERT_TRUE(waitStopped(transfer));
+    ASSERT_EQ(states.count(), 1);
+    EXPECT_EQ(states.at(0).at(0).toInt(), Transfer::icError);
+    EXPECT_EQ(transfer.errorString(), qs("no answer for 0.25 s from " + server.url() + "/slow"));
+    EXPECT_EQ(readAll(transfer), QString());
+}
+
+TEST(TransferEnd, AnAnswerThatKeepsMovingOutlastsTheStallLimit)
+{
+    TestHttpServer server;
+    Answer trickle = TestHttpServer::text("12345678");
+    trickle.byteGap = 80ms;
+    server.answerPost("/slow", trickle);
+    Transfer transfer;
+    transfer.setStallLimit(500);
+    QSignalSpy states(&transfer, &Transfer::StateChanged);
+    transfer.Execute(qs(server.url() + "/slow"), QStringLiteral("Post"), QStringLiteral("SQL=x"),
+                     kFormHeader);
+    ASSERT_TRUE(waitStopped(transfer));
+    ASSERT_EQ(states.count(), 1);
+    EXPECT_EQ(states.at(0).at(0).toInt(), Transfer::icResponseCompleted)
+        << transfer.errorString().toStdString();
+    EXPECT_EQ(readAll(transfer), QStringLiteral("12345678"));
 }
 
 } // namespace

@@ -65,6 +65,20 @@ void send(httplib::Response &res, const Answer &answer)
         return;
     }
     auto body = std::make_shared<const std::string>(answer.body);
+    if (answer.byteGap.count() > 0) {
+        res.set_chunked_content_provider(
+            answer.contentType,
+            [body, gap = answer.byteGap](std::size_t offset, httplib::DataSink &sink) {
+                if (offset >= body->size()) {
+                    sink.done();
+                    return true;
+                }
+                std::this_thread::sleep_for(gap);
+                sink.write(body->data() + offset, 1);
+                return true;
+            });
+        return;
+    }
     res.set_content_provider(
         body->size(), answer.contentType,
         [body](std::size_t offset, std::size_t length, httplib::DataSink &sink) {

@@ -35,6 +35,8 @@ struct Answer
     std::string body;
     std::string contentType = "text/plain; charset=utf-8";
     std::vector<std::pair<std::string, std::string>> headers;
+    // When set, the body goes out one byte at a time with this pause before each.
+    std::chrono::milliseconds byteGap{0};
 };
 
 // The Authorization header value of HTTP Basic for these credentials.
