@@ -2,6 +2,7 @@
 // show those credentials when they fail.
 #include "net/QueryDocument.h"
 
+#include "support/CaseName.h"
 #include "support/Environment.h"
 #include "support/TestHttpServer.h"
 
@@ -13,19 +14,13 @@
 
 using tarvo::load::QueryDocument;
 using tarvo::test::basicAuthorization;
+using tarvo::test::caseName;
 using tarvo::test::RefusingPort;
 using tarvo::test::ScopedEnv;
 using tarvo::test::TemporaryFile;
 using tarvo::test::TestHttpServer;
 
 namespace {
-
-const auto caseName = [](const auto &info) {
-    std::string name = info.param.name;
-    for (char &ch : name)
-        ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-    return name;
-};
 
 // The server's URL with user information put in front of the host.
 std::string withUserInfo(const std::string &url, const std::string &userInfo)

@@ -1,5 +1,6 @@
 #include "net/Transfer.h"
 
+#include "support/CaseName.h"
 #include "support/Environment.h"
 #include "support/TestHttpServer.h"
 
@@ -18,6 +19,7 @@
 
 using tarvo::Transfer;
 using tarvo::test::Answer;
+using tarvo::test::caseName;
 using tarvo::test::basicAuthorization;
 using tarvo::test::ScopedEnv;
 using tarvo::test::TemporaryFile;
@@ -190,13 +192,6 @@ std::string postAnswer(TestHttpServer &server, Answer answer)
     server.answerPost("/CenterVendor.asp", std::move(answer));
     return server.url() + "/CenterVendor.asp";
 }
-
-const auto caseName = [](const auto &info) {
-    std::string name = info.param.name;
-    for (char &ch : name)
-        ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-    return name;
-};
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, TransferOutcome,
@@ -377,38 +372,55 @@ TEST(TransferSecure, ARefusedLoginEndsInErrorWithoutShowingTheCredentials)
         EXPECT_FALSE(transfer.errorString().contains(QLatin1String(secret)));
 }
 
-TEST(TransferEnd, AServerThatSaysNothingFailsAfterTheStallLimit)
+struct StallCase
 {
-    TestHttpServer server;
-    server.stallPost("/slow");
-    Transfer transfer;
-    transfer.setStallLimit(250);
-    QSignalSpy states(&transfer, &Transfer::StateChanged);
-    transfer.Execute(qs(server.url() + "/slow"), QStringLiteral("Post"), QStringLiteral("SQL=x"),
-                     kFormHeader);
-    ASSERT_TRUE(waitStopped(transfer));
-    ASSERT_EQ(states.count(), 1);
-    EXPECT_EQ(states.at(0).at(0).toInt(), Transfer::icError);
-    EXPECT_EQ(transfer.errorString(), qs("no answer for 0.25 s from " + server.url() + "/slow"));
-    EXPECT_EQ(readAll(transfer), QString());
+    const char *name;
+    std::function<void(TestHttpServer &)> setup; // serves POST /slow
+    int limitMs;
+    int state;
+    std::string error; // start of errorString()
+    QString answer;
+};
+
+void PrintTo(const StallCase &c, std::ostream *os)
+{
+    *os << c.name;
 }
 
-TEST(TransferEnd, AnAnswerThatKeepsMovingOutlastsTheStallLimit)
+class StallLimit : public ::testing::TestWithParam<StallCase>
 {
+};
+
+TEST_P(StallLimit, CountsOnlyTheTimeNoByteMoves)
+{
+    const StallCase &c = GetParam();
     TestHttpServer server;
-    Answer trickle = TestHttpServer::text("12345678");
-    trickle.byteGap = 80ms;
-    server.answerPost("/slow", trickle);
+    c.setup(server);
     Transfer transfer;
-    transfer.setStallLimit(500);
+    transfer.setStallLimit(c.limitMs);
     QSignalSpy states(&transfer, &Transfer::StateChanged);
     transfer.Execute(qs(server.url() + "/slow"), QStringLiteral("Post"), QStringLiteral("SQL=x"),
                      kFormHeader);
     ASSERT_TRUE(waitStopped(transfer));
     ASSERT_EQ(states.count(), 1);
-    EXPECT_EQ(states.at(0).at(0).toInt(), Transfer::icResponseCompleted)
-        << transfer.errorString().toStdString();
-    EXPECT_EQ(readAll(transfer), QStringLiteral("12345678"));
+    EXPECT_EQ(states.at(0).at(0).toInt(), c.state);
+    EXPECT_EQ(transfer.errorString().left(static_cast<qsizetype>(c.error.size())), qs(c.error));
+    EXPECT_EQ(readAll(transfer), c.answer);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StallLimit,
+    ::testing::Values(
+        StallCase{"server says nothing", [](auto &s) { s.stallPost("/slow"); }, 250,
+                  Transfer::icError, "no answer for 0.25 s from http://127.0.0.1:", QString()},
+        // Longer in all than the limit, but never silent for that long.
+        StallCase{"answer keeps moving",
+                  [](auto &s) {
+                      Answer trickle = TestHttpServer::text("12345678");
+                      trickle.byteGap = 80ms;
+                      s.answerPost("/slow", trickle);
+                  },
+                  500, Transfer::icResponseCompleted, "", QStringLiteral("12345678")}),
+    caseName);
 
 } // namespace
