@@ -3,7 +3,6 @@
 #pragma once
 
 #include "support/TestHttpServer.h"
-#include "ui/EventLog.h"
 
 #include <QAbstractItemView>
 #include <QString>
@@ -50,19 +49,6 @@ struct SeenMessage
     QString text;
     QString informative;
     int icon = 0; // QMessageBox::Icon
-};
-
-// Records the application event log's entries while it lives.
-class RecordingLog : public EventLogSink
-{
-public:
-    RecordingLog() : m_previous(setEventLogSink(this)) {}
-    ~RecordingLog() override { setEventLogSink(m_previous); }
-    void info(const QString &text) override { entries << text; }
-    QStringList entries;
-
-private:
-    EventLogSink *m_previous;
 };
 
 // Closes every message box that opens while it lives, recording it.

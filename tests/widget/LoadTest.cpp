@@ -1,5 +1,6 @@
 // Loading both lists from the server page, and ending quietly where an answer breaks.
 #include "Fixtures.h"
+#include "RecordingLog.h"
 #include "load/Loader.h"
 
 #include <QLabel>

@@ -1,6 +1,7 @@
 // The control against a server that needs TLS and a login: loads and commits with the
 // credentials of the server name or a netrc file, refused logins, and a commit that stalls.
 #include "Fixtures.h"
+#include "RecordingLog.h"
 #include "net/Transfer.h"
 #include "support/Environment.h"
 
