@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <curl/curl.h>
 #include <limits>
 #include <mutex>
 #include <stdexcept>

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 namespace tarvo::test {
 
