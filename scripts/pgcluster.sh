@@ -1,7 +1,7 @@
 # A throwaway PostgreSQL cluster for a test or benchmark run, sourced by ./scripts/test and
 # ./scripts/bench-server. initdb and postgres refuse to run as root, so as root the cluster
 # belongs to the postgres user; its folder, socket included, is under /tmp/tarvo-pg.*, and it
-# listens on a free loopback port, without fsync.
+# listens on a free loopback port.
 
 PG_BIN="${PG_BIN:-$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)}"
 
@@ -36,7 +36,10 @@ free_port() {
 
 # Starts a cluster; sets PG_CLUSTER_DIR, PG_CLUSTER_URI (a superuser's URI through the
 # socket) and PG_CLUSTER_CTL (pg_ctl for this cluster, to which an action is appended).
+# "pg_cluster_start durable" keeps PostgreSQL's own flushing to disk, as in production;
+# without it nothing is flushed, which is all tests need.
 pg_cluster_start() {
+    local durable="${1:-}"
     [[ -x "$PG_BIN/initdb" ]] || { echo "PostgreSQL's initdb is missing (package postgresql)" >&2; return 1; }
     pg_cluster_remove_stale
     PG_CLUSTER_DIR="$(mktemp -d /tmp/tarvo-pg.XXXXXX)"
@@ -52,11 +55,12 @@ pg_cluster_start() {
 listen_addresses = '127.0.0.1'
 port = $port
 unix_socket_directories = '$PG_CLUSTER_DIR'
-fsync = off
-synchronous_commit = off
-full_page_writes = off
 max_connections = 200
 CONF
+    if [[ "$durable" != durable ]]; then
+        printf 'fsync = off\nsynchronous_commit = off\nfull_page_writes = off\n' \
+            >>"$PG_CLUSTER_DIR/data/postgresql.conf"
+    fi
     PG_CLUSTER_CTL="$(if [[ $(id -u) -eq 0 ]]; then echo runuser -u postgres --; fi) $PG_BIN/pg_ctl -D $PG_CLUSTER_DIR/data -l $PG_CLUSTER_DIR/server.log -w"
     $PG_CLUSTER_CTL start >/dev/null || { cat "$PG_CLUSTER_DIR/server.log" >&2; return 1; }
     PG_CLUSTER_URI="postgresql://$user@/postgres?host=$PG_CLUSTER_DIR&port=$port"
