@@ -5,13 +5,10 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <libpq-fe.h>
 #include <memory>
 #include <poll.h>
 #include <string_view>
-#include <type_traits>
-#include <unordered_set>
 
 namespace tarvo::server {
 
@@ -51,7 +48,6 @@ CREATE TABLE IF NOT EXISTS VendorCenterCrossReference (
     RecordLastUpdated timestamp(0) NOT NULL,
     PRIMARY KEY (CenterID, VendorID)
 ) WITH (fillfactor = 80);
-INSERT INTO SchemaVersion (Version) SELECT 1 WHERE NOT EXISTS (SELECT 1 FROM SchemaVersion);
 )sql";
 
 struct Prepared
@@ -229,7 +225,17 @@ void PgConnection::createSchema()
     execute("BEGIN");
     try {
         execute(kSchemaLock);
-        execute(kSchema);
+        // Only a database without the tables is written to, so that a role allowed to read
+        // and write rows, but not to create tables, can serve one that is set up.
+        const Result present(PQexec(m_conn, "SELECT to_regclass('SchemaVersion') IS NOT NULL"),
+                             PQclear);
+        check(present.get(), "cannot look for the tables");
+        if (PQgetvalue(present.get(), 0, 0)[0] != 't') {
+            execute(kSchema);
+            execute(("INSERT INTO SchemaVersion (Version) VALUES (" +
+                     std::to_string(kSchemaVersion) + ")")
+                        .c_str());
+        }
         const Result version(PQexec(m_conn, "SELECT MAX(Version) FROM SchemaVersion"), PQclear);
         check(version.get(), "cannot read the schema version");
         const int found = number<int>(version.get(), 0, 0);

@@ -80,6 +80,24 @@ TEST_F(TwoServers, ConflictingBatchesSentAtOnceEndInOneSaveAndOneConflict)
     EXPECT_EQ(answerRecords(first->body, 0), (std::vector<std::vector<std::string>>{{"2", "6", "0"}}));
 }
 
+class StoreSchema : public ServerTest
+{
+};
+
+TEST_F(StoreSchema, ADatabaseOfANewerSchemaIsRefusedRatherThanMisread)
+{
+    EXPECT_EQ(m_db->rows("SELECT Version FROM SchemaVersion"),
+              (std::vector<std::vector<std::string>>{{"1"}}));
+    m_db->execute("UPDATE SchemaVersion SET Version = Version + 1");
+    try {
+        ReferenceServer newer(m_db->location());
+        ADD_FAILURE() << "a server opened a database of a newer schema";
+    } catch (const StoreError &error) {
+        EXPECT_NE(std::string(error.what()).find("newer than this server's"), std::string::npos)
+            << error.what();
+    }
+}
+
 // Stops and starts the cluster the tests share, through the command ./scripts/test gives.
 class StoreRestart : public ServerTest
 {
