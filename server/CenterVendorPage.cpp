@@ -133,7 +133,7 @@ PageAnswer CenterVendorPage::save(std::string_view body)
     }
 
     PageAnswer answer;
-    const BatchResult result = m_store.apply(statements, BatchContext{m_now()});
+    const BatchResult result = m_store.apply(statements, BatchContext{m_now(), {}});
     const BatchOutcome &outcome = result.outcome;
     if (!result.ok()) {
         answer = databaseFailure(result, true);

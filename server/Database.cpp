@@ -8,8 +8,9 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 
-// Raised whenever the tables change, with the steps that bring an older file up to date.
-constexpr std::int64_t kSchemaVersion = 1;
+// Raised whenever the tables change; every table is created only where missing, so that the
+// schema text itself brings an older file up to date (2 added AssignmentAudit).
+constexpr std::int64_t kSchemaVersion = 2;
 
 constexpr const char *kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS SchemaVersion (
@@ -37,6 +38,16 @@ CREATE TABLE IF NOT EXISTS VendorCenterCrossReference (
 ) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS VendorCenterCrossReferenceByVendor
     ON VendorCenterCrossReference (VendorID);
+CREATE TABLE IF NOT EXISTS AssignmentAudit (
+    AuditID INTEGER PRIMARY KEY,
+    ChangedAt TEXT NOT NULL,
+    UserName TEXT NOT NULL,
+    CenterID INTEGER NOT NULL,
+    VendorID INTEGER NOT NULL,
+    Action TEXT NOT NULL CHECK (Action IN ('add', 'update', 'remove')),
+    HandlingFee REAL NOT NULL,
+    DutyBrokerageFee INTEGER NOT NULL
+);
 )sql";
 
 [[noreturn]] void fail(sqlite3 *db, int rc, const std::string &what)
@@ -204,7 +215,11 @@ Database::Database(const std::string &path)
                   "DutyBrokerageFee = ?4, RecordLastUpdated = ?5 "
                   "WHERE CenterID = ?1 AND VendorID = ?2");
         m_delete = std::make_unique<Prepared>(
-            m_db, "DELETE FROM VendorCenterCrossReference WHERE CenterID = ?1 AND VendorID = ?2");
+            m_db, "DELETE FROM VendorCenterCrossReference WHERE CenterID = ?1 AND VendorID = ?2 "
+                  "RETURNING CenterHandlingFee, DutyBrokerageFee");
+        m_audit = std::make_unique<Prepared>(
+            m_db, "INSERT INTO AssignmentAudit (ChangedAt, UserName, CenterID, VendorID, Action, "
+                  "HandlingFee, DutyBrokerageFee) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
         m_centerExists =
             std::make_unique<Prepared>(m_db, "SELECT 1 FROM Centers WHERE CenterID = ?1");
         m_vendorExists =
@@ -215,25 +230,36 @@ Database::Database(const std::string &path)
     }
 }
 
-// Only a file without the version table is written to, so that opening a connection of a
-// busy server takes no write lock.
+// Only a file without the tables, or of an older schema, is written to, so that opening a
+// connection of a busy server takes no write lock.
 void Database::createSchema()
 {
-    Prepared versionTable(m_db, "SELECT 1 FROM sqlite_master WHERE name = 'SchemaVersion'");
-    const bool present = versionTable.step();
-    versionTable.reset();
-    if (!present) {
+    auto storedVersion = [this]() -> std::int64_t {
+        Prepared versionTable(m_db, "SELECT 1 FROM sqlite_master WHERE name = 'SchemaVersion'");
+        if (!versionTable.step()) {
+            return 0;
+        }
+        versionTable.reset();
+        Prepared version(m_db, "SELECT MAX(Version) FROM SchemaVersion");
+        version.step();
+        const std::int64_t found = version.int64(0);
+        version.reset();
+        return found;
+    };
+    std::int64_t found = storedVersion();
+    if (found < kSchemaVersion) {
         Transaction transaction(*this);
-        execute(kSchema);
-        Prepared version(m_db, "INSERT INTO SchemaVersion (Version) SELECT ?1 "
-                               "WHERE NOT EXISTS (SELECT 1 FROM SchemaVersion)");
-        version.bind(1, kSchemaVersion).run();
+        // Another server may have brought the file up to date while this one waited.
+        found = storedVersion();
+        if (found < kSchemaVersion) {
+            execute(kSchema);
+            execute("DELETE FROM SchemaVersion");
+            Prepared version(m_db, "INSERT INTO SchemaVersion (Version) VALUES (?1)");
+            version.bind(1, kSchemaVersion).run();
+            found = kSchemaVersion;
+        }
         transaction.commit();
     }
-    Prepared version(m_db, "SELECT MAX(Version) FROM SchemaVersion");
-    version.step();
-    const std::int64_t found = version.int64(0);
-    version.reset();
     if (found > kSchemaVersion) {
         throw DatabaseError("the database has schema version " + std::to_string(found) +
                                 ", newer than this server's " + std::to_string(kSchemaVersion),
@@ -251,7 +277,7 @@ void Database::finalizeAll()
 {
     for (auto *prepared :
          {&m_centerCode, &m_nonSelectedCount, &m_selectedCount, &m_activeNotSelected, &m_selected,
-          &m_insert, &m_update, &m_delete, &m_centerExists, &m_vendorExists}) {
+          &m_insert, &m_update, &m_delete, &m_audit, &m_centerExists, &m_vendorExists}) {
         prepared->reset();
     }
     sqlite3_close(m_db);

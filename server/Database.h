@@ -83,10 +83,11 @@ public:
     std::vector<ActiveVendorRow> activeNotSelected(std::int64_t centerId);
     std::vector<SelectedVendorRow> selected(std::int64_t centerId);
 
-    // Applies every statement in order inside one write transaction, with `now` as the
-    // time of GETDATE(). All or nothing: on a conflict nothing is kept and the outcome says
-    // which statement and why. Throws DatabaseError (nothing kept either).
-    BatchOutcome applyBatch(const std::vector<Statement> &statements, const std::string &now);
+    // Applies every statement in order inside one write transaction, with the context's
+    // time as GETDATE() and one AssignmentAudit row per assignment written. All or nothing:
+    // on a conflict nothing is kept and the outcome says which statement and why. Throws
+    // DatabaseError (nothing kept either).
+    BatchOutcome applyBatch(const std::vector<Statement> &statements, const BatchContext &context);
 
     // True when the file holds neither centers nor vendors.
     bool isEmpty();
@@ -107,8 +108,10 @@ public:
 private:
     void createSchema();
     void finalizeAll();
-    std::optional<std::string> conflictOf(const Statement &statement, const std::string &now,
+    std::optional<std::string> conflictOf(const Statement &statement, const BatchContext &context,
                                           BatchOutcome &outcome);
+    void audit(const BatchContext &context, std::int64_t centerId, std::int64_t vendorId,
+               const char *action, double fee, bool duty);
 
     sqlite3 *m_db = nullptr;
     std::unique_ptr<Prepared> m_centerCode;
@@ -119,6 +122,7 @@ private:
     std::unique_ptr<Prepared> m_insert;
     std::unique_ptr<Prepared> m_update;
     std::unique_ptr<Prepared> m_delete;
+    std::unique_ptr<Prepared> m_audit;
     std::unique_ptr<Prepared> m_centerExists;
     std::unique_ptr<Prepared> m_vendorExists;
 };

@@ -10,12 +10,13 @@
 
 namespace tarvo::server {
 
-BatchOutcome Database::applyBatch(const std::vector<Statement> &statements, const std::string &now)
+BatchOutcome Database::applyBatch(const std::vector<Statement> &statements,
+                                  const BatchContext &context)
 {
     BatchOutcome outcome;
     Transaction transaction(*this);
     for (std::size_t i = 0; i < statements.size(); ++i) {
-        if (auto conflict = conflictOf(statements[i], now, outcome)) {
+        if (auto conflict = conflictOf(statements[i], context, outcome)) {
             BatchOutcome refused;
             refused.status = BatchOutcome::Status::Conflict;
             refused.failedStatement = i;
@@ -27,9 +28,25 @@ BatchOutcome Database::applyBatch(const std::vector<Statement> &statements, cons
     return outcome;
 }
 
-std::optional<std::string> Database::conflictOf(const Statement &statement, const std::string &now,
-                                                BatchOutcome &outcome)
+void Database::audit(const BatchContext &context, std::int64_t centerId, std::int64_t vendorId,
+                     const char *action, double fee, bool duty)
 {
+    m_audit->bind(1, context.now)
+        .bind(2, context.user)
+        .bind(3, centerId)
+        .bind(4, vendorId)
+        .bind(5, std::string_view(action))
+        .bind(6, fee)
+        .bind(7, std::int64_t{duty ? 1 : 0});
+    if (m_audit->run() != SQLITE_DONE) {
+        throw DatabaseError("cannot write the audit row", SQLITE_CONSTRAINT);
+    }
+}
+
+std::optional<std::string> Database::conflictOf(const Statement &statement,
+                                                const BatchContext &context, BatchOutcome &outcome)
+{
+    const std::string &now = context.now;
     return std::visit(
         [&](const auto &s) -> std::optional<std::string> {
             using T = std::decay_t<decltype(s)>;
@@ -41,6 +58,7 @@ std::optional<std::string> Database::conflictOf(const Statement &statement, cons
                     .bind(5, now);
                 const int rc = m_insert->run();
                 if (rc == SQLITE_DONE) {
+                    audit(context, s.centerId, s.vendorId, "add", s.fee, s.duty);
                     ++outcome.added;
                     return std::nullopt;
                 }
@@ -66,6 +84,7 @@ std::optional<std::string> Database::conflictOf(const Statement &statement, cons
                 if (m_update->run() != SQLITE_DONE || sqlite3_changes(m_db) == 0) {
                     return notAssigned(s.centerId, s.vendorId);
                 }
+                audit(context, s.centerId, s.vendorId, "update", s.fee, s.duty);
                 ++outcome.updated;
                 return std::nullopt;
             } else {
@@ -75,10 +94,14 @@ std::optional<std::string> Database::conflictOf(const Statement &statement, cons
                     if (!seen.insert(vendorId).second) {
                         continue;
                     }
-                    m_delete->bind(1, s.centerId).bind(2, vendorId);
-                    if (m_delete->run() != SQLITE_DONE || sqlite3_changes(m_db) == 0) {
+                    // The audit row keeps the fees the assignment had.
+                    if (!m_delete->bind(1, s.centerId).bind(2, vendorId).step()) {
                         return notAssigned(s.centerId, vendorId);
                     }
+                    const double fee = m_delete->real(0);
+                    const bool duty = m_delete->int64(1) != 0;
+                    m_delete->reset();
+                    audit(context, s.centerId, vendorId, "remove", fee, duty);
                     ++outcome.removed;
                 }
                 return std::nullopt;

@@ -76,10 +76,10 @@ template <typename Value> void appendElement(std::string &array, Value value)
 } // namespace
 
 BatchOutcome PgConnection::applyBatch(const std::vector<Statement> &statements,
-                                      const std::string &now)
+                                      const BatchContext &context)
 {
     const std::vector<Row> rows = rowsOf<Row>(statements);
-    const std::vector<Op> runs = runsOf(rows, now);
+    const std::vector<Op> runs = runsOf(rows, context);
     if (auto applied = applyChecked(rows, runs)) {
         return *applied;
     }
@@ -87,7 +87,7 @@ BatchOutcome PgConnection::applyBatch(const std::vector<Statement> &statements,
 }
 
 std::vector<PgConnection::Op> PgConnection::runsOf(const std::vector<Row> &rows,
-                                                   const std::string &now)
+                                                   const BatchContext &context)
 {
     // A run ends where the kind changes or a key comes again: within a run every row must
     // stand alone, as if applied in order.
@@ -103,9 +103,12 @@ std::vector<PgConnection::Op> PgConnection::runsOf(const std::vector<Row> &rows,
             op.name = row.kind == Op::Kind::Insert   ? "insertMany"
                       : row.kind == Op::Kind::Update ? "updateMany"
                                                      : "deleteMany";
-            op.count = row.kind == Op::Kind::Delete ? 2 : 5;
+            // The arrays come first, then the time and the user for the audit rows.
+            const std::size_t arrays = row.kind == Op::Kind::Delete ? 2 : 4;
+            op.count = static_cast<int>(arrays) + 2;
             op.source = i;
-            op.params[4] = now;
+            op.params[arrays] = context.now;
+            op.params[arrays + 1] = context.user;
             runs.push_back(std::move(op));
             run = &runs.back();
             runKeys = {{row.centerId, row.vendorId}};
@@ -119,7 +122,7 @@ std::vector<PgConnection::Op> PgConnection::runsOf(const std::vector<Row> &rows,
         ++run->rows;
     }
     for (Op &run : runs) {
-        for (std::size_t p = 0; p < 4; ++p) {
+        for (std::size_t p = 0; p < (run.kind == Op::Kind::Delete ? 2u : 4u); ++p) {
             run.params[p].push_back('}');
         }
     }

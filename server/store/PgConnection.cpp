@@ -16,8 +16,9 @@ using namespace pg;
 
 namespace {
 
-// Raised whenever the tables change, with the steps that bring an older database up to date.
-constexpr int kSchemaVersion = 1;
+// Raised whenever the tables change; every table is created only where missing, so that the
+// schema text itself brings an older database up to date (2 added AssignmentAudit).
+constexpr int kSchemaVersion = 2;
 // Any constant of our own: servers starting together create the tables one after another.
 constexpr const char *kSchemaLock = "SELECT pg_advisory_xact_lock(7346212011)";
 
@@ -48,6 +49,16 @@ CREATE TABLE IF NOT EXISTS VendorCenterCrossReference (
     RecordLastUpdated timestamp(0) NOT NULL,
     PRIMARY KEY (CenterID, VendorID)
 ) WITH (fillfactor = 80);
+CREATE TABLE IF NOT EXISTS AssignmentAudit (
+    AuditID bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    ChangedAt timestamp(0) NOT NULL,
+    UserName text NOT NULL,
+    CenterID bigint NOT NULL,
+    VendorID bigint NOT NULL,
+    Action text NOT NULL CHECK (Action IN ('add', 'update', 'remove')),
+    HandlingFee double precision NOT NULL,
+    DutyBrokerageFee smallint NOT NULL
+);
 )sql";
 
 struct Prepared
@@ -79,43 +90,61 @@ constexpr std::array kStatements = {
                        "CenterHandlingFee, DutyBrokerageFee, RecordLastUpdated) "
                        "VALUES ($1, $2, $3, $4, $5)"},
     Prepared{"vendorExists", "SELECT 1 FROM Vendors WHERE VendorID = $1"},
-    // A run of batch rows in one statement, each saying which rows it wrote.
-    // A run of batch rows in one statement, each saying which rows it wrote. Instead of
-    // foreign keys, whose per-row checks would cost twice the insert, the insert joins the
-    // center and the vendor and locks them against deletion as a foreign key would.
-    Prepared{"insertMany",
-             "INSERT INTO VendorCenterCrossReference (CenterID, VendorID, CenterHandlingFee, "
-             "DutyBrokerageFee, RecordLastUpdated) SELECT u.c, u.v, u.f, u.d, $5::timestamp "
-             "FROM (SELECT u.* FROM unnest($1::bigint[], $2::bigint[], $3::float8[], "
-             "$4::smallint[]) AS u(c, v, f, d) JOIN Centers c ON c.CenterID = u.c "
-             "JOIN Vendors v ON v.VendorID = u.v FOR KEY SHARE OF c, v) AS u "
-             "ON CONFLICT (CenterID, VendorID) DO NOTHING RETURNING CenterID, VendorID"},
-    Prepared{"updateMany",
-             "UPDATE VendorCenterCrossReference x SET CenterHandlingFee = u.f, "
-             "DutyBrokerageFee = u.d, RecordLastUpdated = $5::timestamp "
-             "FROM unnest($1::bigint[], $2::bigint[], $3::float8[], $4::smallint[]) "
-             "AS u(c, v, f, d) WHERE x.CenterID = u.c AND x.VendorID = u.v "
-             "RETURNING x.CenterID, x.VendorID"},
-    Prepared{"deleteMany",
-             "DELETE FROM VendorCenterCrossReference x "
-             "USING unnest($1::bigint[], $2::bigint[]) AS u(c, v) "
-             "WHERE x.CenterID = u.c AND x.VendorID = u.v RETURNING x.CenterID, x.VendorID"},
     Prepared{"addCenter",
              "INSERT INTO Centers (CenterID, CenterName, CenterCode) VALUES ($1, $2, $3)"},
     Prepared{"addVendor", "INSERT INTO Vendors (VendorID, VendorName, CountryID, Active, "
                           "RecordLastUpdated) VALUES ($1, $2, $3, $4, $5)"},
 };
 
-struct Checked
+// A run of batch rows in one statement that returns the rows it wrote, with their fees, and
+// writes one audit row for each in the same statement. Instead of foreign keys, whose
+// per-row checks would cost twice the insert, the insert joins the center and the vendor and
+// locks them against deletion as a foreign key would.
+struct Run
 {
-    const char *name;
-    const char *of;
+    const char *name;    // answers the rows it wrote
+    const char *checked; // answers their count, failing unless it is `count`
+    const char *write;   // the statement, returning center, vendor, fee and duty
+    const char *changedAt;
+    const char *userName;
+    const char *action;
     const char *count; // the parameter with the number of rows
 };
 
-constexpr std::array kChecked = {Checked{"insertChecked", "insertMany", "$6"},
-                                 Checked{"updateChecked", "updateMany", "$6"},
-                                 Checked{"deleteChecked", "deleteMany", "$3"}};
+constexpr std::array kRuns = {
+    Run{"insertMany", "insertChecked",
+        "INSERT INTO VendorCenterCrossReference (CenterID, VendorID, CenterHandlingFee, "
+        "DutyBrokerageFee, RecordLastUpdated) SELECT u.c, u.v, u.f, u.d, $5::timestamp "
+        "FROM (SELECT u.* FROM unnest($1::bigint[], $2::bigint[], $3::float8[], "
+        "$4::smallint[]) AS u(c, v, f, d) JOIN Centers c ON c.CenterID = u.c "
+        "JOIN Vendors v ON v.VendorID = u.v FOR KEY SHARE OF c, v) AS u "
+        "ON CONFLICT (CenterID, VendorID) DO NOTHING "
+        "RETURNING CenterID, VendorID, CenterHandlingFee, DutyBrokerageFee",
+        "$5", "$6", "add", "$7"},
+    Run{"updateMany", "updateChecked",
+        "UPDATE VendorCenterCrossReference x SET CenterHandlingFee = u.f, "
+        "DutyBrokerageFee = u.d, RecordLastUpdated = $5::timestamp "
+        "FROM unnest($1::bigint[], $2::bigint[], $3::float8[], $4::smallint[]) "
+        "AS u(c, v, f, d) WHERE x.CenterID = u.c AND x.VendorID = u.v "
+        "RETURNING x.CenterID, x.VendorID, x.CenterHandlingFee, x.DutyBrokerageFee",
+        "$5", "$6", "update", "$7"},
+    Run{"deleteMany", "deleteChecked",
+        "DELETE FROM VendorCenterCrossReference x "
+        "USING unnest($1::bigint[], $2::bigint[]) AS u(c, v) "
+        "WHERE x.CenterID = u.c AND x.VendorID = u.v "
+        "RETURNING x.CenterID, x.VendorID, x.CenterHandlingFee, x.DutyBrokerageFee",
+        "$3", "$4", "remove", "$5"},
+};
+
+// `run` with its audit rows, then `answer` over the rows written (w).
+std::string withAudit(const Run &run, const std::string &answer)
+{
+    return std::string("WITH w AS (") + run.write +
+           "), a AS (INSERT INTO AssignmentAudit (ChangedAt, UserName, CenterID, VendorID, "
+           "Action, HandlingFee, DutyBrokerageFee) SELECT " +
+           run.changedAt + "::timestamp, " + run.userName + "::text, w.CenterID, w.VendorID, '" +
+           run.action + "', w.CenterHandlingFee, w.DutyBrokerageFee FROM w) " + answer;
+}
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
@@ -225,24 +254,30 @@ void PgConnection::createSchema()
     execute("BEGIN");
     try {
         execute(kSchemaLock);
-        // Only a database without the tables is written to, so that a role allowed to read
-        // and write rows, but not to create tables, can serve one that is set up.
+        // Only a database without the tables, or of an older schema, is written to, so that a
+        // role allowed to read and write rows, but not to create tables, can serve one that
+        // is set up.
         const Result present(PQexec(m_conn, "SELECT to_regclass('SchemaVersion') IS NOT NULL"),
                              PQclear);
         check(present.get(), "cannot look for the tables");
-        if (PQgetvalue(present.get(), 0, 0)[0] != 't') {
-            execute(kSchema);
-            execute(("INSERT INTO SchemaVersion (Version) VALUES (" +
-                     std::to_string(kSchemaVersion) + ")")
-                        .c_str());
+        int found = 0;
+        if (PQgetvalue(present.get(), 0, 0)[0] == 't') {
+            const Result version(PQexec(m_conn, "SELECT MAX(Version) FROM SchemaVersion"),
+                                 PQclear);
+            check(version.get(), "cannot read the schema version");
+            found = number<int>(version.get(), 0, 0);
         }
-        const Result version(PQexec(m_conn, "SELECT MAX(Version) FROM SchemaVersion"), PQclear);
-        check(version.get(), "cannot read the schema version");
-        const int found = number<int>(version.get(), 0, 0);
         if (found > kSchemaVersion) {
             throw StoreError(StoreStatus::Failed,
                              "the database has schema version " + std::to_string(found) +
                                  ", newer than this server's " + std::to_string(kSchemaVersion));
+        }
+        if (found < kSchemaVersion) {
+            execute(kSchema);
+            execute("DELETE FROM SchemaVersion");
+            execute(("INSERT INTO SchemaVersion (Version) VALUES (" +
+                     std::to_string(kSchemaVersion) + ")")
+                        .c_str());
         }
         execute("COMMIT");
     } catch (...) {
@@ -261,20 +296,22 @@ void PgConnection::prepareAll()
         op.params[0] = statement.sql;
         ops.push_back(std::move(op));
     }
-    // The same runs, failing with a division by zero when they write fewer rows than the
-    // count passed last, so that the batch can be sent together with its COMMIT.
-    for (const Checked &checked : kChecked) {
-        Op op;
-        op.kind = Op::Kind::Prepare;
-        op.name = checked.name;
-        for (const Prepared &statement : kStatements) {
-            if (std::string_view(statement.name) == checked.of) {
-                op.params[0] = std::string("WITH w AS (") + statement.sql +
-                               ") SELECT CASE WHEN count(*) = " + checked.count +
-                               " THEN count(*) ELSE count(*) / 0 END FROM w";
-            }
-        }
-        ops.push_back(std::move(op));
+    // Each run twice: answering the rows it wrote, and failing with a division by zero when
+    // it writes fewer rows than the count passed last, so that a batch can be sent together
+    // with its COMMIT.
+    for (const Run &run : kRuns) {
+        Op traced;
+        traced.kind = Op::Kind::Prepare;
+        traced.name = run.name;
+        traced.params[0] = withAudit(run, "SELECT w.CenterID, w.VendorID FROM w");
+        ops.push_back(std::move(traced));
+        Op checked;
+        checked.kind = Op::Kind::Prepare;
+        checked.name = run.checked;
+        checked.params[0] = withAudit(run, std::string("SELECT CASE WHEN count(*) = ") +
+                                               run.count +
+                                               " THEN count(*) ELSE count(*) / 0 END FROM w");
+        ops.push_back(std::move(checked));
     }
     std::optional<StoreError> failed;
     pipeline(ops, [&](std::size_t, PGresult *result) {
@@ -309,7 +346,7 @@ void PgConnection::pipeline(const std::vector<Op> &ops,
         } else if (op.kind == Op::Kind::Prepare) {
             sent = PQsendPrepare(m_conn, op.name, op.params[0].c_str(), 0, nullptr);
         } else {
-            std::array<const char *, 6> values{};
+            std::array<const char *, 7> values{};
             for (std::size_t i = 0; i < static_cast<std::size_t>(op.count); ++i) {
                 values[i] = op.params[i].c_str();
             }

@@ -65,7 +65,8 @@ public:
     // Applies the statements in one REPEATABLE READ transaction, committed only when none
     // conflicts. Throws SerializationFailure when a concurrent batch got in the way, and
     // StoreError otherwise; nothing is kept then.
-    BatchOutcome applyBatch(const std::vector<Statement> &statements, const std::string &now);
+    // One AssignmentAudit row per assignment written, in the same transaction.
+    BatchOutcome applyBatch(const std::vector<Statement> &statements, const BatchContext &context);
 
     // Makes a second filler of an empty database wait until the first has committed; in
     // the open transaction.
@@ -82,7 +83,7 @@ private:
         enum class Kind { Text, Prepare, Insert, Update, Delete, Record };
         Kind kind = Kind::Text;
         const char *name = nullptr; // the text, or the prepared statement's name
-        std::array<std::string, 6> params;
+        std::array<std::string, 7> params;
         int count = 0;
         std::size_t source = 0; // the first batch row it covers
         std::size_t rows = 0;   // the batch rows it covers
@@ -109,7 +110,7 @@ private:
     void createSchema();
     bool vendorExists(std::int64_t vendorId);
     // The batch rows as statements over arrays, one per run of rows of one kind.
-    static std::vector<Op> runsOf(const std::vector<Row> &rows, const std::string &now);
+    static std::vector<Op> runsOf(const std::vector<Row> &rows, const BatchContext &context);
     // Empty when a run wrote fewer rows than it holds; nothing is kept then.
     std::optional<BatchOutcome> applyChecked(const std::vector<Row> &rows,
                                              const std::vector<Op> &runs);

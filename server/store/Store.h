@@ -58,7 +58,8 @@ struct FillResult : StoreResult
 // What a batch carries besides its statements.
 struct BatchContext
 {
-    std::string now; // the time GETDATE() stands for, "YYYY-MM-DD HH:MM:SS"
+    std::string now;  // the time GETDATE() stands for, "YYYY-MM-DD HH:MM:SS"
+    std::string user; // who sends the batch, for the audit trail; empty when anyone may
 };
 
 // The reads of one request; every call sees the same snapshot of the database.
@@ -108,8 +109,10 @@ public:
     // and becomes the result; any other exception passes through.
     virtual StoreResult read(const std::function<void(StoreReader &)> &reads) = 0;
 
-    // Applies every statement in order in one transaction, all or nothing; a conflict with
-    // what the database holds is an Ok result whose outcome says which statement and why.
+    // Applies every statement in order in one transaction, all or nothing, with one
+    // AssignmentAudit row per assignment written (a DELETE of several vendors gives several);
+    // a conflict with what the database holds is an Ok result whose outcome says which
+    // statement and why, and leaves no audit row.
     // Collisions with concurrent batches are retried a few times, then reported as a
     // conflict.
     virtual BatchResult apply(const std::vector<Statement> &statements,

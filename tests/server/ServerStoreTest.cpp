@@ -86,8 +86,6 @@ class StoreSchema : public ServerTest
 
 TEST_F(StoreSchema, ADatabaseOfANewerSchemaIsRefusedRatherThanMisread)
 {
-    EXPECT_EQ(m_db->rows("SELECT Version FROM SchemaVersion"),
-              (std::vector<std::vector<std::string>>{{"1"}}));
     m_db->execute("UPDATE SchemaVersion SET Version = Version + 1");
     try {
         ReferenceServer newer(m_db->location());

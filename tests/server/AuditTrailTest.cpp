@@ -1,0 +1,83 @@
+// The audit trail a store writes with each batch, on the engine under test.
+#include "ServerFixture.h"
+#include "store/Store.h"
+
+#include <gtest/gtest.h>
+
+namespace tarvo::server::testing {
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+class AuditTrail : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        try {
+            m_db = std::make_unique<TestDatabase>();
+        } catch (const std::exception &error) {
+            FAIL() << error.what();
+        }
+        seedSmallData(*m_db);
+        m_store = Store::open(m_db->location());
+    }
+
+    BatchOutcome apply(const std::vector<Statement> &statements, const std::string &user)
+    {
+        const BatchResult result = m_store->apply(statements, {"2026-03-04 05:06:07", user});
+        EXPECT_TRUE(result.ok()) << result.message;
+        return result.outcome;
+    }
+
+    Rows auditRows()
+    {
+        return m_db->rows("SELECT ChangedAt, UserName, CenterID, VendorID, Action, HandlingFee, "
+                          "DutyBrokerageFee FROM AssignmentAudit "
+                          "ORDER BY CenterID, VendorID, Action");
+    }
+
+    std::unique_ptr<TestDatabase> m_db;
+    std::unique_ptr<Store> m_store;
+};
+
+TEST_F(AuditTrail, EveryAssignmentWrittenLeavesOneRowWithItsUserAndFees)
+{
+    const BatchOutcome outcome =
+        apply({InsertAssignment{12, 4, 0.07, false}, UpdateAssignment{12, 8, 0.04, false},
+               DeleteAssignments{12, {9, 3, 9}}},
+              "alice");
+    ASSERT_EQ(outcome.status, BatchOutcome::Status::Applied) << outcome.message;
+    // A removal keeps the fees the assignment had; a repeated id removes, and audits, once.
+    const std::string at = "2026-03-04 05:06:07";
+    EXPECT_EQ(auditRows(), (Rows{{at, "alice", "12", "3", "remove", "0.05", "1"},
+                                 {at, "alice", "12", "4", "add", "0.07", "0"},
+                                 {at, "alice", "12", "8", "update", "0.04", "0"},
+                                 {at, "alice", "12", "9", "remove", "0.08", "0"}}));
+}
+
+TEST_F(AuditTrail, ARefusedBatchLeavesNoRow)
+{
+    // The statements in front of the conflict were written before it was found.
+    for (const auto &statements :
+         {std::vector<Statement>{InsertAssignment{12, 4, 0.07, false}, DeleteAssignments{12, {5}}},
+          std::vector<Statement>{UpdateAssignment{12, 8, 0.04, false},
+                                 InsertAssignment{12, 99, 0.01, true}}}) {
+        EXPECT_EQ(apply(statements, "alice").status, BatchOutcome::Status::Conflict);
+    }
+    EXPECT_EQ(auditRows(), Rows{});
+}
+
+TEST_F(AuditTrail, ADatabaseOfTheFormerSchemaGainsTheTrailWhenOpened)
+{
+    m_store.reset();
+    m_db->execute("DROP TABLE AssignmentAudit");
+    m_db->execute("UPDATE SchemaVersion SET Version = 1");
+    m_store = Store::open(m_db->location());
+    EXPECT_EQ(m_db->rows("SELECT Version FROM SchemaVersion"), (Rows{{"2"}}));
+    ASSERT_EQ(apply({DeleteAssignments{13, {4}}}, "").status, BatchOutcome::Status::Applied);
+    EXPECT_EQ(auditRows(), (Rows{{"2026-03-04 05:06:07", "", "13", "4", "remove", "0.125", "0"}}));
+}
+
+} // namespace
+} // namespace tarvo::server::testing
