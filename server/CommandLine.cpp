@@ -1,6 +1,9 @@
 #include "CommandLine.h"
 
+#include "auth/Users.h"
+
 #include <charconv>
+#include <functional>
 #include <optional>
 #include <system_error>
 
@@ -13,6 +16,69 @@ CommandLineParse failure(std::string message)
     CommandLineParse result;
     result.message = std::move(message);
     return result;
+}
+
+// nullopt when `name` is no access option; otherwise what is wrong with it, empty when nothing.
+std::optional<std::string>
+parseAccessOption(const std::string &name,
+                  const std::function<std::optional<std::string>()> &takeValue,
+                  AccessOptions &access)
+{
+    struct Text
+    {
+        const char *name;
+        std::string AccessOptions::*field;
+        const char *needs;
+    };
+    static const Text texts[] = {
+        {"--users", &AccessOptions::usersFile, "--users needs a file"},
+        {"--add-user", &AccessOptions::addUser, "--add-user needs a user name"},
+        {"--centers", &AccessOptions::centers, "--centers needs \"*\" or center ids like 1,2"},
+        {"--tls-cert", &AccessOptions::tlsCert, "--tls-cert needs a PEM file"},
+        {"--tls-key", &AccessOptions::tlsKey, "--tls-key needs a PEM file"},
+    };
+    for (const Text &text : texts) {
+        if (name == text.name) {
+            const auto value = takeValue();
+            if (!value || value->empty()) {
+                return text.needs;
+            }
+            access.*text.field = *value;
+            return std::string();
+        }
+    }
+    std::vector<std::string> *list = name == "--allow-origin" ? &access.allowedOrigins
+                                     : name == "--server-name" ? &access.serverNames
+                                                               : nullptr;
+    if (list == nullptr) {
+        return std::nullopt;
+    }
+    const auto value = takeValue();
+    if (!value || value->empty()) {
+        return name + " needs a value";
+    }
+    list->push_back(*value);
+    return std::string();
+}
+
+std::optional<std::string> accessProblem(const AccessOptions &access)
+{
+    if (!access.addUser.empty() && access.usersFile.empty()) {
+        return "--add-user needs --users FILE";
+    }
+    if (access.centers != "*" && access.addUser.empty()) {
+        return "--centers goes with --add-user";
+    }
+    if (!parseCenters(access.centers)) {
+        return "--centers needs \"*\" or center ids like 1,2, not \"" + access.centers + "\"";
+    }
+    if (!access.addUser.empty() && !isValidUserName(access.addUser)) {
+        return "--add-user needs a name without blanks, \":\" or \"#\"";
+    }
+    if (access.tlsCert.empty() != access.tlsKey.empty()) {
+        return "--tls-cert and --tls-key go together";
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -101,11 +167,18 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
                 return failure("--listen needs ADDR:PORT with a port from 0 to 65535, not \"" +
                                *address + "\"");
             }
+        } else if (const auto problem = parseAccessOption(name, takeValue, options.access)) {
+            if (!problem->empty()) {
+                return failure(*problem);
+            }
         } else {
             return failure("unknown option \"" + args[i] + "\"");
         }
     }
-    if (!haveDb && !options.help) {
+    if (const auto problem = accessProblem(options.access)) {
+        return failure(*problem);
+    }
+    if (!haveDb && !options.help && options.access.addUser.empty()) {
         return failure("--db PATH is required (a SQLite file or a postgresql:// URI)");
     }
     result.ok = true;
@@ -116,6 +189,9 @@ std::string usageText(const std::string &program)
 {
     return "Usage: " + program +
            " --db PATH|URI [--listen ADDR:PORT] [--sample] [--db-connections N]\n"
+           "       [--tls-cert FILE --tls-key FILE] [--users FILE] [--allow-origin ORIGIN]...\n"
+           "       [--server-name NAME]...\n"
+           "       " + program + " --users FILE --add-user NAME [--centers LIST]\n"
            "\n"
            "Serves /CenterVendor.asp for the CenterVendor control from a SQLite file or a\n"
            "PostgreSQL database, and GET /healthz (200 ok, or 503 while the database does\n"
@@ -132,6 +208,21 @@ std::string usageText(const std::string &program)
            "                      listening on http://ADDR:PORT\n"
            "  --sample            fill a new, empty database with sample centers, vendors\n"
            "                      and assignments (a database holding data is kept as it is)\n"
+           "  --tls-cert FILE     serve HTTPS only, with this PEM certificate (chain)\n"
+           "  --tls-key FILE      and this PEM private key; the server does not start when\n"
+           "                      either cannot be read or they do not match\n"
+           "  --users FILE        every request needs HTTP Basic credentials of a user in FILE\n"
+           "                      (lines name:hash:centers, centers \"*\" or ids like 1,2; \"#\"\n"
+           "                      starts a comment); FILE is read again when it changes or on\n"
+           "                      SIGHUP. Without --users anyone may read and change anything\n"
+           "  --add-user NAME     with --users: read a password line from stdin, add or\n"
+           "                      replace NAME in FILE (written anew, then renamed) and exit\n"
+           "  --centers LIST      with --add-user: \"*\" (default) or the center ids NAME may\n"
+           "                      read and change, like 1,2\n"
+           "  --allow-origin ORIGIN  a POST carrying an Origin header other than these (for\n"
+           "                      example https://desk.example.com) is refused; repeatable\n"
+           "  --server-name NAME  a request whose Host names neither the listen address nor\n"
+           "                      a NAME is refused with 421; repeatable\n"
            "  --help              show this text\n"
            "\n"
            "Each request is logged on one line to stderr. SIGINT or SIGTERM stops the server.\n";

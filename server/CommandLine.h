@@ -8,6 +8,20 @@
 
 namespace tarvo::server {
 
+// Who may connect and what they may change.
+struct AccessOptions
+{
+    std::string usersFile;   // every request needs Basic credentials of a user listed there
+    std::string addUser;     // with usersFile: add or replace this user, then exit
+    std::string centers = "*"; // the new user's centers
+    std::string tlsCert;     // with tlsKey: serve HTTPS only
+    std::string tlsKey;
+    std::vector<std::string> allowedOrigins; // a POST naming another Origin is refused
+    std::vector<std::string> serverNames;    // when given, a Host naming another is refused
+
+    bool operator==(const AccessOptions &) const = default;
+};
+
 struct ServerOptions
 {
     std::string db; // a SQLite file, or a postgresql:// URI
@@ -16,6 +30,7 @@ struct ServerOptions
     bool sample = false;
     bool help = false;
     std::size_t dbConnections = 8;
+    AccessOptions access = {};
 };
 
 struct CommandLineParse
@@ -26,7 +41,7 @@ struct CommandLineParse
 };
 
 // `args` without the program name. Accepts "--name value" and "--name=value"; --db is
-// required unless --help is given. Never throws.
+// required unless --help or --add-user is given. Never throws.
 CommandLineParse parseCommandLine(const std::vector<std::string> &args);
 
 // "HOST:PORT" or "[IPv6]:PORT" with a port from 0 to 65535; false when malformed.

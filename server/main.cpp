@@ -1,13 +1,17 @@
 // centervendor-server: the reference server as a program.
 #include "CommandLine.h"
 #include "ReferenceServer.h"
+#include "auth/Users.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <iostream>
 #include <pthread.h>
+#include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +28,29 @@ sigset_t blockStopSignals()
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     return signals;
+}
+
+// One line of standard input, not echoed when it is a terminal.
+std::string readPassword()
+{
+    termios saved{};
+    const bool terminal = isatty(STDIN_FILENO) != 0 && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        std::fputs("Password: ", stderr);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string password;
+    std::getline(std::cin, password);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stderr);
+    }
+    if (!password.empty() && password.back() == '\r') {
+        password.pop_back();
+    }
+    return password;
 }
 
 std::string displayHost(const std::string &host)
@@ -47,6 +74,13 @@ int main(int argc, char **argv)
     if (options.help) {
         std::fputs(tarvo::server::usageText(program).c_str(), stdout);
         return 0;
+    }
+    if (const tarvo::server::AccessOptions &access = options.access; !access.addUser.empty()) {
+        const auto added = tarvo::server::addUser(access.usersFile, access.addUser, readPassword(),
+                                                  *tarvo::server::parseCenters(access.centers));
+        std::fprintf(added.ok ? stdout : stderr, "%s: %s\n", program.c_str(),
+                     added.message.c_str());
+        return added.ok ? 0 : 1;
     }
 
     // A log reader that goes away must not end the server: writes then just fail.

@@ -167,6 +167,15 @@ TEST_P(CommandLineParsing, ReadsTheOptions)
     EXPECT_EQ(result.options.port, expected->port);
     EXPECT_EQ(result.options.sample, expected->sample);
     EXPECT_EQ(result.options.help, expected->help);
+    EXPECT_TRUE(result.options.access == expected->access);
+}
+
+ServerOptions withAccess(std::string db, AccessOptions access)
+{
+    ServerOptions options;
+    options.db = std::move(db);
+    options.access = std::move(access);
+    return options;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -203,6 +212,23 @@ INSTANTIATE_TEST_SUITE_P(
                         ServerOptions{"postgresql://app@db:5432/centers", "127.0.0.1", 8080,
                                       false, false, 3}},
         CommandLineCase{"NoConnections", {"--db", "x.db", "--db-connections", "0"}, std::nullopt},
+        CommandLineCase{"AccessOptions",
+                        {"--db", "x.db", "--users", "u", "--tls-cert", "c.pem", "--tls-key=k.pem",
+                         "--allow-origin", "https://a", "--allow-origin", "https://b",
+                         "--server-name", "desk"},
+                        withAccess("x.db", {"u", "", "*", "c.pem", "k.pem",
+                                            {"https://a", "https://b"}, {"desk"}})},
+        CommandLineCase{"AddUserWithoutDb",
+                        {"--users", "u", "--add-user", "alice", "--centers", "1,2"},
+                        withAccess("", {"u", "alice", "1,2", "", "", {}, {}})},
+        CommandLineCase{"AddUserWithoutUsers", {"--add-user", "alice"}, std::nullopt},
+        CommandLineCase{"AddUserBadName", {"--users", "u", "--add-user", "a:b"}, std::nullopt},
+        CommandLineCase{"CentersWithoutAddUser",
+                        {"--db", "x.db", "--users", "u", "--centers", "1"}, std::nullopt},
+        CommandLineCase{"CentersMalformed",
+                        {"--users", "u", "--add-user", "a", "--centers", "1;2"}, std::nullopt},
+        CommandLineCase{"CertWithoutKey", {"--db", "x.db", "--tls-cert", "c.pem"}, std::nullopt},
+        CommandLineCase{"OriginWithoutValue", {"--db", "x.db", "--allow-origin"}, std::nullopt},
         CommandLineCase{
             "ConnectionsNotNumber", {"--db", "x.db", "--db-connections", "4x"}, std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });

@@ -1,0 +1,65 @@
+// The checks in front of the page that need no password: which Host and Origin a request may
+// name, which centers a batch touches, and how often one address may fail to log in.
+#pragma once
+
+#include "StatementParser.h"
+#include "auth/Users.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace tarvo::server {
+
+// True without `serverNames`, without a Host header, or when the header's host (its port and
+// one trailing dot left aside, letters in any case) is the listen address or one of the
+// names (each also without its port).
+bool hostAllowed(std::optional<std::string_view> host, std::string_view listenHost,
+                 const std::vector<std::string> &serverNames);
+
+// True without an Origin header, or when it is one of `allowed` (scheme and host in any
+// letter case, a trailing "/" left aside). "null" is an origin like any other: refused
+// unless listed.
+bool originAllowed(std::optional<std::string_view> origin, const std::vector<std::string> &allowed);
+
+// The first center a statement of the batch names that `rights` exclude; nullopt when every
+// statement is allowed.
+std::optional<std::int64_t> forbiddenCenter(const std::vector<Statement> &statements,
+                                            const CenterRights &rights);
+
+// Counts failed logins per client address: once `limit` failures fall within `window`, the
+// address is refused until the window that began with its first failure has passed.
+class FailureThrottle
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit FailureThrottle(std::size_t limit = 10,
+                             std::chrono::seconds window = std::chrono::seconds(60),
+                             std::size_t addresses = 100000);
+
+    // Zero when `address` may try now; otherwise how long until it may (at least 1 s).
+    std::chrono::seconds retryAfter(const std::string &address, Clock::time_point now);
+    void recordFailure(const std::string &address, Clock::time_point now);
+
+private:
+    struct Window
+    {
+        Clock::time_point start;
+        std::size_t failures = 0;
+    };
+
+    std::size_t m_limit;
+    Clock::duration m_window;
+    std::size_t m_addresses; // remembered at most; expired windows go first
+    std::mutex m_mutex;
+    std::unordered_map<std::string, Window> m_windows;
+};
+
+} // namespace tarvo::server
