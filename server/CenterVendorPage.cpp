@@ -28,7 +28,9 @@ PageAnswer databaseFailure(const DatabaseError &error, bool saving)
     if (error.isBusy()) {
         return text(503, lead + "the database is busy; try again.");
     }
-    return text(500, lead + "database error: " + error.what());
+    PageAnswer answer = text(500, {});
+    answer.detail = std::string("database error: ") + error.what();
+    return answer;
 }
 
 std::string centerOfBatch(const std::vector<Statement> &statements)
@@ -70,6 +72,7 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
     PageAnswer answer;
     try {
         auto db = m_pool.acquire();
+        const ReadTransaction snapshot(*db);
         if (request.section == Section::Count) {
             const auto counts = db->centerCounts(request.centerId);
             if (counts) {
@@ -101,9 +104,8 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
     return answer;
 }
 
-PageAnswer CenterVendorPage::save(std::string_view body)
+PageAnswer CenterVendorPage::save(const FormParse &form)
 {
-    const FormParse form = parseForm(body);
     if (form.status == FormParse::Status::TooManyStatements) {
         PageAnswer answer = text(413, "Nothing was saved: " + form.message + ".");
         answer.statements = kMaxStatements + 1;

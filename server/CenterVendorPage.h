@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Database.h"
+#include "Protocol.h"
 
 #include <cstddef>
 #include <functional>
@@ -20,6 +21,7 @@ struct PageAnswer
     std::string body;
     std::string center = "-";   // for the log: the center id, "-" or "several"
     std::size_t statements = 0; // SQL fields received
+    std::string detail;         // for the log only: what failed behind a 500
 };
 
 class CenterVendorPage
@@ -29,14 +31,16 @@ public:
     // the local time when the request is applied.
     explicit CenterVendorPage(DatabasePool &pool, std::function<std::string()> now = {});
 
-    // One of the three XML answers; 404 with a short text for an unknown center or a
-    // malformed query. Never throws: a database failure answers 503 (busy) or 500.
+    // One of the three XML answers, read in one snapshot of the database; 404 with a short
+    // text for an unknown center or a malformed query. Never throws: a database failure
+    // answers 503 (busy) or 500 with an empty body and the failure in `detail`.
     PageAnswer query(const std::vector<std::pair<std::string, std::string>> &params);
 
     // Applies the SQL fields of a form body, all or none. 200 with a one-line summary; 400
     // for a malformed body, no SQL field or a statement of another shape; 409 when the batch
-    // conflicts with the database; 413 for too many statements. Never throws.
-    PageAnswer save(std::string_view body);
+    // conflicts with the database; 413 for too many statements. Never throws; a database
+    // failure answers like query().
+    PageAnswer save(const FormParse &form);
 
 private:
     DatabasePool &m_pool;

@@ -132,8 +132,8 @@ private:
 class Database
 {
 public:
-    // Opens or creates the file and its schema; WAL journal, foreign keys on, a busy time-out
-    // of 5 s. Throws DatabaseError.
+    // Opens or creates the file and its schema; WAL journal synced at every commit, foreign
+    // keys on, a busy time-out of 5 s. Throws DatabaseError.
     explicit Database(const std::string &path);
     ~Database();
     Database(const Database &) = delete;
@@ -205,6 +205,21 @@ public:
 private:
     Database &m_db;
     bool m_open = true;
+};
+
+// One snapshot for several reads: whatever commits meanwhile, every read inside sees the
+// database as it was at the first one.
+class ReadTransaction
+{
+public:
+    // Throws DatabaseError.
+    explicit ReadTransaction(Database &db);
+    ~ReadTransaction();
+    ReadTransaction(const ReadTransaction &) = delete;
+    ReadTransaction &operator=(const ReadTransaction &) = delete;
+
+private:
+    Database &m_db;
 };
 
 // Connections for concurrent requests: a request leases one and returns it when done.

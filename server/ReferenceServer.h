@@ -3,6 +3,8 @@
 // centervendor-server program.
 #pragma once
 
+#include "HttpServer.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,7 +16,7 @@ class ReferenceServer
 public:
     // Opens the database file, creating it with its schema when missing. Throws
     // DatabaseError (Database.h) when the file cannot be opened or is not a database.
-    explicit ReferenceServer(const std::string &dbPath);
+    explicit ReferenceServer(const std::string &dbPath, const HttpLimits &limits = {});
     // Calls stop(), but does not wait: join the thread that serves before destroying.
     ~ReferenceServer();
     ReferenceServer(const ReferenceServer &) = delete;
@@ -26,8 +28,8 @@ public:
     bool fillSample();
 
     // Where the one-line request log goes; stderr by default. Calls are serialised, so the
-    // sink needs no locking of its own, but they come from the server's worker threads.
-    // Set before serving.
+    // sink needs no locking of its own, but they come from the server's threads. A 500
+    // answer names a request id; the line with that id holds what failed. Set before serving.
     void setLogSink(std::function<void(const std::string &line)> sink);
 
     // Binds a free port of `host` (for example "127.0.0.1"); returns the port, or -1 when the
@@ -54,7 +56,7 @@ public:
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> m_impl;
+    std::unique_ptr<Impl> const d;
 };
 
 } // namespace tarvo::server
