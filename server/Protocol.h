@@ -16,8 +16,7 @@ namespace tarvo::server {
 // ASCII letters compared without regard to case; every other byte exactly.
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
-// The largest POST body and the most statements one request may carry.
-inline constexpr std::size_t kMaxBodyBytes = 16 * 1024 * 1024;
+// The most statements one request may carry (the body's size is the HTTP layer's limit).
 inline constexpr std::size_t kMaxStatements = 32767;
 
 struct QueryRequest
