@@ -9,6 +9,7 @@
 // connection past its deadline, and the library then closes it as if the client had gone.
 #include "HttpServer.h"
 
+#include "Protocol.h"
 #include "WorkerPool.h"
 
 #include <arpa/inet.h>
@@ -34,20 +35,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMaxLoggedPath = 200;
 constexpr auto kSweepInterval = std::chrono::milliseconds(200);
 constexpr const char *kTextType = "text/plain; charset=utf-8";
-
-bool sameIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Attacker-chosen text in the log: one line, bounded.
 std::string loggable(std::string_view text)
@@ -136,7 +123,7 @@ struct Exchange
 std::optional<std::string_view> HttpRequest::header(std::string_view name) const
 {
     for (const auto &[key, value] : headers) {
-        if (sameIgnoringCase(key, name)) {
+        if (equalsIgnoringCase(key, name)) {
             return std::string_view(value);
         }
     }
@@ -360,7 +347,7 @@ std::optional<HttpAnswer> HttpServer::Impl::admit(Exchange &ex, MHD_Connection *
         return refusal(404, "Not found.");
     }
     if (const auto encoding = request.header("Content-Encoding");
-        encoding && !sameIgnoringCase(*encoding, "identity")) {
+        encoding && !equalsIgnoringCase(*encoding, "identity")) {
         return refusal(415, "Refused: a body with a Content-Encoding is not accepted.");
     }
     const auto length = request.header("Content-Length");
