@@ -1,14 +1,13 @@
-// The page /CenterVendor.asp without its HTTP transport: turns a query or a form body into
+// The page /CenterVendor.asp without its HTTP transport: turns a query or a form's fields into
 // a status, a content type and an answer text, and says what to write into the request log.
 #pragma once
 
-#include "Database.h"
 #include "Protocol.h"
+#include "store/Store.h"
 
 #include <cstddef>
 #include <functional>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -29,11 +28,11 @@ class CenterVendorPage
 public:
     // `now` gives the time that GETDATE() stands for, as "YYYY-MM-DD HH:MM:SS"; by default
     // the local time when the request is applied.
-    explicit CenterVendorPage(DatabasePool &pool, std::function<std::string()> now = {});
+    explicit CenterVendorPage(Store &store, std::function<std::string()> now = {});
 
-    // One of the three XML answers, read in one snapshot of the database; 404 with a short
-    // text for an unknown center or a malformed query. Never throws: a database failure
-    // answers 503 (busy) or 500 with an empty body and the failure in `detail`.
+    // One of the three XML answers; 404 with a short text for an unknown center or a
+    // malformed query. Never throws: a database that is busy or cannot be reached answers
+    // 503, any other database failure 500 with an empty body and the failure in `detail`.
     PageAnswer query(const std::vector<std::pair<std::string, std::string>> &params);
 
     // Applies the SQL fields of a form body, all or none. 200 with a one-line summary; 400
@@ -42,8 +41,11 @@ public:
     // failure answers like query().
     PageAnswer save(const FormParse &form);
 
+    // For a load balancer: 200 "ok" while the database answers, 503 while it does not.
+    PageAnswer health();
+
 private:
-    DatabasePool &m_pool;
+    Store &m_store;
     std::function<std::string()> m_now;
 };
 

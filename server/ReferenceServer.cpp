@@ -1,8 +1,8 @@
-// The page on the HTTP layer: a GET route for the three queries, a POST route for the batch.
+// The page on the HTTP layer: a GET route for the three queries, a POST route for the batch,
+// and the health check.
 #include "ReferenceServer.h"
 
 #include "CenterVendorPage.h"
-#include "Database.h"
 #include "FormReader.h"
 #include "Protocol.h"
 #include "SampleData.h"
@@ -15,12 +15,20 @@ namespace tarvo::server {
 namespace {
 
 constexpr const char *kPage = "/CenterVendor.asp";
+constexpr const char *kHealth = "/healthz";
 
 HttpAnswer httpAnswer(PageAnswer answer)
 {
     return {answer.status, std::move(answer.contentType), std::move(answer.body),
             "center=" + answer.center + " statements=" + std::to_string(answer.statements),
             std::move(answer.detail)};
+}
+
+// More workers than connections would only wait for the store's pool.
+HttpLimits oneWorkerPerConnection(HttpLimits limits, const StoreOptions &options)
+{
+    limits.workers = static_cast<unsigned>(options.connections);
+    return limits;
 }
 
 // A missing Content-Type counts as a form, as the control's transfer may leave it out.
@@ -41,9 +49,10 @@ bool isFormBody(const HttpRequest &request)
 
 struct ReferenceServer::Impl
 {
-    Impl(const std::string &dbPath, const HttpLimits &limits)
-        : pool(dbPath), page(pool),
-          http(limits, [this](const std::string &line) { writeLog(line); })
+    Impl(const std::string &location, const StoreOptions &options, const HttpLimits &limits)
+        : store(Store::open(location, options)), page(*store),
+          http(oneWorkerPerConnection(limits, options),
+               [this](const std::string &line) { writeLog(line); })
     {}
 
     void writeLog(const std::string &line)
@@ -58,7 +67,7 @@ struct ReferenceServer::Impl
 
     void install();
 
-    DatabasePool pool;
+    std::unique_ptr<Store> store;
     CenterVendorPage page;
     std::mutex logMutex;
     std::function<void(const std::string &)> logSink;
@@ -81,6 +90,10 @@ void ReferenceServer::Impl::install()
     };
     http.route("GET", kPage, std::move(query));
 
+    HttpRoute health;
+    health.run = [this](const HttpRequest &, BodyReader *) { return httpAnswer(page.health()); };
+    http.route("GET", kHealth, std::move(health));
+
     HttpRoute save;
     save.admit = [](const HttpRequest &request) -> std::optional<HttpAnswer> {
         if (!isFormBody(request)) {
@@ -100,8 +113,9 @@ void ReferenceServer::Impl::install()
     http.route("POST", kPage, std::move(save));
 }
 
-ReferenceServer::ReferenceServer(const std::string &dbPath, const HttpLimits &limits)
-    : d(std::make_unique<Impl>(dbPath, limits))
+ReferenceServer::ReferenceServer(const std::string &location, const StoreOptions &options,
+                                 const HttpLimits &limits)
+    : d(std::make_unique<Impl>(location, options, limits))
 {
     d->install();
 }
@@ -111,10 +125,9 @@ ReferenceServer::~ReferenceServer()
     stop();
 }
 
-bool ReferenceServer::fillSample()
+FillResult ReferenceServer::fillSample()
 {
-    auto db = d->pool.acquire();
-    return fillSampleData(*db);
+    return d->store->fill(makeSampleData(), Store::FillMode::OnlyWhenEmpty);
 }
 
 void ReferenceServer::setLogSink(std::function<void(const std::string &)> sink)

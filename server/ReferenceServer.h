@@ -1,9 +1,10 @@
 // The reference server: serves the page /CenterVendor.asp that the control reads and writes,
-// on a SQLite database, and nothing else. Usable in-process (tests, benchmarks) and by the
-// centervendor-server program.
+// on a SQLite or PostgreSQL database, and a health check for load balancers. Usable
+// in-process (tests, benchmarks) and by the centervendor-server program.
 #pragma once
 
 #include "HttpServer.h"
+#include "store/Store.h"
 
 #include <functional>
 #include <memory>
@@ -14,18 +15,21 @@ namespace tarvo::server {
 class ReferenceServer
 {
 public:
-    // Opens the database file, creating it with its schema when missing. Throws
-    // DatabaseError (Database.h) when the file cannot be opened or is not a database.
-    explicit ReferenceServer(const std::string &dbPath, const HttpLimits &limits = {});
+    // Opens the store at `location` (Store::open: a PostgreSQL URI or a SQLite file),
+    // creating the schema when missing. Throws StoreError when it cannot be opened or is not
+    // a database. The HTTP layer runs one worker per store connection, whatever
+    // `limits.workers` says.
+    explicit ReferenceServer(const std::string &location, const StoreOptions &options = {},
+                             const HttpLimits &limits = {});
     // Calls stop(), but does not wait: join the thread that serves before destroying.
     ~ReferenceServer();
     ReferenceServer(const ReferenceServer &) = delete;
     ReferenceServer &operator=(const ReferenceServer &) = delete;
 
     // Fills an empty database with the deterministic sample (four centers, a few hundred
-    // vendors, some assignments). Returns false and changes nothing when the database already
-    // holds centers or vendors. Throws DatabaseError.
-    bool fillSample();
+    // vendors, some assignments). `filled` is false, and nothing changed, when the database
+    // already holds centers or vendors.
+    FillResult fillSample();
 
     // Where the one-line request log goes; stderr by default. Calls are serialised, so the
     // sink needs no locking of its own, but they come from the server's threads. A 500
