@@ -13,7 +13,7 @@ PACKAGES=(
     # transport and answers
     libcurl4-openssl-dev libpugixml-dev
     # the reference server and its stores
-    libmicrohttpd-dev libsqlite3-dev libpq-dev postgresql libsodium-dev
+    libmicrohttpd-dev libgnutls28-dev libsqlite3-dev libpq-dev postgresql libsodium-dev openssl
     # the desktop application
     qtkeychain-qt6-dev
     # tests, fuzzers, benchmarks, screenshots

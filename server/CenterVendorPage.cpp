@@ -3,6 +3,7 @@
 #include "Answers.h"
 #include "Protocol.h"
 #include "StatementParser.h"
+#include "auth/Access.h"
 
 #include <ctime>
 #include <set>
@@ -63,7 +64,8 @@ CenterVendorPage::CenterVendorPage(Store &store, std::function<std::string()> no
     : m_store(store), m_now(now ? std::move(now) : localTimestamp)
 {}
 
-PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std::string>> &params)
+PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std::string>> &params,
+                                   const Caller &caller)
 {
     const QueryParse parsed = parseQuery(params);
     if (!parsed.ok) {
@@ -71,6 +73,12 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
     }
     const QueryRequest &request = parsed.request;
     const std::string center = std::to_string(request.centerId);
+    if (!caller.centers.allows(request.centerId)) {
+        PageAnswer answer = text(403, "Refused: " + caller.user + " may not read center " +
+                                          center + ".");
+        answer.center = center;
+        return answer;
+    }
     PageAnswer answer;
     const StoreResult read = m_store.read([&](StoreReader &db) {
         if (request.section == Section::Count) {
@@ -105,7 +113,7 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
     return answer;
 }
 
-PageAnswer CenterVendorPage::save(const FormParse &form)
+PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller)
 {
     if (form.status == FormParse::Status::TooManyStatements) {
         PageAnswer answer = text(413, "Nothing was saved: " + form.message + ".");
@@ -133,8 +141,17 @@ PageAnswer CenterVendorPage::save(const FormParse &form)
         statements.push_back(std::move(parsed.statement));
     }
 
+    if (const auto forbidden = forbiddenCenter(statements, caller.centers)) {
+        PageAnswer answer = text(403, "Nothing was saved: " + caller.user +
+                                          " may not change center " +
+                                          std::to_string(*forbidden) + ".");
+        answer.statements = statements.size();
+        answer.center = centerOfBatch(statements);
+        return answer;
+    }
+
     PageAnswer answer;
-    const BatchResult result = m_store.apply(statements, BatchContext{m_now(), {}});
+    const BatchResult result = m_store.apply(statements, BatchContext{m_now(), caller.user});
     const BatchOutcome &outcome = result.outcome;
     if (!result.ok()) {
         answer = databaseFailure(result, true);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Protocol.h"
+#include "auth/Users.h"
 #include "store/Store.h"
 
 #include <cstddef>
@@ -31,15 +32,18 @@ public:
     explicit CenterVendorPage(Store &store, std::function<std::string()> now = {});
 
     // One of the three XML answers; 404 with a short text for an unknown center or a
-    // malformed query. Never throws: a database that is busy or cannot be reached answers
-    // 503, any other database failure 500 with an empty body and the failure in `detail`.
-    PageAnswer query(const std::vector<std::pair<std::string, std::string>> &params);
+    // malformed query, 403 for a center outside the caller's. Never throws: a database that
+    // is busy or cannot be reached answers 503, any other database failure 500 with an empty
+    // body and the failure in `detail`.
+    PageAnswer query(const std::vector<std::pair<std::string, std::string>> &params,
+                     const Caller &caller = {});
 
     // Applies the SQL fields of a form body, all or none. 200 with a one-line summary; 400
     // for a malformed body, no SQL field or a statement of another shape; 409 when the batch
-    // conflicts with the database; 413 for too many statements. Never throws; a database
-    // failure answers like query().
-    PageAnswer save(const FormParse &form);
+    // conflicts with the database; 403, with nothing applied, when any statement names a
+    // center outside the caller's; 413 for too many statements. The audit rows name the
+    // caller. Never throws; a database failure answers like query().
+    PageAnswer save(const FormParse &form, const Caller &caller = {});
 
     // For a load balancer: 200 "ok" while the database answers, 503 while it does not.
     PageAnswer health();

@@ -169,6 +169,8 @@ struct HttpServer::Impl
     std::mutex logMutex;
     std::vector<std::pair<std::string, HttpRoute>> routes; // "METHOD path"
     std::string defaultNote = "-";
+    std::string tlsCertificate; // PEM; empty: plain HTTP
+    std::string tlsKey;
     WorkerPool workers;
     std::uint64_t idSeed;
     std::atomic<std::uint64_t> idCounter{0};
@@ -441,6 +443,9 @@ MHD_Result HttpServer::Impl::send(Exchange &ex, MHD_Connection *c, HttpAnswer an
         return MHD_NO;
     }
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.c_str());
+    for (const auto &[name, value] : answer.headers) {
+        MHD_add_response_header(response, name.c_str(), value.c_str());
+    }
     const MHD_Result queued =
         MHD_queue_response(c, static_cast<unsigned>(answer.status), response);
     MHD_destroy_response(response);
@@ -548,6 +553,12 @@ void HttpServer::setDefaultLogNote(std::string note)
     d->defaultNote = std::move(note);
 }
 
+void HttpServer::setTls(std::string certificatePem, std::string keyPem)
+{
+    d->tlsCertificate = std::move(certificatePem);
+    d->tlsKey = std::move(keyPem);
+}
+
 int HttpServer::bindToAnyPort(const std::string &host)
 {
     return d->bind(host, 0);
@@ -568,15 +579,22 @@ bool HttpServer::serve()
         d->daemonOwnsSocket = true;
     }
     const HttpLimits &l = d->limits;
+    const bool tls = !d->tlsCertificate.empty();
+    MHD_OptionItem tlsOptions[] = {
+        {tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, 0, d->tlsCertificate.data()},
+        {MHD_OPTION_HTTPS_MEM_KEY, 0, d->tlsKey.data()},
+        {MHD_OPTION_END, 0, nullptr},
+    };
     d->daemon = MHD_start_daemon(
-        MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr,
+        MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (tls ? MHD_USE_TLS : 0), 0,
+        nullptr, nullptr,
         &Impl::handle, d.get(), MHD_OPTION_LISTEN_SOCKET, d->listenFd,
         MHD_OPTION_CONNECTION_LIMIT, l.connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
         l.connectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, l.connectionMemory,
         MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(l.idleTimeout.count()),
         MHD_OPTION_URI_LOG_CALLBACK, &Impl::opened, d.get(), MHD_OPTION_NOTIFY_COMPLETED,
         &Impl::completed, d.get(), MHD_OPTION_NOTIFY_CONNECTION, &Impl::connectionEvent, d.get(),
-        MHD_OPTION_END);
+        MHD_OPTION_ARRAY, tlsOptions, MHD_OPTION_END);
     if (d->daemon == nullptr) {
         close(d->listenFd);
         d->listenFd = -1;

@@ -56,6 +56,7 @@ struct HttpAnswer
     // Operator-only detail of a failure: written into the log line, never sent. A 500 answer's
     // body is replaced by "Server error" and the request id.
     std::string detail;
+    std::vector<std::pair<std::string, std::string>> headers = {}; // sent besides Content-Type
 };
 
 // Receives a request body while it streams in, on the polling thread: keep each call short.
@@ -97,6 +98,9 @@ public:
     void route(std::string method, std::string path, HttpRoute route);
     // The log text of a request that no route noted ("-" by default).
     void setDefaultLogNote(std::string note);
+    // Serves HTTPS only, with these PEM texts (a certificate chain and its key, which the
+    // caller has checked). Set before serving.
+    void setTls(std::string certificatePem, std::string keyPem);
 
     // Binds a free port of `host`; the port, or -1. Connections queue from here on.
     int bindToAnyPort(const std::string &host);

@@ -6,9 +6,12 @@
 #include "FormReader.h"
 #include "Protocol.h"
 #include "SampleData.h"
+#include "auth/AccessGate.h"
+#include "auth/TlsFiles.h"
 
 #include <cstdio>
 #include <mutex>
+#include <stdexcept>
 
 namespace tarvo::server {
 
@@ -17,10 +20,11 @@ namespace {
 constexpr const char *kPage = "/CenterVendor.asp";
 constexpr const char *kHealth = "/healthz";
 
-HttpAnswer httpAnswer(PageAnswer answer)
+HttpAnswer httpAnswer(PageAnswer answer, const std::string &user = {})
 {
     return {answer.status, std::move(answer.contentType), std::move(answer.body),
-            "center=" + answer.center + " statements=" + std::to_string(answer.statements),
+            "center=" + answer.center + " statements=" + std::to_string(answer.statements) +
+                (user.empty() ? "" : " user=" + user),
             std::move(answer.detail)};
 }
 
@@ -52,7 +56,8 @@ struct ReferenceServer::Impl
     Impl(const std::string &location, const StoreOptions &options, const HttpLimits &limits)
         : store(Store::open(location, options)), page(*store),
           http(oneWorkerPerConnection(limits, options),
-               [this](const std::string &line) { writeLog(line); })
+               [this](const std::string &line) { writeLog(line); }),
+          gate(std::make_unique<AccessGate>(AccessOptions{}, nullptr))
     {}
 
     void writeLog(const std::string &line)
@@ -72,21 +77,30 @@ struct ReferenceServer::Impl
     std::mutex logMutex;
     std::function<void(const std::string &)> logSink;
     HttpServer http;
+    std::unique_ptr<AccessGate> gate;
+    std::string listenHost;
 };
 
 void ReferenceServer::Impl::install()
 {
     http.setDefaultLogNote("center=- statements=0");
     HttpRoute query;
+    query.admit = [this](const HttpRequest &request) { return gate->screen(request, false); };
     query.run = [this](const HttpRequest &request, BodyReader *) {
+        auto caller = gate->identify(request);
+        if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
+            return std::move(*refused);
+        }
+        const Caller &who = std::get<Caller>(caller);
         // The raw query, decoded here: "centerID=1 OR 2=2" is refused, never read as 2.
         std::vector<std::pair<std::string, std::string>> params;
         if (!parseQueryString(request.query, params)) {
             return httpAnswer({404, kTextType,
                                "Malformed query: a % is not followed by two hex digits.", "-",
-                               0, {}});
+                               0, {}},
+                              who.user);
         }
-        return httpAnswer(page.query(params));
+        return httpAnswer(page.query(params, who), who.user);
     };
     http.route("GET", kPage, std::move(query));
 
@@ -95,7 +109,10 @@ void ReferenceServer::Impl::install()
     http.route("GET", kHealth, std::move(health));
 
     HttpRoute save;
-    save.admit = [](const HttpRequest &request) -> std::optional<HttpAnswer> {
+    save.admit = [this](const HttpRequest &request) -> std::optional<HttpAnswer> {
+        if (auto refused = gate->screen(request, true)) {
+            return refused;
+        }
         if (!isFormBody(request)) {
             return httpAnswer({415, kTextType,
                                "Nothing was saved: the body must be "
@@ -107,8 +124,13 @@ void ReferenceServer::Impl::install()
     save.body = [](const HttpRequest &, MHD_Connection *connection) {
         return std::unique_ptr<BodyReader>(FormReader::create(connection));
     };
-    save.run = [this](const HttpRequest &, BodyReader *reader) {
-        return httpAnswer(page.save(static_cast<FormReader *>(reader)->result()));
+    save.run = [this](const HttpRequest &request, BodyReader *reader) {
+        auto caller = gate->identify(request);
+        if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
+            return std::move(*refused);
+        }
+        const Caller &who = std::get<Caller>(caller);
+        return httpAnswer(page.save(static_cast<FormReader *>(reader)->result(), who), who.user);
     };
     http.route("POST", kPage, std::move(save));
 }
@@ -136,13 +158,42 @@ void ReferenceServer::setLogSink(std::function<void(const std::string &)> sink)
     d->logSink = std::move(sink);
 }
 
+void ReferenceServer::setAccess(const AccessOptions &access)
+{
+    auto gate = std::make_unique<AccessGate>(
+        access, [this](const std::string &line) { d->writeLog(line); });
+    if (!access.tlsCert.empty()) {
+        const TlsFiles tls = loadTlsFiles(access.tlsCert, access.tlsKey);
+        if (!tls.ok) {
+            throw std::runtime_error(tls.message);
+        }
+        d->http.setTls(tls.certificatePem, tls.keyPem);
+    }
+    gate->setListenHost(d->listenHost);
+    d->gate = std::move(gate);
+}
+
+void ReferenceServer::reloadUsers()
+{
+    d->gate->reloadUsers();
+}
+
+std::optional<std::size_t> ReferenceServer::userCount() const
+{
+    return d->gate->userCount();
+}
+
 int ReferenceServer::bindToAnyPort(const std::string &host)
 {
+    d->listenHost = host;
+    d->gate->setListenHost(host);
     return d->http.bindToAnyPort(host);
 }
 
 bool ReferenceServer::bindToPort(const std::string &host, int port)
 {
+    d->listenHost = host;
+    d->gate->setListenHost(host);
     return d->http.bindToPort(host, port);
 }
 

@@ -3,11 +3,13 @@
 // in-process (tests, benchmarks) and by the centervendor-server program.
 #pragma once
 
+#include "CommandLine.h"
 #include "HttpServer.h"
 #include "store/Store.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tarvo::server {
@@ -35,6 +37,16 @@ public:
     // sink needs no locking of its own, but they come from the server's threads. A 500
     // answer names a request id; the line with that id holds what failed. Set before serving.
     void setLogSink(std::function<void(const std::string &line)> sink);
+
+    // Who may do what on the page (users file, allowed origins, server names) and HTTPS.
+    // Without it, anyone may read and change every center, and a POST naming an Origin is
+    // refused. Throws std::runtime_error saying which file cannot serve and why. Call before
+    // serving; /healthz stays open to load balancers.
+    void setAccess(const AccessOptions &access);
+    // The users file is read again by the next request (for SIGHUP). Safe from any thread.
+    void reloadUsers();
+    // The users read last; nullopt without a users file.
+    std::optional<std::size_t> userCount() const;
 
     // Binds a free port of `host` (for example "127.0.0.1"); returns the port, or -1 when the
     // host cannot be bound. The socket accepts connections from here on, even before

@@ -17,15 +17,16 @@ namespace {
 
 using tarvo::server::ReferenceServer;
 
-// SIGINT and SIGTERM are taken by a thread of their own, so that stopping runs as ordinary
-// code rather than inside a signal handler. Called before any other thread starts, so that
-// every thread inherits the blocked mask.
-sigset_t blockStopSignals()
+// SIGINT and SIGTERM (stop) and SIGHUP (read the users file again) are taken by a thread of
+// their own, so that they run as ordinary code rather than inside a signal handler. Called
+// before any other thread starts, so that every thread inherits the blocked mask.
+sigset_t blockHandledSignals()
 {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     return signals;
 }
@@ -85,11 +86,20 @@ int main(int argc, char **argv)
 
     // A log reader that goes away must not end the server: writes then just fail.
     std::signal(SIGPIPE, SIG_IGN);
-    const sigset_t stopSignals = blockStopSignals();
+    const sigset_t handledSignals = blockHandledSignals();
     try {
         tarvo::server::StoreOptions storeOptions;
         storeOptions.connections = options.dbConnections;
         ReferenceServer server(options.db, storeOptions);
+        server.setAccess(options.access);
+        if (const auto users = server.userCount()) {
+            std::fprintf(stderr, "%s: %zu users from %s; each request needs the credentials of one\n",
+                         program.c_str(), *users, options.access.usersFile.c_str());
+        } else {
+            std::fprintf(stderr, "%s: no --users file: anyone who reaches the port may read and "
+                                 "change every center\n",
+                         program.c_str());
+        }
         if (options.sample) {
             const tarvo::server::FillResult filled = server.fillSample();
             if (!filled.ok()) {
@@ -114,14 +124,17 @@ int main(int argc, char **argv)
                          options.host.c_str(), options.port);
             return 1;
         }
-        std::printf("listening on http://%s:%d\n", displayHost(options.host).c_str(), port);
+        std::printf("listening on %s://%s:%d\n", options.access.tlsCert.empty() ? "http" : "https",
+                    displayHost(options.host).c_str(), port);
         std::fflush(stdout);
 
         std::atomic<bool> finished{false};
         std::atomic<bool> signalled{false};
         std::thread waiter([&] {
             int signal = 0;
-            sigwait(&stopSignals, &signal);
+            while (sigwait(&handledSignals, &signal) == 0 && signal == SIGHUP && !finished) {
+                server.reloadUsers();
+            }
             if (!finished) {
                 signalled = true;
                 server.stop();

@@ -33,6 +33,14 @@ private:
 // "*" or "1,2,3" (blanks around an id allowed); nullopt when malformed or empty.
 std::optional<CenterRights> parseCenters(std::string_view text);
 
+// Who sends a request and the centers they may touch: anyone and every center when the
+// server has no users file.
+struct Caller
+{
+    std::string user;
+    CenterRights centers;
+};
+
 struct UserEntry
 {
     std::string name;

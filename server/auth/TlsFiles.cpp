@@ -1,0 +1,66 @@
+#include "auth/TlsFiles.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <gnutls/gnutls.h>
+#include <memory>
+#include <sstream>
+
+namespace tarvo::server {
+
+namespace {
+
+bool readFile(const std::string &path, std::string &into, std::string &message)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        message = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    into = text.str();
+    return true;
+}
+
+gnutls_datum_t datum(std::string &text)
+{
+    return {reinterpret_cast<unsigned char *>(text.data()), static_cast<unsigned>(text.size())};
+}
+
+} // namespace
+
+TlsFiles loadTlsFiles(const std::string &certificatePath, const std::string &keyPath)
+{
+    TlsFiles files;
+    if (!readFile(certificatePath, files.certificatePem, files.message) ||
+        !readFile(keyPath, files.keyPem, files.message)) {
+        return files;
+    }
+    // The HTTP library serves with GnuTLS: whatever GnuTLS accepts here, it serves.
+    gnutls_certificate_credentials_t raw = nullptr;
+    if (gnutls_certificate_allocate_credentials(&raw) != GNUTLS_E_SUCCESS) {
+        files.message = "cannot start GnuTLS";
+        return files;
+    }
+    const std::unique_ptr<gnutls_certificate_credentials_st,
+                          decltype(&gnutls_certificate_free_credentials)>
+        credentials(raw, gnutls_certificate_free_credentials);
+    gnutls_datum_t certificate = datum(files.certificatePem);
+    gnutls_datum_t key = datum(files.keyPem);
+    const int rc = gnutls_certificate_set_x509_key_mem(credentials.get(), &certificate, &key,
+                                                       GNUTLS_X509_FMT_PEM);
+    if (rc < 0) {
+        files.message = rc == GNUTLS_E_CERTIFICATE_KEY_MISMATCH
+                            ? "the key in " + keyPath + " does not belong to the certificate in " +
+                                  certificatePath
+                            : certificatePath + " and " + keyPath +
+                                  " are no PEM certificate and key: " + gnutls_strerror(rc);
+        return files;
+    }
+    files.ok = true;
+    return files;
+}
+
+} // namespace tarvo::server
