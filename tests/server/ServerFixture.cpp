@@ -290,6 +290,8 @@ void ServerTest::SetUp()
         m_log.push_back(line);
     });
     seed(*m_db);
+    configure(*m_server);
+    ASSERT_FALSE(HasFatalFailure());
     m_port = m_server->bindToAnyPort("127.0.0.1");
     ASSERT_GT(m_port, 0);
     m_serving = std::thread([this] { m_server->listenAfterBind(); });

@@ -107,6 +107,8 @@ protected:
     virtual void seed(TestDatabase &db) { seedSmallData(db); }
     // The server's limits; the defaults unless overridden.
     virtual HttpLimits limits() const { return {}; }
+    // Settings of the server before it binds (access, TLS); none unless overridden.
+    virtual void configure(ReferenceServer &) {}
 
     httplib::Client client() const;
     httplib::Result get(const std::string &target) const;
