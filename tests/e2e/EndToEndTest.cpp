@@ -2,12 +2,18 @@
 // what the lists show is what the database holds, before and after a commit.
 #include "Fixtures.h"
 #include "ReferenceServer.h"
+#include "auth/Users.h"
+#include "support/Environment.h"
+#include "support/TestCertificates.h"
 #include "support/TestDatabase.h"
 
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <algorithm>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 
 using namespace tarvo::test;
@@ -20,7 +26,9 @@ namespace {
 class EndToEnd : public ::testing::Test
 {
 protected:
-    EndToEnd() : input(control)
+    EndToEnd() : EndToEnd({}, QStringLiteral("http://")) {}
+    // `origin` is the server name without its address: scheme and user information.
+    EndToEnd(const tarvo::server::AccessOptions &access, const QString &origin) : input(control)
     {
         db.add({{{12, "Harbour", 2}, {13, "Inland", 1}},
                 {{5, "Acme & Sons", 1, true, "2025-03-04 10:00:00"},
@@ -31,10 +39,14 @@ protected:
                 {{12, 9, 0.05, true, "2025-06-01 12:00:00"},
                  {12, 20, 0.125, false, "2025-06-01 12:00:00"}}});
         server = std::make_unique<ReferenceServer>(db.location());
-        server->setLogSink([](const std::string &) {});
+        server->setLogSink([this](const std::string &line) {
+            const std::lock_guard lock(logMutex);
+            log.push_back(line);
+        });
+        server->setAccess(access);
         port = server->bindToAnyPort("127.0.0.1");
         serving = std::thread([this] { server->listenAfterBind(); });
-        url = QStringLiteral("http://127.0.0.1:%1").arg(port);
+        url = origin + QStringLiteral("127.0.0.1:%1").arg(port);
         control.show();
         control.LetDataFromDatabase(12, url);
     }
@@ -50,7 +62,15 @@ protected:
         return all;
     }
 
+    std::vector<std::string> logLines()
+    {
+        const std::lock_guard lock(logMutex);
+        return log;
+    }
+
     TestDatabase db;
+    std::mutex logMutex;
+    std::vector<std::string> log;
     std::unique_ptr<ReferenceServer> server;
     std::thread serving;
     int port = 0;
@@ -118,6 +138,65 @@ TEST_F(EndToEnd, aBatchTheDatabaseRefusesChangesNothingAndKeepsTheMarks)
     EXPECT_EQ(input.row(Center, "7").value(4), "0N");
     EXPECT_EQ(input.row(Vendors, "9").value(4), "1D");
     EXPECT_TRUE(control.findChild<QPushButton *>("cmdCommit")->isEnabled());
+}
+
+// What a deployment runs: HTTPS with a certificate of its own authority, and a user who may
+// touch center 12 only.
+struct Deployment
+{
+    Deployment()
+        : users(QByteArray("# the desk\nclerk:" +
+                           QByteArray::fromStdString(tarvo::server::hashPassword("s:cret")) +
+                           ":12\n")
+                    .toStdString()),
+          trust("CURL_CA_BUNDLE", certificates.caFile())
+    {
+        access.usersFile = users.path();
+        access.tlsCert = certificates.serverCertificateFile();
+        access.tlsKey = certificates.serverKeyFile();
+    }
+
+    TestCertificates certificates;
+    TemporaryFile users;
+    ScopedEnv trust;
+    tarvo::server::AccessOptions access;
+};
+
+class SecuredEndToEnd : private Deployment, public EndToEnd
+{
+protected:
+    SecuredEndToEnd() : EndToEnd(access, QStringLiteral("https://clerk:s%3Acret@")) {}
+};
+
+TEST_F(SecuredEndToEnd, aUserLimitedToOneCenterCommitsThereAndIsRefusedOnAnother)
+{
+    ASSERT_EQ(columnOf(control, Center, 0), (QStringList{"9", "20"}));
+    input.doubleClickId(Vendors, "5");
+    input.doubleClickId(Center, "9");
+    MessageWatcher messages;
+    input.clickButton("cmdCommit");
+    ASSERT_EQ(messages.seen().size(), 1u);
+    EXPECT_EQ(messages.seen()[0].text, "Saved: 1 added, 0 updated, 1 removed.");
+    EXPECT_EQ(db.rows("SELECT UserName, CenterID, VendorID, Action, HandlingFee, "
+                      "DutyBrokerageFee FROM AssignmentAudit ORDER BY VendorID"),
+              (std::vector<std::vector<std::string>>{{"clerk", "12", "5", "add", "0.08", "1"},
+                                                     {"clerk", "12", "9", "remove", "0.05", "1"}}));
+    EXPECT_EQ(columnOf(control, Center, 0), (QStringList{"5", "20"}));
+
+    control.LetDataFromDatabase(13, url);
+    EXPECT_TRUE(rowsOf(control, Center).empty());
+    EXPECT_TRUE(rowsOf(control, Vendors).empty());
+    // The server logs a request once its answer has gone out.
+    const auto refused = [this] {
+        const auto lines = logLines();
+        return std::any_of(lines.begin(), lines.end(), [](const std::string &line) {
+            return line.find("center=13 statements=0 user=clerk status=403") != std::string::npos;
+        });
+    };
+    for (int i = 0; i < 500 && !refused(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(refused());
 }
 
 } // namespace

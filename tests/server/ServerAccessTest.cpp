@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <openssl/pem.h>
 #include <sys/wait.h>
 
 namespace tarvo::server::testing {
@@ -198,29 +197,14 @@ TEST(ServerAddUser, TheProgramWritesAHashOfThePasswordOnItsStandardInput)
     EXPECT_TRUE(verifyPassword(parsed.users[0].hash, "pa ss:word"));
 }
 
-// The PEM files of a certificate and key, as an operator would have them.
-void writePem(const std::filesystem::path &certificate, const std::filesystem::path &key,
-              const test::TestCertificates &from)
-{
-    FILE *out = std::fopen(certificate.c_str(), "w");
-    ASSERT_NE(out, nullptr);
-    PEM_write_X509(out, from.serverCertificate());
-    std::fclose(out);
-    out = std::fopen(key.c_str(), "w");
-    ASSERT_NE(out, nullptr);
-    PEM_write_PrivateKey(out, from.serverKey(), nullptr, nullptr, 0, nullptr, nullptr);
-    std::fclose(out);
-}
-
 class ServerWithTls : public ServerTest
 {
 protected:
     void configure(ReferenceServer &server) override
     {
-        writePem(m_dir.path() / "cert.pem", m_dir.path() / "key.pem", m_certificates);
         AccessOptions access;
-        access.tlsCert = (m_dir.path() / "cert.pem").string();
-        access.tlsKey = (m_dir.path() / "key.pem").string();
+        access.tlsCert = m_certificates.serverCertificateFile();
+        access.tlsKey = m_certificates.serverKeyFile();
         server.setAccess(access);
     }
 
@@ -234,7 +218,6 @@ protected:
         return cli.Get(kCount12);
     }
 
-    TempDir m_dir;
     test::TestCertificates m_certificates;
 };
 
@@ -255,20 +238,20 @@ TEST(ServerTlsFiles, AServerWithFilesThatCannotServeDoesNotStart)
     TempDir dir;
     const test::TestCertificates one;
     const test::TestCertificates two;
-    writePem(dir.path() / "cert1.pem", dir.path() / "key1.pem", one);
-    writePem(dir.path() / "cert2.pem", dir.path() / "key2.pem", two);
-    writeFile(dir.path() / "junk.pem", "not a certificate\n");
+    const std::string junk = (dir.path() / "junk.pem").string();
+    const std::string missing = (dir.path() / "missing.pem").string();
+    writeFile(junk, "not a certificate\n");
     const std::tuple<std::string, std::string, std::string> cases[] = {
-        {"cert1.pem", "key2.pem", "does not belong to the certificate"},
-        {"missing.pem", "key1.pem", "cannot read"},
-        {"cert1.pem", "missing.pem", "cannot read"},
-        {"junk.pem", "key1.pem", "no PEM certificate and key"},
+        {one.serverCertificateFile(), two.serverKeyFile(), "does not belong to the certificate"},
+        {missing, one.serverKeyFile(), "cannot read"},
+        {one.serverCertificateFile(), missing, "cannot read"},
+        {junk, one.serverKeyFile(), "no PEM certificate and key"},
     };
     ReferenceServer server((dir.path() / "a.db").string());
     for (const auto &[certificate, key, message] : cases) {
         AccessOptions access;
-        access.tlsCert = (dir.path() / certificate).string();
-        access.tlsKey = (dir.path() / key).string();
+        access.tlsCert = certificate;
+        access.tlsKey = key;
         try {
             server.setAccess(access);
             ADD_FAILURE() << certificate << " and " << key << " were accepted";

@@ -73,6 +73,8 @@ struct TestCertificates::Impl
     X509 *serverCert = nullptr;
     std::filesystem::path folder;
     std::string caFile;
+    std::string serverCertificateFile;
+    std::string serverKeyFile;
 
     ~Impl()
     {
@@ -99,11 +101,21 @@ TestCertificates::TestCertificates() : m_impl(std::make_unique<Impl>())
     check(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
     impl.folder = pattern;
     impl.caFile = (impl.folder / "ca.pem").string();
-    std::FILE *file = std::fopen(impl.caFile.c_str(), "w");
-    check(file != nullptr, "opening the authority's file");
-    const bool written = PEM_write_X509(file, impl.caCert) == 1;
-    std::fclose(file);
-    check(written, "writing the authority's file");
+    impl.serverCertificateFile = (impl.folder / "server.pem").string();
+    impl.serverKeyFile = (impl.folder / "server-key.pem").string();
+    const auto write = [](const std::string &path, auto &&pem) {
+        std::FILE *file = std::fopen(path.c_str(), "w");
+        check(file != nullptr, "opening a PEM file");
+        const bool written = pem(file) == 1;
+        std::fclose(file);
+        check(written, "writing a PEM file");
+    };
+    write(impl.caFile, [&](std::FILE *f) { return PEM_write_X509(f, impl.caCert); });
+    write(impl.serverCertificateFile,
+          [&](std::FILE *f) { return PEM_write_X509(f, impl.serverCert); });
+    write(impl.serverKeyFile, [&](std::FILE *f) {
+        return PEM_write_PrivateKey(f, impl.serverKey, nullptr, nullptr, 0, nullptr, nullptr);
+    });
 }
 
 TestCertificates::~TestCertificates() = default;
@@ -111,6 +123,16 @@ TestCertificates::~TestCertificates() = default;
 const std::string &TestCertificates::caFile() const
 {
     return m_impl->caFile;
+}
+
+const std::string &TestCertificates::serverCertificateFile() const
+{
+    return m_impl->serverCertificateFile;
+}
+
+const std::string &TestCertificates::serverKeyFile() const
+{
+    return m_impl->serverKeyFile;
 }
 
 x509_st *TestCertificates::serverCertificate() const

@@ -1,6 +1,7 @@
 // A throwaway certificate authority and a server certificate it signed for 127.0.0.1 and
 // localhost, made when a test runs. The authority's certificate is written to a file for clients
-// (CURL_CA_BUNDLE); the keys never leave memory.
+// (CURL_CA_BUNDLE), the server's certificate and key to files for servers that read them; the
+// authority's key never leaves memory.
 #pragma once
 
 #include <memory>
@@ -23,6 +24,9 @@ public:
 
     // PEM file of the authority's certificate.
     const std::string &caFile() const;
+    // PEM files of the server's certificate and of its key.
+    const std::string &serverCertificateFile() const;
+    const std::string &serverKeyFile() const;
     // Owned by this object; valid while it lives.
     x509_st *serverCertificate() const;
     evp_pkey_st *serverKey() const;
