@@ -5,6 +5,7 @@
 #include <cctype>
 #include <fstream>
 #include <mutex>
+#include <semaphore>
 #include <sodium.h>
 #include <sstream>
 #include <stdexcept>
@@ -106,6 +107,10 @@ struct Authenticator::Private
 
     std::mutex acceptedMutex;
     std::unordered_map<std::string, Mac> accepted; // user name -> mac of hash and password
+
+    // Each verification takes 64 MiB for a moment: many at once from many addresses must not
+    // exhaust the memory.
+    std::counting_semaphore<2> verifying{2};
 
     std::shared_ptr<const std::vector<UserEntry>> current();
     Mac macOf(const std::string &hash, std::string_view password) const;
@@ -218,8 +223,10 @@ AuthCheck Authenticator::check(std::optional<std::string_view> authorization)
     const auto credentials = parseBasicCredentials(*authorization);
     const auto users = d->current();
     const UserEntry *entry = d->find(*users, credentials->user);
+    d->verifying.acquire();
     const bool matches = verifyPassword(entry != nullptr ? entry->hash : d->dummyHash,
                                         credentials->password);
+    d->verifying.release();
     AuthCheck result;
     result.status = AuthCheck::Status::Refused;
     if (entry == nullptr || !matches) {
