@@ -2,6 +2,7 @@
 #include "core/ControlState.h"
 #include "edit/FeeArea.h"
 #include "edit/Mover.h"
+#include "edit/RowMark.h"
 #include "load/Loader.h"
 #include "save/Saver.h"
 #include "search/Finder.h"
@@ -61,6 +62,22 @@ void addColumnHeaders(VendorList &list)
     list.AddColumnHeader(QStringLiteral("ID"), 0);
 }
 
+// Rows whose column 4 carries a mark. One walk over the list: a host re-reads it once per
+// action, never per row.
+int markedRows(const VendorList &list)
+{
+    int marked = 0;
+    const int count = list.Count();
+    for (int i = 1; i <= count; ++i) {
+        // Any character outside Latin-1 makes the text non-numeric either way.
+        const QByteArray column4 = list.SubItem(i, 4).toLatin1();
+        if (!marks::isUnmarked(std::string_view(column4.constData(), std::size_t(column4.size())))) {
+            ++marked;
+        }
+    }
+    return marked;
+}
+
 } // namespace
 
 struct CenterVendor::Private
@@ -75,6 +92,8 @@ struct CenterVendor::Private
     void UserControl_Initialize();
     void connectEvents();
     void chooseList(int index);
+    // Tells the host when the number of marked rows has moved since the last action.
+    void notePendingChanges();
 
     // Handlers that end silently at their first failing step.
     void quietly(const std::function<void()> &handler);
@@ -93,7 +112,22 @@ struct CenterVendor::Private
     Mover mover;
     Finder finder;
     Saver saver;
+    int pendingCount = 0;
 };
+
+void CenterVendor::Private::notePendingChanges()
+{
+    const int count = markedRows(*ui.lstVendors) + markedRows(*ui.lstVendorCenter);
+    if (count == pendingCount) {
+        return;
+    }
+    const bool wasPending = pendingCount > 0;
+    pendingCount = count;
+    if (wasPending != (count > 0)) {
+        Q_EMIT q->pendingChangesChanged(count > 0);
+    }
+    Q_EMIT q->pendingChangeCountChanged(count);
+}
 
 void CenterVendor::Private::UserControl_Initialize()
 {
@@ -116,6 +150,7 @@ void CenterVendor::Private::quietly(const std::function<void()> &handler)
     }
     flushLists(ui);
     nameFeeButton(ui);
+    notePendingChanges();
 }
 
 void CenterVendor::Private::reporting(const std::function<void()> &handler)
@@ -128,6 +163,7 @@ void CenterVendor::Private::reporting(const std::function<void()> &handler)
     }
     flushLists(ui);
     nameFeeButton(ui);
+    notePendingChanges();
 }
 
 namespace {
@@ -213,8 +249,11 @@ void CenterVendor::Private::connectEvents()
                      [this] { reporting([&] { mover.cmdRemoveAll_Click(); }); });
     QObject::connect(ui.cmdcenterHandFee, &QPushButton::clicked, q,
                      [this] { reporting([&] { feeArea.cmdcenterHandFee_Click(); }); });
-    QObject::connect(ui.cmdCommit, &QPushButton::clicked, q,
-                     [this] { reporting([&] { saver.cmdCommit_Click(); }); });
+    QObject::connect(ui.cmdCommit, &QPushButton::clicked, q, [this] {
+        Saver::Commit commit;
+        reporting([&] { commit = saver.cmdCommit_Click(); });
+        Q_EMIT q->commitFinished(commit.ok, commit.answer);
+    });
     QObject::connect(ui.Inet1, &Transfer::StateChanged, q,
                      [this](int state) { reporting([&] { saver.Inet1_StateChanged(state); }); });
     QObject::connect(ui.cmdFind, &QPushButton::clicked, q,
@@ -251,8 +290,10 @@ CenterVendor::~CenterVendor() = default;
 QVariant CenterVendor::LetDataFromDatabase(qint32 plCenterID, const QString &ptServerName)
 {
     d->feeArea.forgetShownRow();
-    d->loader.load(plCenterID, ptServerName);
+    const bool ok = d->loader.load(plCenterID, ptServerName);
     flushLists(d->ui);
+    d->notePendingChanges();
+    Q_EMIT loadFinished(ok);
     return {};
 }
 
@@ -265,4 +306,14 @@ void CenterVendor::SaveToDatabase()
 QString CenterVendor::urlEncode(const QString &theData)
 {
     return urlEncoded(theData);
+}
+
+bool CenterVendor::hasPendingChanges() const
+{
+    return d->pendingCount > 0;
+}
+
+int CenterVendor::pendingChangeCount() const
+{
+    return d->pendingCount;
 }
