@@ -61,6 +61,9 @@ CenterVendorPage::CenterVendorPage(DatabasePool &pool, std::function<std::string
 
 PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std::string>> &params)
 {
+    if (asksForCenters(params)) {
+        return centerList();
+    }
     const QueryParse parsed = parseQuery(params);
     if (!parsed.ok) {
         return text(404, "Malformed query: " + parsed.message + ".");
@@ -99,6 +102,18 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
     }
     answer.center = center;
     return answer;
+}
+
+PageAnswer CenterVendorPage::centerList()
+{
+    try {
+        PageAnswer answer;
+        answer.contentType = kXmlType;
+        answer.body = centersAnswer(m_pool.acquire()->centers());
+        return answer;
+    } catch (const DatabaseError &error) {
+        return databaseFailure(error, false);
+    }
 }
 
 PageAnswer CenterVendorPage::save(std::string_view body)

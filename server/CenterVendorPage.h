@@ -29,8 +29,9 @@ public:
     // the local time when the request is applied.
     explicit CenterVendorPage(DatabasePool &pool, std::function<std::string()> now = {});
 
-    // One of the three XML answers; 404 with a short text for an unknown center or a
-    // malformed query. Never throws: a database failure answers 503 (busy) or 500.
+    // One of the three XML answers, or the list of centers for centers=1; 404 with a short
+    // text for an unknown center or a malformed query. Never throws: a database failure
+    // answers 503 (busy) or 500.
     PageAnswer query(const std::vector<std::pair<std::string, std::string>> &params);
 
     // Applies the SQL fields of a form body, all or none. 200 with a one-line summary; 400
@@ -39,6 +40,8 @@ public:
     PageAnswer save(std::string_view body);
 
 private:
+    PageAnswer centerList();
+
     DatabasePool &m_pool;
     std::function<std::string()> m_now;
 };

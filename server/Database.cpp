@@ -340,6 +340,16 @@ std::vector<SelectedVendorRow> Database::selected(std::int64_t centerId)
     return rows;
 }
 
+std::vector<Center> Database::centers()
+{
+    Prepared query(m_db, "SELECT CenterID, CenterName, CenterCode FROM Centers ORDER BY CenterID");
+    std::vector<Center> all;
+    while (query.step()) {
+        all.push_back({query.int64(0), query.text(1), static_cast<int>(query.int64(2))});
+    }
+    return all;
+}
+
 bool Database::isEmpty()
 {
     Prepared query(m_db, "SELECT EXISTS (SELECT 1 FROM Centers) OR EXISTS (SELECT 1 FROM Vendors)");

@@ -151,6 +151,8 @@ public:
                          const std::function<void(const SelectedVendorRow &)> &visit);
     std::vector<ActiveVendorRow> activeNotSelected(std::int64_t centerId);
     std::vector<SelectedVendorRow> selected(std::int64_t centerId);
+    // Every center, by id.
+    std::vector<Center> centers();
 
     // Applies every statement in order inside one write transaction, with `now` as the
     // time of GETDATE(). All or nothing: on a conflict nothing is kept and the outcome says

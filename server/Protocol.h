@@ -45,6 +45,10 @@ struct FormParse
     std::string message;                 // empty when ok
 };
 
+// centers=1 among the parameters (name in any letter case): the list of every center, which
+// takes no centerID and wins over the other queries. Never throws.
+bool asksForCenters(const std::vector<std::pair<std::string, std::string>> &params);
+
 // Splits an application/x-www-form-urlencoded body on "&" and keeps the values of the
 // fields named SQL (any letter case), decoded: "+" is a blank, %XX a byte. The bytes are
 // kept as they are, whatever code page they came in. More than `maxStatements` SQL fields
