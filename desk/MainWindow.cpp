@@ -85,8 +85,11 @@ MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *p
     }
 
     if (!restoreGeometry(m_settings.value(kGeometryKey).toByteArray())) {
-        const QSize control = m_control->size();
-        resize(control.width() + 24, control.height() + 120);
+        // Room for the control and the bars around it, nothing more.
+        const int bars = menuBar()->sizeHint().height() +
+                         findChild<QToolBar *>(QStringLiteral("centerBar"))->sizeHint().height() +
+                         statusBar()->sizeHint().height();
+        resize(m_control->width() + 16, m_control->height() + bars + 16);
     }
     updateStatus();
     updateTitle();
@@ -137,9 +140,19 @@ void MainWindow::buildStatusBar()
     m_pending->setObjectName(QStringLiteral("statusPending"));
     m_commit->setObjectName(QStringLiteral("statusCommit"));
     m_commit->setText(tr("No commit yet"));
-    statusBar()->addPermanentWidget(m_counts);
-    statusBar()->addPermanentWidget(m_pending);
-    statusBar()->addPermanentWidget(m_commit, 1);
+    m_commit->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    bool first = true;
+    for (QLabel *label : {m_counts, m_pending, m_commit}) {
+        if (!first) {
+            auto *line = new QFrame(statusBar());
+            line->setFrameShape(QFrame::VLine);
+            line->setFrameShadow(QFrame::Sunken);
+            statusBar()->addPermanentWidget(line);
+        }
+        first = false;
+        label->setContentsMargins(6, 0, 6, 0);
+        statusBar()->addPermanentWidget(label, label == m_commit ? 1 : 0);
+    }
 }
 
 void MainWindow::start(const QString &server, std::optional<qint32> center)
