@@ -289,7 +289,7 @@ CenterVendor::~CenterVendor() = default;
 
 QVariant CenterVendor::LetDataFromDatabase(qint32 plCenterID, const QString &ptServerName)
 {
-    d->feeArea.forgetShownRow();
+    d->feeArea.rowsReloaded();
     const bool ok = d->loader.load(plCenterID, ptServerName);
     flushLists(d->ui);
     d->notePendingChanges();
