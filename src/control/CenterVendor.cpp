@@ -17,6 +17,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaMethod>
 #include <QPushButton>
 #include <QRadioButton>
 #include <TarvoCenterVendor/CenterVendor.h>
@@ -68,10 +69,16 @@ int markedRows(const VendorList &list)
 {
     int marked = 0;
     const int count = list.Count();
+    std::string column4;
     for (int i = 1; i <= count; ++i) {
-        // Any character outside Latin-1 makes the text non-numeric either way.
-        const QByteArray column4 = list.SubItem(i, 4).toLatin1();
-        if (!marks::isUnmarked(std::string_view(column4.constData(), std::size_t(column4.size())))) {
+        // Any character outside Latin-1 makes the text non-numeric either way; the buffer is
+        // reused so that the walk allocates nothing per row.
+        const QString text = list.SubItem(i, 4);
+        column4.resize(std::size_t(text.size()));
+        for (qsizetype k = 0; k < text.size(); ++k) {
+            column4[std::size_t(k)] = text[k].toLatin1();
+        }
+        if (!marks::isUnmarked(column4)) {
             ++marked;
         }
     }
@@ -94,6 +101,8 @@ struct CenterVendor::Private
     void chooseList(int index);
     // Tells the host when the number of marked rows has moved since the last action.
     void notePendingChanges();
+    // The marked rows now; the walk is made only when the count is out of date.
+    int currentPendingCount();
 
     // Handlers that end silently at their first failing step.
     void quietly(const std::function<void()> &handler);
@@ -113,11 +122,29 @@ struct CenterVendor::Private
     Finder finder;
     Saver saver;
     int pendingCount = 0;
+    bool pendingCountStale = false;
 };
+
+int CenterVendor::Private::currentPendingCount()
+{
+    if (pendingCountStale) {
+        pendingCount = markedRows(*ui.lstVendors) + markedRows(*ui.lstVendorCenter);
+        pendingCountStale = false;
+    }
+    return pendingCount;
+}
 
 void CenterVendor::Private::notePendingChanges()
 {
+    // A host that listens to neither signal pays for the walk only when it asks.
+    if (!q->isSignalConnected(QMetaMethod::fromSignal(&CenterVendor::pendingChangesChanged)) &&
+        !q->isSignalConnected(
+            QMetaMethod::fromSignal(&CenterVendor::pendingChangeCountChanged))) {
+        pendingCountStale = true;
+        return;
+    }
     const int count = markedRows(*ui.lstVendors) + markedRows(*ui.lstVendorCenter);
+    pendingCountStale = false;
     if (count == pendingCount) {
         return;
     }
@@ -150,7 +177,6 @@ void CenterVendor::Private::quietly(const std::function<void()> &handler)
     }
     flushLists(ui);
     nameFeeButton(ui);
-    notePendingChanges();
 }
 
 void CenterVendor::Private::reporting(const std::function<void()> &handler)
@@ -163,7 +189,6 @@ void CenterVendor::Private::reporting(const std::function<void()> &handler)
     }
     flushLists(ui);
     nameFeeButton(ui);
-    notePendingChanges();
 }
 
 namespace {
@@ -191,13 +216,12 @@ void CenterVendor::Private::dropRows(const VendorList &from, const QStringList &
     }
     if (ids.size() > 1) {
         reporting([&] { (mover.*several)(); });
-        return;
-    }
-    // The single move takes the current row, which must be the dragged one.
-    const int current = from.SelectedItem();
-    if (current > 0 && from.Text(current) == ids.front()) {
+    } else if (const int current = from.SelectedItem();
+               current > 0 && from.Text(current) == ids.front()) {
+        // The single move takes the current row, which must be the dragged one.
         quietly([&] { (mover.*single)(); });
     }
+    notePendingChanges();
 }
 
 void CenterVendor::Private::chooseList(int index)
@@ -210,8 +234,13 @@ void CenterVendor::Private::connectEvents()
 {
     auto *vendors = ui.lstVendors->view();
     auto *center = ui.lstVendorCenter->view();
+    // Only the moves and the fee button change row marks; clicks, sorting and searching do
+    // not, so they spare the host's count its walk over the rows.
     auto quiet = [this](auto member) {
-        return [this, member] { quietly([&] { (mover.*member)(); }); };
+        return [this, member] {
+            quietly([&] { (mover.*member)(); });
+            notePendingChanges();
+        };
     };
 
     QObject::connect(vendors, &VendorView::Click, q,
@@ -224,6 +253,7 @@ void CenterVendor::Private::connectEvents()
     QObject::connect(center, &VendorView::DblClick, q, quiet(&Mover::lstVendorCenter_DblClick));
     QObject::connect(center, &VendorView::MouseUp, q, [this](int button, const QPoint &pos) {
         quietly([&] { mover.lstVendorCenter_MouseUp(button, pos); });
+        notePendingChanges();
     });
     QObject::connect(center, &VendorView::ColumnClick, q, [this](int index) {
         quietly([&] { sortByHeader(*ui.lstVendorCenter, index); });
@@ -244,11 +274,20 @@ void CenterVendor::Private::connectEvents()
     QObject::connect(ui.mnuRemoveItems, &QAction::triggered, q,
                      quiet(&Mover::mnuRemoveItems_Click));
     QObject::connect(ui.cmdAddAll, &QPushButton::clicked, q,
-                     [this] { reporting([&] { mover.cmdAddAll_Click(); }); });
+                     [this] {
+                         reporting([&] { mover.cmdAddAll_Click(); });
+                         notePendingChanges();
+                     });
     QObject::connect(ui.cmdRemoveAll, &QPushButton::clicked, q,
-                     [this] { reporting([&] { mover.cmdRemoveAll_Click(); }); });
+                     [this] {
+                         reporting([&] { mover.cmdRemoveAll_Click(); });
+                         notePendingChanges();
+                     });
     QObject::connect(ui.cmdcenterHandFee, &QPushButton::clicked, q,
-                     [this] { reporting([&] { feeArea.cmdcenterHandFee_Click(); }); });
+                     [this] {
+                         reporting([&] { feeArea.cmdcenterHandFee_Click(); });
+                         notePendingChanges();
+                     });
     QObject::connect(ui.cmdCommit, &QPushButton::clicked, q, [this] {
         Saver::Commit commit;
         reporting([&] { commit = saver.cmdCommit_Click(); });
@@ -310,10 +349,10 @@ QString CenterVendor::urlEncode(const QString &theData)
 
 bool CenterVendor::hasPendingChanges() const
 {
-    return d->pendingCount > 0;
+    return d->currentPendingCount() > 0;
 }
 
 int CenterVendor::pendingChangeCount() const
 {
-    return d->pendingCount;
+    return d->currentPendingCount();
 }
