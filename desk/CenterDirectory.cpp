@@ -63,7 +63,8 @@ void CenterDirectory::fetch(const QString &server, const Credentials &credential
         m_reply->abort();
         m_reply->deleteLater();
     }
-    QNetworkRequest request(QUrl(plainServerName(server) + QStringLiteral("/CenterVendor.asp?centers=1")));
+    QNetworkRequest request(
+        QUrl(plainServerName(server) + QStringLiteral("/CenterVendor.asp?centers=1")));
     request.setTransferTimeout(kTimeoutMs);
     if (!credentials.isEmpty()) {
         request.setRawHeader("Authorization", basicAuthorization(credentials));

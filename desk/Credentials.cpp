@@ -30,8 +30,7 @@ QString serverNameWith(const QString &server, const Credentials &credentials)
     const qsizetype hostStart = scheme < 0 ? 0 : scheme + 3;
     // Everything outside the unreserved characters is escaped, so that a ":" or "@" in a
     // password can never be read as the end of the user information.
-    const QString userInfo = QString::fromLatin1(QUrl::toPercentEncoding(credentials.user)) +
-                             u':' +
+    const QString userInfo = QString::fromLatin1(QUrl::toPercentEncoding(credentials.user)) + u':' +
                              QString::fromLatin1(QUrl::toPercentEncoding(credentials.password)) +
                              u'@';
     return QString(plain).insert(hostStart, userInfo);

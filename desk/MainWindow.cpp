@@ -67,18 +67,16 @@ MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *p
     buildStatusBar();
     connect(m_control, &CenterVendor::loadFinished, this, &MainWindow::loaded);
     connect(m_control, &CenterVendor::pendingChangeCountChanged, this, &MainWindow::updateStatus);
-    connect(m_control, &CenterVendor::commitFinished, this,
-            [this](bool ok, const QString &answer) {
-                const QString shown = answer.trimmed().isEmpty()
-                                          ? (ok ? tr("nothing to save") : tr("failed"))
-                                          : firstLine(answer);
-                m_commit->setText(ok ? tr("Last commit: %1").arg(shown)
-                                     : tr("Last commit failed: %1").arg(shown));
-                m_commit->setToolTip(answer);
-            });
+    connect(m_control, &CenterVendor::commitFinished, this, [this](bool ok, const QString &answer) {
+        const QString shown = answer.trimmed().isEmpty()
+                                  ? (ok ? tr("nothing to save") : tr("failed"))
+                                  : firstLine(answer);
+        m_commit->setText(ok ? tr("Last commit: %1").arg(shown)
+                             : tr("Last commit failed: %1").arg(shown));
+        m_commit->setToolTip(answer);
+    });
     for (const char *list : {"lstVendors", "lstVendorCenter"}) {
-        auto *model =
-            m_control->findChild<QAbstractItemView *>(QString::fromLatin1(list))->model();
+        auto *model = m_control->findChild<QAbstractItemView *>(QString::fromLatin1(list))->model();
         connect(model, &QAbstractItemModel::rowsInserted, this, &MainWindow::updateStatus);
         connect(model, &QAbstractItemModel::rowsRemoved, this, &MainWindow::updateStatus);
         connect(model, &QAbstractItemModel::modelReset, this, &MainWindow::updateStatus);
@@ -203,9 +201,8 @@ bool MainWindow::openCenter(const QString &server, qint32 center)
     m_opening = std::pair(plain, center);
     setBusy(true);
     statusBar()->showMessage(tr("Connecting to %1...").arg(plain));
-    m_access.reach(plain, [this, plain, center](const CenterList &list) {
-        reached(plain, center, list);
-    });
+    m_access.reach(plain,
+                   [this, plain, center](const CenterList &list) { reached(plain, center, list); });
     return true;
 }
 
@@ -294,8 +291,8 @@ bool MainWindow::commitNow()
     }
     // The commit runs to its end, reload included, inside click().
     std::optional<bool> saved;
-    const auto connection = connect(m_control, &CenterVendor::commitFinished, this,
-                                    [&saved](bool ok) { saved = ok; });
+    const auto connection =
+        connect(m_control, &CenterVendor::commitFinished, this, [&saved](bool ok) { saved = ok; });
     commit->click();
     disconnect(connection);
     return saved.value_or(false);
@@ -351,9 +348,9 @@ void screenshotAfterFirstLoad(MainWindow &window, const QString &file)
         QApplication::exit(saved ? 0 : 1);
     };
     // Painting the loaded lists takes a turn of the event loop after the load.
-    QObject::connect(window.control(), &CenterVendor::loadFinished, &window,
-                     [&window, write] { QTimer::singleShot(200, &window, write); },
-                     Qt::SingleShotConnection);
+    QObject::connect(
+        window.control(), &CenterVendor::loadFinished, &window,
+        [&window, write] { QTimer::singleShot(200, &window, write); }, Qt::SingleShotConnection);
     QTimer::singleShot(60'000, &window, [] {
         std::fprintf(stderr, "nothing was loaded within a minute\n");
         QApplication::exit(1);

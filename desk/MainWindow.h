@@ -72,7 +72,7 @@ private:
     QLabel *m_commit;
     QString m_server;
     qint32 m_center = 0;
-    bool m_shown = false; // a center has been loaded at least once
+    bool m_shown = false;                                // a center has been loaded at least once
     std::optional<std::pair<QString, qint32>> m_opening; // while a server is being reached
 };
 

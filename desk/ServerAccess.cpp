@@ -43,13 +43,14 @@ void ServerAccess::reach(const QString &server, std::function<void(const CenterL
         m_directory.fetch(plain, m_known.value(plain));
         return;
     }
-    m_passwords.read(account(user, plain), [this, generation, plain, user](const QString &password) {
-        if (generation != m_generation) {
-            return;
-        }
-        m_known.insert(plain, {user, password});
-        m_directory.fetch(plain, m_known.value(plain));
-    });
+    m_passwords.read(account(user, plain),
+                     [this, generation, plain, user](const QString &password) {
+                         if (generation != m_generation) {
+                             return;
+                         }
+                         m_known.insert(plain, {user, password});
+                         m_directory.fetch(plain, m_known.value(plain));
+                     });
 }
 
 void ServerAccess::fetched(const CenterList &list)

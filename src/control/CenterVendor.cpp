@@ -138,8 +138,7 @@ void CenterVendor::Private::notePendingChanges()
 {
     // A host that listens to neither signal pays for the walk only when it asks.
     if (!q->isSignalConnected(QMetaMethod::fromSignal(&CenterVendor::pendingChangesChanged)) &&
-        !q->isSignalConnected(
-            QMetaMethod::fromSignal(&CenterVendor::pendingChangeCountChanged))) {
+        !q->isSignalConnected(QMetaMethod::fromSignal(&CenterVendor::pendingChangeCountChanged))) {
         pendingCountStale = true;
         return;
     }
@@ -273,21 +272,18 @@ void CenterVendor::Private::connectEvents()
     QObject::connect(ui.cmdDelete, &QPushButton::clicked, q, quiet(&Mover::cmdDelete_Click));
     QObject::connect(ui.mnuRemoveItems, &QAction::triggered, q,
                      quiet(&Mover::mnuRemoveItems_Click));
-    QObject::connect(ui.cmdAddAll, &QPushButton::clicked, q,
-                     [this] {
-                         reporting([&] { mover.cmdAddAll_Click(); });
-                         notePendingChanges();
-                     });
-    QObject::connect(ui.cmdRemoveAll, &QPushButton::clicked, q,
-                     [this] {
-                         reporting([&] { mover.cmdRemoveAll_Click(); });
-                         notePendingChanges();
-                     });
-    QObject::connect(ui.cmdcenterHandFee, &QPushButton::clicked, q,
-                     [this] {
-                         reporting([&] { feeArea.cmdcenterHandFee_Click(); });
-                         notePendingChanges();
-                     });
+    QObject::connect(ui.cmdAddAll, &QPushButton::clicked, q, [this] {
+        reporting([&] { mover.cmdAddAll_Click(); });
+        notePendingChanges();
+    });
+    QObject::connect(ui.cmdRemoveAll, &QPushButton::clicked, q, [this] {
+        reporting([&] { mover.cmdRemoveAll_Click(); });
+        notePendingChanges();
+    });
+    QObject::connect(ui.cmdcenterHandFee, &QPushButton::clicked, q, [this] {
+        reporting([&] { feeArea.cmdcenterHandFee_Click(); });
+        notePendingChanges();
+    });
     QObject::connect(ui.cmdCommit, &QPushButton::clicked, q, [this] {
         Saver::Commit commit;
         reporting([&] { commit = saver.cmdCommit_Click(); });

@@ -120,7 +120,8 @@ class Desk : public ::testing::Test
 protected:
     Desk()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarvo-desk-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "tarvo-desk-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("cannot create a temporary directory");
         }
