@@ -371,14 +371,10 @@ class SignIn : public Desk
 protected:
     SignIn() : pool(dbPath), page(pool)
     {
-        const std::string expected =
-            "Basic " + QByteArray("clerk:p:ss@1 %").toBase64().toStdString();
-        gate.onGet("/CenterVendor.asp", [this, expected](const RecordedRequest &request) {
-            if (request.header("Authorization") != expected) {
-                Answer refused = TestHttpServer::text("Sign in first.", 401);
-                refused.headers.push_back({"WWW-Authenticate", "Basic realm=\"centers\""});
-                return refused;
-            }
+        Answer refused = TestHttpServer::text("Sign in first.", 401);
+        refused.headers.push_back({"WWW-Authenticate", "Basic realm=\"centers\""});
+        gate.requireAuthorization(basicAuthorization("clerk", "p:ss@1 %"), refused);
+        gate.onGet("/CenterVendor.asp", [this](const RecordedRequest &request) {
             std::vector<std::pair<std::string, std::string>> params;
             tarvo::server::parseQueryString(request.query, params);
             const auto answer = page.query(params);
