@@ -31,6 +31,10 @@ void CenterBox::setCenters(const QList<CenterEntry> &centers)
     }
     setCurrentIndex(-1);
     setEditText(shown);
+    // A center typed or shown before the list came is shown by its entry.
+    if (const auto id = chosenCenter(); id && findData(*id) >= 0) {
+        setCurrentIndex(findData(*id));
+    }
 }
 
 void CenterBox::showCenter(qint32 id)

@@ -56,8 +56,10 @@ ConnectionDialog::ConnectionDialog(QSettings &settings, ServerAccess &access, QW
     auto *serverRow = new QHBoxLayout;
     serverRow->addWidget(m_server, 1);
     serverRow->addWidget(m_find);
+    auto *serverLabel = new QLabel(tr("&Server:"), this);
+    serverLabel->setBuddy(m_server);
     auto *form = new QFormLayout;
-    form->addRow(tr("&Server:"), serverRow);
+    form->addRow(serverLabel, serverRow);
     form->addRow(tr("&Center:"), m_center);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_ok = buttons->button(QDialogButtonBox::Ok);
