@@ -5,11 +5,12 @@
 #include "CenterVendorPage.h"
 #include "ConnectionDialog.h"
 #include "CredentialsDialog.h"
-#include "Database.h"
 #include "Fixtures.h"
 #include "MainWindow.h"
 #include "Protocol.h"
 #include "ReferenceServer.h"
+#include "store/Store.h"
+#include "support/TestDatabase.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,17 +21,16 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
 
 using namespace tarvo::test;
 using tarvo::desk::MainWindow;
 using tarvo::desk::MemoryPasswordStore;
-using tarvo::server::Assignment;
-using tarvo::server::Database;
+using tarvo::server::testing::TestDatabase;
 
 namespace {
 
@@ -120,29 +120,18 @@ class Desk : public ::testing::Test
 protected:
     Desk()
     {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tarvo-desk-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot create a temporary directory");
-        }
-        dir = pattern;
-        dbPath = (dir / "centers.db").string();
-        {
-            Database db(dbPath);
-            db.addCenter({12, "Harbour", 2});
-            db.addCenter({13, "Inland", 1});
-            db.addVendor({5, "Acme & Sons", 1, true, "2025-03-04 10:00:00"});
-            db.addVendor({7, "Bolt Works", 2, true, "2025-01-02 09:00:00"});
-            db.addVendor({9, "Cargo Lines", 1, true, "2024-12-24 08:00:00"});
-            db.addAssignment({12, 9, 0.05, true, "2025-06-01 12:00:00"});
-            db.addAssignment({13, 7, 0.08, false, "2025-06-01 12:00:00"});
-        }
-        server = std::make_unique<tarvo::server::ReferenceServer>(dbPath);
+        db.add({{{12, "Harbour", 2}, {13, "Inland", 1}},
+                {{5, "Acme & Sons", 1, true, "2025-03-04 10:00:00"},
+                 {7, "Bolt Works", 2, true, "2025-01-02 09:00:00"},
+                 {9, "Cargo Lines", 1, true, "2024-12-24 08:00:00"}},
+                {{12, 9, 0.05, true, "2025-06-01 12:00:00"},
+                 {13, 7, 0.08, false, "2025-06-01 12:00:00"}}});
+        server = std::make_unique<tarvo::server::ReferenceServer>(db.location());
         server->setLogSink([](const std::string &) {});
         const int port = server->bindToAnyPort("127.0.0.1");
         serving = std::thread([this] { server->listenAfterBind(); });
         url = QStringLiteral("http://127.0.0.1:%1").arg(port);
-        settings = std::make_unique<QSettings>(QString::fromStdString((dir / "desk.ini").string()),
+        settings = std::make_unique<QSettings>(settingsDir.filePath("desk.ini"),
                                                QSettings::IniFormat);
     }
     ~Desk() override
@@ -150,8 +139,6 @@ protected:
         window.reset();
         server->stop();
         serving.join();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
     }
 
     MainWindow &newWindow()
@@ -179,17 +166,12 @@ protected:
     }
     QStringList ids(const char *list) { return columnOf(*window->control(), list, 0); }
     QString status(const char *name) { return window->findChild<QLabel *>(name)->text(); }
-    std::vector<Assignment> assignments()
-    {
-        Database db(dbPath);
-        return db.assignments();
-    }
 
-    std::filesystem::path dir;
-    std::string dbPath;
+    TestDatabase db;
     std::unique_ptr<tarvo::server::ReferenceServer> server;
     std::thread serving;
     QString url;
+    QTemporaryDir settingsDir;
     std::unique_ptr<QSettings> settings;
     MemoryPasswordStore passwords;
     std::unique_ptr<MainWindow> window;
@@ -280,7 +262,7 @@ TEST_P(PendingQuestion, eachAnswerHasItsEffect)
     open(12);
     UserInput(*window->control()).doubleClickId(Vendors, "5");
     ASSERT_TRUE(window->control()->hasPendingChanges());
-    const auto before = assignments();
+    const auto before = db.assignments();
 
     ModalAnswers answers;
     const char *button = c.choice == Choice::SaveFirst ? "Save first"
@@ -315,7 +297,7 @@ TEST_P(PendingQuestion, eachAnswerHasItsEffect)
     EXPECT_EQ(answers.messages.front(), "Center 12 has 1 change that is not committed.");
     EXPECT_EQ(answers.unexpected, 0);
 
-    const bool saved = assignments().size() == before.size() + 1;
+    const bool saved = db.assignments().size() == before.size() + 1;
     EXPECT_EQ(saved, c.choice == Choice::SaveFirst);
     if (c.trigger == Trigger::Close) {
         EXPECT_EQ(window->isVisible(), !goesOn);
@@ -369,7 +351,7 @@ TEST_F(Desk, theStatusBarShowsCountsPendingChangesAndTheLastCommit)
 class SignIn : public Desk
 {
 protected:
-    SignIn() : pool(dbPath), page(pool)
+    SignIn() : store(tarvo::server::Store::open(db.location())), page(*store)
     {
         Answer refused = TestHttpServer::text("Sign in first.", 401);
         refused.headers.push_back({"WWW-Authenticate", "Basic realm=\"centers\""});
@@ -383,7 +365,7 @@ protected:
         gateUrl = QString::fromStdString(gate.url());
     }
 
-    tarvo::server::DatabasePool pool;
+    std::unique_ptr<tarvo::server::Store> store;
     tarvo::server::CenterVendorPage page;
     TestHttpServer gate;
     QString gateUrl;
