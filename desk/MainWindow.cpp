@@ -287,6 +287,7 @@ bool MainWindow::commitNow()
 {
     auto *commit = m_control->findChild<QPushButton *>(QStringLiteral("cmdCommit"));
     if (!commit || !commit->isEnabled()) {
+        statusBar()->showMessage(tr("Commit to Database is not available right now."));
         return false;
     }
     // The commit runs to its end, reload included, inside click().

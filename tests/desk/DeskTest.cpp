@@ -322,6 +322,26 @@ INSTANTIATE_TEST_SUITE_P(
                       PendingCase{Trigger::Reload, Choice::Cancel, "reloadCancel"}),
     [](const auto &info) { return std::string(info.param.name); });
 
+TEST_F(Desk, aRefusedSaveFirstKeepsTheWindowAndTheChanges)
+{
+    newWindow();
+    open(12);
+    UserInput(*window->control()).doubleClickId(Center, "9");
+    // Someone else removes the assignment after this user's load: the batch conflicts.
+    db.execute("DELETE FROM VendorCenterCrossReference WHERE CenterID = 12 AND VendorID = 9");
+
+    ModalAnswers answers;
+    answers.clickInMessage("Save first");
+    answers.clickInMessage("OK"); // "Error During saving to Database"
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(answers.allGiven());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->control()->hasPendingChanges());
+    EXPECT_EQ(answers.messages.back(), "Error During saving to Database");
+    EXPECT_TRUE(status("statusCommit").startsWith("Last commit failed: Nothing was saved"))
+        << status("statusCommit").toStdString();
+}
+
 TEST_F(Desk, theStatusBarShowsCountsPendingChangesAndTheLastCommit)
 {
     newWindow();
