@@ -131,8 +131,8 @@ protected:
         const int port = server->bindToAnyPort("127.0.0.1");
         serving = std::thread([this] { server->listenAfterBind(); });
         url = QStringLiteral("http://127.0.0.1:%1").arg(port);
-        settings = std::make_unique<QSettings>(settingsDir.filePath("desk.ini"),
-                                               QSettings::IniFormat);
+        settings =
+            std::make_unique<QSettings>(settingsDir.filePath("desk.ini"), QSettings::IniFormat);
     }
     ~Desk() override
     {
