@@ -383,12 +383,20 @@ void VendorList::sortRows()
         entries.push_back({text::sortPrefix(m_store.text(h, m_sortKey)), h});
     }
     const bool descending = m_sortOrder != 0;
-    std::stable_sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
+    const auto less = [&](const Entry &a, const Entry &b) {
         if (a.prefix.exact && b.prefix.exact && a.prefix.bits != b.prefix.bits) {
             return descending ? a.prefix.bits > b.prefix.bits : a.prefix.bits < b.prefix.bits;
         }
         return before(a.handle, b.handle);
-    });
+    };
+    // Two ordered runs are common (ids past 9999 after the padded ones, moved rows after the
+    // list they joined) and merge in one pass.
+    const auto run = std::is_sorted_until(entries.begin(), entries.end(), less);
+    if (std::is_sorted(run, entries.end(), less)) {
+        std::inplace_merge(entries.begin(), run, entries.end(), less);
+    } else {
+        std::stable_sort(entries.begin(), entries.end(), less);
+    }
     for (std::size_t i = 0; i < entries.size(); ++i) {
         m_order[i] = entries[i].handle;
     }
