@@ -1,5 +1,7 @@
 #include "ui/VendorView.h"
 
+#include "ui/CellDelegate.h"
+
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -55,6 +57,7 @@ VendorView::VendorView(QWidget *parent) : QTableView(parent)
     rows->setSectionResizeMode(QHeaderView::Fixed);
     fitRowHeight();
     setShowGrid(false);
+    setItemDelegate(new CellDelegate(this));
     setWordWrap(false);
     setCornerButtonEnabled(false);
     // Tab leaves the list, as it leaves every other control.
