@@ -269,9 +269,11 @@ void printRatio(const char *label, const std::string &figure, const char *goal)
 {
     using tarvo::bench::meanMs;
     using tarvo::bench::medianMs;
-    std::printf("  %-28s mean %8.3f ms  median %8.3f ms  %5.2fx the floor (medians %5.2fx)  (%s)\n",
+    std::printf("  %-28s mean %8.3f ms  median %8.3f ms  %5.2fx the floor (medians %5.2fx, cpu "
+                "medians %5.2fx)  (%s)\n",
                 label, meanMs(figure), medianMs(figure), meanMs(figure) / meanMs("floor"),
-                medianMs(figure) / medianMs("floor"), goal);
+                medianMs(figure) / medianMs("floor"),
+                medianMs(figure + "/cpu") / medianMs("floor/cpu"), goal);
 }
 
 void summary()
