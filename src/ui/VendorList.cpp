@@ -152,12 +152,15 @@ int VendorList::PlaceInOrder(int index)
 {
     const Handle h = handle(index);
     const auto from = static_cast<std::size_t>(index - 1);
+    // The view's own reactions to the row leaving (another current row) are not the list's.
+    m_pushing = true;
     m_model->eraseRow(static_cast<int>(from),
                       [&] { m_order.erase(m_order.begin() + static_cast<std::ptrdiff_t>(from)); });
     const auto at = std::upper_bound(m_order.begin(), m_order.end(), h,
                                      [this](Handle a, Handle b) { return before(a, b); });
     const auto to = static_cast<int>(at - m_order.begin());
     m_model->insertRow(to, [&] { m_order.insert(m_order.begin() + to, h); });
+    m_pushing = false;
     m_currentCache = -1;
     if (m_store.selected(h) || h == m_current) {
         selectionChanged();
