@@ -91,6 +91,9 @@ void Loader::CountDisplay()
     // QProgressBar keeps a minimum above a negative maximum; move both.
     ui.prbLoad->setRange(std::min(0, max), max);
     m_shownPercent = -1;
+    // A load that ends within a paint interval looks instant; painting its bar on the way
+    // would only slow it.
+    m_sincePaint.start();
     m_value = -1;
     ui.lblAllVendors->setText(
         QStringLiteral("Non Selected Active Vendors (%1):").arg(fields.miNonSelectedCount));
@@ -218,8 +221,11 @@ void Loader::showProgress(int value)
     }
     m_shownPercent = percent;
     ui.prbLoad->setValue(value);
-    // Loading never returns to the event loop, so the bar is painted here, a few times a second.
-    if (ui.prbLoad->isVisible() && (!m_sincePaint.isValid() || m_sincePaint.elapsed() >= 40)) {
+    // Loading never returns to the event loop, so the bar is painted here, ten times a second:
+    // each paint also paints whatever else of the window waits, the emptied lists included.
+    constexpr qint64 PaintIntervalMs = 100;
+    if (ui.prbLoad->isVisible() && m_sincePaint.isValid() &&
+        m_sincePaint.elapsed() >= PaintIntervalMs) {
         m_sincePaint.start();
         ui.prbLoad->repaint();
     }
