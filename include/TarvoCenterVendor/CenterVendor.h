@@ -34,8 +34,8 @@ public:
     // code page "%3F".
     Q_INVOKABLE QString urlEncode(const QString &theData);
 
-    // True while a row of either list carries a change that the next commit would write;
-    // re-read once per user action, load or commit, not while code edits the rows.
+    // True while a row of either list carries a change that the next commit would write
+    // (uncommitted changes are lost by the next load).
     bool hasPendingChanges() const;
     // The number of rows carrying such a change (a row counts once, whatever it changes).
     int pendingChangeCount() const;

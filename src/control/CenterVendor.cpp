@@ -2,7 +2,6 @@
 #include "core/ControlState.h"
 #include "edit/FeeArea.h"
 #include "edit/Mover.h"
-#include "edit/RowMark.h"
 #include "load/Loader.h"
 #include "save/Saver.h"
 #include "search/Finder.h"
@@ -17,7 +16,6 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMetaMethod>
 #include <QPushButton>
 #include <QRadioButton>
 #include <TarvoCenterVendor/CenterVendor.h>
@@ -63,28 +61,6 @@ void addColumnHeaders(VendorList &list)
     list.AddColumnHeader(QStringLiteral("ID"), 0);
 }
 
-// Rows whose column 4 carries a mark. One walk over the list: a host re-reads it once per
-// action, never per row.
-int markedRows(const VendorList &list)
-{
-    int marked = 0;
-    const int count = list.Count();
-    std::string column4;
-    for (int i = 1; i <= count; ++i) {
-        // Any character outside Latin-1 makes the text non-numeric either way; the buffer is
-        // reused so that the walk allocates nothing per row.
-        const QString text = list.SubItem(i, 4);
-        column4.resize(std::size_t(text.size()));
-        for (qsizetype k = 0; k < text.size(); ++k) {
-            column4[std::size_t(k)] = text[k].toLatin1();
-        }
-        if (!marks::isUnmarked(column4)) {
-            ++marked;
-        }
-    }
-    return marked;
-}
-
 } // namespace
 
 struct CenterVendor::Private
@@ -101,8 +77,7 @@ struct CenterVendor::Private
     void chooseList(int index);
     // Tells the host when the number of marked rows has moved since the last action.
     void notePendingChanges();
-    // The marked rows now; the walk is made only when the count is out of date.
-    int currentPendingCount();
+    int markedRows() const;
 
     // Handlers that end silently at their first failing step.
     void quietly(const std::function<void()> &handler);
@@ -121,29 +96,17 @@ struct CenterVendor::Private
     Mover mover;
     Finder finder;
     Saver saver;
-    int pendingCount = 0;
-    bool pendingCountStale = false;
+    int pendingCount = 0; // as the host was last told
 };
 
-int CenterVendor::Private::currentPendingCount()
+int CenterVendor::Private::markedRows() const
 {
-    if (pendingCountStale) {
-        pendingCount = markedRows(*ui.lstVendors) + markedRows(*ui.lstVendorCenter);
-        pendingCountStale = false;
-    }
-    return pendingCount;
+    return ui.lstVendors->markedCount() + ui.lstVendorCenter->markedCount();
 }
 
 void CenterVendor::Private::notePendingChanges()
 {
-    // A host that listens to neither signal pays for the walk only when it asks.
-    if (!q->isSignalConnected(QMetaMethod::fromSignal(&CenterVendor::pendingChangesChanged)) &&
-        !q->isSignalConnected(QMetaMethod::fromSignal(&CenterVendor::pendingChangeCountChanged))) {
-        pendingCountStale = true;
-        return;
-    }
-    const int count = markedRows(*ui.lstVendors) + markedRows(*ui.lstVendorCenter);
-    pendingCountStale = false;
+    const int count = markedRows();
     if (count == pendingCount) {
         return;
     }
@@ -176,6 +139,7 @@ void CenterVendor::Private::quietly(const std::function<void()> &handler)
     }
     flushLists(ui);
     nameFeeButton(ui);
+    notePendingChanges();
 }
 
 void CenterVendor::Private::reporting(const std::function<void()> &handler)
@@ -188,6 +152,7 @@ void CenterVendor::Private::reporting(const std::function<void()> &handler)
     }
     flushLists(ui);
     nameFeeButton(ui);
+    notePendingChanges();
 }
 
 namespace {
@@ -215,12 +180,13 @@ void CenterVendor::Private::dropRows(const VendorList &from, const QStringList &
     }
     if (ids.size() > 1) {
         reporting([&] { (mover.*several)(); });
-    } else if (const int current = from.SelectedItem();
-               current > 0 && from.Text(current) == ids.front()) {
-        // The single move takes the current row, which must be the dragged one.
+        return;
+    }
+    // The single move takes the current row, which must be the dragged one.
+    const int current = from.SelectedItem();
+    if (current > 0 && from.Text(current) == ids.front()) {
         quietly([&] { (mover.*single)(); });
     }
-    notePendingChanges();
 }
 
 void CenterVendor::Private::chooseList(int index)
@@ -233,13 +199,8 @@ void CenterVendor::Private::connectEvents()
 {
     auto *vendors = ui.lstVendors->view();
     auto *center = ui.lstVendorCenter->view();
-    // Only the moves and the fee button change row marks; clicks, sorting and searching do
-    // not, so they spare the host's count its walk over the rows.
     auto quiet = [this](auto member) {
-        return [this, member] {
-            quietly([&] { (mover.*member)(); });
-            notePendingChanges();
-        };
+        return [this, member] { quietly([&] { (mover.*member)(); }); };
     };
 
     QObject::connect(vendors, &VendorView::Click, q,
@@ -252,7 +213,6 @@ void CenterVendor::Private::connectEvents()
     QObject::connect(center, &VendorView::DblClick, q, quiet(&Mover::lstVendorCenter_DblClick));
     QObject::connect(center, &VendorView::MouseUp, q, [this](int button, const QPoint &pos) {
         quietly([&] { mover.lstVendorCenter_MouseUp(button, pos); });
-        notePendingChanges();
     });
     QObject::connect(center, &VendorView::ColumnClick, q, [this](int index) {
         quietly([&] { sortByHeader(*ui.lstVendorCenter, index); });
@@ -272,18 +232,12 @@ void CenterVendor::Private::connectEvents()
     QObject::connect(ui.cmdDelete, &QPushButton::clicked, q, quiet(&Mover::cmdDelete_Click));
     QObject::connect(ui.mnuRemoveItems, &QAction::triggered, q,
                      quiet(&Mover::mnuRemoveItems_Click));
-    QObject::connect(ui.cmdAddAll, &QPushButton::clicked, q, [this] {
-        reporting([&] { mover.cmdAddAll_Click(); });
-        notePendingChanges();
-    });
-    QObject::connect(ui.cmdRemoveAll, &QPushButton::clicked, q, [this] {
-        reporting([&] { mover.cmdRemoveAll_Click(); });
-        notePendingChanges();
-    });
-    QObject::connect(ui.cmdcenterHandFee, &QPushButton::clicked, q, [this] {
-        reporting([&] { feeArea.cmdcenterHandFee_Click(); });
-        notePendingChanges();
-    });
+    QObject::connect(ui.cmdAddAll, &QPushButton::clicked, q,
+                     [this] { reporting([&] { mover.cmdAddAll_Click(); }); });
+    QObject::connect(ui.cmdRemoveAll, &QPushButton::clicked, q,
+                     [this] { reporting([&] { mover.cmdRemoveAll_Click(); }); });
+    QObject::connect(ui.cmdcenterHandFee, &QPushButton::clicked, q,
+                     [this] { reporting([&] { feeArea.cmdcenterHandFee_Click(); }); });
     QObject::connect(ui.cmdCommit, &QPushButton::clicked, q, [this] {
         Saver::Commit commit;
         reporting([&] { commit = saver.cmdCommit_Click(); });
@@ -345,10 +299,10 @@ QString CenterVendor::urlEncode(const QString &theData)
 
 bool CenterVendor::hasPendingChanges() const
 {
-    return d->currentPendingCount() > 0;
+    return d->markedRows() > 0;
 }
 
 int CenterVendor::pendingChangeCount() const
 {
-    return d->currentPendingCount();
+    return d->markedRows();
 }

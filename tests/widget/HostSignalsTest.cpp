@@ -103,24 +103,4 @@ TEST_F(HostSignals, aRefusedCommitKeepsThePendingChangesAndGivesTheReason)
     EXPECT_EQ(calls(pending), (std::vector<QVariantList>{{true}}));
 }
 
-// A host that only asks, never listens, is answered from the rows as they are now.
-class HostThatOnlyAsks : public ServedControl
-{
-};
-
-TEST_F(HostThatOnlyAsks, hasPendingChangesFollowsTheRowsWithoutAListener)
-{
-    serveStandardCenter(page);
-    load();
-    EXPECT_FALSE(control.hasPendingChanges());
-    input.doubleClickId(Vendors, "10");
-    input.doubleClickId(Center, "20");
-    EXPECT_TRUE(control.hasPendingChanges());
-    EXPECT_EQ(control.pendingChangeCount(), 2);
-    input.doubleClickId(Center, "10");
-    EXPECT_EQ(control.pendingChangeCount(), 1);
-    load();
-    EXPECT_FALSE(control.hasPendingChanges());
-}
-
 } // namespace
