@@ -14,6 +14,7 @@ struct ServerOptions
     int port = 8080; // 0: any free port
     bool sample = false;
     bool help = false;
+    bool version = false;
 };
 
 struct CommandLineParse
@@ -24,7 +25,7 @@ struct CommandLineParse
 };
 
 // `args` without the program name. Accepts "--name value" and "--name=value"; --db is
-// required unless --help is given. Never throws.
+// required unless --help or --version is given. Never throws.
 CommandLineParse parseCommandLine(const std::vector<std::string> &args);
 
 // "HOST:PORT" or "[IPv6]:PORT" with a port from 0 to 65535; false when malformed.
