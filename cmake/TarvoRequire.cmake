@@ -5,7 +5,7 @@
 macro(tarvo_require what name debian_packages)
     find_package(${name} QUIET ${ARGN})
     if(NOT ${name}_FOUND)
-        message(FATAL_ERROR "${what} needs ${name} ${ARGN}, which was not found: install "
-                            "${debian_packages}")
+        string(REPLACE ";" " " tarvo_wanted "${name};${ARGN}")
+        message(FATAL_ERROR "${what}: ${tarvo_wanted} not found; install ${debian_packages}")
     endif()
 endmacro()
