@@ -250,7 +250,7 @@ CenterVendor::~CenterVendor() = default;
 
 QVariant CenterVendor::LetDataFromDatabase(qint32 plCenterID, const QString &ptServerName)
 {
-    d->feeArea.forgetShownRow();
+    d->feeArea.rowsReloaded();
     d->loader.load(plCenterID, ptServerName);
     flushLists(d->ui);
     return {};

@@ -84,7 +84,7 @@ void FeeArea::lstVendorCenter_Click()
     close();
     const int current = selected.SelectedItem();
     ui.txtCntHandFee->setText(selected.SubItem(current, 3));
-    m_shownId = selected.Text(current);
+    m_showsLoadedRow = true;
     ui.chkDuty->setChecked(forms::leadingNumber(selected.SubItem(current, 4).toStdString()) == 1);
     selected.SetMultiSelect(true);
     ui.lstVendors->SetMultiSelect(false);
@@ -148,21 +148,28 @@ void FeeArea::cmdcenterHandFee_Click()
     }
     auto &selected = *ui.lstVendorCenter;
     const int current = selected.SelectedItem();
-    // After a reload or a search the current row may be another vendor than the one shown;
-    // the typed fee belongs to the shown one only.
-    const bool shownRowIsCurrent = current > 0 && selected.Text(current) == m_shownId;
-    if (shownRowIsCurrent) {
-        selected.SetSubItem(current, 3, QString::fromStdString(forms::format0_00(fee)));
-        const auto column4 = selected.SubItem(current, 4).toStdString();
-        selected.SetSubItem(
-            current, 4, QString::fromStdString(marks::transition(marks::Move::FeeUpdate, column4)));
+    if (!m_showsLoadedRow || current <= 0) {
+        showMessage(ui.surface, QStringLiteral("Choose a vendor in the Selected Vendors list first"),
+                    vbInformation, ValidationTitle);
+        giveBoxFocus();
+        return;
     }
+    // The current row, not the one last clicked: a search may have made another row current,
+    // and that is the row the user sees highlighted.
+    selected.SetSubItem(current, 3, QString::fromStdString(forms::format0_00(fee)));
+    const auto column4 = selected.SubItem(current, 4).toStdString();
+    selected.SetSubItem(current, 4,
+                        QString::fromStdString(marks::transition(marks::Move::FeeUpdate, column4)));
     lockBox(ui.txtCntHandFee);
     ui.cmdcenterHandFee->setText(Update);
-    if (shownRowIsCurrent) {
-        ui.cmdCommit->setEnabled(true);
-        selected.SetFocus();
-    }
+    ui.cmdCommit->setEnabled(true);
+    selected.SetFocus();
+}
+
+void FeeArea::rowsReloaded()
+{
+    close();
+    m_showsLoadedRow = false;
 }
 
 void FeeArea::txtCntHandFee_GotFocus()

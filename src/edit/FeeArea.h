@@ -3,8 +3,6 @@
 // list is active and which move commands fit the selection.
 #pragma once
 
-#include <QString>
-
 namespace tarvo {
 
 struct Screen;
@@ -27,15 +25,17 @@ public:
     void cmdcenterHandFee_Click();
     void txtCntHandFee_GotFocus();
 
-    // The rows were reloaded: a fee still being typed belongs to none of them.
-    void forgetShownRow() { m_shownId.clear(); }
+    // The rows were reloaded: closes an open edit (the typed fee is abandoned) and forgets the
+    // row shown, so "Save" stores nothing until a click in the selected list shows a row again.
+    void rowsReloaded();
 
 private:
     void giveBoxFocus();
 
     Screen &ui;
-    // The vendor whose fees the area shows; a fee is stored only into that row.
-    QString m_shownId;
+    // False from a load until a click shows a row: the area then shows fees of a row the load
+    // replaced, and a fee typed for it must not land on whichever row is current now.
+    bool m_showsLoadedRow = false;
 };
 
 } // namespace tarvo

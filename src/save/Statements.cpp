@@ -52,29 +52,14 @@ std::string feeFraction(const SelectedRow &row)
 
 std::string insertStatement(const std::string &center, const SelectedRow &row)
 {
-    std::string text(kInsertHead);
-    text += center;
-    text += ',';
-    text += row.id;
-    text += ',';
-    text += feeFraction(row);
-    text += ',';
-    text += forms::generalNumber(forms::leadingNumber(row.column4));
-    text += ",GETDATE() ) ";
-    return text;
+    return insertText(center, row.id, feeFraction(row),
+                      forms::generalNumber(forms::leadingNumber(row.column4)));
 }
 
 std::string updateStatement(const std::string &center, const SelectedRow &row)
 {
-    std::string text = "UPDATE VendorCenterCrossReference SET CenterHandlingFee= ";
-    text += feeFraction(row);
-    text += ", DutyBrokerageFee= ";
-    text += forms::generalNumber(forms::leadingNumber(row.column4));
-    text += ", RecordLastUpdated = GETDATE() WHERE vendorID = ";
-    text += row.id;
-    text += " AND CenterID = ";
-    text += center;
-    return text;
+    return updateText(center, row.id, feeFraction(row),
+                      forms::generalNumber(forms::leadingNumber(row.column4)));
 }
 
 void append(std::vector<std::string> &statements, std::string statement)
@@ -171,10 +156,48 @@ std::vector<std::string> buildStatements(std::int32_t centerId,
     }
     if (!ids.empty()) {
         ids.pop_back();
-        append(statements, "DELETE FROM VENDORCENTERCROSSREFERENCE WHERE CENTERID=" + center +
-                               " AND VENDORID IN(" + ids + ")");
+        append(statements, deleteText(center, ids));
     }
     return statements;
+}
+
+std::string insertText(std::string_view center, std::string_view vendor, std::string_view fee,
+                       std::string_view duty)
+{
+    std::string text(kInsertHead);
+    text += center;
+    text += ',';
+    text += vendor;
+    text += ',';
+    text += fee;
+    text += ',';
+    text += duty;
+    text += ",GETDATE() ) ";
+    return text;
+}
+
+std::string updateText(std::string_view center, std::string_view vendor, std::string_view fee,
+                       std::string_view duty)
+{
+    std::string text = "UPDATE VendorCenterCrossReference SET CenterHandlingFee= ";
+    text += fee;
+    text += ", DutyBrokerageFee= ";
+    text += duty;
+    text += ", RecordLastUpdated = GETDATE() WHERE vendorID = ";
+    text += vendor;
+    text += " AND CenterID = ";
+    text += center;
+    return text;
+}
+
+std::string deleteText(std::string_view center, std::string_view ids)
+{
+    std::string text = "DELETE FROM VENDORCENTERCROSSREFERENCE WHERE CENTERID=";
+    text += center;
+    text += " AND VENDORID IN(";
+    text += ids;
+    text += ')';
+    return text;
 }
 
 std::string buildBody(const std::vector<std::string> &statements)

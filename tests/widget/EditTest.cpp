@@ -300,19 +300,33 @@ TEST_F(Editing, removingWhileEditingClosesTheFeeAreaWithoutSaving)
     EXPECT_TRUE(child<QLineEdit>("txtCntHandFee")->text().isEmpty());
 }
 
-TEST_F(Editing, storingAfterAReloadUnderAnOpenFeeAreaWritesNoRow)
+// A typed fee is stored, or a message says why not: never dropped with the area closed.
+TEST_F(Editing, aReloadPutsAnOpenFeeAreaToRestAndAFeeNeedsARowShownAgain)
 {
     input.clickId(Center, "20");
     input.clickButton("cmdcenterHandFee");
     input.type("txtCntHandFee", "42");
     load();
+    EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Update");
+    EXPECT_TRUE(child<QLineEdit>("txtCntHandFee")->isReadOnly());
+
+    MessageWatcher messages;
     input.clickButton("cmdcenterHandFee");
+    input.type("txtCntHandFee", "42");
+    input.clickButton("cmdcenterHandFee");
+    ASSERT_EQ(messages.seen().size(), 1u);
+    EXPECT_EQ(messages.seen()[0].text, "Choose a vendor in the Selected Vendors list first");
+    EXPECT_EQ(messages.seen()[0].icon, QMessageBox::Information);
+    EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Save") << "the typed fee stays";
     for (const auto &row : rowsOf(control, Center)) {
         EXPECT_NE(row.value(3), "42.00");
         EXPECT_FALSE(row.value(4).endsWith('U'));
     }
-    EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Update");
     EXPECT_FALSE(enabled("cmdCommit"));
+
+    storeFee("20", "42");
+    EXPECT_EQ(input.row(Center, "20").mid(3, 2), (QStringList{"42.00", "1U"}));
+    EXPECT_EQ(messages.seen().size(), 1u);
 }
 
 TEST_F(Editing, pendingRowsCarryAMarkerAndATooltipWithoutChangingTheirText)

@@ -125,6 +125,39 @@ TEST_F(Searching, aClickInABoxOrAnOptionAbandonsTheFeeArea)
     }
 }
 
+// The search box is filled before the row click, so the fee area is still usable when the
+// search makes another row current.
+TEST_F(Searching, aFeeSavedAfterASearchGoesToTheRowFound)
+{
+    struct Case
+    {
+        const char *field, *box, *text;
+    };
+    for (const Case c : {Case{"optFind_1", "txtVendorID", "22"},
+                         Case{"optFind_0", "txtVendorName", "GOLF"}}) {
+        SCOPED_TRACE(c.box);
+        load();
+        input.clickButton(c.field);
+        input.clickButton("optList_1");
+        input.clickBox(c.box);
+        input.type(c.box, c.text);
+        input.clickId(Center, "20");
+        ASSERT_EQ(box("txtCntHandFee")->text(), "5.00");
+        input.clickButton("cmdFind");
+        ASSERT_EQ(selectedIds(Center), QStringList{"22"});
+
+        MessageWatcher messages;
+        input.clickButton("cmdcenterHandFee");
+        input.type("txtCntHandFee", "7");
+        input.clickButton("cmdcenterHandFee");
+        EXPECT_TRUE(messages.seen().empty());
+        EXPECT_EQ(input.row(Center, "22").mid(3, 2), (QStringList{"7.00", "1U"}));
+        EXPECT_EQ(input.row(Center, "20").mid(3, 2), (QStringList{"5.00", "1"}));
+        EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Update");
+        EXPECT_TRUE(child<QPushButton>("cmdCommit")->isEnabled());
+    }
+}
+
 TEST_F(Searching, afterASearchBothListsAllowOneSelectedRowUntilTheNextClick)
 {
     input.clickId(Vendors, "9");
