@@ -5,7 +5,6 @@
 #include "StatementParser.h"
 
 #include <ctime>
-#include <exception>
 #include <set>
 
 namespace tarvo::server {
@@ -22,13 +21,16 @@ PageAnswer text(int status, std::string body)
 }
 
 // A database that cannot answer is the server's fault, never the request's.
-PageAnswer databaseFailure(const DatabaseError &error, bool saving)
+PageAnswer databaseFailure(const StoreResult &failure, bool saving)
 {
     const std::string lead = saving ? "Nothing was saved: " : "";
-    if (error.isBusy()) {
+    if (failure.status == StoreStatus::Busy) {
         return text(503, lead + "the database is busy; try again.");
     }
-    return text(500, lead + "database error: " + error.what());
+    if (failure.status == StoreStatus::Unavailable) {
+        return text(503, lead + "the database cannot be reached; try again.");
+    }
+    return text(500, lead + "database error: " + failure.message);
 }
 
 std::string centerOfBatch(const std::vector<Statement> &statements)
@@ -55,8 +57,8 @@ std::string localTimestamp()
     return std::string(buffer, size);
 }
 
-CenterVendorPage::CenterVendorPage(DatabasePool &pool, std::function<std::string()> now)
-    : m_pool(pool), m_now(now ? std::move(now) : localTimestamp)
+CenterVendorPage::CenterVendorPage(Store &store, std::function<std::string()> now)
+    : m_store(store), m_now(now ? std::move(now) : localTimestamp)
 {}
 
 PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std::string>> &params)
@@ -68,26 +70,26 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
     const QueryRequest &request = parsed.request;
     const std::string center = std::to_string(request.centerId);
     PageAnswer answer;
-    try {
-        auto db = m_pool.acquire();
+    const StoreResult read = m_store.read([&](StoreReader &db) {
         if (request.section == Section::Count) {
-            const auto counts = db->centerCounts(request.centerId);
+            const auto counts = db.centerCounts(request.centerId);
             if (counts) {
                 answer.body = countAnswer(*counts);
             }
-        } else if (db->centerExists(request.centerId)) {
+        } else if (db.centerExists(request.centerId)) {
             ListAnswer list(request.section);
             if (request.section == Section::Active) {
-                db->forEachActiveNotSelected(
+                db.forEachActiveNotSelected(
                     request.centerId, [&list](const ActiveVendorRow &row) { list.add(row); });
             } else {
-                db->forEachSelected(request.centerId,
-                                    [&list](const SelectedVendorRow &row) { list.add(row); });
+                db.forEachSelected(request.centerId,
+                                   [&list](const SelectedVendorRow &row) { list.add(row); });
             }
             answer.body = list.text();
         }
-    } catch (const DatabaseError &error) {
-        answer = databaseFailure(error, false);
+    });
+    if (!read.ok()) {
+        answer = databaseFailure(read, false);
         answer.center = center;
         return answer;
     }
@@ -131,26 +133,29 @@ PageAnswer CenterVendorPage::save(std::string_view body)
     }
 
     PageAnswer answer;
-    try {
-        auto db = m_pool.acquire();
-        const BatchOutcome outcome = db->applyBatch(statements, m_now());
-        if (outcome.status == BatchOutcome::Status::Conflict) {
-            answer = text(409, "Nothing was saved: statement " +
-                                   std::to_string(outcome.failedStatement + 1) +
-                                   " conflicts with the database: " + outcome.message +
-                                   ". Someone may have changed it since the lists were "
-                                   "loaded; reload and try again.");
-        } else {
-            answer = text(200, "Saved: " + std::to_string(outcome.added) + " added, " +
-                                   std::to_string(outcome.updated) + " updated, " +
-                                   std::to_string(outcome.removed) + " removed.");
-        }
-    } catch (const DatabaseError &error) {
-        answer = databaseFailure(error, true);
+    const BatchResult result = m_store.apply(statements, BatchContext{m_now()});
+    const BatchOutcome &outcome = result.outcome;
+    if (!result.ok()) {
+        answer = databaseFailure(result, true);
+    } else if (outcome.status == BatchOutcome::Status::Conflict) {
+        answer = text(409, "Nothing was saved: statement " +
+                               std::to_string(outcome.failedStatement + 1) +
+                               " conflicts with the database: " + outcome.message +
+                               ". Someone may have changed it since the lists were "
+                               "loaded; reload and try again.");
+    } else {
+        answer = text(200, "Saved: " + std::to_string(outcome.added) + " added, " +
+                               std::to_string(outcome.updated) + " updated, " +
+                               std::to_string(outcome.removed) + " removed.");
     }
     answer.statements = statements.size();
     answer.center = centerOfBatch(statements);
     return answer;
+}
+
+PageAnswer CenterVendorPage::health()
+{
+    return m_store.ping().ok() ? text(200, "ok") : text(503, "unavailable");
 }
 
 } // namespace tarvo::server

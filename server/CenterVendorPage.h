@@ -2,7 +2,7 @@
 // a status, a content type and an answer text, and says what to write into the request log.
 #pragma once
 
-#include "Database.h"
+#include "store/Store.h"
 
 #include <cstddef>
 #include <functional>
@@ -27,10 +27,11 @@ class CenterVendorPage
 public:
     // `now` gives the time that GETDATE() stands for, as "YYYY-MM-DD HH:MM:SS"; by default
     // the local time when the request is applied.
-    explicit CenterVendorPage(DatabasePool &pool, std::function<std::string()> now = {});
+    explicit CenterVendorPage(Store &store, std::function<std::string()> now = {});
 
     // One of the three XML answers; 404 with a short text for an unknown center or a
-    // malformed query. Never throws: a database failure answers 503 (busy) or 500.
+    // malformed query. Never throws: a database that is busy or cannot be reached answers
+    // 503, any other database failure 500.
     PageAnswer query(const std::vector<std::pair<std::string, std::string>> &params);
 
     // Applies the SQL fields of a form body, all or none. 200 with a one-line summary; 400
@@ -38,8 +39,11 @@ public:
     // conflicts with the database; 413 for too many statements. Never throws.
     PageAnswer save(std::string_view body);
 
+    // For a load balancer: 200 "ok" while the database answers, 503 while it does not.
+    PageAnswer health();
+
 private:
-    DatabasePool &m_pool;
+    Store &m_store;
     std::function<std::string()> m_now;
 };
 

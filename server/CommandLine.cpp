@@ -78,12 +78,22 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
             }
             options.sample = true;
         } else if (name == "--db") {
-            const auto path = takeValue();
-            if (!path || path->empty()) {
-                return failure("--db needs a file path");
+            const auto location = takeValue();
+            if (!location || location->empty()) {
+                return failure("--db needs a file path or a postgresql:// URI");
             }
-            options.dbPath = *path;
+            options.db = *location;
             haveDb = true;
+        } else if (name == "--db-connections") {
+            const auto count = takeValue();
+            std::size_t value = 0;
+            const char *end = count ? count->data() + count->size() : nullptr;
+            if (!count || count->empty() ||
+                std::from_chars(count->data(), end, value).ptr != end || value < 1 ||
+                value > 1000) {
+                return failure("--db-connections needs a number from 1 to 1000");
+            }
+            options.dbConnections = value;
         } else if (name == "--listen") {
             const auto address = takeValue();
             if (!address) {
@@ -98,7 +108,7 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
         }
     }
     if (!haveDb && !options.help && !options.version) {
-        return failure("--db PATH is required");
+        return failure("--db PATH is required (a SQLite file or a postgresql:// URI)");
     }
     result.ok = true;
     return result;
@@ -107,11 +117,18 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
 std::string usageText(const std::string &program)
 {
     return "Usage: " + program +
-           " --db PATH [--listen ADDR:PORT] [--sample]\n"
+           " --db PATH|URI [--listen ADDR:PORT] [--sample] [--db-connections N]\n"
            "\n"
-           "Serves /CenterVendor.asp for the CenterVendor control from a SQLite database.\n"
+           "Serves /CenterVendor.asp for the CenterVendor control from a SQLite file or a\n"
+           "PostgreSQL database, and GET /healthz (200 ok, or 503 while the database does\n"
+           "not answer) for load balancers.\n"
            "\n"
-           "  --db PATH           database file; created with its schema when missing\n"
+           "  --db PATH           SQLite database file; created with its schema when missing\n"
+           "  --db URI            PostgreSQL: postgresql://USER@HOST:PORT/DBNAME (any libpq\n"
+           "                      URI); the schema is created when missing. A password comes\n"
+           "                      from the URI, PGPASSWORD or ~/.pgpass and is never shown\n"
+           "  --db-connections N  database connections this process holds at most\n"
+           "                      (default 8); requests beyond them wait for a free one\n"
            "  --listen ADDR:PORT  address to serve on (default 127.0.0.1:8080); port 0 picks\n"
            "                      a free port. The first line on stdout names the address:\n"
            "                      listening on http://ADDR:PORT\n"

@@ -1,6 +1,7 @@
 // The options of centervendor-server.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,12 +10,13 @@ namespace tarvo::server {
 
 struct ServerOptions
 {
-    std::string dbPath;
+    std::string db; // a SQLite file, or a postgresql:// URI
     std::string host = "127.0.0.1";
     int port = 8080; // 0: any free port
     bool sample = false;
     bool help = false;
     bool version = false;
+    std::size_t dbConnections = 8;
 };
 
 struct CommandLineParse

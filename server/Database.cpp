@@ -1,7 +1,6 @@
 #include "Database.h"
 
 #include <sqlite3.h>
-#include <utility>
 
 namespace tarvo::server {
 
@@ -9,7 +8,13 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 
+// Raised whenever the tables change, with the steps that bring an older file up to date.
+constexpr std::int64_t kSchemaVersion = 1;
+
 constexpr const char *kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS SchemaVersion (
+    Version INTEGER NOT NULL
+);
 CREATE TABLE IF NOT EXISTS Centers (
     CenterID INTEGER PRIMARY KEY,
     CenterName TEXT NOT NULL,
@@ -42,35 +47,12 @@ CREATE INDEX IF NOT EXISTS VendorCenterCrossReferenceByVendor
 
 } // namespace
 
-// Formatting here rather than with strftime() in the query saves a third of its time.
-void usDate(const std::string &stored, std::string &into)
-{
-    auto digits = [&stored](std::size_t from, std::size_t count) {
-        for (std::size_t i = from; i < from + count; ++i) {
-            if (stored[i] < '0' || stored[i] > '9') {
-                return false;
-            }
-        }
-        return true;
-    };
-    if (stored.size() < 10 || !digits(0, 4) || stored[4] != '-' || !digits(5, 2) ||
-        stored[7] != '-' || !digits(8, 2)) {
-        into = stored;
-        return;
-    }
-    into.assign(stored, 5, 2);
-    into += '/';
-    into.append(stored, 8, 2);
-    into += '/';
-    into.append(stored, 0, 4);
-}
-
-std::string usDate(const std::string &stored)
-{
-    std::string shown;
-    usDate(stored, shown);
-    return shown;
-}
+DatabaseError::DatabaseError(const std::string &message, int code)
+    : StoreError((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED ? StoreStatus::Busy
+                                                                               : StoreStatus::Failed,
+                 message),
+      m_code(code)
+{}
 
 bool DatabaseError::isBusy() const
 {
@@ -191,7 +173,7 @@ Database::Database(const std::string &path)
         execute("PRAGMA journal_mode = WAL");
         execute("PRAGMA synchronous = NORMAL");
         execute("PRAGMA foreign_keys = ON");
-        execute(kSchema);
+        createSchema();
 
         m_centerCode =
             std::make_unique<Prepared>(m_db, "SELECT CenterCode FROM Centers WHERE CenterID = ?1");
@@ -230,6 +212,32 @@ Database::Database(const std::string &path)
     } catch (...) {
         finalizeAll();
         throw;
+    }
+}
+
+// Only a file without the version table is written to, so that opening a connection of a
+// busy server takes no write lock.
+void Database::createSchema()
+{
+    Prepared versionTable(m_db, "SELECT 1 FROM sqlite_master WHERE name = 'SchemaVersion'");
+    const bool present = versionTable.step();
+    versionTable.reset();
+    if (!present) {
+        Transaction transaction(*this);
+        execute(kSchema);
+        Prepared version(m_db, "INSERT INTO SchemaVersion (Version) SELECT ?1 "
+                               "WHERE NOT EXISTS (SELECT 1 FROM SchemaVersion)");
+        version.bind(1, kSchemaVersion).run();
+        transaction.commit();
+    }
+    Prepared version(m_db, "SELECT MAX(Version) FROM SchemaVersion");
+    version.step();
+    const std::int64_t found = version.int64(0);
+    version.reset();
+    if (found > kSchemaVersion) {
+        throw DatabaseError("the database has schema version " + std::to_string(found) +
+                                ", newer than this server's " + std::to_string(kSchemaVersion),
+                            SQLITE_MISMATCH);
     }
 }
 
@@ -429,36 +437,6 @@ void Transaction::commit()
 {
     m_db.execute("COMMIT");
     m_open = false;
-}
-
-DatabasePool::DatabasePool(std::string path) : m_path(std::move(path))
-{
-    m_idle.push_back(std::make_unique<Database>(m_path));
-}
-
-DatabasePool::Lease::Lease(DatabasePool &pool, std::unique_ptr<Database> db)
-    : m_pool(&pool), m_db(std::move(db))
-{}
-
-DatabasePool::Lease::~Lease()
-{
-    if (m_db) {
-        const std::lock_guard lock(m_pool->m_mutex);
-        m_pool->m_idle.push_back(std::move(m_db));
-    }
-}
-
-DatabasePool::Lease DatabasePool::acquire()
-{
-    {
-        const std::lock_guard lock(m_mutex);
-        if (!m_idle.empty()) {
-            std::unique_ptr<Database> db = std::move(m_idle.back());
-            m_idle.pop_back();
-            return Lease(*this, std::move(db));
-        }
-    }
-    return Lease(*this, std::make_unique<Database>(m_path));
 }
 
 } // namespace tarvo::server

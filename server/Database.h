@@ -1,17 +1,16 @@
-// SQLite access of the reference server: the schema, the three queries the page answers, the
-// batch writer and a small pool of connections for the server's worker threads. Every value
-// reaches SQLite through a bound parameter of a statement prepared from constant text.
+// A SQLite connection of the reference server: the schema, the three queries the page answers
+// and the batch writer. Every value reaches SQLite through a bound parameter of a statement
+// prepared from constant text.
 #pragma once
 
 #include "StatementParser.h"
+#include "store/Store.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,11 +21,10 @@ struct sqlite3_stmt;
 namespace tarvo::server {
 
 // A failure of SQLite itself (cannot open, disk full, busy beyond the time-out).
-class DatabaseError : public std::runtime_error
+class DatabaseError : public StoreError
 {
 public:
-    DatabaseError(const std::string &message, int code) : std::runtime_error(message), m_code(code)
-    {}
+    DatabaseError(const std::string &message, int code);
     // SQLite's primary result code.
     int code() const { return m_code; }
     // True when another connection held the write lock for longer than the busy time-out.
@@ -35,69 +33,6 @@ public:
 private:
     int m_code;
 };
-
-struct Center
-{
-    std::int64_t id = 0;
-    std::string name;
-    int code = 0;
-};
-
-struct Vendor
-{
-    std::int64_t id = 0;
-    std::string name;
-    std::int64_t countryId = 0;
-    bool active = true;
-    std::string lastUpdated; // "YYYY-MM-DD HH:MM:SS"
-};
-
-struct Assignment
-{
-    std::int64_t centerId = 0;
-    std::int64_t vendorId = 0;
-    double fee = 0.0; // fraction
-    bool duty = false;
-    std::string lastUpdated; // "YYYY-MM-DD HH:MM:SS"
-};
-
-struct CenterCounts
-{
-    std::int64_t centerCode = 0;
-    std::int64_t nonSelected = 0; // active vendors not assigned to the center
-    std::int64_t selected = 0;    // vendors assigned to the center, active or not
-};
-
-struct ActiveVendorRow
-{
-    std::int64_t id = 0;
-    std::string name;
-    std::int64_t countryId = 0;
-    std::string lastUpdated; // "mm/dd/yyyy", or the stored text when it is no date
-};
-
-struct SelectedVendorRow
-{
-    std::int64_t id = 0;
-    std::string name;
-    double fee = 0.0;
-    bool duty = false;
-};
-
-struct BatchOutcome
-{
-    enum class Status { Applied, Conflict };
-    Status status = Status::Applied;
-    std::size_t added = 0;
-    std::size_t updated = 0;
-    std::size_t removed = 0;
-    std::size_t failedStatement = 0; // 0-based; meaningful on Conflict
-    std::string message;             // why the batch conflicts; empty when applied
-};
-
-// "YYYY-MM-DD..." as "mm/dd/yyyy"; any other text unchanged.
-std::string usDate(const std::string &stored);
-void usDate(const std::string &stored, std::string &into);
 
 // One prepared statement, reset for reuse after every run.
 class Prepared
@@ -129,7 +64,7 @@ private:
     sqlite3_stmt *m_stmt = nullptr;
 };
 
-class Database
+class Database final : public StoreReader
 {
 public:
     // Opens or creates the file and its schema; WAL journal, foreign keys on, a busy time-out
@@ -139,16 +74,12 @@ public:
     Database(const Database &) = delete;
     Database &operator=(const Database &) = delete;
 
-    bool centerExists(std::int64_t centerId);
-    // Empty when the center does not exist.
-    std::optional<CenterCounts> centerCounts(std::int64_t centerId);
-    // Calls `visit` per row in vendor id order with one row object reused for every call,
-    // so that large lists cost no allocation per row.
-    void forEachActiveNotSelected(std::int64_t centerId,
-                                  const std::function<void(const ActiveVendorRow &)> &visit);
-    // Likewise; includes inactive vendors that are still assigned.
+    bool centerExists(std::int64_t centerId) override;
+    std::optional<CenterCounts> centerCounts(std::int64_t centerId) override;
+    void forEachActiveNotSelected(
+        std::int64_t centerId, const std::function<void(const ActiveVendorRow &)> &visit) override;
     void forEachSelected(std::int64_t centerId,
-                         const std::function<void(const SelectedVendorRow &)> &visit);
+                         const std::function<void(const SelectedVendorRow &)> &visit) override;
     std::vector<ActiveVendorRow> activeNotSelected(std::int64_t centerId);
     std::vector<SelectedVendorRow> selected(std::int64_t centerId);
 
@@ -174,6 +105,7 @@ public:
     sqlite3 *handle() const { return m_db; }
 
 private:
+    void createSchema();
     void finalizeAll();
     std::optional<std::string> conflictOf(const Statement &statement, const std::string &now,
                                           BatchOutcome &outcome);
@@ -205,38 +137,6 @@ public:
 private:
     Database &m_db;
     bool m_open = true;
-};
-
-// Connections for concurrent requests: a request leases one and returns it when done.
-class DatabasePool
-{
-public:
-    // Opens the first connection at once, so that a bad path fails here. Throws DatabaseError.
-    explicit DatabasePool(std::string path);
-
-    class Lease
-    {
-    public:
-        Lease(DatabasePool &pool, std::unique_ptr<Database> db);
-        ~Lease();
-        Lease(Lease &&) noexcept = default;
-        Lease(const Lease &) = delete;
-        Lease &operator=(const Lease &) = delete;
-        Database &operator*() const { return *m_db; }
-        Database *operator->() const { return m_db.get(); }
-
-    private:
-        DatabasePool *m_pool;
-        std::unique_ptr<Database> m_db;
-    };
-
-    // Reuses an idle connection or opens a new one. Throws DatabaseError.
-    Lease acquire();
-
-private:
-    std::string m_path;
-    std::mutex m_mutex;
-    std::vector<std::unique_ptr<Database>> m_idle;
 };
 
 } // namespace tarvo::server

@@ -10,15 +10,6 @@
 
 namespace tarvo::server {
 
-namespace {
-
-std::string assignmentName(std::int64_t centerId, std::int64_t vendorId)
-{
-    return "vendor " + std::to_string(vendorId) + " at center " + std::to_string(centerId);
-}
-
-} // namespace
-
 BatchOutcome Database::applyBatch(const std::vector<Statement> &statements, const std::string &now)
 {
     BatchOutcome outcome;
@@ -54,18 +45,18 @@ std::optional<std::string> Database::conflictOf(const Statement &statement, cons
                     return std::nullopt;
                 }
                 if (rc == SQLITE_CONSTRAINT_PRIMARYKEY) {
-                    return assignmentName(s.centerId, s.vendorId) + " is already assigned";
+                    return alreadyAssigned(s.centerId, s.vendorId);
                 }
                 if (!centerExists(s.centerId)) {
-                    return "center " + std::to_string(s.centerId) + " does not exist";
+                    return unknownCenter(s.centerId);
                 }
                 m_vendorExists->reset();
                 const bool vendorFound = m_vendorExists->bind(1, s.vendorId).step();
                 m_vendorExists->reset();
                 if (!vendorFound) {
-                    return "vendor " + std::to_string(s.vendorId) + " does not exist";
+                    return unknownVendor(s.vendorId);
                 }
-                return assignmentName(s.centerId, s.vendorId) + " cannot be added";
+                return cannotAdd(s.centerId, s.vendorId);
             } else if constexpr (std::is_same_v<T, UpdateAssignment>) {
                 m_update->bind(1, s.centerId)
                     .bind(2, s.vendorId)
@@ -73,7 +64,7 @@ std::optional<std::string> Database::conflictOf(const Statement &statement, cons
                     .bind(4, std::int64_t{s.duty ? 1 : 0})
                     .bind(5, now);
                 if (m_update->run() != SQLITE_DONE || sqlite3_changes(m_db) == 0) {
-                    return assignmentName(s.centerId, s.vendorId) + " is not assigned";
+                    return notAssigned(s.centerId, s.vendorId);
                 }
                 ++outcome.updated;
                 return std::nullopt;
@@ -86,7 +77,7 @@ std::optional<std::string> Database::conflictOf(const Statement &statement, cons
                     }
                     m_delete->bind(1, s.centerId).bind(2, vendorId);
                     if (m_delete->run() != SQLITE_DONE || sqlite3_changes(m_db) == 0) {
-                        return assignmentName(s.centerId, vendorId) + " is not assigned";
+                        return notAssigned(s.centerId, vendorId);
                     }
                     ++outcome.removed;
                 }

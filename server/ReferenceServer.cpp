@@ -5,7 +5,6 @@
 #include "ReferenceServer.h"
 
 #include "CenterVendorPage.h"
-#include "Database.h"
 #include "Protocol.h"
 #include "SampleData.h"
 
@@ -23,6 +22,7 @@ namespace tarvo::server {
 namespace {
 
 constexpr const char *kPage = "/CenterVendor.asp";
+constexpr const char *kHealth = "/healthz";
 constexpr std::size_t kMaxLoggedPath = 200;
 
 // What the request log line needs from the handler of the request that the current worker
@@ -98,7 +98,9 @@ bool isFormBody(const httplib::Request &req)
 
 struct ReferenceServer::Impl
 {
-    explicit Impl(const std::string &dbPath) : pool(dbPath), page(pool) {}
+    Impl(const std::string &location, const StoreOptions &options)
+        : store(Store::open(location, options)), page(*store)
+    {}
 
     void writeLog(const std::string &line)
     {
@@ -115,7 +117,7 @@ struct ReferenceServer::Impl
               const httplib::ContentReader &reader);
     void logRequest(const httplib::Request &req, const httplib::Response &res);
 
-    DatabasePool pool;
+    std::unique_ptr<Store> store;
     CenterVendorPage page;
     httplib::Server http;
     std::mutex logMutex;
@@ -152,6 +154,9 @@ void ReferenceServer::Impl::install()
             return;
         }
         respond(res, page.query(params));
+    });
+    http.Get(kHealth, [this](const httplib::Request &, httplib::Response &res) {
+        respond(res, page.health());
     });
     http.Post(kPage, [this](const httplib::Request &req, httplib::Response &res,
                             const httplib::ContentReader &reader) { save(req, res, reader); });
@@ -229,7 +234,8 @@ void ReferenceServer::Impl::logRequest(const httplib::Request &req, const httpli
     writeLog(line);
 }
 
-ReferenceServer::ReferenceServer(const std::string &dbPath) : m_impl(std::make_unique<Impl>(dbPath))
+ReferenceServer::ReferenceServer(const std::string &location, const StoreOptions &options)
+    : m_impl(std::make_unique<Impl>(location, options))
 {
     m_impl->install();
 }
@@ -239,10 +245,9 @@ ReferenceServer::~ReferenceServer()
     stop();
 }
 
-bool ReferenceServer::fillSample()
+FillResult ReferenceServer::fillSample()
 {
-    auto db = m_impl->pool.acquire();
-    return fillSampleData(*db);
+    return m_impl->store->fill(makeSampleData(), Store::FillMode::OnlyWhenEmpty);
 }
 
 void ReferenceServer::setLogSink(std::function<void(const std::string &)> sink)

@@ -1,7 +1,9 @@
 // The reference server: serves the page /CenterVendor.asp that the control reads and writes,
-// on a SQLite database, and nothing else. Usable in-process (tests, benchmarks) and by the
+// on a SQLite or PostgreSQL database, and a health check for load balancers. Usable in-process (tests, benchmarks) and by the
 // centervendor-server program.
 #pragma once
+
+#include "store/Store.h"
 
 #include <functional>
 #include <memory>
@@ -12,18 +14,19 @@ namespace tarvo::server {
 class ReferenceServer
 {
 public:
-    // Opens the database file, creating it with its schema when missing. Throws
-    // DatabaseError (Database.h) when the file cannot be opened or is not a database.
-    explicit ReferenceServer(const std::string &dbPath);
+    // Opens the store at `location` (Store::open: a PostgreSQL URI or a SQLite file),
+    // creating the schema when missing. Throws StoreError when it cannot be opened or is not
+    // a database.
+    explicit ReferenceServer(const std::string &location, const StoreOptions &options = {});
     // Calls stop(), but does not wait: join the thread that serves before destroying.
     ~ReferenceServer();
     ReferenceServer(const ReferenceServer &) = delete;
     ReferenceServer &operator=(const ReferenceServer &) = delete;
 
     // Fills an empty database with the deterministic sample (four centers, a few hundred
-    // vendors, some assignments). Returns false and changes nothing when the database already
-    // holds centers or vendors. Throws DatabaseError.
-    bool fillSample();
+    // vendors, some assignments). `filled` is false, and nothing changed, when the database
+    // already holds centers or vendors.
+    FillResult fillSample();
 
     // Where the one-line request log goes; stderr by default. Calls are serialised, so the
     // sink needs no locking of its own, but they come from the server's worker threads.

@@ -95,9 +95,9 @@ std::string timestamp(Sequence &seq, int firstYear, int years)
 
 } // namespace
 
-SampleData makeSampleData()
+Records makeSampleData()
 {
-    SampleData data;
+    Records data;
     data.centers = {{1, "Toronto Distribution Center", 1},
                     {2, "Buffalo Cross-Dock", 2},
                     {3, "Montreal Consolidation Hub", 3},
@@ -140,26 +140,6 @@ SampleData makeSampleData()
         }
     }
     return data;
-}
-
-bool fillSampleData(Database &db)
-{
-    Transaction transaction(db);
-    if (!db.isEmpty()) {
-        return false;
-    }
-    const SampleData data = makeSampleData();
-    for (const Center &center : data.centers) {
-        db.addCenter(center);
-    }
-    for (const Vendor &vendor : data.vendors) {
-        db.addVendor(vendor);
-    }
-    for (const Assignment &assignment : data.assignments) {
-        db.addAssignment(assignment);
-    }
-    transaction.commit();
-    return true;
 }
 
 } // namespace tarvo::server

@@ -2,26 +2,13 @@
 // and assignments on every run and every machine.
 #pragma once
 
-#include "Database.h"
-
-#include <vector>
+#include "store/Records.h"
 
 namespace tarvo::server {
-
-struct SampleData
-{
-    std::vector<Center> centers;
-    std::vector<Vendor> vendors;
-    std::vector<Assignment> assignments;
-};
 
 // Four centers with the center codes 1, 2, 3 and 5 (center 4 has no assignment), 300
 // vendors with generated company names (some holding & and '), about one in eight inactive,
 // country 1 for a little under half, and assignments with fees such as 0.05, 0.08 and 0.125.
-SampleData makeSampleData();
-
-// Writes makeSampleData() in one transaction. Returns false and changes nothing when the
-// database already holds centers or vendors. Throws DatabaseError.
-bool fillSampleData(Database &db);
+Records makeSampleData();
 
 } // namespace tarvo::server

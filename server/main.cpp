@@ -59,10 +59,20 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
     const sigset_t stopSignals = blockStopSignals();
     try {
-        ReferenceServer server(options.dbPath);
-        if (options.sample && !server.fillSample()) {
-            std::fprintf(stderr, "%s: %s already holds data; --sample leaves it as it is\n",
-                         program.c_str(), options.dbPath.c_str());
+        tarvo::server::StoreOptions storeOptions;
+        storeOptions.connections = options.dbConnections;
+        ReferenceServer server(options.db, storeOptions);
+        if (options.sample) {
+            const tarvo::server::FillResult filled = server.fillSample();
+            if (!filled.ok()) {
+                std::fprintf(stderr, "%s: cannot fill the sample: %s\n", program.c_str(),
+                             filled.message.c_str());
+                return 1;
+            }
+            if (!filled.filled) {
+                std::fprintf(stderr, "%s: %s already holds data; --sample leaves it as it is\n",
+                             program.c_str(), tarvo::server::shownLocation(options.db).c_str());
+            }
         }
 
         int port = options.port;
@@ -99,7 +109,7 @@ int main(int argc, char **argv)
             return 1;
         }
     } catch (const std::exception &error) {
-        // DatabaseError among them: a file that cannot be opened or is no database.
+        // StoreError among them: a database that cannot be opened or reached.
         std::fprintf(stderr, "%s: %s\n", program.c_str(), error.what());
         return 1;
     }

@@ -66,9 +66,11 @@ bool Loader::load(qint32 centerId, const QString &serverName)
         ui.prbLoad->setValue(0);
         ui.surface->unsetCursor();
         return true;
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
         // A failed load ends quietly: no message, the rows read so far stay, and the bar
-        // keeps the last value the load gave it.
+        // keeps the last value the load gave it. Only the log says why (a refused login
+        // included); the texts never hold credentials.
+        logInfo(QStringLiteral("LetDataFromDatabase failed: ") + QString::fromUtf8(error.what()));
         showLastProgress();
         ui.surface->unsetCursor();
         return false;

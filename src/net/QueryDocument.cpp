@@ -195,16 +195,17 @@ QueryDocument &QueryDocument::operator=(QueryDocument &&other) noexcept
 QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &options)
 {
     curl::initOnce();
+    const std::string shown = curl::shownUrl(url);
     QueryDocument failed;
     EasyHandle easy;
     if (easy.handle == nullptr) {
-        failed.m_error = "could not fetch " + url + ": libcurl could not start a request";
+        failed.m_error = "could not fetch " + shown + ": libcurl could not start a request";
         return failed;
     }
     std::string body;
     char detail[CURL_ERROR_SIZE] = {};
     CURL *h = easy.handle;
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl::applyAddress(h, curl::splitAddress(url));
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -221,18 +222,18 @@ QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &o
 
     const CURLcode code = curl_easy_perform(h);
     if (code != CURLE_OK) {
-        failed.m_error = transportError(code, detail, url, options);
+        failed.m_error = transportError(code, detail, shown, options);
         return failed;
     }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (status >= 400) {
-        failed.m_error = "HTTP " + std::to_string(status) + " from " + url;
+        failed.m_error = "HTTP " + std::to_string(status) + " from " + shown;
         return failed;
     }
     QueryDocument doc = parse(body);
     if (!doc.hasDocumentElement())
-        doc.m_error += " (from " + url + ")";
+        doc.m_error += " (from " + shown + ")";
     return doc;
 }
 

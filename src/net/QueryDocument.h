@@ -39,7 +39,8 @@ public:
 
     // Blocks the calling thread until the answer has arrived or failed. Never throws: a
     // connection error, a time-out, an HTTP status of 400 or more or a body that is not
-    // well-formed leaves a document without a document element.
+    // well-formed leaves a document without a document element. Credentials come from the URL's
+    // user information or ~/.netrc (see curl::applyAddress); error() never shows them.
     static QueryDocument fetch(const std::string &url, const FetchOptions &options = {});
 
     // Parses a body; a body that is not well-formed gives no document element (never a partial

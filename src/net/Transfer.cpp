@@ -6,8 +6,11 @@
 #include <QMetaObject>
 #include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <curl/curl.h>
+#include <limits>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -21,6 +24,8 @@ namespace {
 // up on the connection; the whole request has no limit because a large batch may take long.
 constexpr int kDefaultConnectMs = 10'000;
 constexpr int kDefaultTotalMs = 0;
+// A server that takes the request and then says nothing would otherwise hold the commit for ever.
+constexpr int kDefaultStallMs = 60'000;
 constexpr int kPollMs = 1000;
 
 // What the worker hands back to the owner thread.
@@ -29,10 +34,58 @@ struct Outcome
     CURLcode code = CURLE_OK;
     std::string detail;
     long status = 0;
+    bool stalled = false;
 };
 
-QString describeFailure(const Outcome &outcome, const QString &url, int connectMs, int totalMs)
+// Every byte counts, headers included, in either direction.
+curl_off_t bytesMoved(CURL *easy)
 {
+    curl_off_t up = 0;
+    curl_off_t down = 0;
+    long headers = 0;
+    long request = 0;
+    curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &up);
+    curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &down);
+    curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &headers);
+    curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &request);
+    return up + down + headers + request;
+}
+
+// How long a request may still go without moving a byte.
+class StallWatch
+{
+public:
+    explicit StallWatch(int limitMs) : m_limitMs(limitMs) {}
+
+    // 0 once the limit has passed since the last byte moved; INT_MAX without a limit.
+    int msLeft(CURL *easy)
+    {
+        if (m_limitMs <= 0)
+            return std::numeric_limits<int>::max();
+        const Clock::time_point now = Clock::now();
+        if (const curl_off_t total = bytesMoved(easy); total != m_moved) {
+            m_moved = total;
+            m_lastMove = now;
+        }
+        const auto quiet =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - m_lastMove).count();
+        return quiet >= m_limitMs ? 0 : static_cast<int>(m_limitMs - quiet);
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    int m_limitMs;
+    curl_off_t m_moved = 0;
+    Clock::time_point m_lastMove = Clock::now();
+};
+
+QString describeFailure(const Outcome &outcome, const QString &url, int connectMs, int totalMs,
+                        int stallMs)
+{
+    if (outcome.stalled) {
+        return QStringLiteral("no answer for %1 s from %2")
+            .arg(QString::number(stallMs / 1000.0, 'g', 6), url);
+    }
     const QString why = QString::fromStdString(
         outcome.detail.empty() ? std::string(curl_easy_strerror(outcome.code)) : outcome.detail);
     switch (outcome.code) {
@@ -63,6 +116,9 @@ struct Transfer::Private
     Transfer *const q;
     int connectMs = kDefaultConnectMs;
     int totalMs = kDefaultTotalMs;
+    int stallMs = kDefaultStallMs;
+    // The limit of the request in flight, read by the worker.
+    int runStallMs = kDefaultStallMs;
 
     // Request in flight; the handles are made and freed on the owner thread, used by the worker.
     bool executing = false;
@@ -93,10 +149,18 @@ void Transfer::Private::run()
 {
     Outcome outcome;
     int running = 1;
+    StallWatch watch(runStallMs);
     while (!cancel.load()) {
         CURLMcode mc = curl_multi_perform(multi, &running);
-        if (mc == CURLM_OK && running != 0)
-            mc = curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
+        if (mc == CURLM_OK && running != 0) {
+            const int left = watch.msLeft(easy);
+            if (left == 0) {
+                outcome.code = CURLE_OPERATION_TIMEDOUT;
+                outcome.stalled = true;
+                break;
+            }
+            mc = curl_multi_poll(multi, nullptr, 0, std::min(left, kPollMs), nullptr);
+        }
         if (mc != CURLM_OK) {
             outcome.code = CURLE_FAILED_INIT;
             outcome.detail = curl_multi_strerror(mc);
@@ -107,7 +171,7 @@ void Transfer::Private::run()
     }
     if (cancel.load())
         return; // The destructor is joining; nobody is left to tell.
-    if (outcome.detail.empty()) {
+    if (!outcome.stalled && outcome.detail.empty()) {
         int queued = 0;
         while (CURLMsg *msg = curl_multi_info_read(multi, &queued)) {
             if (msg->msg == CURLMSG_DONE)
@@ -131,7 +195,7 @@ void Transfer::Private::finish(const Outcome &outcome)
                  ? QString::fromUtf8(received.data(), static_cast<qsizetype>(received.size()))
                  : QString();
     readPos = 0;
-    error = ok ? QString() : describeFailure(outcome, url, connectMs, totalMs);
+    error = ok ? QString() : describeFailure(outcome, url, connectMs, totalMs, runStallMs);
     received.clear();
     freeHandles();
 
@@ -193,8 +257,8 @@ void Transfer::Execute(const QString &url, const QString &operation, const QStri
     }
 
     CURL *h = d->easy;
-    const QByteArray urlBytes = url.toUtf8();
-    curl_easy_setopt(h, CURLOPT_URL, urlBytes.constData());
+    const std::string urlText = url.toStdString();
+    curl::applyAddress(h, curl::splitAddress(urlText));
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     if (post) {
         const QByteArray body = data.toUtf8();
@@ -220,7 +284,8 @@ void Transfer::Execute(const QString &url, const QString &operation, const QStri
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, d->detail);
     curl_multi_add_handle(d->multi, h);
 
-    d->url = url;
+    d->url = QString::fromStdString(curl::shownUrl(urlText));
+    d->runStallMs = d->stallMs;
     d->received.clear();
     d->answer.clear();
     d->readPos = 0;
@@ -259,6 +324,11 @@ void Transfer::setTimeouts(int connectMs, int totalMs)
 {
     d->connectMs = connectMs < 0 ? 0 : connectMs;
     d->totalMs = totalMs < 0 ? 0 : totalMs;
+}
+
+void Transfer::setStallLimit(int ms)
+{
+    d->stallMs = ms < 0 ? 0 : ms;
 }
 
 } // namespace tarvo

@@ -26,7 +26,8 @@ public:
 
     // Starts the request and returns at once. operation is "Post" or "Get" (any letter case);
     // data is the POST body, sent as UTF-8 (a Get sends no body); headers is one "Name: value"
-    // line or several separated by CR LF. Throws
+    // line or several separated by CR LF. Credentials come from the URL's user information or
+    // ~/.netrc, and errorString() never shows them. Throws
     // std::runtime_error when a request is still executing or the operation is unknown.
     void Execute(const QString &url, const QString &operation, const QString &data,
                  const QString &headers);
@@ -46,6 +47,10 @@ public:
     // Connect and whole-request time-outs in milliseconds, for the next Execute. Defaults: 10 s to
     // connect, no limit on the whole request; 0 keeps libcurl's default (300 s to connect, none).
     void setTimeouts(int connectMs, int totalMs);
+
+    // Ends the next request in error when no byte has moved either way for this long; 60 s by
+    // default, 0 for no limit.
+    void setStallLimit(int ms);
 
 Q_SIGNALS:
     void StateChanged(int state);

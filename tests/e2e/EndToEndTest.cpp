@@ -1,21 +1,19 @@
-// The control against the reference server on a temporary database: what the lists show is
-// what the database holds, before and after a commit.
-#include "Database.h"
+// The control against the reference server on a fresh database of the engine under test:
+// what the lists show is what the database holds, before and after a commit.
 #include "Fixtures.h"
 #include "ReferenceServer.h"
+#include "support/TestDatabase.h"
 
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
 
 using namespace tarvo::test;
 using tarvo::server::Assignment;
-using tarvo::server::Database;
 using tarvo::server::ReferenceServer;
+using tarvo::server::testing::TestDatabase;
 
 namespace {
 
@@ -24,26 +22,15 @@ class EndToEnd : public ::testing::Test
 protected:
     EndToEnd() : input(control)
     {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tarvo-e2e-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot create a temporary directory");
-        }
-        dir = pattern;
-        dbPath = (dir / "centers.db").string();
-        {
-            Database db(dbPath);
-            db.addCenter({12, "Harbour", 2});
-            db.addCenter({13, "Inland", 1});
-            db.addVendor({5, "Acme & Sons", 1, true, "2025-03-04 10:00:00"});
-            db.addVendor({7, "Bolt Works", 2, true, "2025-01-02 09:00:00"});
-            db.addVendor({9, "Cargo Lines", 1, true, "2024-12-24 08:00:00"});
-            db.addVendor({11, "Dormant Ltd", 1, false, "2020-01-01 00:00:00"});
-            db.addVendor({20, "Echo Freight", 3, true, "2025-05-05 05:05:05"});
-            db.addAssignment({12, 9, 0.05, true, "2025-06-01 12:00:00"});
-            db.addAssignment({12, 20, 0.125, false, "2025-06-01 12:00:00"});
-        }
-        server = std::make_unique<ReferenceServer>(dbPath);
+        db.add({{{12, "Harbour", 2}, {13, "Inland", 1}},
+                {{5, "Acme & Sons", 1, true, "2025-03-04 10:00:00"},
+                 {7, "Bolt Works", 2, true, "2025-01-02 09:00:00"},
+                 {9, "Cargo Lines", 1, true, "2024-12-24 08:00:00"},
+                 {11, "Dormant Ltd", 1, false, "2020-01-01 00:00:00"},
+                 {20, "Echo Freight", 3, true, "2025-05-05 05:05:05"}},
+                {{12, 9, 0.05, true, "2025-06-01 12:00:00"},
+                 {12, 20, 0.125, false, "2025-06-01 12:00:00"}}});
+        server = std::make_unique<ReferenceServer>(db.location());
         server->setLogSink([](const std::string &) {});
         port = server->bindToAnyPort("127.0.0.1");
         serving = std::thread([this] { server->listenAfterBind(); });
@@ -55,19 +42,15 @@ protected:
     {
         server->stop();
         serving.join();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
     }
     std::vector<Assignment> assignments()
     {
-        Database db(dbPath);
         auto all = db.assignments();
         std::erase_if(all, [](const Assignment &a) { return a.centerId != 12; });
         return all;
     }
 
-    std::filesystem::path dir;
-    std::string dbPath;
+    TestDatabase db;
     std::unique_ptr<ReferenceServer> server;
     std::thread serving;
     int port = 0;
@@ -120,11 +103,8 @@ TEST_F(EndToEnd, aBatchTheDatabaseRefusesChangesNothingAndKeepsTheMarks)
 {
     input.doubleClickId(Vendors, "7");
     input.doubleClickId(Center, "9");
-    {
-        // Someone else removes the assignment after this user's load.
-        Database db(dbPath);
-        db.execute("DELETE FROM VendorCenterCrossReference WHERE CenterID = 12 AND VendorID = 9");
-    }
+    // Someone else removes the assignment after this user's load.
+    db.execute("DELETE FROM VendorCenterCrossReference WHERE CenterID = 12 AND VendorID = 9");
     const auto before = assignments();
     MessageWatcher messages;
     input.clickButton("cmdCommit");

@@ -1,5 +1,6 @@
 #include "net/QueryDocument.h"
 
+#include "support/CaseName.h"
 #include "support/TestHttpServer.h"
 
 #include <cctype>
@@ -15,19 +16,12 @@ using tarvo::load::AnswerNode;
 using tarvo::load::FetchOptions;
 using tarvo::load::QueryDocument;
 using tarvo::test::Answer;
+using tarvo::test::caseName;
 using tarvo::test::RefusingPort;
 using tarvo::test::TestHttpServer;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Test names from the case names, spaces made underscores.
-const auto caseName = [](const auto &info) {
-    std::string name = info.param.name;
-    for (char &ch : name)
-        ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-    return name;
-};
 
 // Child counts and texts of a whole tree, depth first, to compare two answers as read.
 std::string shape(const AnswerNode &node)

@@ -1,5 +1,7 @@
 #include "net/Transfer.h"
 
+#include "support/CaseName.h"
+#include "support/Environment.h"
 #include "support/TestHttpServer.h"
 
 #include <QSignalSpy>
@@ -17,6 +19,10 @@
 
 using tarvo::Transfer;
 using tarvo::test::Answer;
+using tarvo::test::caseName;
+using tarvo::test::basicAuthorization;
+using tarvo::test::ScopedEnv;
+using tarvo::test::TemporaryFile;
 using tarvo::test::RefusingPort;
 using tarvo::test::TestHttpServer;
 using namespace std::chrono_literals;
@@ -187,13 +193,6 @@ std::string postAnswer(TestHttpServer &server, Answer answer)
     return server.url() + "/CenterVendor.asp";
 }
 
-const auto caseName = [](const auto &info) {
-    std::string name = info.param.name;
-    for (char &ch : name)
-        ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-    return name;
-};
-
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, TransferOutcome,
     ::testing::Values(
@@ -322,5 +321,106 @@ TEST(TransferEnd, DestroyingARunningTransferDoesNotWait)
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     EXPECT_EQ(states.count(), 0);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Over TLS, with credentials; and a server that stops answering.
+
+TEST(TransferSecure, PostsWithTheCredentialsOfTheServerNameOrTheNetrcFile)
+{
+    TestHttpServer server{TestHttpServer::Scheme::Https};
+    ScopedEnv trust("CURL_CA_BUNDLE", server.caFile());
+    server.requireAuthorization(basicAuthorization("alice", "pa:ss"),
+                                TestHttpServer::text("who are you?", 401));
+    server.answerPost("/CenterVendor.asp", TestHttpServer::text("Saved."));
+    const std::string host = server.url().substr(std::string("https://").size());
+    TemporaryFile netrc("machine 127.0.0.1 login alice password pa:ss\n");
+    for (const auto &[serverName, netrcFile] :
+         {std::pair{"https://alice:pa%3Ass@" + host, std::string()},
+          std::pair{server.url(), netrc.path()}}) {
+        ScopedEnv netrcVariable("NETRC", netrcFile);
+        Transfer transfer;
+        QSignalSpy states(&transfer, &Transfer::StateChanged);
+        transfer.Execute(qs(serverName + "/CenterVendor.asp"), QStringLiteral("Post"),
+                         QStringLiteral("SQL=x"), kFormHeader);
+        ASSERT_TRUE(waitStopped(transfer));
+        ASSERT_EQ(states.count(), 1);
+        EXPECT_EQ(states.at(0).at(0).toInt(), Transfer::icResponseCompleted) << serverName;
+        EXPECT_EQ(readAll(transfer), QStringLiteral("Saved."));
+    }
+    EXPECT_EQ(server.requestsTo("/CenterVendor.asp").size(), 2u);
+}
+
+TEST(TransferSecure, ARefusedLoginEndsInErrorWithoutShowingTheCredentials)
+{
+    TestHttpServer server{TestHttpServer::Scheme::Https};
+    ScopedEnv trust("CURL_CA_BUNDLE", server.caFile());
+    server.requireAuthorization(basicAuthorization("alice", "right"),
+                                TestHttpServer::text("wrong user or password", 401));
+    const std::string host = server.url().substr(std::string("https://").size());
+    Transfer transfer;
+    QSignalSpy states(&transfer, &Transfer::StateChanged);
+    transfer.Execute(qs("https://alice:Zq9secret@" + host + "/CenterVendor.asp"),
+                     QStringLiteral("Post"), QStringLiteral("SQL=x"), kFormHeader);
+    ASSERT_TRUE(waitStopped(transfer));
+    ASSERT_EQ(states.count(), 1);
+    EXPECT_EQ(states.at(0).at(0).toInt(), Transfer::icError);
+    EXPECT_EQ(transfer.httpStatus(), 401);
+    EXPECT_EQ(readAll(transfer), QStringLiteral("wrong user or password"));
+    EXPECT_TRUE(transfer.errorString().startsWith(qs("HTTP 401 from https://" + host)))
+        << transfer.errorString().toStdString();
+    for (const char *secret : {"alice", "Zq9secret"})
+        EXPECT_FALSE(transfer.errorString().contains(QLatin1String(secret)));
+}
+
+struct StallCase
+{
+    const char *name;
+    std::function<void(TestHttpServer &)> setup; // serves POST /slow
+    int limitMs;
+    int state;
+    std::string error; // start of errorString()
+    QString answer;
+};
+
+void PrintTo(const StallCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class StallLimit : public ::testing::TestWithParam<StallCase>
+{
+};
+
+TEST_P(StallLimit, CountsOnlyTheTimeNoByteMoves)
+{
+    const StallCase &c = GetParam();
+    TestHttpServer server;
+    c.setup(server);
+    Transfer transfer;
+    transfer.setStallLimit(c.limitMs);
+    QSignalSpy states(&transfer, &Transfer::StateChanged);
+    transfer.Execute(qs(server.url() + "/slow"), QStringLiteral("Post"), QStringLiteral("SQL=x"),
+                     kFormHeader);
+    ASSERT_TRUE(waitStopped(transfer));
+    ASSERT_EQ(states.count(), 1);
+    EXPECT_EQ(states.at(0).at(0).toInt(), c.state);
+    EXPECT_EQ(transfer.errorString().left(static_cast<qsizetype>(c.error.size())), qs(c.error));
+    EXPECT_EQ(readAll(transfer), c.answer);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StallLimit,
+    ::testing::Values(
+        StallCase{"server says nothing", [](auto &s) { s.stallPost("/slow"); }, 250,
+                  Transfer::icError, "no answer for 0.25 s from http://127.0.0.1:", QString()},
+        // Longer in all than the limit, but never silent for that long.
+        StallCase{"answer keeps moving",
+                  [](auto &s) {
+                      Answer trickle = TestHttpServer::text("12345678");
+                      trickle.byteGap = 80ms;
+                      s.answerPost("/slow", trickle);
+                  },
+                  500, Transfer::icResponseCompleted, "", QStringLiteral("12345678")}),
+    caseName);
 
 } // namespace

@@ -121,8 +121,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, UsDate,
 
 TEST(SampleData, IsTheSameOnEveryRun)
 {
-    const SampleData first = makeSampleData();
-    const SampleData second = makeSampleData();
+    const Records first = makeSampleData();
+    const Records second = makeSampleData();
     ASSERT_EQ(first.vendors.size(), second.vendors.size());
     for (std::size_t i = 0; i < first.vendors.size(); ++i) {
         EXPECT_EQ(first.vendors[i].name, second.vendors[i].name);
@@ -137,7 +137,7 @@ TEST(SampleData, IsTheSameOnEveryRun)
 
 TEST(SampleData, CoversTheCasesTheControlTreatsDifferently)
 {
-    const SampleData data = makeSampleData();
+    const Records data = makeSampleData();
     std::set<int> codes;
     for (const Center &center : data.centers) {
         codes.insert(center.code);

@@ -1,6 +1,7 @@
 #include "Protocol.h"
 
 #include "CommandLine.h"
+#include "store/Store.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -160,7 +161,8 @@ TEST_P(CommandLineParsing, ReadsTheOptions)
         EXPECT_FALSE(result.message.empty());
         return;
     }
-    EXPECT_EQ(result.options.dbPath, expected->dbPath);
+    EXPECT_EQ(result.options.db, expected->db);
+    EXPECT_EQ(result.options.dbConnections, expected->dbConnections);
     EXPECT_EQ(result.options.host, expected->host);
     EXPECT_EQ(result.options.port, expected->port);
     EXPECT_EQ(result.options.sample, expected->sample);
@@ -195,8 +197,44 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"ListenWithoutHost", {"--db", "x.db", "--listen", ":8080"}, std::nullopt},
         CommandLineCase{
             "Ipv6WithoutBrackets", {"--db", "x.db", "--listen", "::1:80"}, std::nullopt},
-        CommandLineCase{"SampleWithValue", {"--db", "x.db", "--sample=yes"}, std::nullopt}),
+        CommandLineCase{"SampleWithValue", {"--db", "x.db", "--sample=yes"}, std::nullopt},
+        CommandLineCase{"PostgresWithConnections",
+                        {"--db", "postgresql://app@db:5432/centers", "--db-connections=3"},
+                        ServerOptions{"postgresql://app@db:5432/centers", "127.0.0.1", 8080,
+                                      false, false, 3}},
+        CommandLineCase{"NoConnections", {"--db", "x.db", "--db-connections", "0"}, std::nullopt},
+        CommandLineCase{
+            "ConnectionsNotNumber", {"--db", "x.db", "--db-connections", "4x"}, std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });
+
+struct LocationCase
+{
+    const char *location;
+    const char *shown;
+};
+
+class ShownLocation : public ::testing::TestWithParam<LocationCase>
+{
+};
+
+TEST_P(ShownLocation, NeverShowsAPassword)
+{
+    EXPECT_EQ(shownLocation(GetParam().location), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locations, ShownLocation,
+    ::testing::Values(
+        LocationCase{"postgresql://app:s3cret@db:5432/centers",
+                     "postgresql://app:***@db:5432/centers"},
+        LocationCase{"postgres://app:p%40ss@db/centers?sslmode=require",
+                     "postgres://app:***@db/centers?sslmode=require"},
+        LocationCase{"postgresql://app@db/centers?password=s3cret&sslmode=require",
+                     "postgresql://app@db/centers?password=***&sslmode=require"},
+        LocationCase{"postgresql:///centers?host=/run/postgresql&password=x",
+                     "postgresql:///centers?host=/run/postgresql&password=***"},
+        LocationCase{"postgresql://app@db/centers", "postgresql://app@db/centers"},
+        LocationCase{"data/centers.db", "data/centers.db"}));
 
 } // namespace
 } // namespace tarvo::server

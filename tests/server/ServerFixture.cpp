@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <pugixml.hpp>
-#include <sqlite3.h>
 #include <stdexcept>
 
 namespace tarvo::server::testing {
@@ -80,29 +79,28 @@ std::string deleteSql(std::int64_t center, const std::vector<std::int64_t> &vend
 
 namespace {
 
-std::vector<std::string> rows(Database &db, const char *sql)
+std::vector<std::string> column(TestDatabase &db, const std::string &sql)
 {
     std::vector<std::string> out;
-    Prepared query(db.handle(), sql);
-    while (query.step()) {
-        out.push_back(query.text(0));
+    for (const auto &row : db.rows(sql)) {
+        out.push_back(row.at(0));
     }
     return out;
 }
 
 } // namespace
 
-Snapshot snapshot(Database &db)
+Snapshot snapshot(TestDatabase &db)
 {
     Snapshot s;
-    s.tables = rows(db, "SELECT type || ' ' || name FROM sqlite_master ORDER BY name");
-    s.centers = rows(db, "SELECT CenterID || '|' || CenterName || '|' || CenterCode "
-                         "FROM Centers ORDER BY CenterID");
-    s.vendors = rows(db, "SELECT VendorID || '|' || VendorName || '|' || CountryID || '|' || "
-                         "Active || '|' || RecordLastUpdated FROM Vendors ORDER BY VendorID");
-    s.assignments = rows(db, "SELECT CenterID || '|' || VendorID || '|' || CenterHandlingFee || "
-                             "'|' || DutyBrokerageFee || '|' || RecordLastUpdated "
-                             "FROM VendorCenterCrossReference ORDER BY CenterID, VendorID");
+    s.tables = db.tables();
+    s.centers = column(db, "SELECT CenterID || '|' || CenterName || '|' || CenterCode "
+                           "FROM Centers ORDER BY CenterID");
+    s.vendors = column(db, "SELECT VendorID || '|' || VendorName || '|' || CountryID || '|' || "
+                           "Active || '|' || RecordLastUpdated FROM Vendors ORDER BY VendorID");
+    s.assignments = column(db, "SELECT CenterID || '|' || VendorID || '|' || CenterHandlingFee "
+                               "|| '|' || DutyBrokerageFee || '|' || RecordLastUpdated "
+                               "FROM VendorCenterCrossReference ORDER BY CenterID, VendorID");
     return s;
 }
 
@@ -134,32 +132,34 @@ std::vector<std::vector<std::string>> answerRecords(const std::string &xml, int 
     return out;
 }
 
-void seedSmallData(Database &db)
+void seedSmallData(TestDatabase &db)
 {
-    db.addCenter({12, "Buffalo", 2});
-    db.addCenter({13, "Toronto", 1});
-    db.addVendor({3, "Atlas Freight", 1, true, "2021-03-04 10:00:00"});
-    db.addVendor({4, "Baker & Sons", 44, true, "2020-12-31 23:59:59"});
-    db.addVendor({5, "O'Neill <Tool> Co.", 1, true, "2019-07-15 08:30:00"});
-    db.addVendor({6, "Dormant Supply", 1, false, "2018-01-01 00:00:00"});
-    db.addVendor({7, "Zenith Paper", 2, true, "2022-02-02 12:00:00"});
-    db.addVendor({8, "Murphy's Steel", 1, true, "2022-05-06 09:00:00"});
-    db.addVendor({9, "Granite Glass", 3, true, "2023-11-30 17:45:00"});
-    db.addAssignment({12, 8, 0.03, true, "2023-01-01 00:00:00"});
-    db.addAssignment({12, 9, 0.08, false, "2023-01-02 00:00:00"});
-    db.addAssignment({12, 3, 0.05, true, "2023-01-03 00:00:00"});
-    db.addAssignment({13, 4, 0.125, false, "2023-01-04 00:00:00"});
+    db.add({{{12, "Buffalo", 2}, {13, "Toronto", 1}},
+            {{3, "Atlas Freight", 1, true, "2021-03-04 10:00:00"},
+             {4, "Baker & Sons", 44, true, "2020-12-31 23:59:59"},
+             {5, "O'Neill <Tool> Co.", 1, true, "2019-07-15 08:30:00"},
+             {6, "Dormant Supply", 1, false, "2018-01-01 00:00:00"},
+             {7, "Zenith Paper", 2, true, "2022-02-02 12:00:00"},
+             {8, "Murphy's Steel", 1, true, "2022-05-06 09:00:00"},
+             {9, "Granite Glass", 3, true, "2023-11-30 17:45:00"}},
+            {{12, 8, 0.03, true, "2023-01-01 00:00:00"},
+             {12, 9, 0.08, false, "2023-01-02 00:00:00"},
+             {12, 3, 0.05, true, "2023-01-03 00:00:00"},
+             {13, 4, 0.125, false, "2023-01-04 00:00:00"}}});
 }
 
 void ServerTest::SetUp()
 {
-    m_dbPath = (m_dir.path() / "centervendor.db").string();
-    m_server = std::make_unique<ReferenceServer>(m_dbPath);
+    try {
+        m_db = std::make_unique<TestDatabase>();
+    } catch (const std::exception &error) {
+        FAIL() << error.what();
+    }
+    m_server = std::make_unique<ReferenceServer>(m_db->location());
     m_server->setLogSink([this](const std::string &line) {
         const std::lock_guard lock(m_logMutex);
         m_log.push_back(line);
     });
-    m_db = std::make_unique<Database>(m_dbPath);
     seed(*m_db);
     m_port = m_server->bindToAnyPort("127.0.0.1");
     ASSERT_GT(m_port, 0);

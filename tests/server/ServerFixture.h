@@ -1,9 +1,10 @@
-// Shared set-up of the server tests: a temporary database with a small known data set, the
-// server on an ephemeral loopback port, and a plain HTTP client that offers no compression.
+// Shared set-up of the server tests: a fresh database of the engine under test with a small
+// known data set, the server on an ephemeral loopback port, and a plain HTTP client that
+// offers no compression.
 #pragma once
 
-#include "Database.h"
 #include "ReferenceServer.h"
+#include "support/TestDatabase.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -53,7 +54,7 @@ struct Snapshot
     bool operator==(const Snapshot &) const = default;
 };
 
-Snapshot snapshot(Database &db);
+Snapshot snapshot(TestDatabase &db);
 
 // The fields of every record of an answer's section `section`, read by position as the
 // control reads them (a field without a child node reads as "<none>"). Adds a test failure
@@ -63,7 +64,7 @@ std::vector<std::vector<std::string>> answerRecords(const std::string &xml, int 
 // Centers 12 (code 2) and 13 (code 1); vendors 3, 4, 5, 7, 8, 9 and inactive 6; vendor 8 at
 // center 12 with fee 0.03 duty 1, vendor 9 at center 12 with 0.08 duty 0, and vendor 3 at
 // center 12 with 0.05 duty 1; vendor 4 at center 13.
-void seedSmallData(Database &db);
+void seedSmallData(TestDatabase &db);
 
 class ServerTest : public ::testing::Test
 {
@@ -72,7 +73,7 @@ protected:
     void TearDown() override;
 
     // The data set of the test; seedSmallData unless overridden.
-    virtual void seed(Database &db) { seedSmallData(db); }
+    virtual void seed(TestDatabase &db) { seedSmallData(db); }
 
     httplib::Client client() const;
     httplib::Result get(const std::string &target) const;
@@ -84,9 +85,7 @@ protected:
     // logs a request after its answer has gone out.
     std::vector<std::string> waitForLogLines(std::size_t count) const;
 
-    TempDir m_dir;
-    std::string m_dbPath;
-    std::unique_ptr<Database> m_db; // a connection of the test's own, for checks
+    std::unique_ptr<TestDatabase> m_db; // seeds and checks beside the server
     std::unique_ptr<ReferenceServer> m_server;
     int m_port = -1;
 

@@ -1,6 +1,8 @@
 // The POST of a save batch over HTTP: applying, conflicts, limits.
 #include "ServerFixture.h"
 
+#include <algorithm>
+#include <barrier>
 #include <gtest/gtest.h>
 #include <regex>
 #include <string>
@@ -16,11 +18,12 @@ protected:
     // Vendors first..last, active, so that large batches have something to assign.
     void addVendors(std::int64_t first, std::int64_t last)
     {
-        Transaction transaction(*m_db);
+        Records vendors;
         for (std::int64_t id = first; id <= last; ++id) {
-            m_db->addVendor({id, "Vendor " + std::to_string(id), 1, true, "2024-01-01 00:00:00"});
+            vendors.vendors.push_back(
+                {id, "Vendor " + std::to_string(id), 1, true, "2024-01-01 00:00:00"});
         }
-        transaction.commit();
+        m_db->add(vendors);
     }
 };
 
@@ -254,6 +257,48 @@ TEST_F(ServerSave, ConcurrentCommitsWaitForEachOtherInsteadOfFailing)
     }
     EXPECT_EQ(statuses, std::vector<int>(kWriters, 200));
     EXPECT_EQ(m_db->assignments().size(), 4u + kWriters * kPerWriter);
+}
+
+TEST_F(ServerSave, BatchesRacingForOneRowEachApplyWholeOrNotAtAll)
+{
+    addVendors(100, 107);
+    constexpr int kWriters = 8;
+    std::barrier start(kWriters);
+    std::vector<int> statuses(kWriters, 0);
+    std::vector<std::string> answers(kWriters);
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            // The same row gets a different fee from each writer, beside a row of its own.
+            const auto body = formBody({updateSql(12, 8, "0.0" + std::to_string(w + 1), 0),
+                                        insertSql(12, 100 + w, "0.05", 0)});
+            httplib::Client cli = client();
+            start.arrive_and_wait();
+            const auto res =
+                cli.Post("/CenterVendor.asp", body, "application/x-www-form-urlencoded");
+            statuses[static_cast<std::size_t>(w)] = res ? res->status : -1;
+            answers[static_cast<std::size_t>(w)] = res ? res->body : "";
+        });
+    }
+    for (std::thread &writer : writers) {
+        writer.join();
+    }
+    std::vector<double> savedFees;
+    for (int w = 0; w < kWriters; ++w) {
+        const auto i = static_cast<std::size_t>(w);
+        ASSERT_TRUE(statuses[i] == 200 || statuses[i] == 409) << statuses[i] << answers[i];
+        EXPECT_EQ(m_db->assignment(12, 100 + w).has_value(), statuses[i] == 200) << answers[i];
+        if (statuses[i] == 200) {
+            savedFees.push_back((w + 1) / 100.0);
+        } else {
+            EXPECT_NE(answers[i].find("statement 1 conflicts"), std::string::npos) << answers[i];
+        }
+    }
+    ASSERT_FALSE(savedFees.empty());
+    const auto row = m_db->assignment(12, 8);
+    ASSERT_TRUE(row);
+    EXPECT_NE(std::find(savedFees.begin(), savedFees.end(), row->fee), savedFees.end())
+        << "the fee is one that a saved batch wrote: " << row->fee;
 }
 
 } // namespace

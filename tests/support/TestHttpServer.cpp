@@ -1,5 +1,7 @@
 #include "support/TestHttpServer.h"
 
+#include "support/TestCertificates.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
@@ -9,6 +11,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <netinet/in.h>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -62,6 +65,20 @@ void send(httplib::Response &res, const Answer &answer)
         return;
     }
     auto body = std::make_shared<const std::string>(answer.body);
+    if (answer.byteGap.count() > 0) {
+        res.set_chunked_content_provider(
+            answer.contentType,
+            [body, gap = answer.byteGap](std::size_t offset, httplib::DataSink &sink) {
+                if (offset >= body->size()) {
+                    sink.done();
+                    return true;
+                }
+                std::this_thread::sleep_for(gap);
+                sink.write(body->data() + offset, 1);
+                return true;
+            });
+        return;
+    }
     res.set_content_provider(
         body->size(), answer.contentType,
         [body](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
@@ -71,6 +88,26 @@ void send(httplib::Response &res, const Answer &answer)
 }
 
 } // namespace
+
+std::string basicAuthorization(const std::string &user, const std::string &password)
+{
+    static const char digits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::string plain = user + ":" + password;
+    std::string out = "Basic ";
+    for (std::size_t i = 0; i < plain.size(); i += 3) {
+        std::uint32_t group = static_cast<unsigned char>(plain[i]) << 16;
+        if (i + 1 < plain.size())
+            group |= static_cast<unsigned char>(plain[i + 1]) << 8;
+        if (i + 2 < plain.size())
+            group |= static_cast<unsigned char>(plain[i + 2]);
+        out += digits[(group >> 18) & 63];
+        out += digits[(group >> 12) & 63];
+        out += i + 1 < plain.size() ? digits[(group >> 6) & 63] : '=';
+        out += i + 2 < plain.size() ? digits[group & 63] : '=';
+    }
+    return out;
+}
 
 std::string RecordedRequest::header(const std::string &name) const
 {
@@ -93,7 +130,9 @@ thread_local std::uint64_t releasesAtArrival = 0;
 
 struct TestHttpServer::Impl
 {
-    httplib::Server server;
+    std::unique_ptr<TestCertificates> certificates;
+    std::unique_ptr<httplib::Server> server;
+    std::string scheme;
     int port = 0;
     std::thread thread;
 
@@ -104,10 +143,13 @@ struct TestHttpServer::Impl
     std::size_t stalled = 0;
     std::uint64_t releases = 0;
     bool stopping = false;
+    std::string requiredAuthorization;
+    Answer refusal;
 
     void serve(RecordedRequest request, httplib::Response &res)
     {
         Handler handler;
+        std::optional<Answer> refused;
         {
             std::lock_guard lock(mutex);
             recorded.push_back(request);
@@ -115,8 +157,15 @@ struct TestHttpServer::Impl
             const auto found = routes.find({request.method, request.path});
             if (found != routes.end())
                 handler = found->second;
+            if (!requiredAuthorization.empty() &&
+                request.header("Authorization") != requiredAuthorization)
+                refused = refusal;
         }
         changed.notify_all();
+        if (refused) {
+            send(res, *refused);
+            return;
+        }
         if (!handler) {
             send(res, text("no handler for " + request.method + " " + request.path, 404));
             return;
@@ -138,17 +187,28 @@ struct TestHttpServer::Impl
     }
 };
 
-TestHttpServer::TestHttpServer() : m_impl(std::make_unique<Impl>())
+TestHttpServer::TestHttpServer(Scheme scheme) : m_impl(std::make_unique<Impl>())
 {
     Impl &impl = *m_impl;
+    if (scheme == Scheme::Https) {
+        impl.certificates = std::make_unique<TestCertificates>();
+        impl.server = std::make_unique<httplib::SSLServer>(impl.certificates->serverCertificate(),
+                                                           impl.certificates->serverKey());
+        impl.scheme = "https";
+    } else {
+        impl.server = std::make_unique<httplib::Server>();
+        impl.scheme = "http";
+    }
+    if (!impl.server->is_valid())
+        throw std::runtime_error("test server could not be set up");
     // Idle connections must not keep stop() waiting.
-    impl.server.set_keep_alive_timeout(1);
-    impl.server.Get(".*", [&impl](const httplib::Request &req, httplib::Response &res) {
+    impl.server->set_keep_alive_timeout(1);
+    impl.server->Get(".*", [&impl](const httplib::Request &req, httplib::Response &res) {
         impl.serve(record(req, req.body), res);
     });
     // A content reader takes bodies of any size; without it httplib refuses a form-encoded
     // body over 8 KiB before any handler runs.
-    impl.server.Post(".*", [&impl](const httplib::Request &req, httplib::Response &res,
+    impl.server->Post(".*", [&impl](const httplib::Request &req, httplib::Response &res,
                                    const httplib::ContentReader &reader) {
         std::string body;
         reader([&body](const char *data, std::size_t length) {
@@ -157,13 +217,13 @@ TestHttpServer::TestHttpServer() : m_impl(std::make_unique<Impl>())
         });
         impl.serve(record(req, std::move(body)), res);
     });
-    impl.port = impl.server.bind_to_any_port("127.0.0.1");
+    impl.port = impl.server->bind_to_any_port("127.0.0.1");
     if (impl.port <= 0)
         throw std::runtime_error("test server could not bind a loopback port");
-    impl.thread = std::thread([&impl] { impl.server.listen_after_bind(); });
+    impl.thread = std::thread([&impl] { impl.server->listen_after_bind(); });
     // stop() is ignored until the accept loop runs, so the destructor could otherwise miss it.
     // Connections are already queued by the kernel meanwhile; this only waits for the thread.
-    while (!impl.server.is_running())
+    while (!impl.server->is_running())
         std::this_thread::yield();
 }
 
@@ -174,19 +234,31 @@ TestHttpServer::~TestHttpServer()
         m_impl->stopping = true;
     }
     m_impl->changed.notify_all();
-    m_impl->server.stop();
+    m_impl->server->stop();
     if (m_impl->thread.joinable())
         m_impl->thread.join();
 }
 
 std::string TestHttpServer::url() const
 {
-    return "http://127.0.0.1:" + std::to_string(m_impl->port);
+    return m_impl->scheme + "://127.0.0.1:" + std::to_string(m_impl->port);
 }
 
 int TestHttpServer::port() const
 {
     return m_impl->port;
+}
+
+std::string TestHttpServer::caFile() const
+{
+    return m_impl->certificates ? m_impl->certificates->caFile() : std::string();
+}
+
+void TestHttpServer::requireAuthorization(std::string authorization, Answer refusal)
+{
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->requiredAuthorization = std::move(authorization);
+    m_impl->refusal = std::move(refusal);
 }
 
 void TestHttpServer::onGet(const std::string &path, Handler handler)

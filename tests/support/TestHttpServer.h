@@ -1,7 +1,7 @@
 // A loopback HTTP server for tests: serves fixed or computed answers on 127.0.0.1 at a free
-// port, records every request it receives, and can hold a request open until released so that
-// time-outs and cancellation can be tested without sleeping. Answers are never compressed,
-// whatever the client asks for.
+// port, over plain HTTP or over TLS with a certificate made for the run, records every request
+// it receives, and can hold a request open until released so that time-outs and cancellation can
+// be tested without sleeping. Answers are never compressed, whatever the client asks for.
 #pragma once
 
 #include <chrono>
@@ -35,23 +35,36 @@ struct Answer
     std::string body;
     std::string contentType = "text/plain; charset=utf-8";
     std::vector<std::pair<std::string, std::string>> headers;
+    // When set, the body goes out one byte at a time with this pause before each.
+    std::chrono::milliseconds byteGap{0};
 };
+
+// The Authorization header value of HTTP Basic for these credentials.
+std::string basicAuthorization(const std::string &user, const std::string &password);
 
 class TestHttpServer
 {
 public:
     using Handler = std::function<Answer(const RecordedRequest &)>;
+    enum class Scheme { Http, Https };
 
     // Binds 127.0.0.1 at a free port and starts serving; throws std::runtime_error when it cannot.
-    TestHttpServer();
+    // Https serves with a fresh authority's certificate (see caFile).
+    explicit TestHttpServer(Scheme scheme = Scheme::Http);
     // Releases every stalled request, stops the server and joins its threads.
     ~TestHttpServer();
     TestHttpServer(const TestHttpServer &) = delete;
     TestHttpServer &operator=(const TestHttpServer &) = delete;
 
-    // "http://127.0.0.1:PORT", no trailing slash.
+    // "http://127.0.0.1:PORT" (or https), no trailing slash.
     std::string url() const;
     int port() const;
+    // PEM file of the authority that signed an Https server's certificate; "" for Http.
+    std::string caFile() const;
+
+    // From now on every request whose Authorization header is not exactly `authorization` is
+    // recorded and answered with `refusal` instead of its handler.
+    void requireAuthorization(std::string authorization, Answer refusal);
 
     // Handlers are matched by exact path (without the query); a path without one answers 404.
     // They run on server threads and may be set at any time.

@@ -1,7 +1,7 @@
 // Loading both lists from the server page, and ending quietly where an answer breaks.
 #include "Fixtures.h"
+#include "RecordingLog.h"
 #include "load/Loader.h"
-#include "ui/EventLog.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -14,18 +14,6 @@
 using namespace tarvo::test;
 
 namespace {
-
-class RecordingLog : public tarvo::EventLogSink
-{
-public:
-    RecordingLog() : m_previous(tarvo::setEventLogSink(this)) {}
-    ~RecordingLog() override { tarvo::setEventLogSink(m_previous); }
-    void info(const QString &text) override { entries << text; }
-    QStringList entries;
-
-private:
-    tarvo::EventLogSink *m_previous;
-};
 
 class Loading : public ::testing::Test
 {

@@ -1,0 +1,149 @@
+// The store behind the page: one interface, one engine per kind of database. The page reads
+// and writes only through it, so the statement parser, the answers and the HTTP layer never
+// learn which engine runs.
+#pragma once
+
+#include "StatementParser.h"
+#include "store/Records.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvo::server {
+
+enum class StoreStatus {
+    Ok,
+    Busy,        // others held what the call needed for longer than it may wait
+    Unavailable, // the database cannot be reached, or the connection broke under the call
+    Failed,      // anything else: a fault to look into
+};
+
+// A failure inside an engine; the store's calls turn it into a result.
+class StoreError : public std::runtime_error
+{
+public:
+    StoreError(StoreStatus status, const std::string &message)
+        : std::runtime_error(message), m_status(status)
+    {}
+    StoreStatus status() const { return m_status; }
+
+private:
+    StoreStatus m_status;
+};
+
+struct StoreResult
+{
+    StoreStatus status = StoreStatus::Ok;
+    std::string message; // what failed; empty when Ok
+    bool ok() const { return status == StoreStatus::Ok; }
+};
+
+struct BatchResult : StoreResult
+{
+    BatchOutcome outcome; // meaningful when Ok: applied, or refused as a conflict
+};
+
+struct FillResult : StoreResult
+{
+    bool filled = false; // false when Ok: the store already held data and was kept
+};
+
+// What a batch carries besides its statements.
+struct BatchContext
+{
+    std::string now; // the time GETDATE() stands for, "YYYY-MM-DD HH:MM:SS"
+};
+
+// The reads of one request; every call sees the same snapshot of the database.
+class StoreReader
+{
+public:
+    virtual ~StoreReader() = default;
+    virtual bool centerExists(std::int64_t centerId) = 0;
+    // Empty when the center does not exist.
+    virtual std::optional<CenterCounts> centerCounts(std::int64_t centerId) = 0;
+    // Calls `visit` per row in vendor id order with one row object reused for every call,
+    // so that large lists cost no allocation per row.
+    virtual void
+    forEachActiveNotSelected(std::int64_t centerId,
+                             const std::function<void(const ActiveVendorRow &)> &visit) = 0;
+    // Likewise; includes inactive vendors that are still assigned.
+    virtual void forEachSelected(std::int64_t centerId,
+                                 const std::function<void(const SelectedVendorRow &)> &visit) = 0;
+};
+
+struct StoreOptions
+{
+    // The connections this process holds at most; a request waits for a free one.
+    std::size_t connections = 8;
+};
+
+struct StoreFigures
+{
+    std::size_t open = 0;  // connections held now
+    std::size_t inUse = 0; // of those, leased to a request now
+};
+
+class Store
+{
+public:
+    enum class FillMode { OnlyWhenEmpty, Always };
+
+    virtual ~Store() = default;
+
+    // A postgresql:// or postgres:// URI opens PostgreSQL; anything else is a SQLite file,
+    // created when missing. Connects once and creates the schema when missing. Throws
+    // StoreError, whose text never holds a password.
+    static std::unique_ptr<Store> open(const std::string &location,
+                                       const StoreOptions &options = {});
+
+    // Runs `reads` in one read-only snapshot. A StoreError thrown inside ends the snapshot
+    // and becomes the result; any other exception passes through.
+    virtual StoreResult read(const std::function<void(StoreReader &)> &reads) = 0;
+
+    // Applies every statement in order in one transaction, all or nothing; a conflict with
+    // what the database holds is an Ok result whose outcome says which statement and why.
+    // Collisions with concurrent batches are retried a few times, then reported as a
+    // conflict.
+    virtual BatchResult apply(const std::vector<Statement> &statements,
+                              const BatchContext &context) = 0;
+
+    // Writes the records in one transaction. OnlyWhenEmpty writes nothing when the store
+    // holds centers or vendors (filled is false then).
+    virtual FillResult fill(const Records &records, FillMode mode) = 0;
+
+    // One round trip to the database, for health checks.
+    virtual StoreResult ping() = 0;
+
+    virtual StoreFigures figures() const = 0;
+
+    // The location as it may be shown: a password in it is masked.
+    virtual std::string location() const = 0;
+};
+
+bool isPostgresLocation(std::string_view location);
+
+// A URI with its password replaced by "***"; any other text as it is.
+std::string shownLocation(const std::string &location);
+
+// Runs `body`, turning a StoreError into the failure of the result it returns.
+template <typename Result, typename Body> Result guarded(Body &&body)
+{
+    try {
+        return body();
+    } catch (const StoreError &error) {
+        Result result;
+        result.status = error.status();
+        result.message = error.what();
+        return result;
+    }
+}
+
+} // namespace tarvo::server
