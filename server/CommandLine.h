@@ -15,8 +15,8 @@ struct ServerOptions
     int port = 8080; // 0: any free port
     bool sample = false;
     bool help = false;
-    bool version = false;
     std::size_t dbConnections = 8;
+    bool version = false;
 };
 
 struct CommandLineParse
