@@ -70,6 +70,8 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
 
         if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else if (name == "--sample") {
             if (value) {
                 return failure("--sample takes no value");
@@ -105,7 +107,7 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
             return failure("unknown option \"" + args[i] + "\"");
         }
     }
-    if (!haveDb && !options.help) {
+    if (!haveDb && !options.help && !options.version) {
         return failure("--db PATH is required (a SQLite file or a postgresql:// URI)");
     }
     result.ok = true;
@@ -133,6 +135,7 @@ std::string usageText(const std::string &program)
            "  --sample            fill a new, empty database with sample centers, vendors\n"
            "                      and assignments (a database holding data is kept as it is)\n"
            "  --help              show this text\n"
+           "  --version           show the version\n"
            "\n"
            "Each request is logged on one line to stderr. SIGINT or SIGTERM stops the server.\n";
 }

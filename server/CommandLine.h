@@ -16,6 +16,7 @@ struct ServerOptions
     bool sample = false;
     bool help = false;
     std::size_t dbConnections = 8;
+    bool version = false;
 };
 
 struct CommandLineParse
@@ -26,7 +27,7 @@ struct CommandLineParse
 };
 
 // `args` without the program name. Accepts "--name value" and "--name=value"; --db is
-// required unless --help is given. Never throws.
+// required unless --help or --version is given. Never throws.
 CommandLineParse parseCommandLine(const std::vector<std::string> &args);
 
 // "HOST:PORT" or "[IPv6]:PORT" with a port from 0 to 65535; false when malformed.
