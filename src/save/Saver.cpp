@@ -27,8 +27,8 @@ std::vector<save::SelectedRow> selectedRows(const VendorList &list)
     std::vector<save::SelectedRow> rows;
     rows.reserve(static_cast<std::size_t>(list.Count()));
     for (int i = 1; i <= list.Count(); ++i) {
-        rows.push_back({list.Text(i).toStdString(), list.SubItem(i, 3).toStdString(),
-                        list.SubItem(i, 4).toStdString()});
+        rows.push_back({std::string(list.Utf8(i, 0)), std::string(list.Utf8(i, 3)),
+                        std::string(list.Utf8(i, 4))});
     }
     return rows;
 }
@@ -38,7 +38,7 @@ std::vector<save::NonSelectedRow> nonSelectedRows(const VendorList &list)
     std::vector<save::NonSelectedRow> rows;
     rows.reserve(static_cast<std::size_t>(list.Count()));
     for (int i = 1; i <= list.Count(); ++i) {
-        rows.push_back({list.Text(i).toStdString(), list.SubItem(i, 4).toStdString()});
+        rows.push_back({std::string(list.Utf8(i, 0)), std::string(list.Utf8(i, 4))});
     }
     return rows;
 }
