@@ -67,6 +67,9 @@ CenterVendorPage::CenterVendorPage(Store &store, std::function<std::string()> no
 PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std::string>> &params,
                                    const Caller &caller)
 {
+    if (asksForCenters(params)) {
+        return centerList(caller);
+    }
     const QueryParse parsed = parseQuery(params);
     if (!parsed.ok) {
         return text(404, "Malformed query: " + parsed.message + ".");
@@ -110,6 +113,25 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
         answer.contentType = kXmlType;
     }
     answer.center = center;
+    return answer;
+}
+
+PageAnswer CenterVendorPage::centerList(const Caller &caller)
+{
+    std::vector<Center> centers;
+    const StoreResult read = m_store.read([&](StoreReader &db) {
+        db.forEachCenter([&](const Center &center) {
+            if (caller.centers.allows(center.id)) {
+                centers.push_back(center);
+            }
+        });
+    });
+    if (!read.ok()) {
+        return databaseFailure(read, false);
+    }
+    PageAnswer answer;
+    answer.contentType = kXmlType;
+    answer.body = centersAnswer(centers);
     return answer;
 }
 

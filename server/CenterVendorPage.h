@@ -31,10 +31,11 @@ public:
     // the local time when the request is applied.
     explicit CenterVendorPage(Store &store, std::function<std::string()> now = {});
 
-    // One of the three XML answers; 404 with a short text for an unknown center or a
-    // malformed query, 403 for a center outside the caller's. Never throws: a database that
-    // is busy or cannot be reached answers 503, any other database failure 500 with an empty
-    // body and the failure in `detail`.
+    // One of the three XML answers, or for centers=1 the list of the centers the caller may
+    // read; 404 with a short text for an unknown center or a malformed query, 403 for a center
+    // outside the caller's. Never throws: a database that is busy or cannot be reached
+    // answers 503, any other database failure 500 with an empty body and the failure in
+    // `detail`.
     PageAnswer query(const std::vector<std::pair<std::string, std::string>> &params,
                      const Caller &caller = {});
 
@@ -49,6 +50,8 @@ public:
     PageAnswer health();
 
 private:
+    PageAnswer centerList(const Caller &caller);
+
     Store &m_store;
     std::function<std::string()> m_now;
 };

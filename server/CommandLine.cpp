@@ -136,6 +136,8 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
 
         if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else if (name == "--sample") {
             if (value) {
                 return failure("--sample takes no value");
@@ -178,7 +180,8 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
     if (const auto problem = accessProblem(options.access)) {
         return failure(*problem);
     }
-    if (!haveDb && !options.help && options.access.addUser.empty()) {
+    if (!haveDb && !options.help && options.access.addUser.empty() &&
+        !options.version) {
         return failure("--db PATH is required (a SQLite file or a postgresql:// URI)");
     }
     result.ok = true;
@@ -224,8 +227,10 @@ std::string usageText(const std::string &program)
            "  --server-name NAME  a request whose Host names neither the listen address nor\n"
            "                      a NAME is refused with 421; repeatable\n"
            "  --help              show this text\n"
+           "  --version           show the version\n"
            "\n"
-           "Each request is logged on one line to stderr. SIGINT or SIGTERM stops the server.\n";
+           "Each request is logged on one line to stderr. SIGINT or SIGTERM stops the server;\n"
+           "SIGHUP reads the --users file again.\n";
 }
 
 } // namespace tarvo::server

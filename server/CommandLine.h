@@ -31,6 +31,7 @@ struct ServerOptions
     bool help = false;
     std::size_t dbConnections = 8;
     AccessOptions access = {};
+    bool version = false;
 };
 
 struct CommandLineParse
@@ -41,7 +42,7 @@ struct CommandLineParse
 };
 
 // `args` without the program name. Accepts "--name value" and "--name=value"; --db is
-// required unless --help or --add-user is given. Never throws.
+// required unless --help, --version or --add-user is given. Never throws.
 CommandLineParse parseCommandLine(const std::vector<std::string> &args);
 
 // "HOST:PORT" or "[IPv6]:PORT" with a port from 0 to 65535; false when malformed.

@@ -82,6 +82,7 @@ public:
                          const std::function<void(const SelectedVendorRow &)> &visit) override;
     std::vector<ActiveVendorRow> activeNotSelected(std::int64_t centerId);
     std::vector<SelectedVendorRow> selected(std::int64_t centerId);
+    void forEachCenter(const std::function<void(const Center &)> &visit) override;
 
     // Applies every statement in order inside one write transaction, with the context's
     // time as GETDATE() and one AssignmentAudit row per assignment written. All or nothing:
