@@ -2,6 +2,8 @@
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QUrl>
 #include <QXmlStreamReader>
 
@@ -66,6 +68,13 @@ void CenterDirectory::fetch(const QString &server, const Credentials &credential
     QNetworkRequest request(
         QUrl(plainServerName(server) + QStringLiteral("/CenterVendor.asp?centers=1")));
     request.setTransferTimeout(kTimeoutMs);
+    // The control's transport trusts only the authorities of the file CURL_CA_BUNDLE names,
+    // when it is set; the list of centers must reach the same servers.
+    if (const QString bundle = qEnvironmentVariable("CURL_CA_BUNDLE"); !bundle.isEmpty()) {
+        QSslConfiguration ssl = request.sslConfiguration();
+        ssl.setCaCertificates(QSslCertificate::fromPath(bundle));
+        request.setSslConfiguration(ssl);
+    }
     if (!credentials.isEmpty()) {
         request.setRawHeader("Authorization", basicAuthorization(credentials));
     }

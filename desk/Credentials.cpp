@@ -20,6 +20,12 @@ QString plainServerName(const QString &server)
     return name;
 }
 
+Credentials credentialsIn(const QString &server)
+{
+    const QUrl url(server.trimmed());
+    return {url.userName(QUrl::FullyDecoded), url.password(QUrl::FullyDecoded)};
+}
+
 QString serverNameWith(const QString &server, const Credentials &credentials)
 {
     const QString plain = plainServerName(server);

@@ -22,6 +22,9 @@ QString serverNameWith(const QString &server, const Credentials &credentials);
 // The server name without user information or a trailing slash.
 QString plainServerName(const QString &server);
 
+// The percent-decoded user information of a server name; empty when it has none.
+Credentials credentialsIn(const QString &server);
+
 // "Authorization" header value for Basic authentication.
 QByteArray basicAuthorization(const Credentials &credentials);
 

@@ -201,7 +201,7 @@ bool MainWindow::openCenter(const QString &server, qint32 center)
     m_opening = std::pair(plain, center);
     setBusy(true);
     statusBar()->showMessage(tr("Connecting to %1...").arg(plain));
-    m_access.reach(plain,
+    m_access.reach(server,
                    [this, plain, center](const CenterList &list) { reached(plain, center, list); });
     return true;
 }

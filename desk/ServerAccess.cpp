@@ -36,6 +36,9 @@ QString ServerAccess::controlServerName(const QString &server) const
 void ServerAccess::reach(const QString &server, std::function<void(const CenterList &)> done)
 {
     const QString plain = plainServerName(server);
+    if (const Credentials given = credentialsIn(server); !given.isEmpty()) {
+        m_known.insert(plain, given);
+    }
     const int generation = ++m_generation;
     m_reach = Reach{plain, std::move(done)};
     const QString user = m_settings.value(settingsKey(plain)).toString();

@@ -33,7 +33,8 @@ public:
                  QObject *parent = nullptr);
 
     // Reads the centers of `server`, asking for credentials as often as the server refuses
-    // them; `done` runs once, later: Ok, Failed, or NeedsCredentials when the user cancelled.
+    // them; credentials in the server name's user information are tried first. `done` runs
+    // once, later: Ok, Failed, or NeedsCredentials when the user cancelled.
     // A reach still running is abandoned without calling its `done`.
     void reach(const QString &server, std::function<void(const CenterList &)> done);
 

@@ -437,4 +437,15 @@ TEST_F(SignIn, rememberedCredentialsServeTheNextRunWithoutAsking)
     EXPECT_EQ(none.unexpected, 0);
 }
 
+TEST_F(SignIn, credentialsInTheServerNameAreUsedWithoutAsking)
+{
+    newWindow();
+    ModalAnswers none;
+    window->start(QString(gateUrl).insert(gateUrl.indexOf(u"://") + 3, u"clerk:p%3Ass%401%20%25@"),
+                  13);
+    ASSERT_TRUE(nextLoad());
+    EXPECT_EQ(ids(Center), QStringList{"7"});
+    EXPECT_EQ(none.unexpected, 0);
+}
+
 } // namespace
