@@ -45,6 +45,15 @@ std::string centerOfBatch(const std::vector<Statement> &statements)
     return centers.size() == 1 ? std::to_string(*centers.begin()) : "several";
 }
 
+StatementAction actionOf(const Statement &statement)
+{
+    if (std::holds_alternative<InsertAssignment>(statement)) {
+        return StatementAction::Add;
+    }
+    return std::holds_alternative<UpdateAssignment>(statement) ? StatementAction::Update
+                                                                : StatementAction::Remove;
+}
+
 } // namespace
 
 std::string localTimestamp()
@@ -109,13 +118,15 @@ PageAnswer CenterVendorPage::save(std::string_view body)
     if (form.status == FormParse::Status::TooManyStatements) {
         PageAnswer answer = text(413, "Nothing was saved: " + form.message + ".");
         answer.statements = kMaxStatements + 1;
+        answer.refusal = Refusal::Size;
         return answer;
     }
-    if (form.status == FormParse::Status::Malformed) {
-        return text(400, "Nothing was saved: " + form.message + ".");
-    }
-    if (form.statements.empty()) {
-        return text(400, "Nothing was saved: the request carries no SQL field.");
+    if (form.status == FormParse::Status::Malformed || form.statements.empty()) {
+        PageAnswer answer = text(400, form.status == FormParse::Status::Malformed
+                                          ? "Nothing was saved: " + form.message + "."
+                                          : "Nothing was saved: the request carries no SQL field.");
+        answer.refusal = Refusal::Shape;
+        return answer;
     }
 
     std::vector<Statement> statements;
@@ -127,6 +138,7 @@ PageAnswer CenterVendorPage::save(std::string_view body)
                                               " was refused: " + parsed.message + ".");
             answer.statements = form.statements.size();
             answer.center = centerOfBatch(statements);
+            answer.refusal = Refusal::Shape;
             return answer;
         }
         statements.push_back(std::move(parsed.statement));
@@ -143,10 +155,14 @@ PageAnswer CenterVendorPage::save(std::string_view body)
                                " conflicts with the database: " + outcome.message +
                                ". Someone may have changed it since the lists were "
                                "loaded; reload and try again.");
+        answer.refusal = Refusal::Conflict;
     } else {
         answer = text(200, "Saved: " + std::to_string(outcome.added) + " added, " +
                                std::to_string(outcome.updated) + " updated, " +
                                std::to_string(outcome.removed) + " removed.");
+        for (const Statement &statement : statements) {
+            ++answer.applied[static_cast<std::size_t>(actionOf(statement))];
+        }
     }
     answer.statements = statements.size();
     answer.center = centerOfBatch(statements);

@@ -2,10 +2,14 @@
 // a status, a content type and an answer text, and says what to write into the request log.
 #pragma once
 
+#include "ops/ServerMetrics.h"
 #include "store/Store.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,6 +24,8 @@ struct PageAnswer
     std::string body;
     std::string center = "-";   // for the log: the center id, "-" or "several"
     std::size_t statements = 0; // SQL fields received
+    std::optional<Refusal> refusal; // for the metrics: why a batch was refused whole
+    std::array<std::uint64_t, 3> applied{}; // statements committed, by StatementAction
 };
 
 class CenterVendorPage
