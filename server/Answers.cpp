@@ -11,6 +11,14 @@ namespace {
 
 constexpr const char *kSectionNames[] = {"Count", "ActiveVendors", "SelectedVendors"};
 
+bool plainAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte >= 0x20 && byte < 0x80) || c == '\t' || c == '\n' || c == '\r';
+    });
+}
+
 class StringWriter : public pugi::xml_writer
 {
 public:
@@ -23,23 +31,6 @@ public:
 private:
     std::string &m_out;
 };
-
-// XML 1.0 cannot carry most control characters even as references; a name holding one
-// would make the whole answer unreadable, so it becomes a blank.
-void nameField(pugi::xml_node record, const std::string &name)
-{
-    auto unsafe = [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
-    };
-    pugi::xml_text text = record.append_child("Name").text();
-    if (std::none_of(name.begin(), name.end(), unsafe)) {
-        text.set(name.c_str());
-        return;
-    }
-    std::string safe = name;
-    std::replace_if(safe.begin(), safe.end(), unsafe, ' ');
-    text.set(safe.c_str());
-}
 
 // A document element with the sections in front of `section` present and empty; returns
 // the section to fill.
@@ -56,9 +47,12 @@ pugi::xml_node sectionsUpTo(pugi::xml_document &doc, Section section)
     return last;
 }
 
+// Stored text goes through xmlText(): one bad byte in one vendor's name would otherwise make
+// the whole answer unreadable for every center that lists it.
 void field(pugi::xml_node record, const char *name, const std::string &value)
 {
-    record.append_child(name).text().set(value.c_str());
+    pugi::xml_text text = record.append_child(name).text();
+    text.set(plainAscii(value) ? value.c_str() : xmlText(value).c_str());
 }
 
 void field(pugi::xml_node record, const char *name, std::int64_t value)
@@ -79,6 +73,70 @@ std::string serialize(const pugi::xml_document &doc, std::size_t expectedSize = 
 }
 
 } // namespace
+
+namespace {
+
+void appendUtf8(std::string &out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+bool nonCharacter(char32_t cp)
+{
+    return (cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFE) == 0xFFFE;
+}
+
+} // namespace
+
+std::string xmlText(std::string_view text)
+{
+    if (plainAscii(text)) {
+        return std::string(text);
+    }
+    constexpr char32_t kReplacement = 0xFFFD;
+    std::string out;
+    out.reserve(text.size() + 8);
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            if (lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r') {
+                out += static_cast<char>(lead);
+            }
+            ++i;
+            continue;
+        }
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        char32_t cp = length == 4 ? lead & 0x07 : length == 3 ? lead & 0x0F : lead & 0x1F;
+        std::size_t taken = 1;
+        while (length > 1 && taken < length && i + taken < text.size() &&
+               (static_cast<unsigned char>(text[i + taken]) & 0xC0) == 0x80) {
+            cp = (cp << 6) | (static_cast<unsigned char>(text[i + taken]) & 0x3F);
+            ++taken;
+        }
+        static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        const bool valid = length > 1 && lead < 0xF5 && taken == length &&
+                           cp >= kSmallest[length] && cp <= 0x10FFFF &&
+                           !(cp >= 0xD800 && cp <= 0xDFFF) && !nonCharacter(cp);
+        appendUtf8(out, valid ? cp : kReplacement);
+        i += taken;
+    }
+    return out;
+}
 
 std::string fractionText(double value)
 {
@@ -127,7 +185,7 @@ void ListAnswer::add(const ActiveVendorRow &row)
     m_doc->expectedSize += kRecordBytes + row.name.size() + row.lastUpdated.size();
     pugi::xml_node record = m_doc->section.append_child("Vendor");
     field(record, "ID", row.id);
-    nameField(record, row.name);
+    field(record, "Name", row.name);
     field(record, "CountryID", row.countryId);
     // Fields 3 and 4 are placeholders: the control fills those columns itself.
     record.append_child("Fee");
@@ -140,7 +198,7 @@ void ListAnswer::add(const SelectedVendorRow &row)
     m_doc->expectedSize += kRecordBytes + row.name.size();
     pugi::xml_node record = m_doc->section.append_child("Vendor");
     field(record, "ID", row.id);
-    nameField(record, row.name);
+    field(record, "Name", row.name);
     field(record, "Fee", fractionText(row.fee));
     field(record, "Duty", std::int64_t{row.duty ? 1 : 0});
 }

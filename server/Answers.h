@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvo::server {
@@ -42,6 +43,11 @@ private:
 
 std::string activeAnswer(const std::vector<ActiveVendorRow> &rows);
 std::string selectedAnswer(const std::vector<SelectedVendorRow> &rows);
+
+// `text` made fit for an XML 1.0 document whatever bytes it holds: every invalid UTF-8
+// sequence, encoded surrogate and non-character becomes U+FFFD; the control characters XML
+// forbids (all below U+0020 but tab, line feed and carriage return) are dropped.
+std::string xmlText(std::string_view text);
 
 // The shortest decimal text that reads back as the same double, never in exponent form
 // (0.08, 0.00001, 0.125, 0).

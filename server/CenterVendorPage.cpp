@@ -30,7 +30,9 @@ PageAnswer databaseFailure(const StoreResult &failure, bool saving)
     if (failure.status == StoreStatus::Unavailable) {
         return text(503, lead + "the database cannot be reached; try again.");
     }
-    return text(500, lead + "database error: " + failure.message);
+    PageAnswer answer = text(500, {});
+    answer.detail = "database error: " + failure.message;
+    return answer;
 }
 
 std::string centerOfBatch(const std::vector<Statement> &statements)
@@ -112,9 +114,8 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
     return answer;
 }
 
-PageAnswer CenterVendorPage::save(std::string_view body)
+PageAnswer CenterVendorPage::save(const FormParse &form)
 {
-    const FormParse form = parseForm(body);
     if (form.status == FormParse::Status::TooManyStatements) {
         PageAnswer answer = text(413, "Nothing was saved: " + form.message + ".");
         answer.statements = kMaxStatements + 1;

@@ -1,7 +1,8 @@
-// The page /CenterVendor.asp without its HTTP transport: turns a query or a form body into
+// The page /CenterVendor.asp without its HTTP transport: turns a query or a form's fields into
 // a status, a content type and an answer text, and says what to write into the request log.
 #pragma once
 
+#include "Protocol.h"
 #include "ops/ServerMetrics.h"
 #include "store/Store.h"
 
@@ -11,7 +12,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -24,7 +24,8 @@ struct PageAnswer
     std::string body;
     std::string center = "-";   // for the log: the center id, "-" or "several"
     std::size_t statements = 0; // SQL fields received
-    std::optional<Refusal> refusal; // for the metrics: why a batch was refused whole
+    std::string detail;         // for the log only: what failed behind a 500
+    std::optional<Refusal> refusal{}; // for the metrics: why a batch was refused whole
     std::array<std::uint64_t, 3> applied{}; // statements committed, by StatementAction
 };
 
@@ -37,13 +38,14 @@ public:
 
     // One of the three XML answers; 404 with a short text for an unknown center or a
     // malformed query. Never throws: a database that is busy or cannot be reached answers
-    // 503, any other database failure 500.
+    // 503, any other database failure 500 with an empty body and the failure in `detail`.
     PageAnswer query(const std::vector<std::pair<std::string, std::string>> &params);
 
     // Applies the SQL fields of a form body, all or none. 200 with a one-line summary; 400
     // for a malformed body, no SQL field or a statement of another shape; 409 when the batch
-    // conflicts with the database; 413 for too many statements. Never throws.
-    PageAnswer save(std::string_view body);
+    // conflicts with the database; 413 for too many statements. Never throws; a database
+    // failure answers like query().
+    PageAnswer save(const FormParse &form);
 
     // For a load balancer: 200 "ok" while the database answers, 503 while it does not.
     PageAnswer health();

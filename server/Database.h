@@ -67,8 +67,8 @@ private:
 class Database final : public StoreReader
 {
 public:
-    // Opens or creates the file and its schema; WAL journal, foreign keys on, a busy time-out
-    // of 5 s. Throws DatabaseError.
+    // Opens or creates the file and its schema; WAL journal synced at every commit, foreign
+    // keys on, a busy time-out of 5 s. Throws DatabaseError.
     explicit Database(const std::string &path);
     ~Database();
     Database(const Database &) = delete;

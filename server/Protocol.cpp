@@ -177,40 +177,4 @@ bool parseQueryString(std::string_view query,
     return ok;
 }
 
-FormParse parseForm(std::string_view body, std::size_t maxStatements)
-{
-    FormParse result;
-    std::string name;
-    forEachPair(body, [&](std::string_view encodedName, std::string_view encodedValue) {
-        if (!formDecode(encodedName, name)) {
-            result.status = FormParse::Status::Malformed;
-            result.message = "the body is not form-URL-encoded: a % is not followed by two "
-                             "hex digits";
-            return false;
-        }
-        if (!equalsIgnoringCase(name, "SQL")) {
-            return true;
-        }
-        if (result.statements.size() == maxStatements) {
-            result.status = FormParse::Status::TooManyStatements;
-            result.message =
-                "more than " + std::to_string(maxStatements) + " statements in one request";
-            return false;
-        }
-        std::string value;
-        if (!formDecode(encodedValue, value)) {
-            result.status = FormParse::Status::Malformed;
-            result.message = "SQL field " + std::to_string(result.statements.size() + 1) +
-                             " is not form-URL-encoded: a % is not followed by two hex digits";
-            return false;
-        }
-        result.statements.push_back(std::move(value));
-        return true;
-    });
-    if (result.status != FormParse::Status::Ok) {
-        result.statements.clear();
-    }
-    return result;
-}
-
 } // namespace tarvo::server

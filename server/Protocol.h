@@ -1,5 +1,5 @@
-// Reading the page's requests: the query string of the three GETs and the form body of the
-// POST. Pure text handling, no HTTP or database.
+// Reading the page's requests: the query string of the three GETs and what the POST body
+// carries. Pure text handling, no HTTP or database.
 #pragma once
 
 #include "Answers.h"
@@ -16,8 +16,7 @@ namespace tarvo::server {
 // ASCII letters compared without regard to case; every other byte exactly.
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
-// The largest POST body and the most statements one request may carry.
-inline constexpr std::size_t kMaxBodyBytes = 16 * 1024 * 1024;
+// The most statements one request may carry (the body's size is the HTTP layer's limit).
 inline constexpr std::size_t kMaxStatements = 32767;
 
 struct QueryRequest
@@ -37,19 +36,14 @@ struct QueryParse
 // parameter names in any letter case, other parameters ignored. Never throws.
 QueryParse parseQuery(const std::vector<std::pair<std::string, std::string>> &params);
 
+// The SQL fields of a POST body, as the body reader (FormReader.h) found them.
 struct FormParse
 {
     enum class Status { Ok, Malformed, TooManyStatements };
     Status status = Status::Ok;
-    std::vector<std::string> statements; // every SQL field in body order, decoded
+    std::vector<std::string> statements; // every SQL field in body order, decoded; bytes kept
     std::string message;                 // empty when ok
 };
-
-// Splits an application/x-www-form-urlencoded body on "&" and keeps the values of the
-// fields named SQL (any letter case), decoded: "+" is a blank, %XX a byte. The bytes are
-// kept as they are, whatever code page they came in. More than `maxStatements` SQL fields
-// stop the reading. Never throws.
-FormParse parseForm(std::string_view body, std::size_t maxStatements = kMaxStatements);
 
 // The name-value pairs of a query string (the text after "?"), decoded like a form body;
 // a pair without "=" has an empty value. False when an escape is malformed.

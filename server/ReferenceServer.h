@@ -1,8 +1,9 @@
 // The reference server: serves the page /CenterVendor.asp that the control reads and writes,
-// on a SQLite or PostgreSQL database, and a health check for load balancers. Usable in-process (tests, benchmarks) and by the
-// centervendor-server program.
+// on a SQLite or PostgreSQL database, and a health check for load balancers. Usable
+// in-process (tests, benchmarks) and by the centervendor-server program.
 #pragma once
 
+#include "HttpServer.h"
 #include "store/Store.h"
 
 #include <functional>
@@ -16,8 +17,10 @@ class ReferenceServer
 public:
     // Opens the store at `location` (Store::open: a PostgreSQL URI or a SQLite file),
     // creating the schema when missing. Throws StoreError when it cannot be opened or is not
-    // a database.
-    explicit ReferenceServer(const std::string &location, const StoreOptions &options = {});
+    // a database. The HTTP layer runs one worker per store connection, whatever
+    // `limits.workers` says.
+    explicit ReferenceServer(const std::string &location, const StoreOptions &options = {},
+                             const HttpLimits &limits = {});
     // Calls stop(), but does not wait: join the thread that serves before destroying.
     ~ReferenceServer();
     ReferenceServer(const ReferenceServer &) = delete;
@@ -29,8 +32,8 @@ public:
     FillResult fillSample();
 
     // Where the one-line request log goes; stderr by default. Calls are serialised, so the
-    // sink needs no locking of its own, but they come from the server's worker threads.
-    // Set before serving.
+    // sink needs no locking of its own, but they come from the server's threads. A 500
+    // answer names a request id; the line with that id holds what failed. Set before serving.
     void setLogSink(std::function<void(const std::string &line)> sink);
 
     // Binds a free port of `host` (for example "127.0.0.1"); returns the port, or -1 when the
@@ -57,7 +60,7 @@ public:
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> m_impl;
+    std::unique_ptr<Impl> const d;
 };
 
 } // namespace tarvo::server

@@ -11,7 +11,8 @@ if(TARVO_FUZZ)
         include(ExternalProject)
         set(tarvo_fuzz_source ${CMAKE_CURRENT_LIST_DIR}/../../fuzz)
         set(tarvo_fuzz_build ${CMAKE_CURRENT_BINARY_DIR}/fuzz-build)
-        set(tarvo_fuzzers fuzz_urlencode fuzz_forms fuzz_answer fuzz_statement_parser)
+        set(tarvo_fuzzers fuzz_urlencode fuzz_forms fuzz_answer fuzz_statement_parser
+            fuzz_server_answer)
         list(TRANSFORM tarvo_fuzzers PREPEND ${tarvo_fuzz_build}/ OUTPUT_VARIABLE tarvo_fuzz_bins)
 
         # Part of the default build, and rebuilt on every build so edits to the logic reach it.

@@ -58,16 +58,46 @@ TEST(Answers, MarkupInNamesIsEscapedAndReadsBackUnchanged)
     EXPECT_EQ(records(xml, 2).at(0).at(1), name);
 }
 
-TEST(Answers, ControlCharactersInNamesBecomeBlanks)
+struct XmlTextCase
 {
-    const auto rows = records(activeAnswer({{1,
-                                             std::string("A\x01"
-                                                         "B\x1F"
-                                                         "C"),
-                                             1, ""}}),
-                              1);
-    EXPECT_EQ(rows.at(0).at(1), "A B C");
+    const char *name;
+    std::string stored;
+    std::string written;
+};
+
+void PrintTo(const XmlTextCase &c, std::ostream *os)
+{
+    *os << c.name;
 }
+
+class XmlText : public ::testing::TestWithParam<XmlTextCase>
+{
+};
+
+TEST_P(XmlText, MakesAnyStoredTextFitForXml)
+{
+    EXPECT_EQ(xmlText(GetParam().stored), GetParam().written);
+}
+
+const std::string kReplacement = "\xEF\xBF\xBD";
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, XmlText,
+    ::testing::Values(
+        XmlTextCase{"PlainTextStays", "Baker & Sons\t<1>\r\n", "Baker & Sons\t<1>\r\n"},
+        XmlTextCase{"ValidUtf8Stays", "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x9A\x9A",
+                    "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x9A\x9A"},
+        XmlTextCase{"ControlCharactersAreDropped", std::string("A\x01" "B\x1F" "C\0D", 7),
+                    "ABCD"},
+        XmlTextCase{"Latin1ByteIsReplaced", "Caf\xE9", "Caf" + kReplacement},
+        XmlTextCase{"TruncatedSequenceIsReplaced", "A\xE2\x82", "A" + kReplacement},
+        XmlTextCase{"LoneContinuationIsReplaced", "\x80" "A", kReplacement + "A"},
+        XmlTextCase{"OverlongFormIsReplaced", "\xC0\xAF", kReplacement},
+        XmlTextCase{"SurrogateIsReplaced", "a\xED\xA0\x80" "b", "a" + kReplacement + "b"},
+        XmlTextCase{"NonCharacterIsReplaced", "\xEF\xBF\xBE|\xEF\xB7\x90|\xF4\x8F\xBF\xBF",
+                    kReplacement + "|" + kReplacement + "|" + kReplacement},
+        XmlTextCase{"BeyondUnicodeIsReplaced", "\xF4\x90\x80\x80", kReplacement}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Answers, DeclareUtf8AndStayOnOneLine)
 {

@@ -102,45 +102,6 @@ INSTANTIATE_TEST_SUITE_P(
                       DecodeCase{"NonHexEscape", "%G1", std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST(FormParsing, KeepsEverySqlFieldInOrderAndSkipsOthers)
-{
-    const FormParse form = parseForm("SQL=first+one&other=x&sql=second&&SQL=&SQL=%28third%29&");
-    ASSERT_EQ(form.status, FormParse::Status::Ok) << form.message;
-    EXPECT_EQ(form.statements, (std::vector<std::string>{"first one", "second", "", "(third)"}));
-}
-
-TEST(FormParsing, AFieldWithoutEqualsSignIsAnEmptyStatement)
-{
-    const FormParse form = parseForm("SQL");
-    ASSERT_EQ(form.status, FormParse::Status::Ok);
-    EXPECT_EQ(form.statements, std::vector<std::string>{""});
-}
-
-TEST(FormParsing, ABodyWithoutSqlFieldGivesNoStatement)
-{
-    for (const char *body : {"", "&", "name=value", "SQLX=1&XSQL=2"}) {
-        const FormParse form = parseForm(body);
-        EXPECT_EQ(form.status, FormParse::Status::Ok) << body;
-        EXPECT_TRUE(form.statements.empty()) << body;
-    }
-}
-
-TEST(FormParsing, MalformedEscapeRefusesTheWholeBody)
-{
-    const FormParse form = parseForm("SQL=ok&SQL=bad%ZZ");
-    EXPECT_EQ(form.status, FormParse::Status::Malformed);
-    EXPECT_TRUE(form.statements.empty());
-    EXPECT_NE(form.message.find("SQL field 2"), std::string::npos) << form.message;
-}
-
-TEST(FormParsing, StopsAfterTheStatementLimit)
-{
-    EXPECT_EQ(parseForm("SQL=a&SQL=b&SQL=c", 3).status, FormParse::Status::Ok);
-    const FormParse tooMany = parseForm("SQL=a&SQL=b&SQL=c&SQL=d", 3);
-    EXPECT_EQ(tooMany.status, FormParse::Status::TooManyStatements);
-    EXPECT_TRUE(tooMany.statements.empty());
-}
-
 struct CommandLineCase
 {
     const char *name;

@@ -1,9 +1,20 @@
 #include "ServerFixture.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <pugixml.hpp>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace tarvo::server::testing {
 
@@ -148,14 +159,132 @@ void seedSmallData(TestDatabase &db)
              {13, 4, 0.125, false, "2023-01-04 00:00:00"}}});
 }
 
+RawConnection::RawConnection(int port, const char *source)
+{
+    m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &from.sin_addr);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    const int yes = 1;
+    if (m_fd < 0 || setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes) != 0 ||
+        bind(m_fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0 ||
+        connect(m_fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0 ||
+        fcntl(m_fd, F_SETFL, O_NONBLOCK) != 0) {
+        if (m_fd >= 0) {
+            close(m_fd);
+        }
+        m_fd = -1;
+    }
+}
+
+RawConnection::~RawConnection()
+{
+    if (m_fd >= 0) {
+        close(m_fd);
+    }
+}
+
+bool RawConnection::send(std::string_view data, bool stopWhenAnswered)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!data.empty() && m_fd >= 0 && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{m_fd, static_cast<short>(POLLOUT | (stopWhenAnswered ? POLLIN : 0)), 0};
+        if (poll(&p, 1, 100) <= 0) {
+            continue;
+        }
+        if ((p.revents & POLLIN) != 0) {
+            return false;
+        }
+        if ((p.revents & (POLLERR | POLLHUP)) != 0) {
+            return false;
+        }
+        const ssize_t sent = ::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (sent < 0 && errno != EAGAIN) {
+            return false;
+        }
+        data.remove_prefix(sent > 0 ? static_cast<std::size_t>(sent) : 0);
+    }
+    return data.empty();
+}
+
+std::string RawConnection::receive(std::chrono::milliseconds wait)
+{
+    std::string answer;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (m_fd >= 0 && std::chrono::steady_clock::now() < deadline) {
+        const std::size_t headEnd = answer.find("\r\n\r\n");
+        if (headEnd != std::string::npos) {
+            const std::size_t length = answer.find("Content-Length: ");
+            if (length != std::string::npos && length < headEnd &&
+                answer.size() >= headEnd + 4 + std::stoul(answer.substr(length + 16))) {
+                break;
+            }
+        }
+        pollfd p{m_fd, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) {
+            continue;
+        }
+        char buffer[65536];
+        const ssize_t n = read(m_fd, buffer, sizeof buffer);
+        if (n <= 0 && !(n < 0 && errno == EAGAIN)) {
+            break;
+        }
+        answer.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    }
+    return answer;
+}
+
+bool RawConnection::closedWithin(std::chrono::milliseconds wait)
+{
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{m_fd, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) {
+            continue;
+        }
+        char buffer[4096];
+        const ssize_t n = read(m_fd, buffer, sizeof buffer);
+        if (n == 0 || (n < 0 && errno != EAGAIN)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int RawConnection::status(const std::string &answer)
+{
+    if (answer.rfind("HTTP/1.", 0) != 0 || answer.size() < 12) {
+        return 0;
+    }
+    return std::atoi(answer.c_str() + 9);
+}
+
+std::size_t residentBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stoul(line.substr(6)) * 1024;
+        }
+    }
+    return 0;
+}
+
 void ServerTest::SetUp()
 {
+    // A refused request may be closed while the test client still writes to it.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
         m_db = std::make_unique<TestDatabase>();
     } catch (const std::exception &error) {
         FAIL() << error.what();
     }
-    m_server = std::make_unique<ReferenceServer>(m_db->location());
+    m_server = std::make_unique<ReferenceServer>(m_db->location(), StoreOptions{}, limits());
     m_server->setLogSink([this](const std::string &line) {
         const std::lock_guard lock(m_logMutex);
         m_log.push_back(line);

@@ -6,6 +6,7 @@
 #include "ReferenceServer.h"
 #include "support/TestDatabase.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -66,6 +68,35 @@ std::vector<std::vector<std::string>> answerRecords(const std::string &xml, int 
 // center 12 with 0.05 duty 1; vendor 4 at center 13.
 void seedSmallData(TestDatabase &db);
 
+// A plain TCP connection to the server, for requests no HTTP client library would send:
+// heads that never end, bodies that trickle, connections from other loopback addresses.
+class RawConnection
+{
+public:
+    // Connects from `source` (any 127.x.y.z works on loopback); check connected().
+    RawConnection(int port, const char *source = "127.0.0.1");
+    ~RawConnection();
+    RawConnection(const RawConnection &) = delete;
+    RawConnection &operator=(const RawConnection &) = delete;
+
+    bool connected() const { return m_fd >= 0; }
+    // Sends everything, waiting at most 10 s; false once the server closed or stopped reading,
+    // and with `stopWhenAnswered` also as soon as an answer begins to arrive.
+    bool send(std::string_view data, bool stopWhenAnswered = false);
+    // What arrives until the server closes, one whole answer is in, or `wait` passes.
+    std::string receive(std::chrono::milliseconds wait);
+    // True when the server closes (or resets) the connection within `wait`.
+    bool closedWithin(std::chrono::milliseconds wait);
+    // The status code at the start of an answer; 0 when there is none.
+    static int status(const std::string &answer);
+
+private:
+    int m_fd = -1;
+};
+
+// The resident memory of this process, in bytes.
+std::size_t residentBytes();
+
 class ServerTest : public ::testing::Test
 {
 protected:
@@ -74,6 +105,8 @@ protected:
 
     // The data set of the test; seedSmallData unless overridden.
     virtual void seed(TestDatabase &db) { seedSmallData(db); }
+    // The server's limits; the defaults unless overridden.
+    virtual HttpLimits limits() const { return {}; }
 
     httplib::Client client() const;
     httplib::Result get(const std::string &target) const;

@@ -1,0 +1,156 @@
+// The post processor hands a field's value over in pieces and cannot tell the first piece of
+// a field from a later one reliably (an escape cut at a network boundary yields an empty first
+// piece), so the body is passed to it one field at a time: every "&" ends a field. The escapes
+// are checked here too, since the processor keeps a broken "%" as it is.
+#include "FormReader.h"
+
+#include <microhttpd.h>
+
+namespace tarvo::server {
+
+namespace {
+
+// The longest field name the processor keeps; longer ones make the body malformed.
+constexpr std::size_t kNameBuffer = 1024;
+
+bool isHex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+} // namespace
+
+struct FormReader::Private
+{
+    MHD_PostProcessor *processor = nullptr;
+    std::size_t maxStatements = kMaxStatements;
+    int hexDigitsDue = 0; // after a "%"
+    bool inField = false; // the processor has delivered the current field's name
+    bool sqlField = false;
+    std::string value;
+    FormParse result;
+
+    bool refused() const { return result.status != FormParse::Status::Ok; }
+
+    void refuse(FormParse::Status status, std::string message)
+    {
+        result.status = status;
+        result.message = std::move(message);
+        result.statements.clear();
+    }
+
+    void process(const char *data, std::size_t size)
+    {
+        if (size > 0 && !refused() && MHD_post_process(processor, data, size) != MHD_YES) {
+            refuse(FormParse::Status::Malformed, "the body is not form-URL-encoded");
+        }
+    }
+
+    void endField()
+    {
+        if (!inField || refused()) {
+            inField = false;
+            return;
+        }
+        inField = false;
+        if (!sqlField) {
+            return;
+        }
+        if (result.statements.size() == maxStatements) {
+            refuse(FormParse::Status::TooManyStatements,
+                   "more than " + std::to_string(maxStatements) + " statements in one request");
+            return;
+        }
+        result.statements.push_back(std::move(value));
+        value.clear();
+    }
+
+    static MHD_Result field(void *cls, MHD_ValueKind, const char *key, const char *,
+                            const char *, const char *, const char *data, std::uint64_t,
+                            std::size_t size)
+    {
+        auto *self = static_cast<Private *>(cls);
+        if (!self->inField) {
+            self->inField = true;
+            self->sqlField = equalsIgnoringCase(key, "SQL");
+            self->value.clear();
+        }
+        if (self->sqlField && size > 0) {
+            self->value.append(data, size);
+        }
+        return MHD_YES;
+    }
+};
+
+std::unique_ptr<FormReader> FormReader::create(MHD_Connection *connection,
+                                               std::size_t maxStatements)
+{
+    if (MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                    MHD_HTTP_HEADER_CONTENT_TYPE) == nullptr) {
+        MHD_set_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE,
+                                 MHD_HTTP_POST_ENCODING_FORM_URLENCODED);
+    }
+    auto d = std::make_unique<Private>();
+    d->maxStatements = maxStatements;
+    d->processor = MHD_create_post_processor(connection, kNameBuffer, &Private::field, d.get());
+    if (d->processor == nullptr) {
+        return nullptr;
+    }
+    return std::unique_ptr<FormReader>(new FormReader(std::move(d)));
+}
+
+FormReader::FormReader(std::unique_ptr<Private> p) : d(std::move(p)) {}
+
+FormReader::~FormReader()
+{
+    if (d->processor != nullptr) {
+        MHD_destroy_post_processor(d->processor);
+    }
+}
+
+bool FormReader::feed(const char *data, std::size_t size)
+{
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < size && !d->refused(); ++i) {
+        const char c = data[i];
+        if (d->hexDigitsDue > 0) {
+            if (!isHex(c)) {
+                d->refuse(FormParse::Status::Malformed,
+                          "the body is not form-URL-encoded: a % is not followed by two hex "
+                          "digits");
+                break;
+            }
+            --d->hexDigitsDue;
+        } else if (c == '%') {
+            d->hexDigitsDue = 2;
+        } else if (c == '&') {
+            d->process(data + start, i + 1 - start);
+            d->endField();
+            start = i + 1;
+        }
+    }
+    d->process(data + start, size - start);
+    return !d->refused();
+}
+
+void FormReader::finish()
+{
+    if (d->refused()) {
+        return;
+    }
+    if (d->hexDigitsDue > 0) {
+        d->refuse(FormParse::Status::Malformed,
+                  "the body is not form-URL-encoded: a % is not followed by two hex digits");
+        return;
+    }
+    // A last field without "&" is complete only once the processor sees its end.
+    d->process("&", 1);
+    d->endField();
+}
+
+const FormParse &FormReader::result() const
+{
+    return d->result;
+}
+
+} // namespace tarvo::server

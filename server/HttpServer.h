@@ -1,0 +1,119 @@
+// The HTTP layer of the reference server, built for clients that may be hostile: one polling
+// thread serves every connection (a slow client costs a socket, not a thread), every
+// connection has a memory bound, a time-out when idle and a deadline for a whole request, and
+// the work of a request runs on a worker pool while its connection waits suspended.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct MHD_Connection;
+
+namespace tarvo::server {
+
+struct HttpLimits
+{
+    unsigned connections = 1024;           // open connections in all
+    unsigned connectionsPerAddress = 64;   // open connections from one client address
+    std::size_t connectionMemory = 32 * 1024; // buffer of one connection (its head must fit)
+    std::size_t headBytes = 16 * 1024;     // request line and headers together
+    std::size_t bodyBytes = 16 * 1024 * 1024;
+    std::chrono::seconds idleTimeout{10};      // no byte moved for this long: closed
+    std::chrono::seconds requestDeadline{60};  // a whole request, its answer included
+    unsigned workers = 4;                   // threads running the requests' work
+    std::size_t pendingWork = 256;          // requests waiting for a worker; more answer 503
+};
+
+// What the layer knows of one request; handlers read it, the log line is written from it.
+struct HttpRequest
+{
+    std::string id;      // short, random-looking, also in the log line
+    std::string client;  // the peer's address
+    std::string method;  // as sent; HEAD is served by the GET route
+    std::string target;  // the request target as sent, query included
+    std::string path;    // the target before "?", as sent (not decoded)
+    std::string query;   // the target after "?", as sent; empty without "?"
+    std::vector<std::pair<std::string, std::string>> headers;
+
+    // The first header of that name (any letter case), or nullopt.
+    std::optional<std::string_view> header(std::string_view name) const;
+};
+
+struct HttpAnswer
+{
+    int status = 200;
+    std::string contentType;
+    std::string body;
+    std::string logNote; // for the log line, after the path; empty: the layer's default
+    // Operator-only detail of a failure: written into the log line, never sent. A 500 answer's
+    // body is replaced by "Server error" and the request id.
+    std::string detail;
+};
+
+// Receives a request body while it streams in, on the polling thread: keep each call short.
+class BodyReader
+{
+public:
+    virtual ~BodyReader() = default;
+    // False stops the reading: the body is refused and the rest is discarded unread.
+    virtual bool feed(const char *data, std::size_t size) = 0;
+    // The body has ended.
+    virtual void finish() = 0;
+};
+
+struct HttpRoute
+{
+    // Before any body byte is read, on the polling thread: an answer here refuses the
+    // request and leaves its body unread. Optional.
+    std::function<std::optional<HttpAnswer>(const HttpRequest &)> admit;
+    // The reader of the body; a route without one refuses any request carrying a body.
+    // The connection is that of the request, for readers that need the HTTP library.
+    std::function<std::unique_ptr<BodyReader>(const HttpRequest &, MHD_Connection *)> body;
+    // The answer, on a worker thread, with the reader after the whole body (null without
+    // one). An exception answers 500 and logs its text.
+    std::function<HttpAnswer(const HttpRequest &, BodyReader *)> run;
+};
+
+class HttpServer
+{
+public:
+    // `log` receives one line per request, serialised, from the layer's threads.
+    HttpServer(const HttpLimits &limits, std::function<void(const std::string &)> log);
+    // Calls stop() but does not wait: join the thread that serves before destroying.
+    ~HttpServer();
+    HttpServer(const HttpServer &) = delete;
+    HttpServer &operator=(const HttpServer &) = delete;
+
+    // Serves `method` on exactly `path` (byte for byte, no decoding); a GET route also serves
+    // HEAD. Every other request answers 404. Add routes before serving.
+    void route(std::string method, std::string path, HttpRoute route);
+    // The log text of a request that no route noted ("-" by default).
+    void setDefaultLogNote(std::string note);
+
+    // Binds a free port of `host`; the port, or -1. Connections queue from here on.
+    int bindToAnyPort(const std::string &host);
+    // False when `host`:`port` cannot be bound.
+    bool bindToPort(const std::string &host, int port);
+
+    // Serves the bound socket until stop(); false at once when nothing is bound, stop() came
+    // first, or serving cannot start.
+    bool serve();
+    // Stops accepting, lets the requests with a worker finish, then ends serve(). Safe from
+    // any thread at any time; final.
+    void stop();
+    bool isRunning() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> const d;
+};
+
+} // namespace tarvo::server

@@ -1,0 +1,294 @@
+// The server against clients that do not play by the rules: slow, oversized, with bodies
+// where none belong, or asking for things the page does not offer. Every wait is bounded.
+// The HttpLayer suites do not depend on the store and run on one engine only.
+#include "ServerFixture.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tarvo::server::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kCountHead = "GET /CenterVendor.asp?count=1&centerID=12 HTTP/1.1\r\nHost: x\r\n";
+
+class HttpLayer : public ServerTest
+{
+};
+
+class HostileNetwork : public ServerTest
+{
+};
+
+TEST_F(HttpLayer, TricklingClientsDoNotDelayOthers)
+{
+    // 32 connections from each of eight addresses, so that the limit per address stays out
+    // of the way; a few of them trickle a POST body instead of header lines.
+    std::vector<std::unique_ptr<RawConnection>> slow;
+    for (int i = 0; i < 256; ++i) {
+        const std::string source = "127.0.0." + std::to_string(2 + i / 32);
+        slow.push_back(std::make_unique<RawConnection>(m_port, source.c_str()));
+        ASSERT_TRUE(slow.back()->connected());
+        const bool posting = i % 32 == 0;
+        ASSERT_TRUE(slow.back()->send(
+            posting ? "POST /CenterVendor.asp HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                      "application/x-www-form-urlencoded\r\nContent-Length: 100\r\n\r\nSQL="
+                    : kCountHead));
+    }
+    httplib::Client cli = client();
+    cli.set_connection_timeout(1);
+    cli.set_read_timeout(1);
+    cli.set_write_timeout(1);
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t i = 0; i < slow.size(); ++i) {
+            EXPECT_TRUE(slow[i]->send(i % 32 == 0 ? "x" : "X-Slow: 1\r\n")) << i;
+        }
+        const auto res = cli.Get("/CenterVendor.asp?count=1&centerID=12");
+        ASSERT_TRUE(res) << "round " << round;
+        EXPECT_EQ(res->status, 200);
+    }
+}
+
+TEST_F(HttpLayer, OneAddressGetsNoMoreThanItsShareOfConnections)
+{
+    const unsigned share = HttpLimits{}.connectionsPerAddress;
+    std::vector<std::unique_ptr<RawConnection>> held;
+    for (unsigned i = 0; i < share; ++i) {
+        held.push_back(std::make_unique<RawConnection>(m_port, "127.0.0.20"));
+        ASSERT_TRUE(held.back()->send(kCountHead));
+    }
+    RawConnection extra(m_port, "127.0.0.20");
+    EXPECT_TRUE(extra.closedWithin(5s));
+    const auto res = get("/CenterVendor.asp?count=1&centerID=12");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << "other addresses are still served";
+}
+
+class HttpLayerDeadline : public ServerTest
+{
+protected:
+    HttpLimits limits() const override
+    {
+        HttpLimits l;
+        l.requestDeadline = 1s;
+        return l;
+    }
+};
+
+TEST_F(HttpLayerDeadline, AConnectionThatNeverFinishesItsRequestIsClosed)
+{
+    RawConnection slow(m_port);
+    ASSERT_TRUE(slow.send(kCountHead));
+    bool closed = false;
+    // A header line every 100 ms keeps it from ever being idle.
+    for (int i = 0; i < 50 && !closed; ++i) {
+        closed = !slow.send("X-Slow: 1\r\n") || slow.closedWithin(100ms);
+    }
+    EXPECT_TRUE(closed);
+}
+
+struct OversizedCase
+{
+    const char *name;
+    std::string start;  // sent once
+    std::string repeat; // then sent again and again, up to 64 MiB
+    int status;
+};
+
+void PrintTo(const OversizedCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class HttpLayerOversizedHead : public ServerTest, public ::testing::WithParamInterface<OversizedCase>
+{
+};
+
+TEST_P(HttpLayerOversizedHead, IsRefusedWithoutBeingBuffered)
+{
+    const std::size_t before = residentBytes();
+    RawConnection raw(m_port);
+    ASSERT_TRUE(raw.send(GetParam().start));
+    std::string chunk;
+    while (chunk.size() < 64 * 1024) {
+        chunk += GetParam().repeat;
+    }
+    std::size_t sent = GetParam().start.size();
+    while (sent < 64u * 1024 * 1024 && raw.send(chunk, true)) {
+        sent += chunk.size();
+    }
+    const std::string answer = raw.receive(2s);
+    EXPECT_LT(sent, 64u * 1024 * 1024) << "the server read the whole head";
+    if (!answer.empty()) {
+        EXPECT_EQ(RawConnection::status(answer), GetParam().status) << answer.substr(0, 100);
+    }
+    EXPECT_LT(residentBytes(), before + 8 * 1024 * 1024);
+    const auto res = get("/CenterVendor.asp?count=1&centerID=12");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Heads, HttpLayerOversizedHead,
+    ::testing::Values(OversizedCase{"HeaderLine", kCountHead + "X-Big: ", "aaaaaaaa", 431},
+                      OversizedCase{"ManySmallHeaders", kCountHead, "X: 1\r\n", 431},
+                      OversizedCase{"RequestLine", "GET /CenterVendor.asp?", "a=1&", 414}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+struct EarlyRefusalCase
+{
+    const char *name;
+    std::string head; // the whole head; the body it announces is never sent
+    int status;
+};
+
+void PrintTo(const EarlyRefusalCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class HttpLayerEarlyRefusal : public ServerTest, public ::testing::WithParamInterface<EarlyRefusalCase>
+{
+};
+
+TEST_P(HttpLayerEarlyRefusal, AnswersBeforeTheBodyIsSent)
+{
+    const Snapshot before = snapshot(*m_db);
+    RawConnection raw(m_port);
+    ASSERT_TRUE(raw.send(GetParam().head));
+    const std::string answer = raw.receive(5s);
+    EXPECT_EQ(RawConnection::status(answer), GetParam().status) << answer;
+    EXPECT_LT(answer.size(), 400u) << answer;
+    EXPECT_EQ(snapshot(*m_db), before);
+}
+
+const std::string kForm = "Content-Type: application/x-www-form-urlencoded\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, HttpLayerEarlyRefusal,
+    ::testing::Values(
+        EarlyRefusalCase{"ChunkedPutToThePage",
+                         "PUT /CenterVendor.asp HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: "
+                         "chunked\r\n\r\n",
+                         404},
+        EarlyRefusalCase{"PostToAnotherPath",
+                         "POST /Other.asp HTTP/1.1\r\nHost: x\r\n" + kForm +
+                             "Content-Length: 209715200\r\n\r\n",
+                         404},
+        EarlyRefusalCase{"GetWithABody",
+                         "GET /CenterVendor.asp?count=1&centerID=12 HTTP/1.1\r\nHost: "
+                         "x\r\nContent-Length: 5\r\n\r\n",
+                         400},
+        EarlyRefusalCase{"CompressedBody",
+                         "POST /CenterVendor.asp HTTP/1.1\r\nHost: x\r\n" + kForm +
+                             "Content-Encoding: gzip\r\nContent-Length: 204800\r\n\r\n",
+                         415},
+        EarlyRefusalCase{"BodyOver16MiB",
+                         "POST /CenterVendor.asp HTTP/1.1\r\nHost: x\r\n" + kForm +
+                             "Content-Length: 16777217\r\n\r\n",
+                         413},
+        EarlyRefusalCase{"HeadOver16KiB",
+                         kCountHead + "X-Big: " + std::string(17 * 1024, 'a') + "\r\n\r\n", 431}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(HttpLayer, OnlyTheExactPageNameIsServed)
+{
+    for (const char *path : {"/CenterVendor_asp", "/CenterVendor.aspx", "/centervendor.asp",
+                             "/CenterVendor%2Easp", "/CenterVendor.asp/"}) {
+        const std::string target = std::string(path) + "?count=1&centerID=12";
+        const auto got = get(target);
+        ASSERT_TRUE(got) << path;
+        EXPECT_EQ(got->status, 404) << path;
+        const auto posted = client().Post(target, formBody({deleteSql(12, {3})}),
+                                          "application/x-www-form-urlencoded");
+        ASSERT_TRUE(posted) << path;
+        EXPECT_EQ(posted->status, 404) << path;
+    }
+    EXPECT_TRUE(m_db->assignment(12, 3));
+}
+
+TEST_F(HttpLayer, RangeIsIgnored)
+{
+    const auto whole = get("/CenterVendor.asp?active=1&centerID=12");
+    ASSERT_TRUE(whole);
+    for (const char *range : {"bytes=0-10", "bytes=0-,0-", "bytes=-5"}) {
+        const auto res =
+            client().Get("/CenterVendor.asp?active=1&centerID=12", {{"Range", range}});
+        ASSERT_TRUE(res) << range;
+        EXPECT_EQ(res->status, 200) << range;
+        EXPECT_EQ(res->body, whole->body) << range;
+        EXPECT_FALSE(res->has_header("Content-Range")) << range;
+    }
+}
+
+TEST_F(HttpLayer, HeadAnswersLikeGetWithoutABody)
+{
+    const auto got = get("/CenterVendor.asp?active=1&centerID=12");
+    ASSERT_TRUE(got);
+    RawConnection raw(m_port);
+    ASSERT_TRUE(raw.send("HEAD /CenterVendor.asp?active=1&centerID=12 HTTP/1.1\r\nHost: x\r\n"
+                         "Connection: close\r\n\r\n"));
+    const std::string answer = raw.receive(5s);
+    EXPECT_EQ(RawConnection::status(answer), 200) << answer;
+    EXPECT_NE(answer.find("Content-Length: " + std::to_string(got->body.size()) + "\r\n"),
+              std::string::npos)
+        << answer;
+    EXPECT_EQ(answer.substr(answer.find("\r\n\r\n") + 4), "");
+}
+
+TEST_F(HostileNetwork, ServerErrorsNameARequestIdAndOnlyTheLogSaysWhy)
+{
+    m_db->execute("DROP TABLE VendorCenterCrossReference");
+    const auto res = get("/CenterVendor.asp?selected=1&centerID=12");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 500);
+    const std::string prefix = "Server error (request id ";
+    ASSERT_EQ(res->body.rfind(prefix, 0), 0u) << res->body;
+    const std::string id = res->body.substr(prefix.size(), res->body.find(')') - prefix.size());
+    EXPECT_EQ(id.size(), 8u) << res->body;
+    for (const std::string &secret : {std::string("SQL"), std::string("table"),
+                                      std::string("relation"), std::string("database"),
+                                      m_db->location()}) {
+        EXPECT_EQ(res->body.find(secret), std::string::npos) << res->body;
+    }
+    const std::vector<std::string> lines = waitForLogLines(1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(" id=" + id), std::string::npos) << lines[0];
+    std::string lower = lines[0];
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    EXPECT_NE(lower.find("detail=database error: "), std::string::npos) << lines[0];
+    EXPECT_NE(lower.find("vendorcentercrossreference"), std::string::npos) << lines[0];
+}
+
+TEST_F(HostileNetwork, CountsNeverMixTwoStatesOfTheDatabase)
+{
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        // Each commit moves vendor 7 between the lists: both counts change together.
+        for (int i = 0; i < 100 && !done; ++i) {
+            post({i % 2 == 0 ? insertSql(12, 7, "0.05", 1) : deleteSql(12, {7})});
+        }
+        done = true;
+    });
+    int reads = 0;
+    while (!done || reads < 50) {
+        const auto res = get("/CenterVendor.asp?count=1&centerID=12");
+        ASSERT_TRUE(res);
+        const auto numbers = answerRecords(res->body, 0).at(0);
+        EXPECT_EQ(std::stoi(numbers.at(1)) + std::stoi(numbers.at(2)), 6)
+            << numbers.at(1) << " + " << numbers.at(2);
+        ++reads;
+    }
+    done = true;
+    writer.join();
+}
+
+} // namespace
+} // namespace tarvo::server::testing
