@@ -3,14 +3,11 @@
 #pragma once
 
 #include "Protocol.h"
-#include "ops/ServerMetrics.h"
+#include "ops/RequestNote.h"
 #include "store/Store.h"
 
-#include <array>
 #include <cstddef>
-#include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,11 +19,8 @@ struct PageAnswer
     int status = 200;
     std::string contentType;
     std::string body;
-    std::string center = "-";   // for the log: the center id, "-" or "several"
-    std::size_t statements = 0; // SQL fields received
-    std::string detail;         // for the log only: what failed behind a 500
-    std::optional<Refusal> refusal{}; // for the metrics: why a batch was refused whole
-    std::array<std::uint64_t, 3> applied{}; // statements committed, by StatementAction
+    std::string detail; // for the log only: what failed behind a 500, a refused statement
+    RequestNote note;   // the center, the SQL fields received, a refusal, what was applied
 };
 
 class CenterVendorPage

@@ -106,8 +106,9 @@ std::string loggable(std::string_view text, std::size_t max)
     return out;
 }
 
-std::string milliseconds(double ms)
+std::string milliseconds(std::chrono::nanoseconds elapsed)
 {
+    const double ms = std::chrono::duration<double, std::milli>(elapsed).count();
     char buffer[32];
     const auto written =
         std::to_chars(buffer, buffer + sizeof buffer, ms, std::chars_format::fixed, 1);
@@ -118,13 +119,13 @@ std::string textLogLine(const RequestRecord &r)
 {
     std::string line = loggable(r.method.empty() ? "-" : r.method, kMaxName) + " " +
                        loggable(r.path, kMaxPath) +
-                       " center=" + (r.center.empty() ? "-" : loggable(r.center, kMaxName)) +
-                       " statements=" + std::to_string(r.statements) +
+                       " center=" + (r.note.center.empty() ? "-" : loggable(r.note.center, kMaxName)) +
+                       " statements=" + std::to_string(r.note.statements) +
                        " status=" + (r.status == 0 ? "-" : std::to_string(r.status)) + " " +
-                       milliseconds(r.ms) + " ms id=" + loggable(r.id, kMaxName) +
+                       milliseconds(r.elapsed) + " ms id=" + loggable(r.id, kMaxName) +
                        " from=" + loggable(r.client, kMaxName);
-    if (!r.user.empty()) {
-        line += " user=" + loggable(r.user, kMaxName);
+    if (!r.note.user.empty()) {
+        line += " user=" + loggable(r.note.user, kMaxName);
     }
     if (!r.ending.empty()) {
         line += " end=" + loggable(r.ending, kMaxName);
@@ -152,12 +153,12 @@ std::string jsonLogLine(const RequestRecord &r)
     line += ",\"path\":";
     appendJsonString(line, r.path, kMaxPath);
     line += ",\"center\":";
-    appendJsonStringOrNull(line, r.center, kMaxName);
+    appendJsonStringOrNull(line, r.note.center, kMaxName);
     line += ",\"user\":";
-    appendJsonStringOrNull(line, r.user, kMaxName);
-    line += ",\"statements\":" + std::to_string(r.statements);
+    appendJsonStringOrNull(line, r.note.user, kMaxName);
+    line += ",\"statements\":" + std::to_string(r.note.statements);
     line += ",\"status\":" + (r.status == 0 ? std::string("null") : std::to_string(r.status));
-    line += ",\"ms\":" + milliseconds(r.ms);
+    line += ",\"ms\":" + milliseconds(r.elapsed);
     if (!error.empty()) {
         line += ",\"error\":";
         appendJsonString(line, error, kMaxText);

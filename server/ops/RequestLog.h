@@ -2,6 +2,8 @@
 // can search. Neither form ever holds a header, a query string or a whole statement.
 #pragma once
 
+#include "ops/RequestNote.h"
+
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -16,11 +18,9 @@ struct RequestRecord
     std::string client;     // the peer's address
     std::string method;     // empty: the request line never arrived
     std::string path;       // without the query, as the operator reads it
-    std::string center;     // a center id or "several"; empty: none
-    std::string user;       // the authenticated user; empty: none
-    std::size_t statements = 0;
+    RequestNote note;       // center, user, statements: what the route said
     int status = 0;         // 0: no answer was sent
-    double ms = 0;          // from the first line to the end of the answer
+    std::chrono::nanoseconds elapsed{0}; // from the first line to the end of the answer
     std::string reason;     // the answer's text when it refused or failed
     std::string detail;     // what failed, for the operator only
     std::string ending;     // how the exchange ended when not completed ("timed-out", ...)

@@ -85,27 +85,21 @@ void ServerMetrics::watchStore(Store &store)
                       [&store] { return static_cast<double>(store.figures().inUse); });
 }
 
-void ServerMetrics::countRequest(std::string_view method, int status,
-                                 std::chrono::nanoseconds elapsed)
+void ServerMetrics::count(const RequestRecord &record)
 {
-    if (status < kFirstStatus || status > kLastStatus) {
-        return;
+    if (record.status >= kFirstStatus && record.status <= kLastStatus) {
+        const std::size_t m = methodIndex(record.method);
+        d->requests.add({m, static_cast<std::size_t>(record.status - kFirstStatus)});
+        d->durations.observe(m, record.elapsed);
     }
-    const std::size_t m = methodIndex(method);
-    d->requests.add({m, static_cast<std::size_t>(status - kFirstStatus)});
-    d->durations.observe(m, elapsed);
-}
-
-void ServerMetrics::countApplied(StatementAction action, std::uint64_t statements)
-{
-    if (statements > 0) {
-        d->applied.add({static_cast<std::size_t>(action)}, statements);
+    if (record.note.refusal) {
+        d->refused.add({static_cast<std::size_t>(*record.note.refusal)});
     }
-}
-
-void ServerMetrics::countRefused(Refusal reason)
-{
-    d->refused.add({static_cast<std::size_t>(reason)});
+    for (std::size_t action = 0; action < record.note.applied.size(); ++action) {
+        if (record.note.applied[action] > 0) {
+            d->applied.add({action}, record.note.applied[action]);
+        }
+    }
 }
 
 std::string ServerMetrics::page() const

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ops/Metrics.h"
+#include "ops/RequestLog.h"
 
 #include <chrono>
 #include <cstdint>
@@ -12,16 +13,6 @@
 namespace tarvo::server {
 
 class Store;
-
-// Why a batch was refused whole; each is a value of the `reason` label.
-enum class Refusal {
-    Shape,    // not a form of the accepted statements: malformed, no SQL field, other shape
-    Conflict, // the database holds something else than the batch expects
-    Rights,   // the user may not change that center
-    Size,     // too many statements or too large a body
-};
-
-enum class StatementAction { Add, Update, Remove };
 
 class ServerMetrics
 {
@@ -36,11 +27,10 @@ public:
     // one round trip to the database. Call once, before the page is shared.
     void watchStore(Store &store);
 
-    // An answered request. A method other than GET, HEAD or POST counts as "other"; a status
-    // outside 100..599 (no answer was sent) is not counted.
-    void countRequest(std::string_view method, int status, std::chrono::nanoseconds elapsed);
-    void countApplied(StatementAction action, std::uint64_t statements);
-    void countRefused(Refusal reason);
+    // A finished request: its status and time, and what its note says was refused or
+    // applied. A method other than GET, HEAD or POST counts as "other"; a request that got no
+    // answer (status outside 100..599) is not among the requests.
+    void count(const RequestRecord &record);
 
     // The exposition page.
     std::string page() const;

@@ -171,17 +171,26 @@ TEST(MetricsRegistry, CountsFromManyThreadsAreNeverLost)
 TEST(ServerMetrics, FoldsUnknownMethodsIntoOtherAndSkipsRequestsNeverAnswered)
 {
     ServerMetrics metrics("9.8.7");
-    metrics.countRequest("GET", 200, 2ms);
-    metrics.countRequest("BREW\n", 404, 1ms);
-    metrics.countRequest("POST", 0, 1ms);
-    metrics.countRefused(Refusal::Rights);
-    metrics.countApplied(StatementAction::Remove, 3);
+    const auto finished = [&metrics](const char *method, int status) {
+        RequestRecord record;
+        record.method = method;
+        record.status = status;
+        record.elapsed = 2ms;
+        metrics.count(record);
+        return record;
+    };
+    finished("GET", 200);
+    finished("BREW\n", 404);
+    RequestRecord refused = finished("POST", 0);
+    refused.status = 403;
+    refused.note.refusal = Refusal::Rights;
+    refused.note.applied[static_cast<std::size_t>(StatementAction::Remove)] = 3;
+    metrics.count(refused);
     const auto page = readExposition(metrics.page());
     ASSERT_TRUE(page.errors.empty()) << errorsOf(page);
     EXPECT_EQ(page.samples.at("centervendor_requests_total{method=\"GET\",status=\"200\"}"), 1);
     EXPECT_EQ(page.samples.at("centervendor_requests_total{method=\"other\",status=\"404\"}"), 1);
-    EXPECT_EQ(page.samples.count("centervendor_request_duration_seconds_count{method=\"POST\"}"),
-              0u);
+    EXPECT_EQ(page.samples.at("centervendor_request_duration_seconds_count{method=\"POST\"}"), 1);
     EXPECT_EQ(page.samples.at("centervendor_batches_refused_total{reason=\"rights\"}"), 1);
     EXPECT_EQ(page.samples.at("centervendor_batches_refused_total{reason=\"shape\"}"), 0);
     EXPECT_EQ(page.samples.at("centervendor_statements_applied_total{action=\"remove\"}"), 3);

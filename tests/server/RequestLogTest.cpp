@@ -56,10 +56,10 @@ RequestRecord hostileRecord()
     record.client = "127.0.0.1";
     record.method = "POST";
     record.path = "/Center\"Vendor\n.asp\xFF" + std::string(500, 'p');
-    record.center = "12";
-    record.statements = 3;
+    record.note.center = "12";
+    record.note.statements = 3;
     record.status = 400;
-    record.ms = 12.345;
+    record.elapsed = std::chrono::microseconds(12345);
     record.reason = "Nothing was saved: statement 2 was refused: quoted text is not accepted.";
     record.detail = "statement 2: " + std::string(400, 'S');
     return record;
