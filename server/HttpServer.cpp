@@ -2,7 +2,7 @@
 // client, target); the first handler call has the whole head and either refuses at once,
 // which leaves the body unread, or admits it; body bytes go to the route's reader as they
 // arrive; then the connection is suspended while a worker runs the route, and resumed with
-// the answer. The completion callback writes the log line and frees the Exchange.
+// the answer. The completion callback reports the finished request and frees the Exchange.
 //
 // The library's own time-out only measures silence, so a client trickling one byte a second
 // would hold its connection for ever: a sweeper thread shuts down the socket of every
