@@ -38,11 +38,15 @@ install_missing_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# The CMake option that compiles through ccache, when the machine has it.
+compiler_launcher() {
+    if command -v ccache >/dev/null; then echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache; fi
+}
+
 # configure_and_build [target...]: every target when none is named.
 configure_and_build() {
-    local launcher=()
-    if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "${launcher[@]}"
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+        -DTARVO_WERROR=ON $(compiler_launcher)
     local targets=()
     for t in "$@"; do targets+=(--target "$t"); done
     cmake --build "$BUILD" --parallel "$(nproc)" "${targets[@]}"

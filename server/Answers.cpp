@@ -208,6 +208,22 @@ std::string ListAnswer::text() const
     return serialize(m_doc->doc, m_doc->expectedSize);
 }
 
+std::string centersAnswer(const std::vector<Center> &centers)
+{
+    pugi::xml_document doc;
+    pugi::xml_node declaration = doc.append_child(pugi::node_declaration);
+    declaration.append_attribute("version") = "1.0";
+    declaration.append_attribute("encoding") = "utf-8";
+    pugi::xml_node list = doc.append_child("CenterVendor").append_child("Centers");
+    for (const Center &center : centers) {
+        pugi::xml_node record = list.append_child("Center");
+        field(record, "ID", center.id);
+        field(record, "Name", center.name);
+        field(record, "CenterCode", std::int64_t{center.code});
+    }
+    return serialize(doc);
+}
+
 std::string activeAnswer(const std::vector<ActiveVendorRow> &rows)
 {
     ListAnswer answer(Section::Active);

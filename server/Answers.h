@@ -41,6 +41,10 @@ private:
     std::unique_ptr<Document> m_doc;
 };
 
+// Every center for a host to choose from: one Center record per center with its ID, Name
+// and CenterCode, in the order given.
+std::string centersAnswer(const std::vector<Center> &centers);
+
 std::string activeAnswer(const std::vector<ActiveVendorRow> &rows);
 std::string selectedAnswer(const std::vector<SelectedVendorRow> &rows);
 

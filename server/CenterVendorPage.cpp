@@ -76,6 +76,9 @@ CenterVendorPage::CenterVendorPage(Store &store, std::function<std::string()> no
 
 PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std::string>> &params)
 {
+    if (asksForCenters(params)) {
+        return centerList();
+    }
     const QueryParse parsed = parseQuery(params);
     if (!parsed.ok) {
         return text(404, "Malformed query: " + parsed.message + ".");
@@ -113,6 +116,21 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
         answer.contentType = kXmlType;
     }
     answer.note.center = center;
+    return answer;
+}
+
+PageAnswer CenterVendorPage::centerList()
+{
+    std::vector<Center> centers;
+    const StoreResult read = m_store.read([&centers](StoreReader &db) {
+        db.forEachCenter([&centers](const Center &center) { centers.push_back(center); });
+    });
+    if (!read.ok()) {
+        return databaseFailure(read, false);
+    }
+    PageAnswer answer;
+    answer.contentType = kXmlType;
+    answer.body = centersAnswer(centers);
     return answer;
 }
 

@@ -30,9 +30,10 @@ public:
     // the local time when the request is applied.
     explicit CenterVendorPage(Store &store, std::function<std::string()> now = {});
 
-    // One of the three XML answers; 404 with a short text for an unknown center or a
-    // malformed query. Never throws: a database that is busy or cannot be reached answers
-    // 503, any other database failure 500 with an empty body and the failure in `detail`.
+    // One of the three XML answers, or the list of centers for centers=1; 404 with a short
+    // text for an unknown center or a malformed query. Never throws: a database that is busy
+    // or cannot be reached answers 503, any other database failure 500 with an empty body and
+    // the failure in `detail`.
     PageAnswer query(const std::vector<std::pair<std::string, std::string>> &params);
 
     // Applies the SQL fields of a form body, all or none. 200 with a one-line summary; 400
@@ -45,6 +46,8 @@ public:
     PageAnswer health();
 
 private:
+    PageAnswer centerList();
+
     Store &m_store;
     std::function<std::string()> m_now;
 };

@@ -70,6 +70,8 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
 
         if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else if (name == "--sample") {
             if (value) {
                 return failure("--sample takes no value");
@@ -130,7 +132,7 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
             return failure("unknown option \"" + args[i] + "\"");
         }
     }
-    if (!haveDb && !options.help) {
+    if (!haveDb && !options.help && !options.version) {
         return failure("--db PATH is required (a SQLite file or a postgresql:// URI)");
     }
     result.ok = true;
@@ -166,7 +168,8 @@ std::string usageText(const std::string &program)
            "  --shutdown-grace S  on SIGINT or SIGTERM, stop accepting and let requests in\n"
            "                      flight finish for up to S seconds (default 30), then exit;\n"
            "                      /healthz answers 503 from the signal on\n"
-           "  --help              show this text\n";
+           "  --help              show this text\n"
+           "  --version           show the version\n";
 }
 
 } // namespace tarvo::server

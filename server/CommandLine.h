@@ -19,6 +19,7 @@ struct ServerOptions
     bool sample = false;
     bool help = false;
     std::size_t dbConnections = 8;
+    bool version = false;
 
     // Operating the server.
     std::string metricsHost{}; // empty: no metrics listener
@@ -35,7 +36,7 @@ struct CommandLineParse
 };
 
 // `args` without the program name. Accepts "--name value" and "--name=value"; --db is
-// required unless --help is given. Never throws.
+// required unless --help or --version is given. Never throws.
 CommandLineParse parseCommandLine(const std::vector<std::string> &args);
 
 // "HOST:PORT" or "[IPv6]:PORT" with a port from 0 to 65535; false when malformed.

@@ -349,6 +349,18 @@ std::vector<SelectedVendorRow> Database::selected(std::int64_t centerId)
     return rows;
 }
 
+void Database::forEachCenter(const std::function<void(const Center &)> &visit)
+{
+    Prepared query(m_db, "SELECT CenterID, CenterName, CenterCode FROM Centers ORDER BY CenterID");
+    Center center;
+    while (query.step()) {
+        center.id = query.int64(0);
+        query.text(1, center.name);
+        center.code = static_cast<int>(query.int64(2));
+        visit(center);
+    }
+}
+
 bool Database::isEmpty()
 {
     Prepared query(m_db, "SELECT EXISTS (SELECT 1 FROM Centers) OR EXISTS (SELECT 1 FROM Vendors)");

@@ -82,6 +82,7 @@ public:
                          const std::function<void(const SelectedVendorRow &)> &visit) override;
     std::vector<ActiveVendorRow> activeNotSelected(std::int64_t centerId);
     std::vector<SelectedVendorRow> selected(std::int64_t centerId);
+    void forEachCenter(const std::function<void(const Center &)> &visit) override;
 
     // Applies every statement in order inside one write transaction, with `now` as the
     // time of GETDATE(). All or nothing: on a conflict nothing is kept and the outcome says

@@ -1,5 +1,6 @@
 #include "Protocol.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <system_error>
@@ -107,6 +108,13 @@ QueryParse parseQuery(const std::vector<std::pair<std::string, std::string>> &pa
     result.ok = true;
     result.request = {*section, *centerId};
     return result;
+}
+
+bool asksForCenters(const std::vector<std::pair<std::string, std::string>> &params)
+{
+    return std::any_of(params.begin(), params.end(), [](const auto &param) {
+        return equalsIgnoringCase(param.first, "centers") && param.second == "1";
+    });
 }
 
 bool formDecode(std::string_view text, std::string &out)

@@ -45,6 +45,10 @@ struct FormParse
     std::string message;                 // empty when ok
 };
 
+// centers=1 among the parameters (name in any letter case): the list of every center, which
+// takes no centerID and wins over the other queries. Never throws.
+bool asksForCenters(const std::vector<std::pair<std::string, std::string>> &params);
+
 // The name-value pairs of a query string (the text after "?"), decoded like a form body;
 // a pair without "=" has an empty value. False when an escape is malformed.
 bool parseQueryString(std::string_view query,

@@ -1,6 +1,7 @@
 // centervendor-server: the reference server as a program.
 #include "CommandLine.h"
 #include "ReferenceServer.h"
+#include "Version.h"
 
 #include <atomic>
 #include <csignal>
@@ -47,6 +48,11 @@ int main(int argc, char **argv)
     const tarvo::server::ServerOptions &options = parsed.options;
     if (options.help) {
         std::fputs(tarvo::server::usageText(program).c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("centervendor-server %d.%d.%d\n", tarvo::version::major, tarvo::version::minor,
+                    tarvo::version::revision);
         return 0;
     }
 

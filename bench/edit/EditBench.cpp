@@ -1,7 +1,9 @@
 // Editing with 32767 rows loaded: a click in either list, a single add and a single remove,
 // and moving 16000 selected rows either way. Clicks are real mouse clicks on the shown
 // (offscreen) lists; each timed step ends once the views have repainted.
-// Goals: a click under 5 ms, a single move under 5 ms, each 16000-row move under 150 ms.
+// Goals: a click under 5 ms; a single move, repaint included, at most 1.5 ms; each 16000-row
+// move under the 59.5 ms (">>") and 87.0 ms ("<<") that a tree view over a row per heap block
+// took on the machine that first ran this (means, repaint included).
 #include "BenchHarness.h"
 #include "ui/VendorView.h"
 
@@ -246,8 +248,10 @@ BENCHMARK(BM_RemoveSelected16000)->UseManualTime()->Unit(benchmark::kMillisecond
 void printStep(const char *label, const std::string &figure, const char *goal)
 {
     using tarvo::bench::meanMs;
-    std::printf("  %-32s mean %8.3f ms  median %8.3f ms  (%s)  handler %.3f + repaint %.3f ms\n",
-                label, meanMs(figure), tarvo::bench::medianMs(figure), goal,
+    using tarvo::bench::medianMs;
+    std::printf("  %-32s mean %8.3f ms  median %8.3f ms  cpu median %8.3f ms  (%s)  handler "
+                "%.3f + repaint %.3f ms\n",
+                label, meanMs(figure), medianMs(figure), medianMs(figure + "/cpu"), goal,
                 meanMs(figure + "/handled"), meanMs(figure) - meanMs(figure + "/handled"));
 }
 
@@ -256,10 +260,10 @@ void summary()
     std::printf("  32767 rows loaded (%d + %d); every step ends after the repaint\n", Rest, Moved);
     printStep("click in lstVendors", "click/lstVendors", "goal < 5 ms");
     printStep("click in lstVendorCenter", "click/lstVendorCenter", "goal < 5 ms");
-    printStep("single add (\">\")", "single/add", "goal < 5 ms");
-    printStep("single remove (\"<\")", "single/remove", "goal < 5 ms");
-    printStep("add-selected of 16000 (\">>\")", "bulk/add", "goal < 150 ms");
-    printStep("remove-selected of 16000 (\"<<\")", "bulk/remove", "goal < 150 ms");
+    printStep("single add (\">\")", "single/add", "goal <= 1.5 ms");
+    printStep("single remove (\"<\")", "single/remove", "goal <= 1.5 ms");
+    printStep("add-selected of 16000 (\">>\")", "bulk/add", "goal < 59.5 ms");
+    printStep("remove-selected of 16000 (\"<<\")", "bulk/remove", "goal < 87.0 ms");
 }
 
 } // namespace

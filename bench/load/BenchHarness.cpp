@@ -11,6 +11,7 @@
 #include <mutex>
 #include <numeric>
 #include <string>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -163,8 +164,18 @@ Stopwatch::~Stopwatch()
     }
 }
 
+namespace {
+double processCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+} // namespace
+
 void Stopwatch::start()
 {
+    m_cpuStart = processCpuSeconds();
     m_start = std::chrono::steady_clock::now();
 }
 
@@ -179,6 +190,7 @@ void Stopwatch::stop()
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - m_start;
     m_state.SetIterationTime(took.count());
     m_samples.push_back(took.count());
+    m_splits[m_name + "/cpu"].push_back(processCpuSeconds() - m_cpuStart);
 }
 
 void printRatio(const char *label, const std::string &ours, const std::string &theirs,
@@ -193,8 +205,8 @@ void printRatio(const char *label, const std::string &ours, const std::string &t
 
 void printFigure(const char *label, const std::string &name, const char *goal)
 {
-    std::printf("  %-34s mean %9.3f ms  median %9.3f ms  (%s)\n", label, meanMs(name),
-                medianMs(name), goal);
+    std::printf("  %-34s mean %9.3f ms  median %9.3f ms  cpu median %9.3f ms  (%s)\n", label,
+                meanMs(name), medianMs(name), medianMs(name + "/cpu"), goal);
 }
 
 CenterData makeCenter(int nonSelected, int selected, std::uint32_t seed)

@@ -33,7 +33,9 @@ double meanMs(const std::string &name);
 double medianMs(const std::string &name);
 
 // Times the measured part of every iteration of a benchmark registered with UseManualTime(),
-// and adds the samples to the figure name when the run ends (unless it failed).
+// and adds the samples to the figure name when the run ends (unless it failed). The processor
+// time of the whole process over the same part goes to name + "/cpu": on a busy machine it
+// tells the work from the waiting.
 class Stopwatch
 {
 public:
@@ -60,6 +62,7 @@ private:
     benchmark::State &m_state;
     std::string m_name;
     std::chrono::steady_clock::time_point m_start;
+    double m_cpuStart = 0;
     std::vector<double> m_samples;
     std::map<std::string, std::vector<double>> m_splits;
 };

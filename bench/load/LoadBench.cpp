@@ -1,25 +1,31 @@
-// A full load of 32767 rows (24000 active, 8767 selected) from a loopback server page, in the
-// same run as its floor: the same three GETs and parses, every field's text read, no list.
-// Goals: the full load costs at most 2x the floor; memory stays proportional to the rows.
+// A load of 32767 rows (24000 active, 8767 selected) from a loopback server page, in the same
+// run as its floor: what no load can avoid, three plain libcurl GETs of the same answers, each
+// parsed by pugixml in place and its records counted, with nothing of the control's code. The
+// first load (lists empty) and a reload (lists full) are measured apart.
+// Goals: first load and reload each at most 1.5x the floor; heap kept after a load at most
+// 250 bytes per row; the load's peak heap at most the floor's peak plus 150 bytes per row.
 //
-// Memory is measured in fresh processes (this program started again with --rss-probe) before
-// the benchmarks run, so that neither the benchmarks nor the server's copies of the answers
-// count: the server stays in this process and the probe only loads. ru_maxrss is printed,
-// and beside it the peak of the first load alone (VmHWM reset just before it).
+// Heap is what malloc has handed out and not had back (mallinfo2: uordblks, plus hblkhd for the
+// large blocks it maps apart), read in fresh processes (this program started again with
+// --heap-probe) that load only, so neither the benchmarks nor the server's copies of the
+// answers count. Each probe first loads a two-row center, so that what any first use costs
+// once (libcurl, fonts, styles) is not charged to the rows. The peak is sampled at every step
+// of the progress bar (a hundredth of the rows) and after each answer is parsed, the moments
+// when an answer, its tree and the rows read from it are all held.
 #include "BenchHarness.h"
-#include "net/QueryDocument.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QCoreApplication>
 #include <QProgressBar>
 #include <TarvoCenterVendor/CenterVendor.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <curl/curl.h>
 #include <malloc.h>
+#include <memory>
+#include <pugixml.hpp>
 #include <string>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -29,20 +35,8 @@ using tarvo::bench::Stopwatch;
 
 constexpr int Active = 24000;
 constexpr int Selected = 8767;
+constexpr int Rows = Active + Selected;
 constexpr int CenterId = 2;
-
-// A quarter of the rows, to show that memory grows with the rows.
-constexpr int QuarterActive = Active / 4;
-constexpr int QuarterSelected = (Active + Selected + 1) / 4 - QuarterActive;
-
-tarvo::bench::ServedCenter &quarterCenter()
-{
-    static tarvo::bench::ServedCenter center;
-    static const bool served =
-        (center.serve(tarvo::bench::makeCenter(QuarterActive, QuarterSelected)), true);
-    benchmark::DoNotOptimize(served);
-    return center;
-}
 
 tarvo::bench::ServedCenter &servedCenter()
 {
@@ -52,42 +46,79 @@ tarvo::bench::ServedCenter &servedCenter()
     return center;
 }
 
+// One row in each list: what a probe loads before it measures.
+tarvo::bench::ServedCenter &tinyCenter()
+{
+    static tarvo::bench::ServedCenter center;
+    static const bool served = (center.serve(tarvo::bench::makeCenter(1, 1)), true);
+    benchmark::DoNotOptimize(served);
+    return center;
+}
+
+std::size_t heapInUse()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+struct HeapPeak
+{
+    std::size_t peak = 0;
+    void sample() { peak = std::max(peak, heapInUse()); }
+};
+
 std::string queryUrl(const std::string &server, const char *query)
 {
     return server + "/CenterVendor.asp?" + query + "&centerID=" + std::to_string(CenterId);
 }
 
-// Reads every field of every record of one section, as the load reads them; returns the
-// number of characters read so nothing can be optimised away.
-std::size_t walkSection(const tarvo::load::QueryDocument &doc, std::size_t position)
+std::size_t appendBody(char *data, std::size_t size, std::size_t count, void *body)
 {
-    const auto section = doc.documentElement().child(position, "section");
-    std::size_t chars = 0;
-    const std::size_t records = section.childCount();
-    for (std::size_t r = 0; r < records; ++r) {
-        const auto record = section.child(r, "record");
-        const std::size_t fields = record.childCount();
-        for (std::size_t k = 0; k < fields; ++k) {
-            const auto field = record.child(k, "field");
-            chars += field.childCount() > 0 ? field.firstChildText("field").size() : 0;
-        }
-    }
-    return chars;
+    static_cast<std::string *>(body)->append(data, size * count);
+    return size * count;
 }
 
-// The floor: three fetches, three parses, every field read.
-std::size_t fetchAndWalk(const std::string &server)
+// A plain GET on a fresh handle, as the control makes each request.
+std::string plainGet(const std::string &url)
 {
-    using tarvo::load::QueryDocument;
-    const auto count = QueryDocument::fetch(queryUrl(server, "count=1"));
-    const auto record = count.documentElement().child(0, "section").child(0, "record");
-    std::size_t chars = 0;
-    for (std::size_t k = 0; k < 3; ++k) {
-        chars += record.child(k, "field").text().size();
+    std::string body;
+    CURL *handle = curl_easy_init();
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &appendBody);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
+    const CURLcode code = curl_easy_perform(handle);
+    curl_easy_cleanup(handle);
+    return code == CURLE_OK ? body : std::string();
+}
+
+// The records of the answer's section at position, parsed in place.
+std::size_t countRecords(std::string body, int position, HeapPeak *peak)
+{
+    pugi::xml_document doc;
+    if (!doc.load_buffer_inplace(body.data(), body.size())) {
+        return 0;
     }
-    chars += walkSection(QueryDocument::fetch(queryUrl(server, "active=1")), 1);
-    chars += walkSection(QueryDocument::fetch(queryUrl(server, "selected=1")), 2);
-    return chars;
+    pugi::xml_node section = doc.document_element().first_child();
+    for (int i = 0; i < position && section; ++i) {
+        section = section.next_sibling();
+    }
+    std::size_t records = 0;
+    for (pugi::xml_node r = section.first_child(); r; r = r.next_sibling()) {
+        ++records;
+    }
+    if (peak != nullptr) {
+        peak->sample();
+    }
+    return records;
+}
+
+// The floor: three GETs, three in-place parses; returns every record counted.
+std::size_t fetchAndCount(const std::string &server, HeapPeak *peak = nullptr)
+{
+    return countRecords(plainGet(queryUrl(server, "count=1")), 0, peak) +
+           countRecords(plainGet(queryUrl(server, "active=1")), 1, peak) +
+           countRecords(plainGet(queryUrl(server, "selected=1")), 2, peak);
 }
 
 int rowsOf(CenterVendor &control, const char *list)
@@ -96,132 +127,84 @@ int rowsOf(CenterVendor &control, const char *list)
     return view != nullptr ? view->model()->rowCount() : -1;
 }
 
-void BM_Floor_FetchParseWalk(benchmark::State &state)
+bool fullyLoaded(CenterVendor &control)
+{
+    return rowsOf(control, "lstVendors") == Active && rowsOf(control, "lstVendorCenter") == Selected;
+}
+
+void load(CenterVendor &control, const std::string &server)
+{
+    control.LetDataFromDatabase(CenterId, QString::fromStdString(server));
+    settle();
+}
+
+void BM_Floor_FetchParseCount(benchmark::State &state)
 {
     const std::string server = servedCenter().url();
     Stopwatch watch(state, "floor");
-    std::size_t chars = 0;
+    std::size_t records = 0;
     for (auto _ : state) {
-        watch.time([&] { chars = fetchAndWalk(server); });
-        benchmark::DoNotOptimize(chars);
+        watch.time([&] { records = fetchAndCount(server); });
+        benchmark::DoNotOptimize(records);
     }
-    state.counters["chars"] = static_cast<double>(chars);
+    state.counters["records"] = static_cast<double>(records);
+    if (records != Rows + 1) {
+        state.SkipWithError("the floor did not count every record");
+    }
 }
-BENCHMARK(BM_Floor_FetchParseWalk)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Floor_FetchParseCount)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-void fullLoad(benchmark::State &state, const char *figure, bool barShown)
+// A shown control with empty lists each time; creating and destroying it is not timed.
+void BM_FirstLoad(benchmark::State &state)
 {
-    const QString server = QString::fromStdString(servedCenter().url());
-    CenterVendor control;
-    control.show();
-    control.findChild<QProgressBar *>(QStringLiteral("prbLoad"))->setVisible(barShown);
-    settle();
-    Stopwatch watch(state, figure);
+    const std::string server = servedCenter().url();
+    Stopwatch watch(state, "load/first");
+    bool ok = true;
     for (auto _ : state) {
-        watch.time([&] {
-            control.LetDataFromDatabase(CenterId, server);
-            settle();
-        });
+        auto control = std::make_unique<CenterVendor>();
+        control->show();
+        settle();
+        watch.time([&] { load(*control, server); });
+        ok = ok && fullyLoaded(*control);
     }
-    const int active = rowsOf(control, "lstVendors");
-    const int selected = rowsOf(control, "lstVendorCenter");
-    state.counters["rows"] = active + selected;
-    if (active != Active || selected != Selected) {
+    if (!ok) {
         state.SkipWithError("the load did not fill both lists");
     }
 }
+BENCHMARK(BM_FirstLoad)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-void BM_FullLoad(benchmark::State &state)
+// The same center loaded again over full lists, as a commit's reload does.
+void BM_Reload(benchmark::State &state)
 {
-    fullLoad(state, "load", true);
-}
-BENCHMARK(BM_FullLoad)->UseManualTime()->Unit(benchmark::kMillisecond);
-
-// A diagnosis, not a goal: the same load with the progress bar hidden, so that it paints
-// nothing (it still takes every Value).
-void BM_FullLoad_BarHidden(benchmark::State &state)
-{
-    fullLoad(state, "load/bar-hidden", false);
-}
-BENCHMARK(BM_FullLoad_BarHidden)->UseManualTime()->Unit(benchmark::kMillisecond);
-
-// What the load spends on its progress bar alone: one Value per row, and a repaint whenever
-// the shown share changes, as the load does it, on the control's own bar.
-void BM_ProgressSteps(benchmark::State &state)
-{
+    const std::string server = servedCenter().url();
     CenterVendor control;
     control.show();
     settle();
-    auto *bar = control.findChild<QProgressBar *>(QStringLiteral("prbLoad"));
-    if (bar == nullptr) {
-        state.SkipWithError("no prbLoad");
-        return;
-    }
-    constexpr int Rows = Active + Selected;
-    Stopwatch watch(state, "progress");
+    load(control, server);
+    Stopwatch watch(state, "load/again");
     for (auto _ : state) {
-        watch.time([&] {
-            bar->setRange(0, Rows);
-            int painted = -1;
-            for (int value = 0; value < Rows; ++value) {
-                bar->setValue(value);
-                const int percent = static_cast<int>(100LL * value / Rows);
-                if (percent != painted) {
-                    painted = percent;
-                    bar->repaint();
-                }
-            }
-            bar->setValue(Rows);
-            bar->setValue(0);
-            settle();
-        });
+        watch.time([&] { load(control, server); });
+    }
+    if (!fullyLoaded(control)) {
+        state.SkipWithError("the load did not fill both lists");
     }
 }
-BENCHMARK(BM_ProgressSteps)->UseManualTime()->Unit(benchmark::kMillisecond);
-
-long peakKb()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-// A "VmHWM:" or "VmRSS:" line of /proc/self/status, in KiB.
-long statusKb(const char *field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::size_t n = std::strlen(field);
-    while (std::getline(status, line)) {
-        if (line.compare(0, n, field) == 0) {
-            return std::stol(line.substr(n));
-        }
-    }
-    return -1;
-}
-
-// Lets VmHWM start again from the current resident size, so the next reading is the peak of
-// what follows alone.
-void resetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
+BENCHMARK(BM_Reload)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 struct ProbeResult
 {
-    long maxrssBefore = 0;    // ru_maxrss with the control created and shown
-    long maxrssFirst = 0;     // ru_maxrss after the first load
-    long maxrssThird = 0;     // ru_maxrss after the third load
-    long residentBefore = 0;  // VmRSS before the first load
-    long hwmFirst = 0;        // VmHWM over the first load alone
-    long residentAfter = 0;   // VmRSS after the third load
-    long residentTrimmed = 0; // VmRSS after that, once malloc gave its free pages back
+    long long before = 0;     // heap with the control shown and the two-row center loaded
+    long long afterFirst = 0; // after the first load of the full center
+    long long peakFirst = 0;
+    long long afterAgain = 0; // after loading it again
+    long long peakAgain = 0;
     int rows = 0;
     bool ok = false;
 };
 
-// The probe: one fresh process that loads (or fetches) three times and prints its memory.
-int runProbe(const std::string &kind, const std::string &server, int argc, char **argv)
+// The probe: one fresh process that loads (or runs the floor) twice and prints its heap.
+int runProbe(const std::string &kind, const std::string &server, const std::string &warmUp,
+             int argc, char **argv)
 {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -230,100 +213,92 @@ int runProbe(const std::string &kind, const std::string &server, int argc, char 
     CenterVendor control;
     control.show();
     settle();
-    ProbeResult r;
-    r.maxrssBefore = peakKb();
-    r.residentBefore = statusKb("VmRSS:");
-    resetPeak();
-    for (int round = 0; round < 3; ++round) {
-        if (kind == "load") {
-            control.LetDataFromDatabase(CenterId, QString::fromStdString(server));
-            settle();
+    HeapPeak peak;
+    QObject::connect(control.findChild<QProgressBar *>(QStringLiteral("prbLoad")),
+                     &QProgressBar::valueChanged, [&peak] { peak.sample(); });
+    const bool floor = kind == "floor";
+    const auto once = [&](const std::string &url) {
+        if (floor) {
+            benchmark::DoNotOptimize(fetchAndCount(url, &peak));
         } else {
-            benchmark::DoNotOptimize(fetchAndWalk(server));
+            load(control, url);
         }
-        if (round == 0) {
-            r.maxrssFirst = peakKb();
-            r.hwmFirst = statusKb("VmHWM:");
-        }
-    }
-    r.maxrssThird = peakKb();
-    r.residentAfter = statusKb("VmRSS:");
-    malloc_trim(0);
-    r.residentTrimmed = statusKb("VmRSS:");
-    r.rows = rowsOf(control, "lstVendors") + rowsOf(control, "lstVendorCenter");
-    std::printf("probe %ld %ld %ld %ld %ld %ld %ld %d\n", r.maxrssBefore, r.maxrssFirst,
-                r.maxrssThird, r.residentBefore, r.hwmFirst, r.residentAfter, r.residentTrimmed,
-                r.rows);
+    };
+    once(warmUp);
+    ProbeResult r;
+    r.before = static_cast<long long>(heapInUse());
+    peak.peak = 0;
+    once(server);
+    r.afterFirst = static_cast<long long>(heapInUse());
+    r.peakFirst = static_cast<long long>(peak.peak);
+    peak.peak = 0;
+    once(server);
+    r.afterAgain = static_cast<long long>(heapInUse());
+    r.peakAgain = static_cast<long long>(peak.peak);
+    r.rows = floor ? Rows : rowsOf(control, "lstVendors") + rowsOf(control, "lstVendorCenter");
+    std::printf("probe %lld %lld %lld %lld %lld %d\n", r.before, r.afterFirst, r.peakFirst,
+                r.afterAgain, r.peakAgain, r.rows);
     return 0;
 }
 
-// Runs a probe through popen while this process is still small: a child's ru_maxrss starts
-// from its parent's resident size at the fork and keeps it across exec.
-ProbeResult probe(const std::string &self, const char *kind, const std::string &server)
+ProbeResult probe(const std::string &self, const char *kind)
 {
     ProbeResult r;
-    const std::string command =
-        "'" + self + "' --rss-probe=" + kind + " --url=" + server + " 2>/dev/null";
+    const std::string command = "'" + self + "' --heap-probe=" + kind +
+                                " --url=" + servedCenter().url() +
+                                " --warm-up=" + tinyCenter().url() + " 2>/dev/null";
     FILE *child = popen(command.c_str(), "r");
     if (child == nullptr) {
         return r;
     }
-    r.ok = std::fscanf(child, "probe %ld %ld %ld %ld %ld %ld %ld %d", &r.maxrssBefore,
-                       &r.maxrssFirst, &r.maxrssThird, &r.residentBefore, &r.hwmFirst,
-                       &r.residentAfter, &r.residentTrimmed, &r.rows) == 8;
+    r.ok = std::fscanf(child, "probe %lld %lld %lld %lld %lld %d", &r.before, &r.afterFirst,
+                       &r.peakFirst, &r.afterAgain, &r.peakAgain, &r.rows) == 6;
     r.ok = pclose(child) == 0 && r.ok;
     return r;
 }
 
-ProbeResult floorMemory;
-ProbeResult loadMemory;
-ProbeResult quarterMemory;
-long parentKbAtProbe = 0;
+ProbeResult floorHeap;
+ProbeResult loadHeap;
 
-void printProbe(const char *label, const ProbeResult &r)
+double perRow(long long bytes)
 {
-    if (!r.ok) {
-        std::printf("  %-28s probe failed\n", label);
-        return;
-    }
-    std::printf("  %-28s ru_maxrss %6ld -> %6ld KiB (+%5ld) after 1st, %6ld after 3rd; peak over "
-                "1st +%5ld KiB; kept +%5ld KiB\n",
-                label, r.maxrssBefore, r.maxrssFirst, r.maxrssFirst - r.maxrssBefore, r.maxrssThird,
-                r.hwmFirst - r.residentBefore, r.residentAfter - r.residentBefore);
+    return static_cast<double>(bytes) / Rows;
+}
+
+void printRatio(const char *label, const std::string &figure, const char *goal)
+{
+    using tarvo::bench::meanMs;
+    using tarvo::bench::medianMs;
+    std::printf("  %-28s mean %8.3f ms  median %8.3f ms  %5.2fx the floor (medians %5.2fx, cpu "
+                "medians %5.2fx)  (%s)\n",
+                label, meanMs(figure), medianMs(figure), meanMs(figure) / meanMs("floor"),
+                medianMs(figure) / medianMs("floor"),
+                medianMs(figure + "/cpu") / medianMs("floor/cpu"), goal);
 }
 
 void summary()
 {
-    std::printf("  %d rows: %d active not selected + %d selected\n", Active + Selected, Active,
-                Selected);
-    tarvo::bench::printFigure("floor: 3 GETs + parses + walk", "floor", "reference");
-    tarvo::bench::printFigure("full load (LetDataFromDatabase)", "load", "reference");
-    tarvo::bench::printFigure("  of which progress bar steps", "progress", "measured alone");
-    tarvo::bench::printFigure("full load, progress bar hidden", "load/bar-hidden", "diagnosis");
-    std::printf("  %-34s %9.2fx of means, %.2fx of medians   (goal <= 2x)\n", "full load / floor",
-                tarvo::bench::meanMs("load") / tarvo::bench::meanMs("floor"),
-                tarvo::bench::medianMs("load") / tarvo::bench::medianMs("floor"));
+    std::printf("  %d rows: %d active not selected + %d selected\n", Rows, Active, Selected);
+    tarvo::bench::printFigure("floor: 3 GETs + in-place parses", "floor", "reference");
+    printRatio("first load (lists empty)", "load/first", "goal <= 1.5x");
+    printRatio("reload (lists full)", "load/again", "goal <= 1.5x");
 
-    std::printf("\nMemory, each in a fresh process started while this one held %ld KiB\n",
-                parentKbAtProbe);
-    printProbe("floor (fetch, parse, walk)", floorMemory);
-    printProbe("full load", loadMemory);
-    printProbe("full load, quarter rows", quarterMemory);
-    const auto perRow = [](long kb, int rows) { return 1024.0 * static_cast<double>(kb) / rows; };
-    for (const auto *r : {&loadMemory, &quarterMemory}) {
-        if (r->ok && r->rows > 0) {
-            std::printf("  %-28s %5d rows: peak %.0f B/row, kept %.0f B/row (%.0f B/row once "
-                        "malloc_trim returned free pages)\n",
-                        "per row", r->rows, perRow(r->hwmFirst - r->residentBefore, r->rows),
-                        perRow(r->residentAfter - r->residentBefore, r->rows),
-                        perRow(r->residentTrimmed - r->residentBefore, r->rows));
-        }
+    std::printf("\nHeap in use (mallinfo2 uordblks + hblkhd), each in a fresh process, per row "
+                "of %d\n", Rows);
+    if (!floorHeap.ok || !loadHeap.ok || loadHeap.rows != Rows) {
+        std::printf("  probe failed\n");
+        return;
     }
-    if (floorMemory.ok) {
-        std::printf("  %-28s %5d rows: peak %.0f B/row (answers and parsed documents)\n",
-                    "floor per row", Active + Selected,
-                    perRow(floorMemory.hwmFirst - floorMemory.residentBefore, Active + Selected));
-    }
+    const double floorPeak = perRow(floorHeap.peakFirst - floorHeap.before);
+    std::printf("  %-28s peak %+7.0f B/row\n", "floor", floorPeak);
+    const auto line = [&](const char *label, long long after, long long peakBytes) {
+        std::printf("  %-28s kept %+7.0f B/row (goal <= 250)  peak %+7.0f B/row = floor %+.0f "
+                    "(goal <= +150)\n",
+                    label, perRow(after - loadHeap.before), perRow(peakBytes - loadHeap.before),
+                    perRow(peakBytes - loadHeap.before) - floorPeak);
+    };
+    line("first load", loadHeap.afterFirst, loadHeap.peakFirst);
+    line("reload", loadHeap.afterAgain, loadHeap.peakAgain);
 }
 
 std::string argValue(int argc, char **argv, const char *prefix)
@@ -341,19 +316,17 @@ std::string argValue(int argc, char **argv, const char *prefix)
 
 int main(int argc, char **argv)
 {
-    const std::string probeKind = argValue(argc, argv, "--rss-probe=");
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    const std::string probeKind = argValue(argc, argv, "--heap-probe=");
     if (!probeKind.empty()) {
-        return runProbe(probeKind, argValue(argc, argv, "--url="), argc, argv);
+        return runProbe(probeKind, argValue(argc, argv, "--url="),
+                        argValue(argc, argv, "--warm-up="), argc, argv);
     }
-    servedCenter();
-    quarterCenter();
-    parentKbAtProbe = statusKb("VmRSS:");
     char self[4096] = {};
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
         std::strncpy(self, argv[0], sizeof self - 1);
     }
-    floorMemory = probe(self, "floor", servedCenter().url());
-    loadMemory = probe(self, "load", servedCenter().url());
-    quarterMemory = probe(self, "load", quarterCenter().url());
+    floorHeap = probe(self, "floor");
+    loadHeap = probe(self, "load");
     return tarvo::bench::runWithApplication(argc, argv, summary);
 }

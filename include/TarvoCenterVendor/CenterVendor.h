@@ -13,6 +13,8 @@
 class TARVOCENTERVENDOR_EXPORT CenterVendor : public QWidget
 {
     Q_OBJECT
+    Q_PROPERTY(bool hasPendingChanges READ hasPendingChanges NOTIFY pendingChangesChanged)
+    Q_PROPERTY(int pendingChangeCount READ pendingChangeCount NOTIFY pendingChangeCountChanged)
 public:
     explicit CenterVendor(QWidget *parent = nullptr);
     ~CenterVendor() override;
@@ -31,6 +33,25 @@ public:
     // Form-URL encoding over code page 1252: a blank becomes "+", a character outside the
     // code page "%3F".
     Q_INVOKABLE QString urlEncode(const QString &theData);
+
+    // True while a row of either list carries a change that the next commit would write
+    // (uncommitted changes are lost by the next load).
+    bool hasPendingChanges() const;
+    // The number of rows carrying such a change (a row counts once, whatever it changes).
+    int pendingChangeCount() const;
+
+Q_SIGNALS:
+    // hasPendingChanges() turned true or false; at most once per action.
+    void pendingChangesChanged(bool pending);
+    // pendingChangeCount() moved; at most once per action.
+    void pendingChangeCountChanged(int count);
+    // Every load has ended, the commit's reload included; ok is false when a step failed
+    // (the rows read so far stay), which LetDataFromDatabase itself never says.
+    void loadFinished(bool ok);
+    // "Commit to Database" has ended, after its reload: ok when the server took the batch or
+    // there was nothing to send; answer is the server's text, or why nothing was saved (then
+    // the pending changes stay). SaveToDatabase called by a host does not raise it.
+    void commitFinished(bool ok, const QString &answer);
 
 private:
     struct Private;

@@ -424,6 +424,22 @@ void PgConnection::forEachSelected(std::int64_t centerId,
     }
 }
 
+void PgConnection::forEachCenter(const std::function<void(const Center &)> &visit)
+{
+    const Rows rows(
+        PQexec(m_conn, "SELECT CenterID, CenterName, CenterCode FROM Centers ORDER BY CenterID"),
+        PQclear);
+    check(rows.get(), "query failed");
+    const PGresult *r = rows.get();
+    Center center;
+    for (int i = 0, n = PQntuples(r); i < n; ++i) {
+        center.id = number<std::int64_t>(r, i, 0);
+        assign(center.name, r, i, 1);
+        center.code = number<int>(r, i, 2);
+        visit(center);
+    }
+}
+
 bool PgConnection::isEmpty()
 {
     const Rows rows(PQexec(m_conn, "SELECT EXISTS (SELECT 1 FROM Centers) OR "

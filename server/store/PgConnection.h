@@ -56,6 +56,7 @@ public:
         std::int64_t centerId, const std::function<void(const ActiveVendorRow &)> &visit) override;
     void forEachSelected(std::int64_t centerId,
                          const std::function<void(const SelectedVendorRow &)> &visit) override;
+    void forEachCenter(const std::function<void(const Center &)> &visit) override;
 
     // Runs constant SQL text without parameters. Throws StoreError.
     void execute(const char *sql);

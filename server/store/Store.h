@@ -77,6 +77,8 @@ public:
     // Likewise; includes inactive vendors that are still assigned.
     virtual void forEachSelected(std::int64_t centerId,
                                  const std::function<void(const SelectedVendorRow &)> &visit) = 0;
+    // Calls `visit` per center in id order.
+    virtual void forEachCenter(const std::function<void(const Center &)> &visit) = 0;
 };
 
 struct StoreOptions

@@ -75,6 +75,9 @@ struct CenterVendor::Private
     void UserControl_Initialize();
     void connectEvents();
     void chooseList(int index);
+    // Tells the host when the number of marked rows has moved since the last action.
+    void notePendingChanges();
+    int markedRows() const;
 
     // Handlers that end silently at their first failing step.
     void quietly(const std::function<void()> &handler);
@@ -93,7 +96,27 @@ struct CenterVendor::Private
     Mover mover;
     Finder finder;
     Saver saver;
+    int pendingCount = 0; // as the host was last told
 };
+
+int CenterVendor::Private::markedRows() const
+{
+    return ui.lstVendors->markedCount() + ui.lstVendorCenter->markedCount();
+}
+
+void CenterVendor::Private::notePendingChanges()
+{
+    const int count = markedRows();
+    if (count == pendingCount) {
+        return;
+    }
+    const bool wasPending = pendingCount > 0;
+    pendingCount = count;
+    if (wasPending != (count > 0)) {
+        Q_EMIT q->pendingChangesChanged(count > 0);
+    }
+    Q_EMIT q->pendingChangeCountChanged(count);
+}
 
 void CenterVendor::Private::UserControl_Initialize()
 {
@@ -116,6 +139,7 @@ void CenterVendor::Private::quietly(const std::function<void()> &handler)
     }
     flushLists(ui);
     nameFeeButton(ui);
+    notePendingChanges();
 }
 
 void CenterVendor::Private::reporting(const std::function<void()> &handler)
@@ -128,6 +152,7 @@ void CenterVendor::Private::reporting(const std::function<void()> &handler)
     }
     flushLists(ui);
     nameFeeButton(ui);
+    notePendingChanges();
 }
 
 namespace {
@@ -213,8 +238,11 @@ void CenterVendor::Private::connectEvents()
                      [this] { reporting([&] { mover.cmdRemoveAll_Click(); }); });
     QObject::connect(ui.cmdcenterHandFee, &QPushButton::clicked, q,
                      [this] { reporting([&] { feeArea.cmdcenterHandFee_Click(); }); });
-    QObject::connect(ui.cmdCommit, &QPushButton::clicked, q,
-                     [this] { reporting([&] { saver.cmdCommit_Click(); }); });
+    QObject::connect(ui.cmdCommit, &QPushButton::clicked, q, [this] {
+        Saver::Commit commit;
+        reporting([&] { commit = saver.cmdCommit_Click(); });
+        Q_EMIT q->commitFinished(commit.ok, commit.answer);
+    });
     QObject::connect(ui.Inet1, &Transfer::StateChanged, q,
                      [this](int state) { reporting([&] { saver.Inet1_StateChanged(state); }); });
     QObject::connect(ui.cmdFind, &QPushButton::clicked, q,
@@ -251,8 +279,10 @@ CenterVendor::~CenterVendor() = default;
 QVariant CenterVendor::LetDataFromDatabase(qint32 plCenterID, const QString &ptServerName)
 {
     d->feeArea.rowsReloaded();
-    d->loader.load(plCenterID, ptServerName);
+    const bool ok = d->loader.load(plCenterID, ptServerName);
     flushLists(d->ui);
+    d->notePendingChanges();
+    Q_EMIT loadFinished(ok);
     return {};
 }
 
@@ -265,4 +295,14 @@ void CenterVendor::SaveToDatabase()
 QString CenterVendor::urlEncode(const QString &theData)
 {
     return urlEncoded(theData);
+}
+
+bool CenterVendor::hasPendingChanges() const
+{
+    return d->markedRows() > 0;
+}
+
+int CenterVendor::pendingChangeCount() const
+{
+    return d->markedRows();
 }

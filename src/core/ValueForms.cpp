@@ -1,5 +1,6 @@
 #include "ValueForms.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -177,6 +178,15 @@ bool toBoolean(std::string_view text)
 
 std::string formatId0000(std::string_view id)
 {
+    // Plain digits, as every loaded id is, need no detour through a double: fifteen of them
+    // are exact in one, so the result is the digits without leading zeros, padded.
+    if (!id.empty() && id.size() <= 15 &&
+        std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        const std::string_view digits = id.substr(std::min(id.find_first_not_of('0'), id.size()));
+        std::string padded(digits.size() < 4 ? 4 - digits.size() : 0, '0');
+        padded += digits;
+        return padded;
+    }
     if (!isNumeric(id)) {
         return std::string(id);
     }

@@ -15,39 +15,44 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <array>
+#include <string>
+#include <string_view>
 
 namespace tarvo {
 
 namespace {
 
-struct MovedRow
+std::string utf8(const QString &text)
 {
-    QString id;
-    std::array<QString, 6> cols; // columns 1 to 6 (index k - 1)
-};
+    return text.toStdString();
+}
+
+// Columns 0 to 5 of a row about to move, kept while the source list changes.
+using MovedRow = std::array<std::string, 6>;
 
 MovedRow readRow(const VendorList &list, int index, int lastColumn)
 {
     MovedRow row;
-    row.id = list.Text(index);
-    for (int k = 1; k <= lastColumn; ++k) {
-        row.cols[static_cast<std::size_t>(k - 1)] = list.SubItem(index, k);
+    for (int k = 0; k <= lastColumn; ++k) {
+        row[static_cast<std::size_t>(k)] = std::string(list.Utf8(index, k));
     }
     return row;
 }
 
-// Appends the moved row to target; column 5 is the given date text.
-int appendRow(VendorList &target, const MovedRow &row, marks::Move move, const QString &column5)
+// Appends the moved row (columns 0 to 3 and 4 of the source) to target; column 5 is the given
+// date text.
+int appendRow(VendorList &target, const std::array<std::string_view, 5> &source, marks::Move move,
+              std::string_view column5)
 {
-    const int added = target.Add(row.id);
-    for (int k = 1; k <= 3; ++k) {
-        target.SetSubItem(added, k, row.cols[static_cast<std::size_t>(k - 1)]);
-    }
-    target.SetSubItem(added, 4,
-                      QString::fromStdString(marks::transition(move, row.cols[3].toStdString())));
-    target.SetSubItem(added, 5, column5);
-    target.SetSubItem(added, 6, QString::fromStdString(forms::formatId0000(row.id.toStdString())));
-    return added;
+    const std::string mark = marks::transition(move, source[4]);
+    const std::string key = forms::formatId0000(source[0]);
+    return target.AddRow({source[0], source[1], source[2], source[3], mark, column5, key});
+}
+
+int appendRow(VendorList &target, const MovedRow &row, marks::Move move, std::string_view column5)
+{
+    const std::array<std::string_view, 5> source = {row[0], row[1], row[2], row[3], row[4]};
+    return appendRow(target, source, move, column5);
 }
 
 QString now(const char *format)
@@ -55,27 +60,35 @@ QString now(const char *format)
     return QDateTime::currentDateTime().toString(QString::fromLatin1(format));
 }
 
-// Moves every selected row of from to the end of to, in list order, leaving the moved rows the
-// selection of to and sorting it by id. A null date carries column 5 over unchanged.
+// Moves every selected row of from to to, in list order, leaving the moved rows the selection
+// of to and sorting it by id, so each lands where the order puts it. A null date carries
+// column 5 over unchanged.
 void moveSelectedRows(VendorList &from, VendorList &to, marks::Move move, const QString &date)
 {
     to.SetMultiSelect(false);
+    const std::string dateText = utf8(date);
     const int count = from.Count();
     for (int i = 1; i <= count; ++i) {
         if (from.Selected(i)) {
-            const MovedRow row = readRow(from, i, 5);
-            const int added = appendRow(to, row, move, date.isNull() ? row.cols[4] : date);
+            // The source stays untouched until every row is copied, so its texts can be read
+            // in place.
+            const std::array<std::string_view, 5> row = {
+                from.Utf8(i, 0), from.Utf8(i, 1), from.Utf8(i, 2), from.Utf8(i, 3),
+                from.Utf8(i, 4)};
+            const int added =
+                appendRow(to, row, move, date.isNull() ? from.Utf8(i, 5) : dateText);
             to.SetSelected(added, true);
             to.SetMultiSelect(true);
         }
     }
     from.RemoveSelected();
     to.SetFocus();
-    // With nothing selected there is no current row to show; the rows moved stay moved.
+    to.SetSortKey(6);
+    // Shown where the order put it; with nothing selected there is no current row to show, and
+    // the rows moved stay moved.
     if (to.SelectedItem() > 0) {
         to.EnsureVisible(to.SelectedItem());
     }
-    to.SetSortKey(6);
 }
 
 void selectAndShow(VendorList &list, const QString &id)
@@ -115,16 +128,17 @@ void Mover::cmdAdd_Click()
     if (id.isEmpty()) {
         return;
     }
+    const std::string idText = utf8(id);
     const int existing = to.Count();
     for (int i = 1; i <= existing; ++i) {
-        if (to.Text(i) == id) {
+        if (to.Utf8(i, 0) == idText) {
             return;
         }
     }
     const MovedRow row = readRow(from, current, 4);
     from.Remove(current);
     to.SetMultiSelect(false);
-    appendRow(to, row, marks::Move::Add, now("MM/dd/yyyy HH:mm:ss"));
+    to.PlaceInOrder(appendRow(to, row, marks::Move::Add, utf8(now("MM/dd/yyyy HH:mm:ss"))));
     ui.txtCntHandFee->setText(QString());
     ui.chkDuty->setChecked(false);
     setCountCaptions();
@@ -182,14 +196,14 @@ void Mover::cmdDelete_Click()
     }
     const int current = from.SelectedItem();
     const MovedRow row = readRow(from, current, 5);
-    if (row.id.isEmpty()) {
+    if (row[0].empty()) {
         return;
     }
     to.SetMultiSelect(false);
-    appendRow(to, row, marks::Move::Remove, row.cols[4]);
+    to.PlaceInOrder(appendRow(to, row, marks::Move::Remove, row[5]));
     from.Remove(current);
     setCountCaptions();
-    selectAndShow(to, row.id);
+    selectAndShow(to, QString::fromStdString(row[0]));
     ui.cmdDelete->setEnabled(false);
     ui.cmdAdd->setEnabled(true);
     ui.cmdCommit->setEnabled(true);

@@ -19,28 +19,30 @@ std::string rewriteDutyValue(std::string_view text)
         negative = rest.front() == '-';
         rest.remove_prefix(1);
     }
-    std::string whole;
-    std::string fraction;
-    bool point = false;
-    for (const char c : rest) {
-        if (c >= '0' && c <= '9') {
-            (point ? fraction : whole).push_back(c);
-        } else if (c == '.' && !point) {
-            point = true;
-        } else {
-            break;
-        }
+    const auto leadingDigits = [](std::string_view s) {
+        return s.substr(0, std::min(s.find_first_not_of("0123456789"), s.size()));
+    };
+    std::string_view whole = leadingDigits(rest);
+    std::string_view fraction;
+    if (whole.size() < rest.size() && rest[whole.size()] == '.') {
+        fraction = leadingDigits(rest.substr(whole.size() + 1));
     }
-    whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
-    fraction.erase(std::min(fraction.find_last_not_of('0') + 1, fraction.size()));
-    if (whole.empty()) {
-        whole = "0";
+    while (!whole.empty() && whole.front() == '0') {
+        whole.remove_prefix(1);
     }
+    while (!fraction.empty() && fraction.back() == '0') {
+        fraction.remove_suffix(1);
+    }
+
     std::string result;
-    if (negative && (whole != "0" || !fraction.empty())) {
-        result = "-";
+    if (negative && (!whole.empty() || !fraction.empty())) {
+        result += '-';
     }
-    result += whole;
+    if (whole.empty()) {
+        result += '0';
+    } else {
+        result += whole;
+    }
     if (!fraction.empty()) {
         result += '.';
         result += fraction;

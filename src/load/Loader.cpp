@@ -11,7 +11,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <array>
 #include <mutex>
+#include <string>
 
 namespace tarvo {
 
@@ -19,11 +21,6 @@ namespace {
 
 std::mutex optionsMutex;
 load::FetchOptions sharedOptions;
-
-QString qs(const std::string &utf8)
-{
-    return QString::fromStdString(utf8);
-}
 
 std::string text(const QString &s)
 {
@@ -96,6 +93,9 @@ void Loader::CountDisplay()
     // QProgressBar keeps a minimum above a negative maximum; move both.
     ui.prbLoad->setRange(std::min(0, max), max);
     m_shownPercent = -1;
+    // A load that ends within a paint interval looks instant; painting its bar on the way
+    // would only slow it.
+    m_sincePaint.start();
     m_value = -1;
     ui.lblAllVendors->setText(
         QStringLiteral("Non Selected Active Vendors (%1):").arg(fields.miNonSelectedCount));
@@ -103,37 +103,57 @@ void Loader::CountDisplay()
     fields.miLoadedRows = 0;
 }
 
+namespace {
+
+const std::string_view DutyText[] = {"0", "1"};
+
+// Adds the row with the columns read so far also when reading the rest fails, as a row added
+// first and then written column by column would stand.
+template <typename Read> void addRead(VendorList &list, VendorList::Utf8Row &cells, Read read)
+{
+    try {
+        read();
+    } catch (...) {
+        list.AddRow(cells);
+        throw;
+    }
+    list.AddRow(cells);
+}
+
+} // namespace
+
 void Loader::NonSelectVendorsDisplay()
 {
     auto &list = *ui.lstVendors;
     const auto doc = request("active=1");
     const auto section = doc.documentElement().child(1, "active vendors section");
-    const std::size_t records = section.childCount();
-    const QString defaultFee = qs(forms::format0_00(8));
-    for (std::size_t r = 0; r < records; ++r) {
-        const auto record = section.child(r, "vendor record");
-        const std::string id = record.child(0, "vendor id").firstChildText("vendor id");
-        const int row = list.Add(qs(id));
-        // Column 2 as the copy leaves it, kept as read so it need not be converted back.
-        std::string country;
-        const std::size_t fieldCount = record.childCount();
-        for (std::size_t k = 1; k < fieldCount; ++k) {
-            const auto field = record.child(k, "vendor field");
+    list.Reserve(fields.miNonSelectedCount);
+    const std::string defaultFee = forms::format0_00(8);
+    // Texts the document does not hold in one piece, and the id key, live here while their row
+    // is added.
+    std::array<std::string, VendorList::Columns> scratch;
+    section.forEachChild([&](const load::AnswerNode &record, std::size_t) {
+        VendorList::Utf8Row cells{};
+        cells[0] = record.child(0, "vendor id").firstChildView("vendor id", scratch[0]);
+        addRead(list, cells, [&] {
             // Every child is copied in turn, so the last one's text is what stays.
-            if (field.childCount() > 0) {
-                std::string value = field.lastChildText();
-                list.SetSubItem(row, static_cast<int>(k), qs(value));
-                if (k == 2) {
-                    country = std::move(value);
+            record.forEachChild([&](const load::AnswerNode &field, std::size_t k) {
+                if (k == 0 || !field.hasChildren()) {
+                    return;
                 }
-            }
-        }
-        list.SetSubItem(row, 3, defaultFee);
-        const bool duty = forms::toNumber(country) == 1 && fields.miCenterCode == 2;
-        list.SetSubItem(row, 4, duty ? QStringLiteral("1") : QStringLiteral("0"));
-        list.SetSubItem(row, 6, qs(forms::formatId0000(id)));
+                if (k >= VendorList::Columns) {
+                    throw ListError("no such column: " + std::to_string(k));
+                }
+                cells[k] = field.lastChildView(scratch[k]);
+            });
+            cells[3] = defaultFee;
+            const bool duty = forms::toNumber(cells[2]) == 1 && fields.miCenterCode == 2;
+            cells[4] = DutyText[duty ? 1 : 0];
+            scratch[6] = forms::formatId0000(cells[0]);
+            cells[6] = scratch[6];
+        });
         countLoadedRow();
-    }
+    });
     ui.lstVendors->SetSortKey(6);
     ui.lstVendorCenter->SetSortKey(6);
     ui.optList[0]->setEnabled(true);
@@ -148,21 +168,25 @@ void Loader::SelectedVendorDisplay()
     auto &list = *ui.lstVendorCenter;
     const auto doc = request("selected=1");
     const auto section = doc.documentElement().child(2, "selected vendors section");
-    const std::size_t records = section.childCount();
-    for (std::size_t r = 0; r < records; ++r) {
-        const auto record = section.child(r, "vendor record");
-        const std::string id = record.child(0, "vendor id").firstChildText("vendor id");
-        const int row = list.Add(qs(id));
-        list.SetSubItem(row, 1, qs(record.child(1, "vendor name").firstChildText("vendor name")));
-        const double fee =
-            forms::toNumber(record.child(2, "handling fee").firstChildText("handling fee"));
-        list.SetSubItem(row, 3, qs(forms::format0_00(fee * 100)));
-        const bool duty =
-            forms::toBoolean(record.child(3, "duty flag").firstChildText("duty flag"));
-        list.SetSubItem(row, 4, duty ? QStringLiteral("1") : QStringLiteral("0"));
-        list.SetSubItem(row, 6, qs(forms::formatId0000(id)));
+    list.Reserve(fields.miSelectedCount);
+    std::array<std::string, VendorList::Columns> scratch;
+    section.forEachChild([&](const load::AnswerNode &record, std::size_t) {
+        VendorList::Utf8Row cells{};
+        cells[0] = record.child(0, "vendor id").firstChildView("vendor id", scratch[0]);
+        addRead(list, cells, [&] {
+            cells[1] = record.child(1, "vendor name").firstChildView("vendor name", scratch[1]);
+            const double fee = forms::toNumber(
+                record.child(2, "handling fee").firstChildView("handling fee", scratch[2]));
+            scratch[3] = forms::format0_00(fee * 100);
+            cells[3] = scratch[3];
+            const bool duty = forms::toBoolean(
+                record.child(3, "duty flag").firstChildView("duty flag", scratch[4]));
+            cells[4] = DutyText[duty ? 1 : 0];
+            scratch[6] = forms::formatId0000(cells[0]);
+            cells[6] = scratch[6];
+        });
         countLoadedRow();
-    }
+    });
     list.SetSortKey(6);
     ui.optList[1]->setEnabled(true);
     enableSearch();
@@ -199,8 +223,11 @@ void Loader::showProgress(int value)
     }
     m_shownPercent = percent;
     ui.prbLoad->setValue(value);
-    // Loading never returns to the event loop, so the bar is painted here, a few times a second.
-    if (ui.prbLoad->isVisible() && (!m_sincePaint.isValid() || m_sincePaint.elapsed() >= 40)) {
+    // Loading never returns to the event loop, so the bar is painted here, ten times a second:
+    // each paint also paints whatever else of the window waits, the emptied lists included.
+    constexpr qint64 PaintIntervalMs = 100;
+    if (ui.prbLoad->isVisible() && m_sincePaint.isValid() &&
+        m_sincePaint.elapsed() >= PaintIntervalMs) {
         m_sincePaint.start();
         ui.prbLoad->repaint();
     }

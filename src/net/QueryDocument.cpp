@@ -178,7 +178,8 @@ QueryDocument::~QueryDocument()
 }
 
 QueryDocument::QueryDocument(QueryDocument &&other) noexcept
-    : m_doc(std::move(other.m_doc)), m_error(std::move(other.m_error))
+    : m_body(std::move(other.m_body)), m_doc(std::move(other.m_doc)),
+      m_error(std::move(other.m_error))
 {}
 
 QueryDocument &QueryDocument::operator=(QueryDocument &&other) noexcept
@@ -187,6 +188,7 @@ QueryDocument &QueryDocument::operator=(QueryDocument &&other) noexcept
         if (m_doc)
             LiveDocuments::instance().remove(*m_doc);
         m_doc = std::move(other.m_doc);
+        m_body = std::move(other.m_body);
         m_error = std::move(other.m_error);
     }
     return *this;
@@ -231,7 +233,7 @@ QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &o
         failed.m_error = "HTTP " + std::to_string(status) + " from " + shown;
         return failed;
     }
-    QueryDocument doc = parse(body);
+    QueryDocument doc = parseInPlace(std::move(body));
     if (!doc.hasDocumentElement())
         doc.m_error += " (from " + shown + ")";
     return doc;
@@ -239,9 +241,17 @@ QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &o
 
 QueryDocument QueryDocument::parse(std::string_view body)
 {
+    return parseInPlace(std::string(body));
+}
+
+QueryDocument QueryDocument::parseInPlace(std::string &&body)
+{
     QueryDocument result;
+    // The body lives on the heap beside the tree, so moving the document moves no text.
+    auto kept = std::make_unique<std::string>(std::move(body));
     auto doc = std::make_unique<pugi::xml_document>();
-    const pugi::xml_parse_result parsed = doc->load_buffer(body.data(), body.size(), kParseFlags);
+    const pugi::xml_parse_result parsed =
+        doc->load_buffer_inplace(kept->data(), kept->size(), kParseFlags);
     if (!parsed) {
         result.m_error = describeParseFailure(parsed);
         return result;
@@ -252,6 +262,7 @@ QueryDocument QueryDocument::parse(std::string_view body)
     }
     LiveDocuments::instance().add(*doc);
     result.m_doc = std::move(doc);
+    result.m_body = std::move(kept);
     result.m_error.clear();
     return result;
 }
@@ -349,6 +360,35 @@ std::string AnswerNode::lastChildText() const
 {
     const pugi::xml_node last = m_node.last_child();
     return last ? AnswerNode(last).text() : std::string();
+}
+
+std::string_view AnswerNode::textView(std::string &scratch) const
+{
+    const pugi::xml_node_type type = m_node.type();
+    if (type != pugi::node_element && type != pugi::node_document)
+        return m_node.value();
+    const pugi::xml_node only = m_node.first_child();
+    if (!only)
+        return {};
+    if (!only.next_sibling() && !only.first_child() &&
+        (only.type() == pugi::node_pcdata || only.type() == pugi::node_cdata))
+        return only.value();
+    scratch = text();
+    return scratch;
+}
+
+std::string_view AnswerNode::firstChildView(const char *what, std::string &scratch) const
+{
+    const pugi::xml_node first = m_node.first_child();
+    if (!first)
+        throw AnswerError("missing " + std::string(what) + ": the node has no child node");
+    return AnswerNode(first).textView(scratch);
+}
+
+std::string_view AnswerNode::lastChildView(std::string &scratch) const
+{
+    const pugi::xml_node last = m_node.last_child();
+    return last ? AnswerNode(last).textView(scratch) : std::string_view();
 }
 
 } // namespace tarvo::load

@@ -56,6 +56,10 @@ public:
     AnswerNode documentElement() const;
 
 private:
+    // Parses body where it lies: the texts of the tree point into it.
+    static QueryDocument parseInPlace(std::string &&body);
+
+    std::unique_ptr<std::string> m_body;
     std::unique_ptr<pugi::xml_document> m_doc;
     std::string m_error;
 };
@@ -67,6 +71,7 @@ public:
     explicit AnswerNode(pugi::xml_node node) : m_node(node) {}
 
     std::size_t childCount() const;
+    bool hasChildren() const { return static_cast<bool>(m_node.first_child()); }
 
     // Child at a 0-based position; throws AnswerError naming `what` when there is none.
     AnswerNode child(std::size_t position, const char *what) const;
@@ -79,6 +84,23 @@ public:
 
     // Text of the last child node, or "" when the node has none.
     std::string lastChildText() const;
+
+    // The same texts without a copy where the document holds them in one piece: the view
+    // points into the document, or into scratch when the text had to be joined. Valid while
+    // both live.
+    std::string_view textView(std::string &scratch) const;
+    std::string_view firstChildView(const char *what, std::string &scratch) const;
+    std::string_view lastChildView(std::string &scratch) const;
+
+    // Calls visit(child, position) for every child node in document order: one walk, where
+    // child(position) for each position would restart or look up its place every time.
+    template <typename Visit> void forEachChild(Visit &&visit) const
+    {
+        std::size_t position = 0;
+        for (pugi::xml_node c = m_node.first_child(); c; c = c.next_sibling()) {
+            visit(AnswerNode(c), position++);
+        }
+    }
 
 private:
     pugi::xml_node m_node;

@@ -27,8 +27,8 @@ std::vector<save::SelectedRow> selectedRows(const VendorList &list)
     std::vector<save::SelectedRow> rows;
     rows.reserve(static_cast<std::size_t>(list.Count()));
     for (int i = 1; i <= list.Count(); ++i) {
-        rows.push_back({list.Text(i).toStdString(), list.SubItem(i, 3).toStdString(),
-                        list.SubItem(i, 4).toStdString()});
+        rows.push_back({std::string(list.Utf8(i, 0)), std::string(list.Utf8(i, 3)),
+                        std::string(list.Utf8(i, 4))});
     }
     return rows;
 }
@@ -38,7 +38,7 @@ std::vector<save::NonSelectedRow> nonSelectedRows(const VendorList &list)
     std::vector<save::NonSelectedRow> rows;
     rows.reserve(static_cast<std::size_t>(list.Count()));
     for (int i = 1; i <= list.Count(); ++i) {
-        rows.push_back({list.Text(i).toStdString(), list.SubItem(i, 4).toStdString()});
+        rows.push_back({std::string(list.Utf8(i, 0)), std::string(list.Utf8(i, 4))});
     }
     return rows;
 }
@@ -58,6 +58,7 @@ Saver::Saver(Screen &ui, ControlFields &fields, std::function<void()> reload)
 
 Saver::Outcome Saver::SaveToDatabase()
 {
+    m_answer.clear();
     try {
         ui.surface->setCursor(Qt::WaitCursor);
         const auto statements = save::buildStatements(
@@ -68,6 +69,7 @@ Saver::Outcome Saver::SaveToDatabase()
             return Outcome::NothingToSend;
         }
         m_transferFailed = false;
+        m_answer.clear();
         ui.Inet1->Execute(fields.mtServerName + QStringLiteral("/CenterVendor.asp"),
                           QStringLiteral("Post"), QString::fromStdString(body),
                           QStringLiteral("Content-Type: application/x-www-form-urlencoded"));
@@ -82,13 +84,14 @@ Saver::Outcome Saver::SaveToDatabase()
     } catch (const std::exception &error) {
         ui.surface->unsetCursor();
         flushLists(ui);
-        showMessage(ui.surface, QStringLiteral("Error Occoured"), vbCritical,
-                    QStringLiteral("Information"), QString::fromUtf8(error.what()));
+        m_answer = QStringLiteral("Error Occoured");
+        showMessage(ui.surface, m_answer, vbCritical, QStringLiteral("Information"),
+                    QString::fromUtf8(error.what()));
         return Outcome::NotSent;
     }
 }
 
-void Saver::cmdCommit_Click()
+Saver::Commit Saver::cmdCommit_Click()
 {
     for (auto *button : {ui.cmdAdd, ui.cmdAddAll, ui.cmdDelete, ui.cmdRemoveAll, ui.cmdCommit}) {
         button->setEnabled(false);
@@ -100,10 +103,11 @@ void Saver::cmdCommit_Click()
         // Reloading now would throw away every change the server did not take.
         fields.committing = false;
         ui.cmdCommit->setEnabled(true);
-        return;
+        return {false, m_answer};
     }
     reload();
     fields.committing = false;
+    return {true, m_answer};
 }
 
 QString Saver::fetchAnswer()
@@ -130,12 +134,14 @@ void Saver::Inet1_StateChanged(int state)
         if (detail.isEmpty()) {
             detail = ui.Inet1->errorString();
         }
+        m_answer = detail;
         showMessage(ui.surface, QStringLiteral("Error During saving to Database"), vbOKOnly, {},
                     detail);
         return;
     }
     if (state == Transfer::icResponseCompleted) {
         const QString answer = fetchAnswer();
+        m_answer = answer;
         if (!blankOnly(answer)) {
             showMessage(ui.surface, answer, vbInformation,
                         QStringLiteral("Center Vendor Cross Reference"));

@@ -28,8 +28,14 @@ public:
     // they are.
     Outcome SaveToDatabase();
 
+    struct Commit
+    {
+        bool ok = false; // the server took the batch, or there was nothing to send
+        QString answer;  // the server's text, or why nothing was saved
+    };
+
     // Saves, then reloads; a failed save keeps the marks and offers the commit again.
-    void cmdCommit_Click();
+    Commit cmdCommit_Click();
 
     // The transfer's end: the server's answer or the failure notice.
     void Inet1_StateChanged(int state);
@@ -41,6 +47,7 @@ private:
     ControlFields &fields;
     std::function<void()> reload;
     bool m_transferFailed = false;
+    QString m_answer; // of the last save
 };
 
 // The form-URL encoding of the text over code page 1252.

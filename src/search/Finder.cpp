@@ -22,14 +22,11 @@ void deactivate(QLineEdit *box)
 // First row whose name holds the text anywhere, in any letter case; 0 for none.
 int findByName(VendorList &list, const QString &text)
 {
-    const int count = list.Count();
-    for (int i = 1; i <= count; ++i) {
-        if (list.SubItem(i, 1).contains(text, Qt::CaseInsensitive)) {
-            list.SetSelected(i, true);
-            return i;
-        }
+    const int found = list.FindContaining(1, text);
+    if (found > 0) {
+        list.SetSelected(found, true);
     }
-    return 0;
+    return found;
 }
 
 } // namespace

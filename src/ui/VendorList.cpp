@@ -1,5 +1,6 @@
 #include "ui/VendorList.h"
 
+#include "ui/TextOrder.h"
 #include "ui/VendorListModel.h"
 #include "ui/VendorView.h"
 
@@ -8,7 +9,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <string_view>
 
 namespace tarvo {
@@ -19,6 +19,11 @@ constexpr double TwipsPerPixel = 15.0;
 int pixels(double twips)
 {
     return static_cast<int>(std::lround(twips / TwipsPerPixel));
+}
+
+QString qstring(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 } // namespace
 
@@ -35,7 +40,7 @@ VendorList::VendorList(QWidget *viewParent)
                     const int last = Count() - 1;
                     for (const auto &range : ranges) {
                         for (int r = range.top(); r <= std::min(range.bottom(), last); ++r) {
-                            m_rows[static_cast<std::size_t>(r)].selected = on;
+                            m_store.setSelected(m_order[static_cast<std::size_t>(r)], on);
                         }
                     }
                 };
@@ -48,7 +53,7 @@ VendorList::VendorList(QWidget *viewParent)
                     return;
                 }
                 const auto r = static_cast<std::size_t>(current.row());
-                m_currentId = current.isValid() && r < m_rows.size() ? m_rows[r].id : 0;
+                m_current = current.isValid() && r < m_order.size() ? m_order[r] : NoRow;
             });
 }
 
@@ -64,9 +69,9 @@ void VendorList::AddColumnHeader(const QString &text, double widthTwips)
     m_model->addHeader(text);
     m_widthsTwips.push_back(widthTwips);
     const int section = static_cast<int>(m_widthsTwips.size()) - 1;
-    m_view->header()->setSectionHidden(section, widthTwips <= 0);
+    m_view->horizontalHeader()->setSectionHidden(section, widthTwips <= 0);
     if (widthTwips > 0) {
-        m_view->header()->resizeSection(section, pixels(widthTwips));
+        m_view->horizontalHeader()->resizeSection(section, pixels(widthTwips));
     }
 }
 
@@ -77,89 +82,118 @@ double VendorList::WidthTwips() const
 
 void VendorList::SetFullRowSelect(bool on)
 {
-    m_view->setAllColumnsShowFocus(on);
+    m_view->setSelectionBehavior(on ? QAbstractItemView::SelectRows
+                                    : QAbstractItemView::SelectItems);
 }
 
 int VendorList::Count() const
 {
-    return static_cast<int>(m_rows.size());
+    return static_cast<int>(m_order.size());
 }
 
-VendorList::Row &VendorList::row(int index)
+VendorList::Handle VendorList::handle(int index) const
 {
     if (index < 1 || index > Count()) {
         throw ListError("list index out of bounds: " + std::to_string(index));
     }
-    return m_rows[static_cast<std::size_t>(index - 1)];
+    return m_order[static_cast<std::size_t>(index - 1)];
 }
 
-const VendorList::Row &VendorList::row(int index) const
+int VendorList::indexOf(Handle h) const
 {
-    return const_cast<VendorList *>(this)->row(index);
-}
-
-int VendorList::indexOfId(std::uint64_t id) const
-{
-    if (id == 0) {
+    if (h == NoRow) {
         return 0;
     }
-    if (m_currentCache >= 0 && static_cast<std::size_t>(m_currentCache) < m_rows.size() &&
-        m_rows[static_cast<std::size_t>(m_currentCache)].id == id) {
+    if (m_currentCache >= 0 && static_cast<std::size_t>(m_currentCache) < m_order.size() &&
+        m_order[static_cast<std::size_t>(m_currentCache)] == h) {
         return m_currentCache + 1;
     }
-    const auto it =
-        std::find_if(m_rows.begin(), m_rows.end(), [id](const Row &r) { return r.id == id; });
-    if (it == m_rows.end()) {
+    const auto it = std::find(m_order.begin(), m_order.end(), h);
+    if (it == m_order.end()) {
         return 0;
     }
-    m_currentCache = static_cast<int>(it - m_rows.begin());
+    m_currentCache = static_cast<int>(it - m_order.begin());
     return m_currentCache + 1;
 }
 
 int VendorList::Add(const QString &text)
 {
+    const QByteArray utf8 = text.toUtf8();
+    Utf8Row texts;
+    texts[0] = {utf8.constData(), static_cast<std::size_t>(utf8.size())};
+    return AddRow(texts);
+}
+
+int VendorList::AddRow(const Utf8Row &texts)
+{
     if (Count() >= MaxRows) {
         throw ListError("a list holds at most 32767 rows");
     }
-    Row r;
-    r.cols[0] = text;
-    r.id = m_nextId++;
-    const bool first = m_rows.empty();
-    m_rows.push_back(std::move(r));
+    const bool first = m_order.empty();
+    const Handle h = m_store.add(texts);
+    m_order.push_back(h);
     if (first) {
-        m_rows.back().selected = true;
-        m_currentId = m_rows.back().id;
+        m_store.setSelected(h, true);
+        m_current = h;
         selectionChanged();
     }
     scheduleFlush();
     return Count();
 }
 
-void VendorList::Remove(int index)
+void VendorList::Reserve(int rows)
 {
-    row(index);
-    const auto at = m_rows.begin() + (index - 1);
-    if (at->selected || at->id == m_currentId) {
+    const auto wanted = static_cast<std::size_t>(std::clamp(rows, 0, MaxRows));
+    m_store.reserve(wanted);
+    m_order.reserve(wanted);
+}
+
+int VendorList::PlaceInOrder(int index)
+{
+    const Handle h = handle(index);
+    const auto from = static_cast<std::size_t>(index - 1);
+    // The view's own reactions to the row leaving (another current row) are not the list's.
+    m_pushing = true;
+    m_model->eraseRow(static_cast<int>(from),
+                      [&] { m_order.erase(m_order.begin() + static_cast<std::ptrdiff_t>(from)); });
+    const auto at = std::upper_bound(m_order.begin(), m_order.end(), h,
+                                     [this](Handle a, Handle b) { return before(a, b); });
+    const auto to = static_cast<int>(at - m_order.begin());
+    m_model->insertRow(to, [&] { m_order.insert(m_order.begin() + to, h); });
+    m_pushing = false;
+    m_currentCache = -1;
+    if (m_store.selected(h) || h == m_current) {
         selectionChanged();
     }
-    if (at->id == m_currentId) {
-        m_currentId = 0;
+    scheduleFlush();
+    return to + 1;
+}
+
+void VendorList::released(Handle h)
+{
+    if (h == m_current) {
+        m_current = NoRow;
     }
-    if (m_model->inSync()) {
-        m_pushing = true;
-        m_model->removeAnnounced(index - 1, [&] { m_rows.erase(at); });
-        m_pushing = false;
-    } else {
-        m_rows.erase(at);
-        rowsChanged();
+    m_store.release(h);
+}
+
+void VendorList::Remove(int index)
+{
+    const Handle h = handle(index);
+    if (m_store.selected(h) || h == m_current) {
+        selectionChanged();
     }
+    m_pushing = true;
+    m_model->eraseRow(index - 1, [&] { m_order.erase(m_order.begin() + (index - 1)); });
+    m_pushing = false;
+    released(h);
     scheduleFlush();
 }
 
 int VendorList::RemoveSelected()
 {
-    const auto selectedCount =
-        std::count_if(m_rows.begin(), m_rows.end(), [](const Row &r) { return r.selected; });
+    const auto selectedCount = std::count_if(m_order.begin(), m_order.end(),
+                                             [this](Handle h) { return m_store.selected(h); });
     if (selectedCount == 0) {
         return 0;
     }
@@ -167,19 +201,21 @@ int VendorList::RemoveSelected()
     constexpr long FewRows = 64;
     if (selectedCount <= FewRows && m_model->inSync()) {
         for (int i = Count(); i >= 1; --i) {
-            if (m_rows[static_cast<std::size_t>(i - 1)].selected) {
+            if (m_store.selected(m_order[static_cast<std::size_t>(i - 1)])) {
                 Remove(i);
             }
         }
         return static_cast<int>(selectedCount);
     }
-    const auto current = m_currentId;
-    const auto end =
-        std::remove_if(m_rows.begin(), m_rows.end(), [](const Row &r) { return r.selected; });
-    m_rows.erase(end, m_rows.end());
-    if (indexOfId(current) == 0) {
-        m_currentId = 0;
-    }
+    const auto end = std::remove_if(m_order.begin(), m_order.end(), [this](Handle h) {
+        if (!m_store.selected(h)) {
+            return false;
+        }
+        released(h);
+        return true;
+    });
+    m_order.erase(end, m_order.end());
+    m_currentCache = -1;
     rowsChanged();
     selectionChanged();
     return static_cast<int>(selectedCount);
@@ -187,15 +223,17 @@ int VendorList::RemoveSelected()
 
 void VendorList::Clear()
 {
-    m_rows.clear();
-    m_currentId = 0;
+    m_order.clear();
+    m_store.clear();
+    m_current = NoRow;
+    m_currentCache = -1;
     rowsChanged();
     selectionChanged();
 }
 
 QString VendorList::Text(int index) const
 {
-    return row(index).cols[0];
+    return qstring(m_store.text(handle(index), 0));
 }
 
 QString VendorList::SubItem(int index, int k) const
@@ -203,7 +241,20 @@ QString VendorList::SubItem(int index, int k) const
     if (k < 1 || k >= Columns) {
         throw ListError("no such column: " + std::to_string(k));
     }
-    return row(index).cols[static_cast<std::size_t>(k)];
+    return qstring(m_store.text(handle(index), k));
+}
+
+std::string_view VendorList::Utf8(int index, int k) const
+{
+    if (k < 0 || k >= Columns) {
+        throw ListError("no such column: " + std::to_string(k));
+    }
+    return m_store.text(handle(index), k);
+}
+
+int VendorList::markedCount() const
+{
+    return static_cast<int>(m_store.markedCount());
 }
 
 void VendorList::SetSubItem(int index, int k, const QString &text)
@@ -211,43 +262,45 @@ void VendorList::SetSubItem(int index, int k, const QString &text)
     if (k < 1 || k >= Columns) {
         throw ListError("no such column: " + std::to_string(k));
     }
-    row(index).cols[static_cast<std::size_t>(k)] = text;
+    const Handle h = handle(index);
+    const QByteArray utf8 = text.toUtf8();
+    m_store.setText(h, k, {utf8.constData(), static_cast<std::size_t>(utf8.size())});
     m_model->cellChanged(index - 1, k);
 }
 
 bool VendorList::Selected(int index) const
 {
-    return row(index).selected;
+    return m_store.selected(handle(index));
 }
 
 void VendorList::SetSelected(int index, bool selected)
 {
-    auto &r = row(index);
+    const Handle h = handle(index);
     if (selected) {
         if (!m_multiSelect) {
-            for (auto &other : m_rows) {
-                other.selected = false;
+            for (const Handle other : m_order) {
+                m_store.setSelected(other, false);
             }
         }
-        r.selected = true;
-        m_currentId = r.id;
+        m_store.setSelected(h, true);
+        m_current = h;
         m_currentCache = index - 1;
     } else {
-        r.selected = false;
+        m_store.setSelected(h, false);
     }
     selectionChanged();
 }
 
 void VendorList::EnsureVisible(int index)
 {
-    row(index);
+    handle(index);
     flush();
     m_view->scrollTo(m_model->index(index - 1, 0));
 }
 
 int VendorList::SelectedItem() const
 {
-    return indexOfId(m_currentId);
+    return indexOf(m_current);
 }
 
 bool VendorList::MultiSelect() const
@@ -263,10 +316,23 @@ void VendorList::SetMultiSelect(bool on)
 
 int VendorList::FindItem(const QString &text) const
 {
-    const auto it = std::find_if(m_rows.begin(), m_rows.end(), [&](const Row &r) {
-        return r.cols[0].compare(text, Qt::CaseInsensitive) == 0;
+    const QByteArray utf8 = text.toUtf8();
+    const std::string_view wanted(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    const auto it = std::find_if(m_order.begin(), m_order.end(), [&](Handle h) {
+        return text::compareFolded(m_store.text(h, 0), wanted) == 0;
     });
-    return it == m_rows.end() ? 0 : static_cast<int>(it - m_rows.begin()) + 1;
+    return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
+}
+
+int VendorList::FindContaining(int column, const QString &text) const
+{
+    if (column < 0 || column >= Columns) {
+        throw ListError("no such column: " + std::to_string(column));
+    }
+    const text::FoldedNeedle needle(text);
+    const auto it = std::find_if(m_order.begin(), m_order.end(),
+                                 [&](Handle h) { return needle.foundIn(m_store.text(h, column)); });
+    return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
 }
 
 int VendorList::SortKey() const
@@ -294,60 +360,49 @@ void VendorList::SetSortOrder(int order)
     sortRows();
 }
 
-namespace {
-
-// A folded key with its first four code units packed so that most comparisons of a
-// 32767-row sort are one integer comparison.
-struct FoldedKey
+bool VendorList::before(Handle a, Handle b) const
 {
-    explicit FoldedKey(const QString &text, std::size_t row) : folded(text.toCaseFolded()), row(row)
-    {
-        for (qsizetype i = 0; i < 4; ++i) {
-            prefix = (prefix << 16) | (i < folded.size() ? folded.at(i).unicode() : 0u);
-        }
-    }
-
-    std::u16string_view view() const
-    {
-        return {reinterpret_cast<const char16_t *>(folded.utf16()),
-                static_cast<std::size_t>(folded.size())};
-    }
-
-    bool operator<(const FoldedKey &other) const
-    {
-        return prefix != other.prefix ? prefix < other.prefix : view() < other.view();
-    }
-
-    QString folded;
-    std::size_t row;
-    std::uint64_t prefix = 0;
-};
-
-} // namespace
+    const int c = text::compareFolded(m_store.text(a, m_sortKey), m_store.text(b, m_sortKey));
+    return m_sortOrder == 0 ? c < 0 : c > 0;
+}
 
 void VendorList::sortRows()
 {
-    const auto key = static_cast<std::size_t>(m_sortKey);
-    std::vector<FoldedKey> keys;
-    keys.reserve(m_rows.size());
-    for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        keys.emplace_back(m_rows[i].cols[key], i);
-    }
-    const auto inOrder = [this](const FoldedKey &a, const FoldedKey &b) {
-        return m_sortOrder == 0 ? a < b : b < a;
-    };
     // Server answers arrive ordered by id already; then there is nothing to move.
-    if (std::is_sorted(keys.begin(), keys.end(), inOrder)) {
+    const auto firstOutOfOrder = std::adjacent_find(
+        m_order.begin(), m_order.end(), [this](Handle a, Handle b) { return before(b, a); });
+    if (firstOutOfOrder == m_order.end()) {
         showSortIndicator();
         return;
     }
-    std::stable_sort(keys.begin(), keys.end(), inOrder);
-    std::vector<Row> sorted;
-    sorted.reserve(m_rows.size());
-    for (const auto &k : keys) {
-        sorted.push_back(std::move(m_rows[k.row]));
+    struct Entry
+    {
+        text::SortPrefix prefix;
+        Handle handle;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(m_order.size());
+    for (const Handle h : m_order) {
+        entries.push_back({text::sortPrefix(m_store.text(h, m_sortKey)), h});
     }
-    m_rows.swap(sorted);
+    const bool descending = m_sortOrder != 0;
+    const auto less = [&](const Entry &a, const Entry &b) {
+        if (a.prefix.exact && b.prefix.exact && a.prefix.bits != b.prefix.bits) {
+            return descending ? a.prefix.bits > b.prefix.bits : a.prefix.bits < b.prefix.bits;
+        }
+        return before(a.handle, b.handle);
+    };
+    // Two ordered runs are common (ids past 9999 after the padded ones, moved rows after the
+    // list they joined) and merge in one pass.
+    const auto run = std::is_sorted_until(entries.begin(), entries.end(), less);
+    if (std::is_sorted(run, entries.end(), less)) {
+        std::inplace_merge(entries.begin(), run, entries.end(), less);
+    } else {
+        std::stable_sort(entries.begin(), entries.end(), less);
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        m_order[i] = entries[i].handle;
+    }
     m_currentCache = -1;
     rowsChanged();
     selectionChanged();
@@ -358,7 +413,7 @@ void VendorList::showSortIndicator()
 {
     // The header shows the order on the visible column the key stands for.
     const int shown = m_sortKey == 6 ? 0 : m_sortKey;
-    m_view->header()->setSortIndicator(shown,
+    m_view->horizontalHeader()->setSortIndicator(shown,
                                        m_sortOrder == 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
@@ -399,7 +454,7 @@ void VendorList::flush()
 {
     m_pushing = true;
     if (m_model->sync()) {
-        auto *header = m_view->header();
+        auto *header = m_view->horizontalHeader();
         for (std::size_t i = 0; i < m_widthsTwips.size(); ++i) {
             const int section = static_cast<int>(i);
             header->setSectionHidden(section, m_widthsTwips[i] <= 0);
@@ -415,12 +470,13 @@ void VendorList::flush()
         QItemSelection ranges;
         const int count = Count();
         for (int r = 0; r < count;) {
-            if (!m_rows[static_cast<std::size_t>(r)].selected) {
+            if (!m_store.selected(m_order[static_cast<std::size_t>(r)])) {
                 ++r;
                 continue;
             }
             int last = r;
-            while (last + 1 < count && m_rows[static_cast<std::size_t>(last + 1)].selected) {
+            while (last + 1 < count &&
+                   m_store.selected(m_order[static_cast<std::size_t>(last + 1)])) {
                 ++last;
             }
             ranges.select(m_model->index(r, 0), m_model->index(last, Columns - 1));

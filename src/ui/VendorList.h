@@ -1,18 +1,20 @@
 // One vendor list: the store of its rows (seven text columns, the selection, the current
 // row, the sort state) and the view that shows them. Indexes are 1-based as the control's
-// logic counts them; 0 stands for "no row".
+// logic counts them; 0 stands for "no row". Texts are kept in UTF-8 (see RowStore).
 //
 // Changes made by code are pushed to the view in one step by flush(): the control calls it
 // when a handler ends, so a load of 32767 rows costs one model update, not 32767.
 #pragma once
+
+#include "ui/RowStore.h"
 
 #include <QObject>
 #include <QString>
 #include <TarvoCenterVendor/TarvoCenterVendorExport.h>
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 class QWidget;
@@ -33,8 +35,9 @@ class TARVOCENTERVENDOR_EXPORT VendorList : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int Columns = 7;
+    static constexpr int Columns = RowStore::Columns;
     static constexpr int MaxRows = 32767;
+    using Utf8Row = RowStore::Texts;
 
     explicit VendorList(QWidget *viewParent);
     ~VendorList() override;
@@ -50,6 +53,13 @@ public:
     // Appends a row and returns its index; the first row of an empty list becomes its
     // current, selected row. Throws ListError past 32767 rows.
     int Add(const QString &text);
+    // Add with every column given at once, as UTF-8.
+    int AddRow(const Utf8Row &texts);
+    // Room for rows without growing; no limit on how many may come.
+    void Reserve(int rows);
+    // Moves one row to where the sort column and direction put it among the others, which
+    // must stand in that order; after any equal rows. Returns its new index.
+    int PlaceInOrder(int index);
     // Throws ListError for an index outside 1..Count.
     void Remove(int index);
     // Removes every selected row in one walk; returns how many left.
@@ -60,6 +70,10 @@ public:
     // k is 1..6; throws ListError for a bad row or column.
     QString SubItem(int index, int k) const;
     void SetSubItem(int index, int k, const QString &text);
+    // Column k (0..6) as stored, without a copy; valid until the list next changes.
+    std::string_view Utf8(int index, int k) const;
+    // Rows whose column 4 is not a plain duty value (a pending change, or no value at all).
+    int markedCount() const;
     bool Selected(int index) const;
     // Selecting also makes the row current; while MultiSelect is off it first clears the
     // other selected rows.
@@ -74,9 +88,11 @@ public:
 
     // First row (in display order) whose text equals text, ignoring letter case; 0 for none.
     int FindItem(const QString &text) const;
+    // First row whose column holds text anywhere, ignoring letter case; 0 for none.
+    int FindContaining(int column, const QString &text) const;
 
     // Writing either reorders the rows (stable, ignoring letter case); rows added later stay
-    // at the end until the next write.
+    // at the end until the next write or PlaceInOrder. Rows already in order are not moved.
     int SortKey() const;
     void SetSortKey(int column);
     int SortOrder() const;
@@ -89,41 +105,24 @@ public:
 
 private:
     friend class VendorListModel;
+    using Handle = RowStore::Handle;
+    static constexpr Handle NoRow = ~Handle{0};
 
-    // The texts live on the heap, so that removing one row of 32767 moves pointers, not
-    // seven strings per row behind it.
-    class Cells
-    {
-    public:
-        Cells() : m_texts(std::make_unique<std::array<QString, Columns>>()) {}
-        QString &operator[](std::size_t k) { return (*m_texts)[k]; }
-        const QString &operator[](std::size_t k) const { return (*m_texts)[k]; }
-
-    private:
-        std::unique_ptr<std::array<QString, Columns>> m_texts;
-    };
-
-    struct Row
-    {
-        Cells cols;
-        std::uint64_t id = 0;
-        bool selected = false;
-    };
-
-    Row &row(int index);
-    const Row &row(int index) const;
-    int indexOfId(std::uint64_t id) const;
+    Handle handle(int index) const;
+    int indexOf(Handle h) const;
+    // Whether a sorts before b by the sort column and direction.
+    bool before(Handle a, Handle b) const;
     void sortRows();
     void showSortIndicator();
     void rowsChanged();
     void selectionChanged();
     void scheduleFlush();
-    void pullSelectionFromView();
+    void released(Handle h);
 
-    std::vector<Row> m_rows;
+    RowStore m_store;
+    std::vector<Handle> m_order;
     std::vector<double> m_widthsTwips;
-    std::uint64_t m_nextId = 1;
-    std::uint64_t m_currentId = 0;
+    Handle m_current = NoRow;
     mutable int m_currentCache = -1;
     bool m_multiSelect = false;
     int m_sortKey = 0;

@@ -81,13 +81,18 @@ int VendorListModel::columnCount(const QModelIndex &parent) const
 QVariant VendorListModel::data(const QModelIndex &index, int role) const
 {
     const auto row0 = static_cast<std::size_t>(index.row());
-    if (!index.isValid() || row0 >= m_list.m_rows.size()) {
+    if (!index.isValid() || row0 >= m_list.m_order.size()) {
         return {};
     }
-    const auto &row = m_list.m_rows[row0];
+    const auto &store = m_list.m_store;
+    const auto row = m_list.m_order[row0];
+    const auto cell = [&](int column) {
+        const auto text = store.text(row, column);
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    };
     switch (role) {
     case Qt::DisplayRole:
-        return row.cols[static_cast<std::size_t>(index.column())];
+        return cell(index.column());
     case Qt::DecorationRole:
     case Qt::ToolTipRole:
     case Qt::AccessibleTextRole:
@@ -95,11 +100,11 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
         if (index.column() != 0) {
             return {};
         }
-        const auto mark = marks::markOf(row.cols[4].toStdString());
+        const auto mark = static_cast<marks::Mark>(store.mark(row));
         const auto text = pendingText(mark);
         if (role == Qt::AccessibleTextRole) {
             // A screen reader hears the pending change with the id, not only on request.
-            return text.isEmpty() ? row.cols[0] : QStringLiteral("%1, %2").arg(row.cols[0], text);
+            return text.isEmpty() ? cell(0) : QStringLiteral("%1, %2").arg(cell(0), text);
         }
         if (text.isEmpty()) {
             return {};
@@ -116,8 +121,8 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
 
 Qt::ItemFlags VendorListModel::flags(const QModelIndex &index) const
 {
-    // The tree view asks every row for its flags whenever rows come or go; a flat list answers
-    // without the base class's bounds checks and says no row has children.
+    // Views ask rows for their flags often; a flat list answers without the base class's
+    // bounds checks and says no row has children.
     if (!index.isValid()) {
         return Qt::NoItemFlags;
     }
@@ -144,7 +149,7 @@ QMimeData *VendorListModel::mimeData(const QModelIndexList &indexes) const
     // Each row once, in list order, whatever order and columns the view hands over.
     std::vector<int> rows;
     for (const auto &index : indexes) {
-        if (index.isValid() && static_cast<std::size_t>(index.row()) < m_list.m_rows.size()) {
+        if (index.isValid() && static_cast<std::size_t>(index.row()) < m_list.m_order.size()) {
             rows.push_back(index.row());
         }
     }
@@ -152,7 +157,7 @@ QMimeData *VendorListModel::mimeData(const QModelIndexList &indexes) const
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     QStringList ids;
     for (const int r : rows) {
-        ids << m_list.m_rows[static_cast<std::size_t>(r)].cols[0];
+        ids << m_list.Text(r + 1);
     }
     return drag::encode(m_list.view(), ids);
 }
@@ -185,12 +190,12 @@ void VendorListModel::addHeader(const QString &text)
 
 bool VendorListModel::inSync() const
 {
-    return !m_needReset && static_cast<std::size_t>(m_announced) == m_list.m_rows.size();
+    return !m_needReset && static_cast<std::size_t>(m_announced) == m_list.m_order.size();
 }
 
 bool VendorListModel::sync()
 {
-    const int size = static_cast<int>(m_list.m_rows.size());
+    const int size = static_cast<int>(m_list.m_order.size());
     if (m_needReset) {
         beginResetModel();
         m_announced = size;

@@ -38,13 +38,29 @@ public:
     void structureChanged() { m_needReset = true; }
     // Announces pending appends or resets; returns true after a reset.
     bool sync();
-    // Removes one row the view knows about, announcing it precisely (keeps the scroll place).
-    template <typename Eraser> void removeAnnounced(int row0, Eraser erase)
+    // Removes or inserts one row through erase or insert, announcing it precisely when the
+    // view knows the rows around it (keeps the scroll place, lays out no other row).
+    template <typename Eraser> void eraseRow(int row0, Eraser erase)
     {
+        if (m_needReset || row0 >= m_announced) {
+            erase();
+            return;
+        }
         beginRemoveRows({}, row0, row0);
         erase();
         --m_announced;
         endRemoveRows();
+    }
+    template <typename Inserter> void insertRow(int row0, Inserter insert)
+    {
+        if (m_needReset || row0 > m_announced) {
+            insert();
+            return;
+        }
+        beginInsertRows({}, row0, row0);
+        insert();
+        ++m_announced;
+        endInsertRows();
     }
     void cellChanged(int row0, int column);
 

@@ -1,10 +1,14 @@
 #include "ui/VendorView.h"
 
+#include "ui/CellDelegate.h"
+
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMetaMethod>
 #include <QMouseEvent>
+#include <QStyle>
+#include <algorithm>
 
 namespace tarvo {
 
@@ -44,24 +48,34 @@ KeyCommand keyCommand(const QKeyEvent &event)
 }
 } // namespace
 
-VendorView::VendorView(QWidget *parent) : QTreeView(parent)
+VendorView::VendorView(QWidget *parent) : QTableView(parent)
 {
-    setRootIsDecorated(false);
-    setItemsExpandable(false);
-    // Every row has one line of text; uniform heights let the view skip measuring 32767 rows.
-    setUniformRowHeights(true);
+    // Every row has one line of text and one fixed height, so no row is ever measured.
+    auto *rows = verticalHeader();
+    rows->hide();
+    rows->setMinimumSectionSize(0);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    fitRowHeight();
+    setShowGrid(false);
+    setItemDelegate(new CellDelegate(this));
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    // Tab leaves the list, as it leaves every other control.
+    setTabKeyNavigation(false);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSortingEnabled(false);
-    setAllColumnsShowFocus(true);
     setIconSize(QSize(8, 8));
     // The id and name columns fill the list exactly; a scroll bar for the hidden ones is noise.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    header()->setSectionsClickable(true);
-    header()->setStretchLastSection(false);
-    header()->setMinimumSectionSize(0);
-    header()->setSortIndicatorShown(true);
+    auto *columns = horizontalHeader();
+    columns->setSectionsClickable(true);
+    columns->setHighlightSections(false);
+    columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    columns->setStretchLastSection(false);
+    columns->setMinimumSectionSize(0);
+    columns->setSortIndicatorShown(true);
     connect(header(), &QHeaderView::sectionClicked, this,
             [this](int logical) { Q_EMIT ColumnClick(logical + 1); });
     // Rows are dragged out and dropped in by our own handlers; the model takes no part.
@@ -69,6 +83,41 @@ VendorView::VendorView(QWidget *parent) : QTreeView(parent)
     setDefaultDropAction(Qt::MoveAction);
     setDropIndicatorShown(false);
     viewport()->setAcceptDrops(true);
+}
+
+void VendorView::fitRowHeight()
+{
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameVMargin, nullptr, this) + 1;
+    verticalHeader()->setDefaultSectionSize(
+        std::max(fontMetrics().height(), iconSize().height()) + 2 * margin);
+}
+
+void VendorView::changeEvent(QEvent *event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        fitRowHeight();
+    }
+}
+
+QModelIndex VendorView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    const QModelIndex current = currentIndex();
+    const int rowCount = model() != nullptr ? model()->rowCount() : 0;
+    switch (action) {
+    case MoveHome:
+    case MoveEnd:
+        if (rowCount == 0) {
+            return {};
+        }
+        return model()->index(action == MoveHome ? 0 : rowCount - 1,
+                              current.isValid() ? current.column() : 0);
+    case MoveLeft:
+    case MoveRight:
+        return current;
+    default:
+        return QTableView::moveCursor(action, modifiers);
+    }
 }
 
 void VendorView::setMultiSelect(bool on)
@@ -88,13 +137,13 @@ void VendorView::mousePressEvent(QMouseEvent *event)
     m_leftPressed = event->button() == Qt::LeftButton;
     // Not every double click ends with a release; a new press starts a new click either way.
     m_afterDoubleClick = false;
-    QTreeView::mousePressEvent(event);
+    QTableView::mousePressEvent(event);
 }
 
 void VendorView::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::RightButton) {
-        QTreeView::mouseReleaseEvent(event);
+        QTableView::mouseReleaseEvent(event);
     } else {
         event->accept();
     }
@@ -115,7 +164,7 @@ void VendorView::mouseDoubleClickEvent(QMouseEvent *event)
         event->accept();
         return;
     }
-    QTreeView::mouseDoubleClickEvent(event);
+    QTableView::mouseDoubleClickEvent(event);
     // The release that ends a double click is not another click.
     m_afterDoubleClick = true;
     Q_EMIT DblClick();
@@ -153,7 +202,7 @@ void VendorView::keyPressEvent(QKeyEvent *event)
     // and the fee area must follow it as they follow the mouse.
     const QItemSelection before = selectionModel()->selection();
     const QPersistentModelIndex current = currentIndex();
-    QTreeView::keyPressEvent(event);
+    QTableView::keyPressEvent(event);
     if (selectionModel()->selection() != before || current != currentIndex()) {
         Q_EMIT Click();
     }
@@ -170,7 +219,7 @@ void VendorView::contextMenuEvent(QContextMenuEvent *event)
         Q_EMIT MouseUp(2, currentRowGlobalPos());
         return;
     }
-    QTreeView::contextMenuEvent(event);
+    QTableView::contextMenuEvent(event);
 }
 
 QPoint VendorView::currentRowGlobalPos()

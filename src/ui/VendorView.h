@@ -1,18 +1,20 @@
-// The view of one vendor list: a tree view in report form whose mouse and key events are
-// turned into the list's Click, DblClick, MouseUp and ColumnClick events, and from which the
-// selected rows can be dragged onto the other list of the control.
+// The view of one vendor list: a table in report form (no grid, no row header) whose mouse and
+// key events are turned into the list's Click, DblClick, MouseUp and ColumnClick events, and
+// from which the selected rows can be dragged onto the other list of the control. A table
+// inserts or removes one row of 32767 without laying out the others, which a tree view cannot.
 #pragma once
 
+#include <QHeaderView>
 #include <QPointer>
 #include <QStringList>
-#include <QTreeView>
+#include <QTableView>
 #include <TarvoCenterVendor/TarvoCenterVendorExport.h>
 
 class QMimeData;
 
 namespace tarvo {
 
-class TARVOCENTERVENDOR_EXPORT VendorView : public QTreeView
+class TARVOCENTERVENDOR_EXPORT VendorView : public QTableView
 {
     Q_OBJECT
 public:
@@ -20,6 +22,9 @@ public:
 
     // Single selection while off, Ctrl/Shift extended selection while on.
     void setMultiSelect(bool on);
+
+    // The column headers.
+    QHeaderView *header() const { return horizontalHeader(); }
 
     // Only rows dragged from partner may be dropped here; null refuses every drop.
     void acceptDropsFrom(const VendorView *partner);
@@ -42,6 +47,10 @@ Q_SIGNALS:
     void RowsDropped(const QStringList &ids);
 
 protected:
+    // Keys move between rows as in a list: Home and End go to the first and last row, left
+    // and right stay on the row.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    void changeEvent(QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
@@ -53,6 +62,7 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
+    void fitRowHeight();
     // The pop-up belongs over the current row, or the list's corner without one.
     QPoint currentRowGlobalPos();
     // The dragged ids when the data comes from the partner, else an empty list.

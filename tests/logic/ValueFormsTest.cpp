@@ -139,7 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TextCase{"7.5", "0008"}, TextCase{"8.5", "0009"}, TextCase{"7.4", "0007"},
                     TextCase{"-7.5", "-0008"}, TextCase{"-0.4", "0000"}, TextCase{"abc", "abc"},
                     TextCase{"", ""}, TextCase{"A12", "A12"}, TextCase{"7D", "7D"},
-                    TextCase{" 7 x", " 7 x"}));
+                    TextCase{" 7 x", " 7 x"}, TextCase{"000123456", "123456"},
+                    TextCase{"00000", "0000"}));
 
 struct NumberCase
 {

@@ -6,42 +6,51 @@ if(TARVO_FUZZ)
     find_program(TARVO_CLANGXX NAMES clang++ clang++-19 clang++-18 clang++-17 clang++-16
                                      clang++-15 clang++-14)
     if(NOT TARVO_CLANGXX)
-        message(STATUS "TARVO_FUZZ is on but clang++ was not found: no fuzz tests")
-    else()
-        include(ExternalProject)
-        set(tarvo_fuzz_source ${CMAKE_CURRENT_LIST_DIR}/../../fuzz)
-        set(tarvo_fuzz_build ${CMAKE_CURRENT_BINARY_DIR}/fuzz-build)
-        set(tarvo_fuzzers fuzz_urlencode fuzz_forms fuzz_answer fuzz_statement_parser
-            fuzz_server_answer)
-        list(TRANSFORM tarvo_fuzzers PREPEND ${tarvo_fuzz_build}/ OUTPUT_VARIABLE tarvo_fuzz_bins)
-
-        # Part of the default build, and rebuilt on every build so edits to the logic reach it.
-        ExternalProject_Add(tarvo_fuzzers
-            SOURCE_DIR ${tarvo_fuzz_source}
-            BINARY_DIR ${tarvo_fuzz_build}
-            CMAKE_ARGS
-                -DCMAKE_CXX_COMPILER=${TARVO_CLANGXX}
-                -DCMAKE_BUILD_TYPE=RelWithDebInfo
-            BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --parallel 2
-            INSTALL_COMMAND ""
-            BUILD_ALWAYS ON
-            BUILD_BYPRODUCTS ${tarvo_fuzz_bins})
-
-        foreach(fuzzer IN LISTS tarvo_fuzzers)
-            # New inputs go to a corpus in the build tree; the committed seeds stay untouched.
-            set(work ${CMAKE_CURRENT_BINARY_DIR}/fuzz-work/${fuzzer})
-            file(MAKE_DIRECTORY ${work}/corpus ${work}/artifacts)
-            add_test(NAME fuzz.${fuzzer}
-                COMMAND ${tarvo_fuzz_build}/${fuzzer}
-                    -max_total_time=${TARVO_FUZZ_SECONDS}
-                    -artifact_prefix=${work}/artifacts/
-                    ${work}/corpus
-                    ${tarvo_fuzz_source}/corpus/${fuzzer}
-                WORKING_DIRECTORY ${work})
-            math(EXPR tarvo_fuzz_timeout "${TARVO_FUZZ_SECONDS} + 120")
-            set_tests_properties(fuzz.${fuzzer} PROPERTIES
-                LABELS fuzz
-                TIMEOUT ${tarvo_fuzz_timeout})
-        endforeach()
+        message(FATAL_ERROR "The fuzz tests need clang++: install clang and libclang-rt-14-dev, "
+                            "or configure with -DTARVO_FUZZ=OFF")
     endif()
+    execute_process(
+        COMMAND ${TARVO_CLANGXX} -print-file-name=libclang_rt.fuzzer-${CMAKE_SYSTEM_PROCESSOR}.a
+        OUTPUT_VARIABLE tarvo_fuzzer_runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT IS_ABSOLUTE "${tarvo_fuzzer_runtime}")
+        message(FATAL_ERROR "The fuzz tests need libFuzzer, which ${TARVO_CLANGXX} cannot find: "
+                            "install libclang-rt-14-dev (or the one matching that clang), or "
+                            "configure with -DTARVO_FUZZ=OFF")
+    endif()
+    include(ExternalProject)
+    set(tarvo_fuzz_source ${CMAKE_CURRENT_LIST_DIR}/../../fuzz)
+    set(tarvo_fuzz_build ${CMAKE_CURRENT_BINARY_DIR}/fuzz-build)
+    set(tarvo_fuzzers fuzz_urlencode fuzz_forms fuzz_answer fuzz_statement_parser
+        fuzz_server_answer)
+    list(TRANSFORM tarvo_fuzzers PREPEND ${tarvo_fuzz_build}/ OUTPUT_VARIABLE tarvo_fuzz_bins)
+
+    # Part of the default build, and rebuilt on every build so edits to the logic reach it.
+    ExternalProject_Add(tarvo_fuzzers
+        SOURCE_DIR ${tarvo_fuzz_source}
+        BINARY_DIR ${tarvo_fuzz_build}
+        CMAKE_ARGS
+            -DCMAKE_CXX_COMPILER=${TARVO_CLANGXX}
+            -DCMAKE_BUILD_TYPE=RelWithDebInfo
+            -DTARVO_WERROR=${TARVO_WERROR}
+        BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --parallel 2
+        INSTALL_COMMAND ""
+        BUILD_ALWAYS ON
+        BUILD_BYPRODUCTS ${tarvo_fuzz_bins})
+
+    foreach(fuzzer IN LISTS tarvo_fuzzers)
+        # New inputs go to a corpus in the build tree; the committed seeds stay untouched.
+        set(work ${CMAKE_CURRENT_BINARY_DIR}/fuzz-work/${fuzzer})
+        file(MAKE_DIRECTORY ${work}/corpus ${work}/artifacts)
+        add_test(NAME fuzz.${fuzzer}
+            COMMAND ${tarvo_fuzz_build}/${fuzzer}
+                -max_total_time=${TARVO_FUZZ_SECONDS}
+                -artifact_prefix=${work}/artifacts/
+                ${work}/corpus
+                ${tarvo_fuzz_source}/corpus/${fuzzer}
+            WORKING_DIRECTORY ${work})
+        math(EXPR tarvo_fuzz_timeout "${TARVO_FUZZ_SECONDS} + 120")
+        set_tests_properties(fuzz.${fuzzer} PROPERTIES
+            LABELS fuzz
+            TIMEOUT ${tarvo_fuzz_timeout})
+    endforeach()
 endif()

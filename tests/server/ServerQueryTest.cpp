@@ -50,6 +50,22 @@ TEST_F(ServerQuery, SelectedListsAssignmentsByIdWithFractionAndFlag)
                                                     {"9", "Granite Glass", "0.08", "0"}}));
 }
 
+TEST_F(ServerQuery, CentersListsEveryCenterWithNameAndCodeWithoutACenterId)
+{
+    for (const char *target : {"/CenterVendor.asp?centers=1", "/CenterVendor.asp?CENTERS=1&count=1"}) {
+        const auto res = get(target);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200) << target;
+        EXPECT_EQ(res->get_header_value("Content-Type"), "text/xml; charset=utf-8");
+        EXPECT_EQ(answerRecords(res->body, 0),
+                  (Records{{"12", "Buffalo", "2"}, {"13", "Toronto", "1"}}))
+            << target;
+    }
+    const auto other = get("/CenterVendor.asp?centers=2");
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->status, 404);
+}
+
 TEST_F(ServerQuery, NamesAreEscapedInTheRawAnswer)
 {
     const auto res = get("/CenterVendor.asp?active=1&centerID=12");

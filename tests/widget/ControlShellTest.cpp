@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QTreeView>
+#include <QTableView>
 #include <TarvoCenterVendor/CenterVendor.h>
 #include <gtest/gtest.h>
 
@@ -151,16 +151,16 @@ TEST_F(FreshControl, bothListsAreEmptyWithSevenColumnsAndOnlyIdAndNameVisible)
         "ID", "Name", "CountryID", "Handling Fee", "Duty Brokerage Fee", "Date Updated", "ID"};
     for (const char *name : {"lstVendors", "lstVendorCenter"}) {
         SCOPED_TRACE(name);
-        auto *view = child<QTreeView>(name);
+        auto *view = child<QTableView>(name);
         ASSERT_EQ(view->model()->columnCount(), 7);
         EXPECT_EQ(view->model()->rowCount(), 0);
         for (int c = 0; c < 7; ++c) {
             EXPECT_EQ(view->model()->headerData(c, Qt::Horizontal).toString(), headers[c]);
-            EXPECT_EQ(view->header()->isSectionHidden(c), c >= 2) << c;
+            EXPECT_EQ(view->horizontalHeader()->isSectionHidden(c), c >= 2) << c;
         }
         // W = 3975 twips: 795 and 3180 twips, 53 and 212 pixels.
-        EXPECT_EQ(view->header()->sectionSize(0), 53);
-        EXPECT_EQ(view->header()->sectionSize(1), 212);
+        EXPECT_EQ(view->horizontalHeader()->sectionSize(0), 53);
+        EXPECT_EQ(view->horizontalHeader()->sectionSize(1), 212);
     }
 }
 

@@ -10,7 +10,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <string_view>
 
 using namespace tarvo::test;
 
@@ -120,6 +122,69 @@ TEST_F(Editing, addSelectedKeepsListOrderAndLeavesTheNewRowsSelected)
     EXPECT_TRUE(enabled("cmdRemoveAll"));
     EXPECT_EQ(child<QLabel>("lblSelVendors")->text(), "Selected Vendors (5):");
 }
+
+struct PlacementCase
+{
+    const char *what;
+    std::vector<std::pair<const char *, int>> headerClicks;
+    const char *from;
+    std::vector<const char *> ids;
+    QStringList expected;
+};
+
+class MovedRowPlacement : public Editing, public ::testing::WithParamInterface<PlacementCase>
+{
+};
+
+TEST_P(MovedRowPlacement, landsWhereTheTargetsSortColumnAndDirectionPutIt)
+{
+    const auto &c = GetParam();
+    for (const auto &[list, section] : c.headerClicks) {
+        input.clickHeader(list, section);
+    }
+    const bool adding = std::string_view(c.from) == Vendors;
+    input.clickId(c.from, c.ids.front());
+    for (std::size_t i = 1; i < c.ids.size(); ++i) {
+        input.clickId(c.from, c.ids[i], Qt::ControlModifier);
+    }
+    const bool several = c.ids.size() > 1;
+    input.clickButton(adding ? (several ? "cmdAddAll" : "cmdAdd")
+                             : (several ? "cmdRemoveAll" : "cmdDelete"));
+    const char *to = adding ? Center : Vendors;
+    EXPECT_EQ(columnOf(control, to, 0), c.expected);
+    std::vector<int> moved;
+    for (const char *id : c.ids) {
+        moved.push_back(input.rowOf(to, id));
+    }
+    std::sort(moved.begin(), moved.end());
+    EXPECT_EQ(selectedRowsOf(control, to), moved);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MovedRowPlacement,
+    ::testing::Values(
+        PlacementCase{"add by id ascending", {}, Vendors, {"12"}, {"12", "20", "21", "22"}},
+        PlacementCase{"remove by id descending", {{Vendors, 0}}, Center,
+                      {"20"}, {"20", "13", "12", "11", "10"}},
+        PlacementCase{"remove by name descending",
+                      {{Vendors, 1}, {Vendors, 1}},
+                      Center,
+                      {"21"},
+                      {"21", "13", "12", "11", "10"}},
+        PlacementCase{"add by name ascending", {{Center, 1}}, Vendors, {"13"},
+                      {"13", "20", "21", "22"}},
+        PlacementCase{"add several by id descending",
+                      {{Center, 0}},
+                      Vendors,
+                      {"13", "10"},
+                      {"22", "21", "20", "13", "10"}}),
+    [](const auto &info) {
+        std::string name;
+        for (char ch : std::string(info.param.what)) {
+            name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        }
+        return name;
+    });
 
 TEST_F(Editing, removeSelectedThenAddSelectedMovesTheSameRowsBack)
 {

@@ -122,7 +122,7 @@ MessageWatcher::~MessageWatcher()
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
-#include <QTreeView>
+#include <QTableView>
 
 namespace tarvo::test {
 
@@ -205,7 +205,7 @@ void UserInput::clickButton(const char *name)
 
 void UserInput::clickHeader(const char *list, int section)
 {
-    auto *header = qobject_cast<QTreeView *>(listView(m_control, list))->header();
+    auto *header = qobject_cast<QTableView *>(listView(m_control, list))->horizontalHeader();
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                       QPoint(header->sectionViewportPosition(section) + 5, header->height() / 2));
 }

@@ -88,6 +88,68 @@ TEST_F(VendorListTest, writingTheSortKeyOrdersStablyIgnoringLetterCase)
     EXPECT_EQ(texts().first(), "0");
 }
 
+TEST_F(VendorListTest, placeInOrderPutsARowAfterItsEqualsInEitherDirection)
+{
+    add("1", "alpha");
+    add("2", "Beta");
+    add("3", "delta");
+    list.SetSortKey(1);
+    list.flush();
+    EXPECT_EQ(list.PlaceInOrder(add("4", "beta")), 3);
+    EXPECT_EQ(texts(), (QStringList{"1", "2", "4", "3"}));
+    list.SetSortOrder(1);
+    list.flush();
+    EXPECT_EQ(list.PlaceInOrder(add("5", "BETA")), 4);
+    EXPECT_EQ(texts(), (QStringList{"3", "2", "4", "5", "1"}));
+    list.flush();
+    auto *model = list.view()->model();
+    ASSERT_EQ(model->rowCount(), list.Count());
+    for (int i = 1; i <= list.Count(); ++i) {
+        EXPECT_EQ(model->index(i - 1, 1).data().toString(), list.SubItem(i, 1)) << i;
+    }
+}
+
+TEST_F(VendorListTest, lettersBeyondAsciiSortAndMatchIgnoringCase)
+{
+    add("1", "Émile");
+    add("2", "zoe");
+    add("3", "émile");
+    add("4", "Ada");
+    add("5", "ÉMILE");
+    list.SetSortKey(1);
+    EXPECT_EQ(texts(), (QStringList{"4", "2", "1", "3", "5"}));
+    EXPECT_EQ(list.FindContaining(1, "MIL"), 3);
+    EXPECT_EQ(list.FindContaining(1, "éMI"), 3);
+    EXPECT_EQ(list.FindContaining(1, "ZO"), 2);
+    EXPECT_EQ(list.FindContaining(1, "émilie"), 0);
+}
+
+TEST_F(VendorListTest, rewrittenAndRemovedRowsLeaveTheOthersTextsAndMarksIntact)
+{
+    // Long names, so that rewriting column 4 again and again leaves the store much dead space.
+    constexpr int Rows = 60;
+    for (int i = 1; i <= Rows; ++i) {
+        add(QString::number(i), QString(2000, QLatin1Char('a' + i % 26)) + QString::number(i));
+        list.SetSubItem(i, 4, "0");
+    }
+    for (int round = 0; round < 500; ++round) {
+        const int i = 1 + round % list.Count();
+        list.SetSubItem(i, 4, round % 3 == 0 ? "0N" : "1");
+        if (round % 50 == 49) {
+            list.Remove(list.Count() / 2);
+        }
+    }
+    int marked = 0;
+    for (int i = 1; i <= list.Count(); ++i) {
+        const int id = list.Text(i).toInt();
+        EXPECT_EQ(list.SubItem(i, 1),
+                  QString(2000, QLatin1Char('a' + id % 26)) + QString::number(id));
+        marked += list.SubItem(i, 4) == "0N" ? 1 : 0;
+    }
+    EXPECT_EQ(list.markedCount(), marked);
+    EXPECT_GT(marked, 0);
+}
+
 TEST_F(VendorListTest, sortingKeepsTheCurrentRowAndSelectionOnTheirRows)
 {
     add("b", "");
