@@ -134,7 +134,7 @@ PageAnswer CenterVendorPage::centerList()
     return answer;
 }
 
-PageAnswer CenterVendorPage::save(const FormParse &form)
+PageAnswer CenterVendorPage::save(const FormParse &form, std::function<bool()> mayCommit)
 {
     if (form.status == FormParse::Status::TooManyStatements) {
         PageAnswer answer = text(413, "Nothing was saved: " + form.message + ".");
@@ -169,9 +169,19 @@ PageAnswer CenterVendorPage::save(const FormParse &form)
     }
 
     PageAnswer answer;
-    const BatchResult result = m_store.apply(statements, BatchContext{m_now()});
+    bool withheld = false;
+    BatchContext context{m_now()};
+    if (mayCommit) {
+        context.mayCommit = [&withheld, &mayCommit] {
+            withheld = !mayCommit();
+            return !withheld;
+        };
+    }
+    const BatchResult result = m_store.apply(statements, context);
     const BatchOutcome &outcome = result.outcome;
-    if (!result.ok()) {
+    if (!result.ok() && withheld) {
+        answer = text(503, "Nothing was saved: the server is stopping; try again.");
+    } else if (!result.ok()) {
         answer = databaseFailure(result, true);
     } else if (outcome.status == BatchOutcome::Status::Conflict) {
         answer = text(409, "Nothing was saved: statement " +

@@ -40,7 +40,9 @@ public:
     // for a malformed body, no SQL field or a statement of another shape; 409 when the batch
     // conflicts with the database; 413 for too many statements. Never throws; a database
     // failure answers like query().
-    PageAnswer save(const FormParse &form);
+    // `mayCommit` is asked before anything of the batch can be committed: false answers 503
+    // with nothing saved, as the server is stopping.
+    PageAnswer save(const FormParse &form, std::function<bool()> mayCommit = {});
 
     // For a load balancer: 200 "ok" while the database answers, 503 while it does not.
     PageAnswer health();

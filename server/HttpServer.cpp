@@ -157,6 +157,7 @@ struct HttpServer::Impl
 
     HttpLimits limits;
     std::function<void(const RequestRecord &)> finished;
+    std::function<void()> graceEnd;
     std::vector<std::pair<std::string, HttpRoute>> routes; // "METHOD path"
     std::unique_ptr<WorkerPool> workers;
     std::uint64_t idSeed;
@@ -603,8 +604,14 @@ bool HttpServer::serve()
     sweeper.join();
     {
         std::unique_lock lock(d->stateMutex);
-        d->changed.wait_until(lock, Clock::now() + d->limits.shutdownGrace,
-                              [this] { return d->suspended == 0 && d->exchanges == 0; });
+        const bool settled =
+            d->changed.wait_until(lock, Clock::now() + d->limits.shutdownGrace,
+                                  [this] { return d->suspended == 0 && d->exchanges == 0; });
+        if (!settled && d->suspended > 0 && d->graceEnd) {
+            lock.unlock();
+            d->graceEnd();
+            lock.lock();
+        }
         d->drained = d->suspended == 0;
     }
     if (d->drained) {
@@ -627,6 +634,11 @@ void HttpServer::stop()
 bool HttpServer::isRunning() const
 {
     return d->running;
+}
+
+void HttpServer::onGraceEnd(std::function<void()> settle)
+{
+    d->graceEnd = std::move(settle);
 }
 
 bool HttpServer::drained() const

@@ -113,6 +113,9 @@ public:
     // shutdown grace, then ends serve(). Safe from any thread at any time; final.
     void stop();
     bool isRunning() const;
+    // Called once if the shutdown grace runs out with requests still at work, before serve()
+    // gives up on them: a last chance to settle what must not be cut. Set before serving.
+    void onGraceEnd(std::function<void()> settle);
     // After serve() has returned: false when the grace ran out with requests still at work.
     // Their connections stay open and their work runs on; the process should exit, which
     // closes them and lets the database roll back what did not commit.

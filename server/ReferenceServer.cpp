@@ -7,6 +7,7 @@
 #include "FormReader.h"
 #include "Protocol.h"
 #include "SampleData.h"
+#include "ops/CommitGate.h"
 #include "ops/ServerMetrics.h"
 
 #include <cstdio>
@@ -20,6 +21,9 @@ namespace {
 constexpr const char *kPage = "/CenterVendor.asp";
 constexpr const char *kHealth = "/healthz";
 constexpr const char *kMetrics = "/metrics";
+// Once the grace has run out, how long a commit already under way may take to finish and
+// answer.
+constexpr std::chrono::seconds kCommitsUnderWay(10);
 
 HttpAnswer httpAnswer(PageAnswer answer)
 {
@@ -76,6 +80,9 @@ struct ReferenceServer::Impl
 
     void finished(const RequestRecord &record)
     {
+        if (record.note.committing) {
+            gate.answered();
+        }
         metrics.count(record);
         const std::lock_guard lock(logMutex);
         const std::string line = formatLogLine(record, logFormat);
@@ -91,6 +98,7 @@ struct ReferenceServer::Impl
     std::unique_ptr<Store> store;
     CenterVendorPage page;
     ServerMetrics metrics;
+    CommitGate gate;
     std::mutex logMutex;
     std::function<void(const std::string &)> logSink;
     LogFormat logFormat = LogFormat::Text;
@@ -133,9 +141,19 @@ void ReferenceServer::Impl::install()
         return std::unique_ptr<BodyReader>(FormReader::create(connection));
     };
     save.run = [this](const HttpRequest &, BodyReader *reader) {
-        return httpAnswer(page.save(static_cast<FormReader *>(reader)->result()));
+        bool through = false;
+        PageAnswer answer =
+            page.save(static_cast<FormReader *>(reader)->result(), [this, &through] {
+                through = through || gate.pass();
+                return through;
+            });
+        answer.note.committing = through;
+        return httpAnswer(std::move(answer));
     };
     http.route("POST", kPage, std::move(save));
+    // A commit let through finishes and is answered; the others are rolled back when they
+    // reach the gate, or with the process.
+    http.onGraceEnd([this] { gate.close(kCommitsUnderWay); });
 
     HttpRoute scrape;
     scrape.run = [this](const HttpRequest &, BodyReader *) {

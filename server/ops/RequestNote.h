@@ -26,6 +26,7 @@ struct RequestNote
     std::size_t statements = 0;
     std::optional<Refusal> refusal{};
     std::array<std::uint64_t, 3> applied{}; // statements committed, by StatementAction
+    bool committing = false; // let through the server's commit gate, which awaits the answer
 };
 
 } // namespace tarvo::server
