@@ -4,6 +4,7 @@
 // are checked here too, since the processor keeps a broken "%" as it is.
 #include "FormReader.h"
 
+#include <cstring>
 #include <microhttpd.h>
 
 namespace tarvo::server {
@@ -110,26 +111,39 @@ FormReader::~FormReader()
 
 bool FormReader::feed(const char *data, std::size_t size)
 {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < size && !d->refused(); ++i) {
-        const char c = data[i];
+    const char *end = data + size;
+    const char *start = data; // the part not yet handed to the processor
+    const char *next = data;
+    const char *amp = nullptr;
+    while (next < end && !d->refused()) {
         if (d->hexDigitsDue > 0) {
-            if (!isHex(c)) {
+            if (!isHex(*next)) {
                 d->refuse(FormParse::Status::Malformed,
                           "the body is not form-URL-encoded: a % is not followed by two hex "
                           "digits");
                 break;
             }
             --d->hexDigitsDue;
-        } else if (c == '%') {
-            d->hexDigitsDue = 2;
-        } else if (c == '&') {
-            d->process(data + start, i + 1 - start);
-            d->endField();
-            start = i + 1;
+            ++next;
+            continue;
         }
+        if (amp == nullptr || amp < next) {
+            amp = static_cast<const char *>(std::memchr(next, '&', static_cast<std::size_t>(end - next)));
+            amp = amp != nullptr ? amp : end;
+        }
+        if (const void *percent = std::memchr(next, '%', static_cast<std::size_t>(amp - next))) {
+            next = static_cast<const char *>(percent) + 1;
+            d->hexDigitsDue = 2;
+            continue;
+        }
+        if (amp == end) {
+            break;
+        }
+        d->process(start, static_cast<std::size_t>(amp + 1 - start));
+        d->endField();
+        start = next = amp + 1;
     }
-    d->process(data + start, size - start);
+    d->process(start, static_cast<std::size_t>(end - start));
     return !d->refused();
 }
 
