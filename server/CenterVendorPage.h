@@ -4,6 +4,7 @@
 
 #include "Protocol.h"
 #include "auth/Users.h"
+#include "ops/RequestNote.h"
 #include "store/Store.h"
 
 #include <cstddef>
@@ -19,9 +20,8 @@ struct PageAnswer
     int status = 200;
     std::string contentType;
     std::string body;
-    std::string center = "-";   // for the log: the center id, "-" or "several"
-    std::size_t statements = 0; // SQL fields received
-    std::string detail;         // for the log only: what failed behind a 500
+    std::string detail; // for the log only: what failed behind a 500, a refused statement
+    RequestNote note;   // the center, the SQL fields received, a refusal, what was applied
 };
 
 class CenterVendorPage
@@ -44,7 +44,10 @@ public:
     // conflicts with the database; 403, with nothing applied, when any statement names a
     // center outside the caller's; 413 for too many statements. The audit rows name the
     // caller. Never throws; a database failure answers like query().
-    PageAnswer save(const FormParse &form, const Caller &caller = {});
+    // `mayCommit` is asked before anything of the batch can be committed: false answers 503
+    // with nothing saved, as the server is stopping.
+    PageAnswer save(const FormParse &form, const Caller &caller = {},
+                    std::function<bool()> mayCommit = {});
 
     // For a load balancer: 200 "ok" while the database answers, 503 while it does not.
     PageAnswer health();

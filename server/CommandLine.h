@@ -1,6 +1,9 @@
 // The options of centervendor-server.
 #pragma once
 
+#include "ops/RequestLog.h"
+
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -32,6 +35,12 @@ struct ServerOptions
     std::size_t dbConnections = 8;
     AccessOptions access = {};
     bool version = false;
+
+    // Operating the server.
+    std::string metricsHost{}; // empty: no metrics listener
+    int metricsPort = 0;
+    LogFormat logFormat = LogFormat::Text;
+    std::chrono::seconds shutdownGrace{30}; // requests in flight may finish for this long
 };
 
 struct CommandLineParse

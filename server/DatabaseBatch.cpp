@@ -24,6 +24,7 @@ BatchOutcome Database::applyBatch(const std::vector<Statement> &statements,
             return refused;
         }
     }
+    requireCommitAllowed(context); // a refusal rolls the transaction back
     transaction.commit();
     return outcome;
 }

@@ -1,5 +1,6 @@
 // The page on the HTTP layer: a GET route for the three queries, a POST route for the batch,
-// and the health check.
+// and the health check; the request log and the metrics; and the metrics listener, an HTTP
+// layer of its own so that scrapes never wait behind the page's requests.
 #include "ReferenceServer.h"
 
 #include "CenterVendorPage.h"
@@ -8,10 +9,13 @@
 #include "SampleData.h"
 #include "auth/AccessGate.h"
 #include "auth/TlsFiles.h"
+#include "ops/CommitGate.h"
+#include "ops/ServerMetrics.h"
 
 #include <cstdio>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace tarvo::server {
 
@@ -19,13 +23,29 @@ namespace {
 
 constexpr const char *kPage = "/CenterVendor.asp";
 constexpr const char *kHealth = "/healthz";
+constexpr const char *kMetrics = "/metrics";
+// Once the grace has run out, how long a commit already under way may take to finish and
+// answer.
+constexpr std::chrono::seconds kCommitsUnderWay(10);
 
 HttpAnswer httpAnswer(PageAnswer answer, const std::string &user = {})
 {
+    answer.note.user = user;
     return {answer.status, std::move(answer.contentType), std::move(answer.body),
-            "center=" + answer.center + " statements=" + std::to_string(answer.statements) +
-                (user.empty() ? "" : " user=" + user),
-            std::move(answer.detail)};
+            std::move(answer.note), std::move(answer.detail)};
+}
+
+// Scrapes are few and come from a few monitoring hosts.
+HttpLimits metricsLimits()
+{
+    HttpLimits limits;
+    limits.connections = 16;
+    limits.connectionsPerAddress = 8;
+    limits.bodyBytes = 0;
+    limits.workers = 1;
+    limits.pendingWork = 16;
+    limits.shutdownGrace = std::chrono::seconds(1);
+    return limits;
 }
 
 // More workers than connections would only wait for the store's pool.
@@ -54,13 +74,26 @@ bool isFormBody(const HttpRequest &request)
 struct ReferenceServer::Impl
 {
     Impl(const std::string &location, const StoreOptions &options, const HttpLimits &limits)
-        : store(Store::open(location, options)), page(*store),
+        : store(Store::open(location, options)), page(*store), metrics(TARVO_SERVER_VERSION),
           http(oneWorkerPerConnection(limits, options),
-               [this](const std::string &line) { writeLog(line); }),
-          gate(std::make_unique<AccessGate>(AccessOptions{}, nullptr))
-    {}
+               [this](const RequestRecord &record) { finished(record); }),
+          metricsHttp(metricsLimits(), nullptr),
+          access(std::make_unique<AccessGate>(AccessOptions{}, nullptr))
+    {
+        metrics.watchStore(*store);
+    }
 
-    void writeLog(const std::string &line)
+    void finished(const RequestRecord &record)
+    {
+        if (record.note.committing) {
+            gate.answered();
+        }
+        metrics.count(record);
+        writeNotice(formatLogLine(record, logFormat));
+    }
+
+    // A line of the request log, or a notice among its lines (the users file read again).
+    void writeNotice(const std::string &line)
     {
         const std::lock_guard lock(logMutex);
         if (logSink) {
@@ -74,20 +107,24 @@ struct ReferenceServer::Impl
 
     std::unique_ptr<Store> store;
     CenterVendorPage page;
+    ServerMetrics metrics;
+    CommitGate gate;
     std::mutex logMutex;
     std::function<void(const std::string &)> logSink;
+    LogFormat logFormat = LogFormat::Text;
     HttpServer http;
-    std::unique_ptr<AccessGate> gate;
+    HttpServer metricsHttp;
+    bool metricsBound = false;
+    std::unique_ptr<AccessGate> access;
     std::string listenHost;
 };
 
 void ReferenceServer::Impl::install()
 {
-    http.setDefaultLogNote("center=- statements=0");
     HttpRoute query;
-    query.admit = [this](const HttpRequest &request) { return gate->screen(request, false); };
+    query.admit = [this](const HttpRequest &request) { return access->screen(request, false); };
     query.run = [this](const HttpRequest &request, BodyReader *) {
-        auto caller = gate->identify(request);
+        auto caller = access->identify(request);
         if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
             return std::move(*refused);
         }
@@ -95,10 +132,9 @@ void ReferenceServer::Impl::install()
         // The raw query, decoded here: "centerID=1 OR 2=2" is refused, never read as 2.
         std::vector<std::pair<std::string, std::string>> params;
         if (!parseQueryString(request.query, params)) {
-            return httpAnswer({404, kTextType,
-                               "Malformed query: a % is not followed by two hex digits.", "-",
-                               0, {}},
-                              who.user);
+            return httpAnswer(
+                {404, kTextType, "Malformed query: a % is not followed by two hex digits.", {}, {}},
+                who.user);
         }
         return httpAnswer(page.query(params, who), who.user);
     };
@@ -110,14 +146,16 @@ void ReferenceServer::Impl::install()
 
     HttpRoute save;
     save.admit = [this](const HttpRequest &request) -> std::optional<HttpAnswer> {
-        if (auto refused = gate->screen(request, true)) {
+        if (auto refused = access->screen(request, true)) {
             return refused;
         }
         if (!isFormBody(request)) {
-            return httpAnswer({415, kTextType,
+            HttpAnswer refused{415, kTextType,
                                "Nothing was saved: the body must be "
                                "application/x-www-form-urlencoded.",
-                               "-", 0, {}});
+                               {}, {}};
+            refused.note.refusal = Refusal::Shape;
+            return refused;
         }
         return std::nullopt;
     };
@@ -125,14 +163,30 @@ void ReferenceServer::Impl::install()
         return std::unique_ptr<BodyReader>(FormReader::create(connection));
     };
     save.run = [this](const HttpRequest &request, BodyReader *reader) {
-        auto caller = gate->identify(request);
+        auto caller = access->identify(request);
         if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
             return std::move(*refused);
         }
         const Caller &who = std::get<Caller>(caller);
-        return httpAnswer(page.save(static_cast<FormReader *>(reader)->result(), who), who.user);
+        bool through = false;
+        PageAnswer answer =
+            page.save(static_cast<FormReader *>(reader)->result(), who, [this, &through] {
+                through = through || gate.pass();
+                return through;
+            });
+        answer.note.committing = through;
+        return httpAnswer(std::move(answer), who.user);
     };
     http.route("POST", kPage, std::move(save));
+    // A commit let through finishes and is answered; the others are rolled back when they
+    // reach the gate, or with the process.
+    http.onGraceEnd([this] { gate.close(kCommitsUnderWay); });
+
+    HttpRoute scrape;
+    scrape.run = [this](const HttpRequest &, BodyReader *) {
+        return HttpAnswer{200, kExpositionType, metrics.page(), {}, {}};
+    };
+    metricsHttp.route("GET", kMetrics, std::move(scrape));
 }
 
 ReferenceServer::ReferenceServer(const std::string &location, const StoreOptions &options,
@@ -161,7 +215,7 @@ void ReferenceServer::setLogSink(std::function<void(const std::string &)> sink)
 void ReferenceServer::setAccess(const AccessOptions &access)
 {
     auto gate = std::make_unique<AccessGate>(
-        access, [this](const std::string &line) { d->writeLog(line); });
+        access, [this](const std::string &line) { d->writeNotice(line); });
     if (!access.tlsCert.empty()) {
         const TlsFiles tls = loadTlsFiles(access.tlsCert, access.tlsKey);
         if (!tls.ok) {
@@ -170,36 +224,65 @@ void ReferenceServer::setAccess(const AccessOptions &access)
         d->http.setTls(tls.certificatePem, tls.keyPem);
     }
     gate->setListenHost(d->listenHost);
-    d->gate = std::move(gate);
+    d->access = std::move(gate);
 }
 
 void ReferenceServer::reloadUsers()
 {
-    d->gate->reloadUsers();
+    d->access->reloadUsers();
 }
 
 std::optional<std::size_t> ReferenceServer::userCount() const
 {
-    return d->gate->userCount();
+    return d->access->userCount();
+}
+
+void ReferenceServer::setLogFormat(LogFormat format)
+{
+    const std::lock_guard lock(d->logMutex);
+    d->logFormat = format;
+}
+
+int ReferenceServer::bindMetrics(const std::string &host, int port)
+{
+    const int bound = port == 0 ? d->metricsHttp.bindToAnyPort(host)
+                                : (d->metricsHttp.bindToPort(host, port) ? port : -1);
+    d->metricsBound = d->metricsBound || bound >= 0;
+    return bound;
+}
+
+std::string ReferenceServer::metricsPage() const
+{
+    return d->metrics.page();
 }
 
 int ReferenceServer::bindToAnyPort(const std::string &host)
 {
     d->listenHost = host;
-    d->gate->setListenHost(host);
+    d->access->setListenHost(host);
     return d->http.bindToAnyPort(host);
 }
 
 bool ReferenceServer::bindToPort(const std::string &host, int port)
 {
     d->listenHost = host;
-    d->gate->setListenHost(host);
+    d->access->setListenHost(host);
     return d->http.bindToPort(host, port);
 }
 
 bool ReferenceServer::listenAfterBind()
 {
-    return d->http.serve();
+    std::thread scrapes;
+    if (d->metricsBound) {
+        scrapes = std::thread([this] { d->metricsHttp.serve(); });
+    }
+    const bool served = d->http.serve();
+    // Scrapes go on through the drain, so that an operator can watch it.
+    d->metricsHttp.stop();
+    if (scrapes.joinable()) {
+        scrapes.join();
+    }
+    return served;
 }
 
 bool ReferenceServer::listen(const std::string &host, int port)
@@ -215,6 +298,11 @@ void ReferenceServer::stop()
 bool ReferenceServer::isRunning() const
 {
     return d->http.isRunning();
+}
+
+bool ReferenceServer::drained() const
+{
+    return d->http.drained();
 }
 
 } // namespace tarvo::server

@@ -78,6 +78,8 @@ template <typename Value> void appendElement(std::string &array, Value value)
 BatchOutcome PgConnection::applyBatch(const std::vector<Statement> &statements,
                                       const BatchContext &context)
 {
+    // Asked before the pipeline goes out, as it carries the COMMIT.
+    requireCommitAllowed(context);
     const std::vector<Row> rows = rowsOf<Row>(statements);
     const std::vector<Op> runs = runsOf(rows, context);
     if (auto applied = applyChecked(rows, runs)) {

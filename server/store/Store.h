@@ -60,7 +60,13 @@ struct BatchContext
 {
     std::string now;  // the time GETDATE() stands for, "YYYY-MM-DD HH:MM:SS"
     std::string user; // who sends the batch, for the audit trail; empty when anyone may
+    // Asked before anything of the batch can be committed (again on a retry): false rolls
+    // it back and fails it as Unavailable. Empty: always allowed.
+    std::function<bool()> mayCommit{};
 };
+
+// Throws StoreError (Unavailable) when `context` withholds the commit.
+void requireCommitAllowed(const BatchContext &context);
 
 // The reads of one request; every call sees the same snapshot of the database.
 class StoreReader

@@ -129,6 +129,10 @@ TEST_P(CommandLineParsing, ReadsTheOptions)
     EXPECT_EQ(result.options.sample, expected->sample);
     EXPECT_EQ(result.options.help, expected->help);
     EXPECT_TRUE(result.options.access == expected->access);
+    EXPECT_EQ(result.options.metricsHost, expected->metricsHost);
+    EXPECT_EQ(result.options.metricsPort, expected->metricsPort);
+    EXPECT_EQ(result.options.logFormat, expected->logFormat);
+    EXPECT_EQ(result.options.shutdownGrace, expected->shutdownGrace);
 }
 
 ServerOptions withAccess(std::string db, AccessOptions access)
@@ -136,6 +140,17 @@ ServerOptions withAccess(std::string db, AccessOptions access)
     ServerOptions options;
     options.db = std::move(db);
     options.access = std::move(access);
+    return options;
+}
+
+ServerOptions operated(std::string metricsHost, int metricsPort, LogFormat format, int grace)
+{
+    ServerOptions options;
+    options.db = "x.db";
+    options.metricsHost = std::move(metricsHost);
+    options.metricsPort = metricsPort;
+    options.logFormat = format;
+    options.shutdownGrace = std::chrono::seconds(grace);
     return options;
 }
 
@@ -191,7 +206,18 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"CertWithoutKey", {"--db", "x.db", "--tls-cert", "c.pem"}, std::nullopt},
         CommandLineCase{"OriginWithoutValue", {"--db", "x.db", "--allow-origin"}, std::nullopt},
         CommandLineCase{
-            "ConnectionsNotNumber", {"--db", "x.db", "--db-connections", "4x"}, std::nullopt}),
+            "ConnectionsNotNumber", {"--db", "x.db", "--db-connections", "4x"}, std::nullopt},
+        CommandLineCase{"Operating",
+                        {"--db", "x.db", "--metrics-listen", "[::1]:9100", "--log-format=json",
+                         "--shutdown-grace", "0"},
+                        operated("::1", 9100, LogFormat::Json, 0)},
+        CommandLineCase{"MetricsWithoutPort", {"--db", "x.db", "--metrics-listen", "h"},
+                        std::nullopt},
+        CommandLineCase{"UnknownLogFormat", {"--db", "x.db", "--log-format", "xml"},
+                        std::nullopt},
+        CommandLineCase{"GraceNegative", {"--db", "x.db", "--shutdown-grace=-1"}, std::nullopt},
+        CommandLineCase{"GraceWithUnit", {"--db", "x.db", "--shutdown-grace", "30s"},
+                        std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct LocationCase
