@@ -558,8 +558,12 @@ void HttpServer::route(std::string method, std::string path, HttpRoute route)
     d->routes.emplace_back(std::move(method) + " " + std::move(path), std::move(route));
 }
 
-    std::string tlsCertificate; // PEM; empty: plain HTTP
-    std::string tlsKey;
+void HttpServer::setTls(std::string certificatePem, std::string keyPem)
+{
+    d->tlsCertificate = std::move(certificatePem);
+    d->tlsKey = std::move(keyPem);
+}
+
 int HttpServer::bindToAnyPort(const std::string &host)
 {
     return d->bind(host, 0);
