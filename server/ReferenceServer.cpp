@@ -89,13 +89,27 @@ struct ReferenceServer::Impl
             gate.answered();
         }
         metrics.count(record);
-        writeNotice(formatLogLine(record, logFormat));
+        const std::lock_guard lock(logMutex);
+        writeLine(formatLogLine(record, logFormat));
     }
 
-    // A line of the request log, or a notice among its lines (the users file read again).
-    void writeNotice(const std::string &line)
+    // A notice among the request log's lines (the users file read again), in its format.
+    void notice(const std::string &text)
     {
         const std::lock_guard lock(logMutex);
+        if (logFormat == LogFormat::Text) {
+            writeLine(text);
+            return;
+        }
+        std::string line =
+            "{\"ts\":\"" + rfc3339(std::chrono::system_clock::now()) + "\",\"notice\":\"";
+        appendJsonEscaped(line, text);
+        writeLine(line + "\"}");
+    }
+
+    // Under logMutex.
+    void writeLine(const std::string &line)
+    {
         if (logSink) {
             logSink(line);
         } else {
@@ -215,7 +229,7 @@ void ReferenceServer::setLogSink(std::function<void(const std::string &)> sink)
 void ReferenceServer::setAccess(const AccessOptions &access)
 {
     auto gate = std::make_unique<AccessGate>(
-        access, [this](const std::string &line) { d->writeNotice(line); });
+        access, [this](const std::string &line) { d->notice(line); });
     if (!access.tlsCert.empty()) {
         const TlsFiles tls = loadTlsFiles(access.tlsCert, access.tlsKey);
         if (!tls.ok) {
@@ -225,6 +239,11 @@ void ReferenceServer::setAccess(const AccessOptions &access)
     }
     gate->setListenHost(d->listenHost);
     d->access = std::move(gate);
+}
+
+void ReferenceServer::notice(const std::string &text)
+{
+    d->notice(text);
 }
 
 void ReferenceServer::reloadUsers()

@@ -51,6 +51,8 @@ public:
     // refused. Throws std::runtime_error saying which file cannot serve and why. Call before
     // serving; /healthz stays open to load balancers.
     void setAccess(const AccessOptions &access);
+    // Writes `text` where the request log goes, in its format. Safe from any thread.
+    void notice(const std::string &text);
     // The users file is read again by the next request (for SIGHUP). Safe from any thread.
     void reloadUsers();
     // The users read last; nullopt without a users file.

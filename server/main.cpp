@@ -103,12 +103,11 @@ int main(int argc, char **argv)
         server.setLogFormat(options.logFormat);
         server.setAccess(options.access);
         if (const auto users = server.userCount()) {
-            std::fprintf(stderr, "%s: %zu users from %s; each request needs the credentials of one\n",
-                         program.c_str(), *users, options.access.usersFile.c_str());
+            server.notice(program + ": " + std::to_string(*users) + " users from " +
+                          options.access.usersFile + "; each request needs the credentials of one");
         } else {
-            std::fprintf(stderr, "%s: no --users file: anyone who reaches the port may read and "
-                                 "change every center\n",
-                         program.c_str());
+            server.notice(program + ": no --users file: anyone who reaches the port may read and "
+                                    "change every center");
         }
         if (options.sample) {
             const tarvo::server::FillResult filled = server.fillSample();

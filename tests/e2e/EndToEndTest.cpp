@@ -190,7 +190,8 @@ TEST_F(SecuredEndToEnd, aUserLimitedToOneCenterCommitsThereAndIsRefusedOnAnother
     const auto refused = [this] {
         const auto lines = logLines();
         return std::any_of(lines.begin(), lines.end(), [](const std::string &line) {
-            return line.find("center=13 statements=0 user=clerk status=403") != std::string::npos;
+            return line.find("center=13 statements=0 status=403") != std::string::npos &&
+                   line.find("user=clerk") != std::string::npos;
         });
     };
     for (int i = 0; i < 500 && !refused(); ++i) {
