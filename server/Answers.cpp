@@ -218,7 +218,7 @@ std::string centersAnswer(const std::vector<Center> &centers)
     for (const Center &center : centers) {
         pugi::xml_node record = list.append_child("Center");
         field(record, "ID", center.id);
-        nameField(record, center.name);
+        field(record, "Name", center.name);
         field(record, "CenterCode", std::int64_t{center.code});
     }
     return serialize(doc);
