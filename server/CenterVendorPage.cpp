@@ -11,6 +11,8 @@ namespace tarvo::server {
 
 namespace {
 
+constexpr std::size_t kLoggedStatement = 80;
+
 PageAnswer text(int status, std::string body)
 {
     PageAnswer answer;
@@ -42,9 +44,18 @@ std::string centerOfBatch(const std::vector<Statement> &statements)
         std::visit([&centers](const auto &s) { centers.insert(s.centerId); }, statement);
     }
     if (centers.empty()) {
-        return "-";
+        return {};
     }
     return centers.size() == 1 ? std::to_string(*centers.begin()) : "several";
+}
+
+StatementAction actionOf(const Statement &statement)
+{
+    if (std::holds_alternative<InsertAssignment>(statement)) {
+        return StatementAction::Add;
+    }
+    return std::holds_alternative<UpdateAssignment>(statement) ? StatementAction::Update
+                                                                : StatementAction::Remove;
 }
 
 } // namespace
@@ -95,7 +106,7 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
     });
     if (!read.ok()) {
         answer = databaseFailure(read, false);
-        answer.center = center;
+        answer.note.center = center;
         return answer;
     }
     if (answer.body.empty()) {
@@ -104,7 +115,7 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
         answer.status = 200;
         answer.contentType = kXmlType;
     }
-    answer.center = center;
+    answer.note.center = center;
     return answer;
 }
 
@@ -123,18 +134,20 @@ PageAnswer CenterVendorPage::centerList()
     return answer;
 }
 
-PageAnswer CenterVendorPage::save(const FormParse &form)
+PageAnswer CenterVendorPage::save(const FormParse &form, std::function<bool()> mayCommit)
 {
     if (form.status == FormParse::Status::TooManyStatements) {
         PageAnswer answer = text(413, "Nothing was saved: " + form.message + ".");
-        answer.statements = kMaxStatements + 1;
+        answer.note.statements = kMaxStatements + 1;
+        answer.note.refusal = Refusal::Size;
         return answer;
     }
-    if (form.status == FormParse::Status::Malformed) {
-        return text(400, "Nothing was saved: " + form.message + ".");
-    }
-    if (form.statements.empty()) {
-        return text(400, "Nothing was saved: the request carries no SQL field.");
+    if (form.status == FormParse::Status::Malformed || form.statements.empty()) {
+        PageAnswer answer = text(400, form.status == FormParse::Status::Malformed
+                                          ? "Nothing was saved: " + form.message + "."
+                                          : "Nothing was saved: the request carries no SQL field.");
+        answer.note.refusal = Refusal::Shape;
+        return answer;
     }
 
     std::vector<Statement> statements;
@@ -144,17 +157,31 @@ PageAnswer CenterVendorPage::save(const FormParse &form)
         if (!parsed.ok) {
             PageAnswer answer = text(400, "Nothing was saved: statement " + std::to_string(i + 1) +
                                               " was refused: " + parsed.message + ".");
-            answer.statements = form.statements.size();
-            answer.center = centerOfBatch(statements);
+            answer.note.statements = form.statements.size();
+            answer.note.center = centerOfBatch(statements);
+            answer.note.refusal = Refusal::Shape;
+            // The operator sees the start of what was sent; a statement may be megabytes.
+            answer.detail = "statement " + std::to_string(i + 1) + " begins: " +
+                            form.statements[i].substr(0, kLoggedStatement);
             return answer;
         }
         statements.push_back(std::move(parsed.statement));
     }
 
     PageAnswer answer;
-    const BatchResult result = m_store.apply(statements, BatchContext{m_now()});
+    bool withheld = false;
+    BatchContext context{m_now()};
+    if (mayCommit) {
+        context.mayCommit = [&withheld, &mayCommit] {
+            withheld = !mayCommit();
+            return !withheld;
+        };
+    }
+    const BatchResult result = m_store.apply(statements, context);
     const BatchOutcome &outcome = result.outcome;
-    if (!result.ok()) {
+    if (!result.ok() && withheld) {
+        answer = text(503, "Nothing was saved: the server is stopping; try again.");
+    } else if (!result.ok()) {
         answer = databaseFailure(result, true);
     } else if (outcome.status == BatchOutcome::Status::Conflict) {
         answer = text(409, "Nothing was saved: statement " +
@@ -162,13 +189,17 @@ PageAnswer CenterVendorPage::save(const FormParse &form)
                                " conflicts with the database: " + outcome.message +
                                ". Someone may have changed it since the lists were "
                                "loaded; reload and try again.");
+        answer.note.refusal = Refusal::Conflict;
     } else {
         answer = text(200, "Saved: " + std::to_string(outcome.added) + " added, " +
                                std::to_string(outcome.updated) + " updated, " +
                                std::to_string(outcome.removed) + " removed.");
+        for (const Statement &statement : statements) {
+            ++answer.note.applied[static_cast<std::size_t>(actionOf(statement))];
+        }
     }
-    answer.statements = statements.size();
-    answer.center = centerOfBatch(statements);
+    answer.note.statements = statements.size();
+    answer.note.center = centerOfBatch(statements);
     return answer;
 }
 

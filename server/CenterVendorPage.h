@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Protocol.h"
+#include "ops/RequestNote.h"
 #include "store/Store.h"
 
 #include <cstddef>
@@ -18,9 +19,8 @@ struct PageAnswer
     int status = 200;
     std::string contentType;
     std::string body;
-    std::string center = "-";   // for the log: the center id, "-" or "several"
-    std::size_t statements = 0; // SQL fields received
-    std::string detail;         // for the log only: what failed behind a 500
+    std::string detail; // for the log only: what failed behind a 500, a refused statement
+    RequestNote note;   // the center, the SQL fields received, a refusal, what was applied
 };
 
 class CenterVendorPage
@@ -40,7 +40,9 @@ public:
     // for a malformed body, no SQL field or a statement of another shape; 409 when the batch
     // conflicts with the database; 413 for too many statements. Never throws; a database
     // failure answers like query().
-    PageAnswer save(const FormParse &form);
+    // `mayCommit` is asked before anything of the batch can be committed: false answers 503
+    // with nothing saved, as the server is stopping.
+    PageAnswer save(const FormParse &form, std::function<bool()> mayCommit = {});
 
     // For a load balancer: 200 "ok" while the database answers, 503 while it does not.
     PageAnswer health();

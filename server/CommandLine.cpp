@@ -103,6 +103,31 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
                 return failure("--listen needs ADDR:PORT with a port from 0 to 65535, not \"" +
                                *address + "\"");
             }
+        } else if (name == "--metrics-listen") {
+            const auto address = takeValue();
+            if (!address ||
+                !parseListenAddress(*address, options.metricsHost, options.metricsPort)) {
+                return failure("--metrics-listen needs ADDR:PORT with a port from 0 to 65535");
+            }
+        } else if (name == "--log-format") {
+            const auto format = takeValue();
+            if (format && *format == "text") {
+                options.logFormat = LogFormat::Text;
+            } else if (format && *format == "json") {
+                options.logFormat = LogFormat::Json;
+            } else {
+                return failure("--log-format needs text or json");
+            }
+        } else if (name == "--shutdown-grace") {
+            const auto seconds = takeValue();
+            int value = -1;
+            const char *end = seconds ? seconds->data() + seconds->size() : nullptr;
+            if (!seconds || seconds->empty() ||
+                std::from_chars(seconds->data(), end, value).ptr != end || value < 0 ||
+                value > 3600) {
+                return failure("--shutdown-grace needs a number of seconds from 0 to 3600");
+            }
+            options.shutdownGrace = std::chrono::seconds(value);
         } else {
             return failure("unknown option \"" + args[i] + "\"");
         }
@@ -118,6 +143,7 @@ std::string usageText(const std::string &program)
 {
     return "Usage: " + program +
            " --db PATH|URI [--listen ADDR:PORT] [--sample] [--db-connections N]\n"
+           "       [--metrics-listen ADDR:PORT] [--log-format text|json] [--shutdown-grace S]\n"
            "\n"
            "Serves /CenterVendor.asp for the CenterVendor control from a SQLite file or a\n"
            "PostgreSQL database, and GET /healthz (200 ok, or 503 while the database does\n"
@@ -134,10 +160,17 @@ std::string usageText(const std::string &program)
            "                      listening on http://ADDR:PORT\n"
            "  --sample            fill a new, empty database with sample centers, vendors\n"
            "                      and assignments (a database holding data is kept as it is)\n"
+           "  --metrics-listen ADDR:PORT\n"
+           "                      serve GET /metrics (Prometheus text format) on a listener\n"
+           "                      of its own; off by default. The second line on stdout\n"
+           "                      names it: metrics on http://ADDR:PORT/metrics\n"
+           "  --log-format F      the request log on stderr: text (default), one readable\n"
+           "                      line per request, or json, one object per line\n"
+           "  --shutdown-grace S  on SIGINT or SIGTERM, stop accepting and let requests in\n"
+           "                      flight finish for up to S seconds (default 30), then exit;\n"
+           "                      /healthz answers 503 from the signal on\n"
            "  --help              show this text\n"
-           "  --version           show the version\n"
-           "\n"
-           "Each request is logged on one line to stderr. SIGINT or SIGTERM stops the server.\n";
+           "  --version           show the version\n";
 }
 
 } // namespace tarvo::server

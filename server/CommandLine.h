@@ -1,6 +1,9 @@
 // The options of centervendor-server.
 #pragma once
 
+#include "ops/RequestLog.h"
+
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -17,6 +20,12 @@ struct ServerOptions
     bool help = false;
     std::size_t dbConnections = 8;
     bool version = false;
+
+    // Operating the server.
+    std::string metricsHost{}; // empty: no metrics listener
+    int metricsPort = 0;
+    LogFormat logFormat = LogFormat::Text;
+    std::chrono::seconds shutdownGrace{30}; // requests in flight may finish for this long
 };
 
 struct CommandLineParse

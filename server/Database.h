@@ -87,7 +87,7 @@ public:
     // Applies every statement in order inside one write transaction, with `now` as the
     // time of GETDATE(). All or nothing: on a conflict nothing is kept and the outcome says
     // which statement and why. Throws DatabaseError (nothing kept either).
-    BatchOutcome applyBatch(const std::vector<Statement> &statements, const std::string &now);
+    BatchOutcome applyBatch(const std::vector<Statement> &statements, const BatchContext &context);
 
     // True when the file holds neither centers nor vendors.
     bool isEmpty();

@@ -10,12 +10,13 @@
 
 namespace tarvo::server {
 
-BatchOutcome Database::applyBatch(const std::vector<Statement> &statements, const std::string &now)
+BatchOutcome Database::applyBatch(const std::vector<Statement> &statements,
+                                  const BatchContext &context)
 {
     BatchOutcome outcome;
     Transaction transaction(*this);
     for (std::size_t i = 0; i < statements.size(); ++i) {
-        if (auto conflict = conflictOf(statements[i], now, outcome)) {
+        if (auto conflict = conflictOf(statements[i], context.now, outcome)) {
             BatchOutcome refused;
             refused.status = BatchOutcome::Status::Conflict;
             refused.failedStatement = i;
@@ -23,6 +24,7 @@ BatchOutcome Database::applyBatch(const std::vector<Statement> &statements, cons
             return refused;
         }
     }
+    requireCommitAllowed(context); // a refusal rolls the transaction back
     transaction.commit();
     return outcome;
 }

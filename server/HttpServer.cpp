@@ -2,7 +2,7 @@
 // client, target); the first handler call has the whole head and either refuses at once,
 // which leaves the body unread, or admits it; body bytes go to the route's reader as they
 // arrive; then the connection is suspended while a worker runs the route, and resumed with
-// the answer. The completion callback writes the log line and frees the Exchange.
+// the answer. The completion callback reports the finished request and frees the Exchange.
 //
 // The library's own time-out only measures silence, so a client trickling one byte a second
 // would hold its connection for ever: a sweeper thread shuts down the socket of every
@@ -32,25 +32,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kMaxLoggedPath = 200;
 constexpr auto kSweepInterval = std::chrono::milliseconds(200);
 constexpr const char *kTextType = "text/plain; charset=utf-8";
-
-// Attacker-chosen text in the log: one line, bounded.
-std::string loggable(std::string_view text)
-{
-    std::string out(text.substr(0, kMaxLoggedPath));
-    for (char &c : out) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            c = '?';
-        }
-    }
-    if (text.size() > kMaxLoggedPath) {
-        out += "...";
-    }
-    return out;
-}
 
 HttpAnswer refusal(int status, std::string text)
 {
@@ -99,7 +82,7 @@ struct Connection
     bool cut = false;
 };
 
-// One request from its first line to its log line.
+// One request from its first line to its end.
 struct Exchange
 {
     HttpRequest request;
@@ -114,7 +97,8 @@ struct Exchange
     std::size_t bodyBytes = 0;
     std::optional<HttpAnswer> answer; // set by the worker before it resumes the connection
     int status = 0;                   // 0: none of ours was sent
-    std::string logNote;
+    RequestNote note;
+    std::string reason; // the answer's text when it refused
     std::string detail;
 };
 
@@ -132,13 +116,20 @@ std::optional<std::string_view> HttpRequest::header(std::string_view name) const
 
 struct HttpServer::Impl
 {
-    Impl(const HttpLimits &l, std::function<void(const std::string &)> sink)
-        : limits(l), log(std::move(sink)), workers(l.workers, l.pendingWork),
+    Impl(const HttpLimits &l, std::function<void(const RequestRecord &)> done)
+        : limits(l), finished(std::move(done)),
+          workers(std::make_unique<WorkerPool>(l.workers, l.pendingWork)),
           idSeed(std::random_device{}())
     {}
 
     ~Impl()
     {
+        // A drain cut short left work running on suspended connections: the library may be
+        // stopped only once that work has resumed them.
+        workers.reset();
+        if (daemon != nullptr) {
+            MHD_stop_daemon(daemon);
+        }
         if (listenFd >= 0 && !daemonOwnsSocket) {
             close(listenFd);
         }
@@ -158,18 +149,17 @@ struct HttpServer::Impl
     MHD_Result dispatch(Exchange &ex, MHD_Connection *c);
     HttpAnswer run(Exchange &ex);
     MHD_Result send(Exchange &ex, MHD_Connection *c, HttpAnswer answer);
-    void writeLog(const Exchange &ex, MHD_Connection *c, MHD_RequestTerminationCode code);
+    void report(const Exchange &ex, MHD_Connection *c, MHD_RequestTerminationCode code);
     std::string newId();
     void sweep();
     void armDeadline(Connection *connection, bool working);
     int bind(const std::string &host, int port);
 
     HttpLimits limits;
-    std::function<void(const std::string &)> log;
-    std::mutex logMutex;
+    std::function<void(const RequestRecord &)> finished;
+    std::function<void()> graceEnd;
     std::vector<std::pair<std::string, HttpRoute>> routes; // "METHOD path"
-    std::string defaultNote = "-";
-    WorkerPool workers;
+    std::unique_ptr<WorkerPool> workers;
     std::uint64_t idSeed;
     std::atomic<std::uint64_t> idCounter{0};
 
@@ -177,10 +167,12 @@ struct HttpServer::Impl
     bool daemonOwnsSocket = false;
     MHD_Daemon *daemon = nullptr;
 
-    std::mutex stateMutex; // guards the three below; `changed` signals them
+    std::mutex stateMutex; // guards the four below; `changed` signals them
     std::condition_variable changed;
     bool stopRequested = false;
     std::size_t suspended = 0; // connections whose work is queued or running
+    std::size_t exchanges = 0; // requests begun and not yet ended
+    bool drained = true;
     std::atomic<bool> running{false};
 
     std::mutex connectionsMutex;
@@ -251,6 +243,10 @@ void HttpServer::Impl::sweep()
 void *HttpServer::Impl::opened(void *cls, const char *uri, MHD_Connection *c)
 {
     auto *self = static_cast<Impl *>(cls);
+    {
+        const std::lock_guard lock(self->stateMutex);
+        ++self->exchanges;
+    }
     auto *ex = new Exchange;
     ex->request.id = self->newId();
     ex->request.target = uri != nullptr ? uri : "";
@@ -301,6 +297,7 @@ MHD_Result HttpServer::Impl::handle(void *cls, MHD_Connection *c, const char *ur
         if (ex->bodyBytes > self->limits.bodyBytes) {
             // Too late for an answer: the library sends none while the body is still coming.
             ex->status = 413;
+            ex->note.refusal = Refusal::Size;
             ex->detail = "body over the limit; connection closed";
             return MHD_NO;
         }
@@ -360,8 +357,11 @@ std::optional<HttpAnswer> HttpServer::Impl::admit(Exchange &ex, MHD_Connection *
         std::uint64_t bytes = 0;
         const auto [end, error] = std::from_chars(length->data(), length->data() + length->size(), bytes);
         if (error != std::errc() || bytes > limits.bodyBytes) {
-            return refusal(413, "Refused: the body is larger than " +
-                                    std::to_string(limits.bodyBytes / (1024 * 1024)) + " MiB.");
+            HttpAnswer tooLarge = refusal(413, "Refused: the body is larger than " +
+                                                  std::to_string(limits.bodyBytes / (1024 * 1024)) +
+                                                  " MiB.");
+            tooLarge.note.refusal = Refusal::Size;
+            return tooLarge;
         }
     }
     if (ex.route->admit) {
@@ -390,7 +390,7 @@ MHD_Result HttpServer::Impl::dispatch(Exchange &ex, MHD_Connection *c)
     ex.working = true;
     armDeadline(ex.connection, true);
     MHD_suspend_connection(c);
-    const bool queued = workers.post([this, &ex, c] {
+    const bool queued = workers->post([this, &ex, c] {
         ex.answer = run(ex);
         MHD_resume_connection(c);
         // Counted down only after the resume, so that stopping never meets a connection
@@ -430,7 +430,10 @@ MHD_Result HttpServer::Impl::send(Exchange &ex, MHD_Connection *c, HttpAnswer an
     ex.working = false;
     armDeadline(ex.connection, false);
     ex.status = answer.status;
-    ex.logNote = std::move(answer.logNote);
+    ex.note = std::move(answer.note);
+    if (answer.status >= 400 && answer.status != 500) {
+        ex.reason = answer.body.substr(0, 200);
+    }
     ex.detail = std::move(answer.detail);
     auto *body = new std::string(std::move(answer.body));
     MHD_Response *response = MHD_create_response_from_buffer_with_free_callback_cls(
@@ -455,37 +458,44 @@ void HttpServer::Impl::completed(void *cls, MHD_Connection *c, void **reqCls,
     if (ex == nullptr) {
         return;
     }
-    self->writeLog(*ex, c, code);
+    self->report(*ex, c, code);
     self->armDeadline(ex->connection, false);
     delete ex;
     *reqCls = nullptr;
+    {
+        const std::lock_guard lock(self->stateMutex);
+        --self->exchanges;
+    }
+    self->changed.notify_all();
 }
 
-void HttpServer::Impl::writeLog(const Exchange &ex, MHD_Connection *c,
-                                MHD_RequestTerminationCode code)
+void HttpServer::Impl::report(const Exchange &ex, MHD_Connection *c,
+                              MHD_RequestTerminationCode code)
 {
-    std::string status = "-";
-    if (ex.status != 0) {
-        status = std::to_string(ex.status);
-    } else if (const MHD_ConnectionInfo *info =
-                   MHD_get_connection_info(c, MHD_CONNECTION_INFO_HTTP_STATUS)) {
-        status = std::to_string(info->http_status);
+    if (!finished) {
+        return;
     }
-    const std::chrono::duration<double, std::milli> elapsed = Clock::now() - ex.start;
-    char ms[32];
-    std::snprintf(ms, sizeof ms, "%.1f", elapsed.count());
-    std::string line = loggable(ex.request.method.empty() ? "-" : ex.request.method) + " " +
-                       loggable(ex.loggedPath) + " " +
-                       (ex.logNote.empty() ? defaultNote : ex.logNote) + " status=" + status +
-                       " " + ms + " ms id=" + ex.request.id + " from=" + ex.request.client;
+    RequestRecord record;
+    record.time = std::chrono::system_clock::now();
+    record.id = ex.request.id;
+    record.client = ex.request.client;
+    record.method = ex.request.method;
+    record.path = ex.loggedPath;
+    record.note = ex.note;
+    record.status = ex.status;
+    if (record.status == 0) {
+        if (const MHD_ConnectionInfo *info =
+                MHD_get_connection_info(c, MHD_CONNECTION_INFO_HTTP_STATUS)) {
+            record.status = static_cast<int>(info->http_status);
+        }
+    }
+    record.elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - ex.start);
+    record.reason = ex.reason;
+    record.detail = ex.detail;
     if (const char *end = endText(code)) {
-        line += std::string(" end=") + end;
+        record.ending = end;
     }
-    if (!ex.detail.empty()) {
-        line += " detail=" + loggable(ex.detail);
-    }
-    const std::lock_guard lock(logMutex);
-    log(line);
+    finished(record);
 }
 
 int HttpServer::Impl::bind(const std::string &host, int port)
@@ -529,8 +539,8 @@ int HttpServer::Impl::bind(const std::string &host, int port)
                : ntohs(reinterpret_cast<const sockaddr_in *>(&bound)->sin_port);
 }
 
-HttpServer::HttpServer(const HttpLimits &limits, std::function<void(const std::string &)> log)
-    : d(std::make_unique<Impl>(limits, std::move(log)))
+HttpServer::HttpServer(const HttpLimits &limits, std::function<void(const RequestRecord &)> finished)
+    : d(std::make_unique<Impl>(limits, std::move(finished)))
 {}
 
 HttpServer::~HttpServer()
@@ -541,11 +551,6 @@ HttpServer::~HttpServer()
 void HttpServer::route(std::string method, std::string path, HttpRoute route)
 {
     d->routes.emplace_back(std::move(method) + " " + std::move(path), std::move(route));
-}
-
-void HttpServer::setDefaultLogNote(std::string note)
-{
-    d->defaultNote = std::move(note);
 }
 
 int HttpServer::bindToAnyPort(const std::string &host)
@@ -569,7 +574,8 @@ bool HttpServer::serve()
     }
     const HttpLimits &l = d->limits;
     d->daemon = MHD_start_daemon(
-        MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr,
+        MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ITC, 0, nullptr,
+        nullptr,
         &Impl::handle, d.get(), MHD_OPTION_LISTEN_SOCKET, d->listenFd,
         MHD_OPTION_CONNECTION_LIMIT, l.connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
         l.connectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, l.connectionMemory,
@@ -588,18 +594,30 @@ bool HttpServer::serve()
         std::unique_lock lock(d->stateMutex);
         d->changed.wait(lock, [this] { return d->stopRequested; });
     }
+    // From here new connections are refused, while those open keep being served: their
+    // requests at work finish, and any new request on them is answered 503.
     const MHD_socket quiesced = MHD_quiesce_daemon(d->daemon);
     if (quiesced != MHD_INVALID_SOCKET) {
         close(quiesced);
     }
-    {
-        std::unique_lock lock(d->stateMutex);
-        d->changed.wait(lock, [this] { return d->suspended == 0; });
-    }
-    MHD_stop_daemon(d->daemon);
-    d->daemon = nullptr;
     d->listenFd = -1;
     sweeper.join();
+    {
+        std::unique_lock lock(d->stateMutex);
+        const bool settled =
+            d->changed.wait_until(lock, Clock::now() + d->limits.shutdownGrace,
+                                  [this] { return d->suspended == 0 && d->exchanges == 0; });
+        if (!settled && d->suspended > 0 && d->graceEnd) {
+            lock.unlock();
+            d->graceEnd();
+            lock.lock();
+        }
+        d->drained = d->suspended == 0;
+    }
+    if (d->drained) {
+        MHD_stop_daemon(d->daemon);
+        d->daemon = nullptr;
+    }
     d->running = false;
     return true;
 }
@@ -616,6 +634,17 @@ void HttpServer::stop()
 bool HttpServer::isRunning() const
 {
     return d->running;
+}
+
+void HttpServer::onGraceEnd(std::function<void()> settle)
+{
+    d->graceEnd = std::move(settle);
+}
+
+bool HttpServer::drained() const
+{
+    const std::lock_guard lock(d->stateMutex);
+    return d->drained;
 }
 
 } // namespace tarvo::server

@@ -4,6 +4,8 @@
 // the work of a request runs on a worker pool while its connection waits suspended.
 #pragma once
 
+#include "ops/RequestLog.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -30,9 +32,10 @@ struct HttpLimits
     std::chrono::seconds requestDeadline{60};  // a whole request, its answer included
     unsigned workers = 4;                   // threads running the requests' work
     std::size_t pendingWork = 256;          // requests waiting for a worker; more answer 503
+    std::chrono::seconds shutdownGrace{30};  // stopping: how long requests in flight may finish
 };
 
-// What the layer knows of one request; handlers read it, the log line is written from it.
+// What the layer knows of one request; handlers read it.
 struct HttpRequest
 {
     std::string id;      // short, random-looking, also in the log line
@@ -52,7 +55,7 @@ struct HttpAnswer
     int status = 200;
     std::string contentType;
     std::string body;
-    std::string logNote; // for the log line, after the path; empty: the layer's default
+    RequestNote note; // for the log and the metrics
     // Operator-only detail of a failure: written into the log line, never sent. A 500 answer's
     // body is replaced by "Server error" and the request id.
     std::string detail;
@@ -85,8 +88,9 @@ struct HttpRoute
 class HttpServer
 {
 public:
-    // `log` receives one line per request, serialised, from the layer's threads.
-    HttpServer(const HttpLimits &limits, std::function<void(const std::string &)> log);
+    // `finished` receives every request once it has ended, answered or not, from the layer's
+    // threads (not serialised); null: nobody is told.
+    HttpServer(const HttpLimits &limits, std::function<void(const RequestRecord &)> finished);
     // Calls stop() but does not wait: join the thread that serves before destroying.
     ~HttpServer();
     HttpServer(const HttpServer &) = delete;
@@ -95,8 +99,6 @@ public:
     // Serves `method` on exactly `path` (byte for byte, no decoding); a GET route also serves
     // HEAD. Every other request answers 404. Add routes before serving.
     void route(std::string method, std::string path, HttpRoute route);
-    // The log text of a request that no route noted ("-" by default).
-    void setDefaultLogNote(std::string note);
 
     // Binds a free port of `host`; the port, or -1. Connections queue from here on.
     int bindToAnyPort(const std::string &host);
@@ -106,10 +108,18 @@ public:
     // Serves the bound socket until stop(); false at once when nothing is bound, stop() came
     // first, or serving cannot start.
     bool serve();
-    // Stops accepting, lets the requests with a worker finish, then ends serve(). Safe from
-    // any thread at any time; final.
+    // Stops accepting new connections at once and answers 503 to every request not yet at
+    // work; lets the requests at work finish and their answers go out for up to the limits'
+    // shutdown grace, then ends serve(). Safe from any thread at any time; final.
     void stop();
     bool isRunning() const;
+    // Called once if the shutdown grace runs out with requests still at work, before serve()
+    // gives up on them: a last chance to settle what must not be cut. Set before serving.
+    void onGraceEnd(std::function<void()> settle);
+    // After serve() has returned: false when the grace ran out with requests still at work.
+    // Their connections stay open and their work runs on; the process should exit, which
+    // closes them and lets the database roll back what did not commit.
+    bool drained() const;
 
 private:
     struct Impl;

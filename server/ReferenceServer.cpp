@@ -1,14 +1,18 @@
 // The page on the HTTP layer: a GET route for the three queries, a POST route for the batch,
-// and the health check.
+// and the health check; the request log and the metrics; and the metrics listener, an HTTP
+// layer of its own so that scrapes never wait behind the page's requests.
 #include "ReferenceServer.h"
 
 #include "CenterVendorPage.h"
 #include "FormReader.h"
 #include "Protocol.h"
 #include "SampleData.h"
+#include "ops/CommitGate.h"
+#include "ops/ServerMetrics.h"
 
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 namespace tarvo::server {
 
@@ -16,12 +20,28 @@ namespace {
 
 constexpr const char *kPage = "/CenterVendor.asp";
 constexpr const char *kHealth = "/healthz";
+constexpr const char *kMetrics = "/metrics";
+// Once the grace has run out, how long a commit already under way may take to finish and
+// answer.
+constexpr std::chrono::seconds kCommitsUnderWay(10);
 
 HttpAnswer httpAnswer(PageAnswer answer)
 {
     return {answer.status, std::move(answer.contentType), std::move(answer.body),
-            "center=" + answer.center + " statements=" + std::to_string(answer.statements),
-            std::move(answer.detail)};
+            std::move(answer.note), std::move(answer.detail)};
+}
+
+// Scrapes are few and come from a few monitoring hosts.
+HttpLimits metricsLimits()
+{
+    HttpLimits limits;
+    limits.connections = 16;
+    limits.connectionsPerAddress = 8;
+    limits.bodyBytes = 0;
+    limits.workers = 1;
+    limits.pendingWork = 16;
+    limits.shutdownGrace = std::chrono::seconds(1);
+    return limits;
 }
 
 // More workers than connections would only wait for the store's pool.
@@ -50,14 +70,22 @@ bool isFormBody(const HttpRequest &request)
 struct ReferenceServer::Impl
 {
     Impl(const std::string &location, const StoreOptions &options, const HttpLimits &limits)
-        : store(Store::open(location, options)), page(*store),
+        : store(Store::open(location, options)), page(*store), metrics(TARVO_SERVER_VERSION),
           http(oneWorkerPerConnection(limits, options),
-               [this](const std::string &line) { writeLog(line); })
-    {}
-
-    void writeLog(const std::string &line)
+               [this](const RequestRecord &record) { finished(record); }),
+          metricsHttp(metricsLimits(), nullptr)
     {
+        metrics.watchStore(*store);
+    }
+
+    void finished(const RequestRecord &record)
+    {
+        if (record.note.committing) {
+            gate.answered();
+        }
+        metrics.count(record);
         const std::lock_guard lock(logMutex);
+        const std::string line = formatLogLine(record, logFormat);
         if (logSink) {
             logSink(line);
         } else {
@@ -69,22 +97,25 @@ struct ReferenceServer::Impl
 
     std::unique_ptr<Store> store;
     CenterVendorPage page;
+    ServerMetrics metrics;
+    CommitGate gate;
     std::mutex logMutex;
     std::function<void(const std::string &)> logSink;
+    LogFormat logFormat = LogFormat::Text;
     HttpServer http;
+    HttpServer metricsHttp;
+    bool metricsBound = false;
 };
 
 void ReferenceServer::Impl::install()
 {
-    http.setDefaultLogNote("center=- statements=0");
     HttpRoute query;
     query.run = [this](const HttpRequest &request, BodyReader *) {
         // The raw query, decoded here: "centerID=1 OR 2=2" is refused, never read as 2.
         std::vector<std::pair<std::string, std::string>> params;
         if (!parseQueryString(request.query, params)) {
-            return httpAnswer({404, kTextType,
-                               "Malformed query: a % is not followed by two hex digits.", "-",
-                               0, {}});
+            return httpAnswer(
+                {404, kTextType, "Malformed query: a % is not followed by two hex digits.", {}, {}});
         }
         return httpAnswer(page.query(params));
     };
@@ -97,10 +128,12 @@ void ReferenceServer::Impl::install()
     HttpRoute save;
     save.admit = [](const HttpRequest &request) -> std::optional<HttpAnswer> {
         if (!isFormBody(request)) {
-            return httpAnswer({415, kTextType,
+            HttpAnswer refused{415, kTextType,
                                "Nothing was saved: the body must be "
                                "application/x-www-form-urlencoded.",
-                               "-", 0, {}});
+                               {}, {}};
+            refused.note.refusal = Refusal::Shape;
+            return refused;
         }
         return std::nullopt;
     };
@@ -108,9 +141,25 @@ void ReferenceServer::Impl::install()
         return std::unique_ptr<BodyReader>(FormReader::create(connection));
     };
     save.run = [this](const HttpRequest &, BodyReader *reader) {
-        return httpAnswer(page.save(static_cast<FormReader *>(reader)->result()));
+        bool through = false;
+        PageAnswer answer =
+            page.save(static_cast<FormReader *>(reader)->result(), [this, &through] {
+                through = through || gate.pass();
+                return through;
+            });
+        answer.note.committing = through;
+        return httpAnswer(std::move(answer));
     };
     http.route("POST", kPage, std::move(save));
+    // A commit let through finishes and is answered; the others are rolled back when they
+    // reach the gate, or with the process.
+    http.onGraceEnd([this] { gate.close(kCommitsUnderWay); });
+
+    HttpRoute scrape;
+    scrape.run = [this](const HttpRequest &, BodyReader *) {
+        return HttpAnswer{200, kExpositionType, metrics.page(), {}, {}};
+    };
+    metricsHttp.route("GET", kMetrics, std::move(scrape));
 }
 
 ReferenceServer::ReferenceServer(const std::string &location, const StoreOptions &options,
@@ -136,6 +185,25 @@ void ReferenceServer::setLogSink(std::function<void(const std::string &)> sink)
     d->logSink = std::move(sink);
 }
 
+void ReferenceServer::setLogFormat(LogFormat format)
+{
+    const std::lock_guard lock(d->logMutex);
+    d->logFormat = format;
+}
+
+int ReferenceServer::bindMetrics(const std::string &host, int port)
+{
+    const int bound = port == 0 ? d->metricsHttp.bindToAnyPort(host)
+                                : (d->metricsHttp.bindToPort(host, port) ? port : -1);
+    d->metricsBound = d->metricsBound || bound >= 0;
+    return bound;
+}
+
+std::string ReferenceServer::metricsPage() const
+{
+    return d->metrics.page();
+}
+
 int ReferenceServer::bindToAnyPort(const std::string &host)
 {
     return d->http.bindToAnyPort(host);
@@ -148,7 +216,17 @@ bool ReferenceServer::bindToPort(const std::string &host, int port)
 
 bool ReferenceServer::listenAfterBind()
 {
-    return d->http.serve();
+    std::thread scrapes;
+    if (d->metricsBound) {
+        scrapes = std::thread([this] { d->metricsHttp.serve(); });
+    }
+    const bool served = d->http.serve();
+    // Scrapes go on through the drain, so that an operator can watch it.
+    d->metricsHttp.stop();
+    if (scrapes.joinable()) {
+        scrapes.join();
+    }
+    return served;
 }
 
 bool ReferenceServer::listen(const std::string &host, int port)
@@ -164,6 +242,11 @@ void ReferenceServer::stop()
 bool ReferenceServer::isRunning() const
 {
     return d->http.isRunning();
+}
+
+bool ReferenceServer::drained() const
+{
+    return d->http.drained();
 }
 
 } // namespace tarvo::server

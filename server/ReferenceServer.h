@@ -35,6 +35,14 @@ public:
     // sink needs no locking of its own, but they come from the server's threads. A 500
     // answer names a request id; the line with that id holds what failed. Set before serving.
     void setLogSink(std::function<void(const std::string &line)> sink);
+    // The form of those lines: text (the default) or one JSON object each. Set before serving.
+    void setLogFormat(LogFormat format);
+
+    // Binds the metrics listener, which serves GET /metrics and nothing else for as long as
+    // listenAfterBind serves; port 0 picks a free one. Returns the port, or -1.
+    int bindMetrics(const std::string &host, int port);
+    // The page GET /metrics answers with, in the Prometheus text format.
+    std::string metricsPage() const;
 
     // Binds a free port of `host` (for example "127.0.0.1"); returns the port, or -1 when the
     // host cannot be bound. The socket accepts connections from here on, even before
@@ -51,12 +59,18 @@ public:
     // bindToPort then listenAfterBind; blocks likewise.
     bool listen(const std::string &host, int port);
 
-    // Makes the blocking listen call return; safe from any thread and at any time, also
-    // before serving has begun. Final: the server does not serve again.
+    // Drains: new connections are refused and every request not yet at work, /healthz
+    // among them, answers 503 at once; the requests at work may finish for up to the
+    // limits' shutdown grace; then the blocking listen call returns. Safe from any thread and
+    // at any time, also before serving has begun. Final: the server does not serve again.
     void stop();
 
     // True while a listen call is accepting connections.
     bool isRunning() const;
+
+    // After the listen call has returned: false when the grace ran out with requests still
+    // at work; destroying the server then waits for them.
+    bool drained() const;
 
 private:
     struct Impl;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <pthread.h>
 #include <thread>
@@ -61,7 +62,10 @@ int main(int argc, char **argv)
     try {
         tarvo::server::StoreOptions storeOptions;
         storeOptions.connections = options.dbConnections;
-        ReferenceServer server(options.db, storeOptions);
+        tarvo::server::HttpLimits limits;
+        limits.shutdownGrace = options.shutdownGrace;
+        ReferenceServer server(options.db, storeOptions, limits);
+        server.setLogFormat(options.logFormat);
         if (options.sample) {
             const tarvo::server::FillResult filled = server.fillSample();
             if (!filled.ok()) {
@@ -86,7 +90,20 @@ int main(int argc, char **argv)
                          options.host.c_str(), options.port);
             return 1;
         }
+        int metricsPort = -1;
+        if (!options.metricsHost.empty()) {
+            metricsPort = server.bindMetrics(options.metricsHost, options.metricsPort);
+            if (metricsPort < 0) {
+                std::fprintf(stderr, "%s: cannot listen for metrics on %s:%d\n", program.c_str(),
+                             options.metricsHost.c_str(), options.metricsPort);
+                return 1;
+            }
+        }
         std::printf("listening on http://%s:%d\n", displayHost(options.host).c_str(), port);
+        if (metricsPort >= 0) {
+            std::printf("metrics on http://%s:%d/metrics\n",
+                        displayHost(options.metricsHost).c_str(), metricsPort);
+        }
         std::fflush(stdout);
 
         std::atomic<bool> finished{false};
@@ -107,6 +124,16 @@ int main(int argc, char **argv)
         if (!served && !signalled) {
             std::fprintf(stderr, "%s: serving ended with an error\n", program.c_str());
             return 1;
+        }
+        if (!server.drained()) {
+            // Exiting closes their connections and database sessions; what they had not
+            // committed is rolled back by the database.
+            std::fprintf(stderr,
+                         "%s: requests were still at work when the shutdown grace of %lld s "
+                         "ran out; exiting without their answers\n",
+                         program.c_str(), static_cast<long long>(options.shutdownGrace.count()));
+            std::fflush(nullptr);
+            std::_Exit(0);
         }
     } catch (const std::exception &error) {
         // StoreError among them: a database that cannot be opened or reached.

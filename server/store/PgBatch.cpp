@@ -76,10 +76,12 @@ template <typename Value> void appendElement(std::string &array, Value value)
 } // namespace
 
 BatchOutcome PgConnection::applyBatch(const std::vector<Statement> &statements,
-                                      const std::string &now)
+                                      const BatchContext &context)
 {
+    // Asked before the pipeline goes out, as it carries the COMMIT.
+    requireCommitAllowed(context);
     const std::vector<Row> rows = rowsOf<Row>(statements);
-    const std::vector<Op> runs = runsOf(rows, now);
+    const std::vector<Op> runs = runsOf(rows, context.now);
     if (auto applied = applyChecked(rows, runs)) {
         return *applied;
     }

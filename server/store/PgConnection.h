@@ -66,7 +66,7 @@ public:
     // Applies the statements in one REPEATABLE READ transaction, committed only when none
     // conflicts. Throws SerializationFailure when a concurrent batch got in the way, and
     // StoreError otherwise; nothing is kept then.
-    BatchOutcome applyBatch(const std::vector<Statement> &statements, const std::string &now);
+    BatchOutcome applyBatch(const std::vector<Statement> &statements, const BatchContext &context);
 
     // Makes a second filler of an empty database wait until the first has committed; in
     // the open transaction.

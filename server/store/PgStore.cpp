@@ -77,7 +77,7 @@ BatchResult PgStore::apply(const std::vector<Statement> &statements, const Batch
             try {
                 BatchResult result;
                 result.outcome = d->leased(
-                    [&](PgConnection &db) { return db.applyBatch(statements, context.now); });
+                    [&](PgConnection &db) { return db.applyBatch(statements, context); });
                 return result;
             } catch (const SerializationFailure &collision) {
                 if (attempt == kAttempts) {

@@ -56,7 +56,7 @@ BatchResult SqliteStore::apply(const std::vector<Statement> &statements,
     return guarded<BatchResult>([&] {
         auto db = d->pool.acquire();
         BatchResult result;
-        result.outcome = db->applyBatch(statements, context.now);
+        result.outcome = db->applyBatch(statements, context);
         return result;
     });
 }

@@ -89,6 +89,13 @@ std::string assignmentName(std::int64_t centerId, std::int64_t vendorId)
 
 } // namespace
 
+void requireCommitAllowed(const BatchContext &context)
+{
+    if (context.mayCommit && !context.mayCommit()) {
+        throw StoreError(StoreStatus::Unavailable, "the server is stopping");
+    }
+}
+
 std::string alreadyAssigned(std::int64_t centerId, std::int64_t vendorId)
 {
     return assignmentName(centerId, vendorId) + " is already assigned";

@@ -59,7 +59,13 @@ struct FillResult : StoreResult
 struct BatchContext
 {
     std::string now; // the time GETDATE() stands for, "YYYY-MM-DD HH:MM:SS"
+    // Asked before anything of the batch can be committed (again on a retry): false rolls
+    // it back and fails it as Unavailable. Empty: always allowed.
+    std::function<bool()> mayCommit{};
 };
+
+// Throws StoreError (Unavailable) when `context` withholds the commit.
+void requireCommitAllowed(const BatchContext &context);
 
 // The reads of one request; every call sees the same snapshot of the database.
 class StoreReader

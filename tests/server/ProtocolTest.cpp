@@ -128,6 +128,21 @@ TEST_P(CommandLineParsing, ReadsTheOptions)
     EXPECT_EQ(result.options.port, expected->port);
     EXPECT_EQ(result.options.sample, expected->sample);
     EXPECT_EQ(result.options.help, expected->help);
+    EXPECT_EQ(result.options.metricsHost, expected->metricsHost);
+    EXPECT_EQ(result.options.metricsPort, expected->metricsPort);
+    EXPECT_EQ(result.options.logFormat, expected->logFormat);
+    EXPECT_EQ(result.options.shutdownGrace, expected->shutdownGrace);
+}
+
+ServerOptions operated(std::string metricsHost, int metricsPort, LogFormat format, int grace)
+{
+    ServerOptions options;
+    options.db = "x.db";
+    options.metricsHost = std::move(metricsHost);
+    options.metricsPort = metricsPort;
+    options.logFormat = format;
+    options.shutdownGrace = std::chrono::seconds(grace);
+    return options;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -165,7 +180,18 @@ INSTANTIATE_TEST_SUITE_P(
                                       false, false, 3}},
         CommandLineCase{"NoConnections", {"--db", "x.db", "--db-connections", "0"}, std::nullopt},
         CommandLineCase{
-            "ConnectionsNotNumber", {"--db", "x.db", "--db-connections", "4x"}, std::nullopt}),
+            "ConnectionsNotNumber", {"--db", "x.db", "--db-connections", "4x"}, std::nullopt},
+        CommandLineCase{"Operating",
+                        {"--db", "x.db", "--metrics-listen", "[::1]:9100", "--log-format=json",
+                         "--shutdown-grace", "0"},
+                        operated("::1", 9100, LogFormat::Json, 0)},
+        CommandLineCase{"MetricsWithoutPort", {"--db", "x.db", "--metrics-listen", "h"},
+                        std::nullopt},
+        CommandLineCase{"UnknownLogFormat", {"--db", "x.db", "--log-format", "xml"},
+                        std::nullopt},
+        CommandLineCase{"GraceNegative", {"--db", "x.db", "--shutdown-grace=-1"}, std::nullopt},
+        CommandLineCase{"GraceWithUnit", {"--db", "x.db", "--shutdown-grace", "30s"},
+                        std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct LocationCase

@@ -1,8 +1,11 @@
 // centervendor-server as a process, the way scripts start it: port 0, the first line on
 // stdout naming the address, SIGTERM to stop. Also the sample data through the server.
+#include "ExpositionCheck.h"
 #include "SampleData.h"
 #include "ServerFixture.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -70,13 +73,24 @@ public:
     }
 
     // The first stdout line, or "" when none came within the time limit.
-    std::string firstLine()
+    std::string firstLine() { return stdoutLine(0); }
+
+    // Line `index` (from 0) of stdout, or "" when it did not come within the time limit.
+    std::string stdoutLine(std::size_t index)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (m_stdout.find('\n') == std::string::npos && readSome(m_out, m_stdout, deadline)) {
+        const auto lines = [this] {
+            return static_cast<std::size_t>(std::count(m_stdout.begin(), m_stdout.end(), '\n'));
+        };
+        while (lines() <= index && readSome(m_out, m_stdout, deadline)) {
         }
-        const std::size_t end = m_stdout.find('\n');
-        return end == std::string::npos ? std::string() : m_stdout.substr(0, end);
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < index && start != std::string::npos; ++i) {
+            start = m_stdout.find('\n', start);
+            start = start == std::string::npos ? start : start + 1;
+        }
+        const std::size_t end = start == std::string::npos ? start : m_stdout.find('\n', start);
+        return end == std::string::npos ? std::string() : m_stdout.substr(start, end - start);
     }
 
     void signal(int number) { kill(m_pid, number); }
@@ -158,6 +172,65 @@ TEST(ServerProgram, PortZeroPrintsTheAddressFirstServesAndStopsOnSigterm)
     EXPECT_NE(finished.err.find("GET /CenterVendor.asp center=2 statements=0 status=200"),
               std::string::npos)
         << finished.err;
+}
+
+// The port after `prefix` at the start of `line`; 0 when the line does not start so.
+int portAfter(const std::string &line, const std::string &prefix)
+{
+    return line.rfind(prefix, 0) == 0 ? std::atoi(line.c_str() + prefix.size()) : 0;
+}
+
+// A series of the metrics page at `port`; -1 when it cannot be read.
+double scraped(int port, const std::string &series)
+{
+    httplib::Client cli("127.0.0.1", port);
+    const auto res = cli.Get("/metrics");
+    if (!res || res->status != 200) {
+        return -1;
+    }
+    const ExposedPage page = readExposition(res->body);
+    const auto found = page.samples.find(series);
+    return page.errors.empty() && found != page.samples.end() ? found->second : -1;
+}
+
+TEST(ServerProgram, MetricsListenerServesTheMetricsPageAndNothingElse)
+{
+    TestDatabase db;
+    Program program({"--db", db.location(), "--listen", "127.0.0.1:0", "--sample",
+                     "--metrics-listen", "127.0.0.1:0", "--log-format", "json"});
+    const int port = portAfter(program.stdoutLine(0), "listening on http://127.0.0.1:");
+    const int metricsPort = portAfter(program.stdoutLine(1), "metrics on http://127.0.0.1:");
+    ASSERT_GT(port, 0);
+    ASSERT_GT(metricsPort, 0);
+    ASSERT_NE(metricsPort, port);
+
+    httplib::Client cli("127.0.0.1", port);
+    ASSERT_TRUE(cli.Get("/CenterVendor.asp?count=1&centerID=2"));
+    const auto notHere = cli.Get("/metrics");
+    ASSERT_TRUE(notHere);
+    EXPECT_EQ(notHere->status, 404);
+
+    httplib::Client metrics("127.0.0.1", metricsPort);
+    const auto page = metrics.Get("/metrics");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_EQ(page->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+    EXPECT_TRUE(readExposition(page->body).errors.empty()) << page->body;
+    const auto other = metrics.Get("/CenterVendor.asp?count=1&centerID=2");
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->status, 404);
+    // The page's requests are counted once their answers are out; scrapes are not counted.
+    const std::string twoHundred = "centervendor_requests_total{method=\"GET\",status=\"200\"}";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (scraped(metricsPort, twoHundred) != 1 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(scraped(metricsPort, twoHundred), 1);
+
+    program.signal(SIGTERM);
+    const Finished finished = program.finish();
+    EXPECT_EQ(finished.exitCode, 0) << finished.err;
+    EXPECT_EQ(finished.err.rfind("{\"ts\":\"", 0), 0u) << finished.err;
 }
 
 TEST(ServerProgram, SampleKeepsADatabaseThatHoldsData)
@@ -299,6 +372,119 @@ TEST_F(SampleServer, AFilledDatabaseIsNotFilledAgain)
     EXPECT_FALSE(filled.filled);
     EXPECT_EQ(snapshot(*m_db), before);
 }
+
+const std::string kHealthz = "GET /healthz HTTP/1.1\r\nHost: test\r\n\r\n";
+
+TEST(ServerDrain, HealthzAnswers503AndNewConnectionsAreRefusedWhileRequestsFinish)
+{
+    TestDatabase db;
+    seedSmallData(db);
+    Program program({"--db", db.location(), "--listen", "127.0.0.1:0"});
+    const int port = portAfter(program.firstLine(), "listening on http://127.0.0.1:");
+    ASSERT_GT(port, 0);
+
+    // A batch whose body is still coming holds the drain open.
+    const std::string body = formBody({insertSql(12, 7, "0.05", 1)});
+    RawConnection sending(port);
+    ASSERT_TRUE(sending.send("POST /CenterVendor.asp HTTP/1.1\r\nHost: test\r\n"
+                             "Content-Type: application/x-www-form-urlencoded\r\n"
+                             "Content-Length: " +
+                             std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, 10)));
+    RawConnection balancer(port);
+    ASSERT_TRUE(balancer.send(kHealthz));
+    ASSERT_EQ(RawConnection::status(balancer.receive(std::chrono::seconds(5))), 200);
+
+    program.signal(SIGTERM);
+    bool refused = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!refused && std::chrono::steady_clock::now() < deadline) {
+        refused = !RawConnection(port).connected();
+    }
+    EXPECT_TRUE(refused) << "a new connection was still accepted";
+    ASSERT_TRUE(balancer.send(kHealthz));
+    EXPECT_EQ(RawConnection::status(balancer.receive(std::chrono::seconds(5))), 503);
+
+    // Not yet at work when the signal came: refused whole.
+    ASSERT_TRUE(sending.send(body.substr(10)));
+    EXPECT_EQ(RawConnection::status(sending.receive(std::chrono::seconds(5))), 503);
+    const Finished finished = program.finish();
+    EXPECT_EQ(finished.exitCode, 0) << finished.err;
+    EXPECT_FALSE(db.assignment(12, 7));
+}
+
+struct DrainCase
+{
+    const char *name;
+    const char *grace;
+    bool commitMustComplete; // the grace outlasts the commit: it completes and is answered
+};
+
+void PrintTo(const DrainCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ServerDrainsALargeCommit : public ::testing::TestWithParam<DrainCase>
+{
+};
+
+TEST_P(ServerDrainsALargeCommit, CompletesAndIsAnsweredOrIsNotAppliedAtAll)
+{
+    constexpr std::int64_t kStatements = 32767;
+    constexpr std::int64_t kFirstVendor = 100000;
+    TestDatabase db;
+    Records data{{{50, "Large", 1}}, {}, {}};
+    std::vector<std::string> statements;
+    for (std::int64_t v = kFirstVendor; v < kFirstVendor + kStatements; ++v) {
+        data.vendors.push_back({v, "V" + std::to_string(v), 1, true, "2024-01-01 00:00:00"});
+        statements.push_back(insertSql(50, v, "0.05", 1));
+    }
+    db.add(data);
+    const std::string body = formBody(statements);
+
+    Program program({"--db", db.location(), "--listen", "127.0.0.1:0", "--metrics-listen",
+                     "127.0.0.1:0", "--shutdown-grace", GetParam().grace});
+    const int port = portAfter(program.stdoutLine(0), "listening on http://127.0.0.1:");
+    const int metricsPort = portAfter(program.stdoutLine(1), "metrics on http://127.0.0.1:");
+    ASSERT_GT(port, 0);
+    ASSERT_GT(metricsPort, 0);
+
+    std::atomic<bool> answered{false};
+    int status = 0;
+    std::thread committing([&] {
+        httplib::Client cli("127.0.0.1", port);
+        cli.set_read_timeout(60);
+        const auto res = cli.Post("/CenterVendor.asp", body, "application/x-www-form-urlencoded");
+        status = res ? res->status : -1;
+        answered = true;
+    });
+    // The signal comes while the batch holds a database connection, unless it was quicker.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!answered && std::chrono::steady_clock::now() < deadline &&
+           scraped(metricsPort, "centervendor_store_connections_in_use") < 1) {
+    }
+    const auto signalled = std::chrono::steady_clock::now();
+    program.signal(SIGTERM);
+    const Finished finished = program.finish();
+    const auto exited = std::chrono::steady_clock::now();
+    committing.join();
+
+    EXPECT_EQ(finished.exitCode, 0) << finished.err;
+    EXPECT_LT(exited - signalled, std::chrono::seconds(std::atoi(GetParam().grace) + 5));
+    const auto rows = db.rows("SELECT COUNT(*) FROM VendorCenterCrossReference WHERE CenterID = 50");
+    const std::string stored = rows.at(0).at(0);
+    if (GetParam().commitMustComplete || status == 200) {
+        EXPECT_EQ(status, 200) << finished.err;
+        EXPECT_EQ(stored, std::to_string(kStatements));
+    } else {
+        EXPECT_EQ(stored, "0") << "applied without its answer, or half applied";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Grace, ServerDrainsALargeCommit,
+                         ::testing::Values(DrainCase{"LongerThanTheCommit", "30", true},
+                                           DrainCase{"None", "0", false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace tarvo::server::testing
