@@ -76,7 +76,10 @@ std::string CenterRights::text() const
     }
     std::string out;
     for (const std::int64_t id : m_ids) {
-        out += (out.empty() ? "" : ",") + std::to_string(id);
+        if (!out.empty()) {
+            out += ',';
+        }
+        out += std::to_string(id);
     }
     return out;
 }
