@@ -95,6 +95,7 @@ struct Exchange
     std::unique_ptr<BodyReader> reader;
     bool readerRefused = false;
     std::size_t bodyBytes = 0;
+    std::size_t reserved = 0; // of the budget for bodies in flight
     std::optional<HttpAnswer> answer; // set by the worker before it resumes the connection
     int status = 0;                   // 0: none of ours was sent
     RequestNote note;
@@ -146,6 +147,16 @@ struct HttpServer::Impl
                                 MHD_ConnectionNotificationCode code);
 
     std::optional<HttpAnswer> admit(Exchange &ex, MHD_Connection *c);
+    // Takes `bytes` of the budget for bodies in flight; false, taking nothing, when they do
+    // not fit. Only the polling thread takes, so the count never passes the budget.
+    bool reserveBody(std::size_t bytes)
+    {
+        if (bytes > limits.bodyBytesInFlight - bodiesInFlight.load()) {
+            return false;
+        }
+        bodiesInFlight += bytes;
+        return true;
+    }
     MHD_Result dispatch(Exchange &ex, MHD_Connection *c);
     HttpAnswer run(Exchange &ex);
     MHD_Result send(Exchange &ex, MHD_Connection *c, HttpAnswer answer);
@@ -174,6 +185,7 @@ struct HttpServer::Impl
     bool stopRequested = false;
     std::size_t suspended = 0; // connections whose work is queued or running
     std::size_t exchanges = 0; // requests begun and not yet ended
+    std::atomic<std::size_t> bodiesInFlight{0};
     bool drained = true;
     std::atomic<bool> running{false};
 
@@ -303,6 +315,16 @@ MHD_Result HttpServer::Impl::handle(void *cls, MHD_Connection *c, const char *ur
             ex->detail = "body over the limit; connection closed";
             return MHD_NO;
         }
+        if (ex->bodyBytes > ex->reserved) {
+            // A body without a length is counted as it arrives.
+            const std::size_t more = ex->bodyBytes - ex->reserved;
+            if (!self->reserveBody(more)) {
+                ex->status = 503;
+                ex->detail = "bodies in flight over the server's budget; connection closed";
+                return MHD_NO;
+            }
+            ex->reserved += more;
+        }
         if (!ex->readerRefused && !ex->reader->feed(upload, *uploadSize)) {
             ex->readerRefused = true; // the rest is read, up to the limit, and dropped
         }
@@ -355,10 +377,11 @@ std::optional<HttpAnswer> HttpServer::Impl::admit(Exchange &ex, MHD_Connection *
     if (hasBody && !ex.route->body) {
         return refusal(400, "Refused: this request takes no body.");
     }
+    std::uint64_t announced = 0;
     if (length) {
-        std::uint64_t bytes = 0;
-        const auto [end, error] = std::from_chars(length->data(), length->data() + length->size(), bytes);
-        if (error != std::errc() || bytes > limits.bodyBytes) {
+        const auto [end, error] =
+            std::from_chars(length->data(), length->data() + length->size(), announced);
+        if (error != std::errc() || announced > limits.bodyBytes) {
             HttpAnswer tooLarge = refusal(413, "Refused: the body is larger than " +
                                                   std::to_string(limits.bodyBytes / (1024 * 1024)) +
                                                   " MiB.");
@@ -372,6 +395,13 @@ std::optional<HttpAnswer> HttpServer::Impl::admit(Exchange &ex, MHD_Connection *
         }
     }
     if (ex.route->body) {
+        if (!reserveBody(announced)) {
+            HttpAnswer busy = refusal(503, "Refused: the server is busy; try again.");
+            busy.headers.emplace_back("Retry-After", "1");
+            busy.detail = "bodies in flight over the server's budget";
+            return busy;
+        }
+        ex.reserved = announced;
         ex.reader = ex.route->body(request, c);
         if (!ex.reader) {
             return refusal(400, "Refused: the body cannot be read.");
@@ -465,6 +495,7 @@ void HttpServer::Impl::completed(void *cls, MHD_Connection *c, void **reqCls,
     }
     self->report(*ex, c, code);
     self->armDeadline(ex->connection, false);
+    self->bodiesInFlight -= ex->reserved;
     delete ex;
     *reqCls = nullptr;
     {

@@ -28,6 +28,9 @@ struct HttpLimits
     std::size_t connectionMemory = 32 * 1024; // buffer of one connection (its head must fit)
     std::size_t headBytes = 16 * 1024;     // request line and headers together
     std::size_t bodyBytes = 16 * 1024 * 1024;
+    // The bodies of every request under way together: a new body that would pass it is
+    // refused with 503, so that many slow uploads cannot take the memory of the machine.
+    std::size_t bodyBytesInFlight = 256 * 1024 * 1024;
     std::chrono::seconds idleTimeout{10};      // no byte moved for this long: closed
     std::chrono::seconds requestDeadline{60};  // a whole request, its answer included
     unsigned workers = 4;                   // threads running the requests' work

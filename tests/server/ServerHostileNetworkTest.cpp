@@ -197,6 +197,48 @@ INSTANTIATE_TEST_SUITE_P(
                          kCountHead + "X-Big: " + std::string(17 * 1024, 'a') + "\r\n\r\n", 431}),
     [](const auto &info) { return std::string(info.param.name); });
 
+class HttpLayerBodyBudget : public ServerTest
+{
+protected:
+    HttpLimits limits() const override
+    {
+        HttpLimits l;
+        l.bodyBytesInFlight = 1024 * 1024;
+        return l;
+    }
+    static std::string postHead(std::size_t length)
+    {
+        return "POST /CenterVendor.asp HTTP/1.1\r\nHost: x\r\n" + kForm +
+               "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+    }
+};
+
+// Slow uploads that each stay under the body limit must not add up to the machine's memory.
+TEST_F(HttpLayerBodyBudget, BodiesInFlightTogetherStayWithinTheBudget)
+{
+    auto held = std::make_unique<RawConnection>(m_port);
+    ASSERT_TRUE(held->send(postHead(700 * 1024) + "SQL="));
+
+    RawConnection second(m_port);
+    ASSERT_TRUE(second.send(postHead(700 * 1024)));
+    const std::string refused = second.receive(5s);
+    EXPECT_EQ(RawConnection::status(refused), 503) << refused;
+    EXPECT_NE(refused.find("Retry-After: 1"), std::string::npos) << refused;
+
+    const auto small = client().Post("/CenterVendor.asp", "SQL=", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(small);
+    EXPECT_NE(small->status, 503) << "what fits beside the held body is served";
+
+    held.reset();
+    int status = 503;
+    for (int i = 0; i < 50 && status == 503; ++i) {
+        RawConnection again(m_port);
+        again.send(postHead(700 * 1024));
+        status = RawConnection::status(again.receive(100ms));
+    }
+    EXPECT_NE(status, 503) << "the budget is given back when a request ends";
+}
+
 TEST_F(HttpLayer, OnlyTheExactPageNameIsServed)
 {
     for (const char *path : {"/CenterVendor_asp", "/CenterVendor.aspx", "/centervendor.asp",
