@@ -73,9 +73,10 @@ bool xmlText(std::string_view text)
             std::size_t k = i + (hex ? 3 : 2);
             for (; k < text.size() && text[k] != ';' && referenced <= 0x10FFFF; ++k) {
                 const char c = text[k];
-                const int digit = c >= '0' && c <= '9'               ? c - '0'
-                                  : hex && (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10
-                                                                                    : -1;
+                const int digit = c >= '0' && c <= '9' ? c - '0'
+                                  : hex && (c | 0x20) >= 'a' && (c | 0x20) <= 'f'
+                                      ? (c | 0x20) - 'a' + 10
+                                      : -1;
                 if (digit < 0)
                     return false;
                 referenced = referenced * (hex ? 16 : 10) + static_cast<char32_t>(digit);

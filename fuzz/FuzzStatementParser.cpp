@@ -33,8 +33,14 @@ void require(bool condition, const char *what)
 
 // The fee as the control writes it: the general number form loses digits beyond 15, so the
 // statement read back must carry exactly that rounding, nothing else.
-std::string written(double fee) { return forms::generalNumber(fee); }
-double readBack(double fee) { return std::strtod(written(fee).c_str(), nullptr); }
+std::string written(double fee)
+{
+    return forms::generalNumber(fee);
+}
+double readBack(double fee)
+{
+    return std::strtod(written(fee).c_str(), nullptr);
+}
 
 template <typename Change> std::string rewrite(const Change &change)
 {

@@ -56,7 +56,7 @@ StatementAction actionOf(const Statement &statement)
         return StatementAction::Add;
     }
     return std::holds_alternative<UpdateAssignment>(statement) ? StatementAction::Update
-                                                                : StatementAction::Remove;
+                                                               : StatementAction::Remove;
 }
 
 } // namespace
@@ -88,8 +88,8 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
     const QueryRequest &request = parsed.request;
     const std::string center = std::to_string(request.centerId);
     if (!caller.centers.allows(request.centerId)) {
-        PageAnswer answer = text(403, "Refused: " + caller.user + " may not read center " +
-                                          center + ".");
+        PageAnswer answer =
+            text(403, "Refused: " + caller.user + " may not read center " + center + ".");
         answer.note.center = center;
         answer.note.refusal = Refusal::Rights;
         return answer;
@@ -104,8 +104,8 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
         } else if (db.centerExists(request.centerId)) {
             ListAnswer list(request.section);
             if (request.section == Section::Active) {
-                db.forEachActiveNotSelected(
-                    request.centerId, [&list](const ActiveVendorRow &row) { list.add(row); });
+                db.forEachActiveNotSelected(request.centerId,
+                                            [&list](const ActiveVendorRow &row) { list.add(row); });
             } else {
                 db.forEachSelected(request.centerId,
                                    [&list](const SelectedVendorRow &row) { list.add(row); });
@@ -175,17 +175,17 @@ PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller,
             answer.note.center = centerOfBatch(statements);
             answer.note.refusal = Refusal::Shape;
             // The operator sees the start of what was sent; a statement may be megabytes.
-            answer.detail = "statement " + std::to_string(i + 1) + " begins: " +
-                            form.statements[i].substr(0, kLoggedStatement);
+            answer.detail = "statement " + std::to_string(i + 1) +
+                            " begins: " + form.statements[i].substr(0, kLoggedStatement);
             return answer;
         }
         statements.push_back(std::move(parsed.statement));
     }
 
     if (const auto forbidden = forbiddenCenter(statements, caller.centers)) {
-        PageAnswer answer = text(403, "Nothing was saved: " + caller.user +
-                                          " may not change center " +
-                                          std::to_string(*forbidden) + ".");
+        PageAnswer answer =
+            text(403, "Nothing was saved: " + caller.user + " may not change center " +
+                          std::to_string(*forbidden) + ".");
         answer.note.statements = statements.size();
         answer.note.center = centerOfBatch(statements);
         answer.note.refusal = Refusal::Rights;

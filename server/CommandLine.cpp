@@ -47,7 +47,7 @@ parseAccessOption(const std::string &name,
             return std::string();
         }
     }
-    std::vector<std::string> *list = name == "--allow-origin" ? &access.allowedOrigins
+    std::vector<std::string> *list = name == "--allow-origin"  ? &access.allowedOrigins
                                      : name == "--server-name" ? &access.serverNames
                                                                : nullptr;
     if (list == nullptr) {
@@ -154,9 +154,8 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
             const auto count = takeValue();
             std::size_t value = 0;
             const char *end = count ? count->data() + count->size() : nullptr;
-            if (!count || count->empty() ||
-                std::from_chars(count->data(), end, value).ptr != end || value < 1 ||
-                value > 1000) {
+            if (!count || count->empty() || std::from_chars(count->data(), end, value).ptr != end ||
+                value < 1 || value > 1000) {
                 return failure("--db-connections needs a number from 1 to 1000");
             }
             options.dbConnections = value;
@@ -205,8 +204,7 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
     if (const auto problem = accessProblem(options.access)) {
         return failure(*problem);
     }
-    if (!haveDb && !options.help && options.access.addUser.empty() &&
-        !options.version) {
+    if (!haveDb && !options.help && options.access.addUser.empty() && !options.version) {
         return failure("--db PATH is required (a SQLite file or a postgresql:// URI)");
     }
     result.ok = true;
@@ -220,7 +218,9 @@ std::string usageText(const std::string &program)
            "       [--metrics-listen ADDR:PORT] [--log-format text|json] [--shutdown-grace S]\n"
            "       [--tls-cert FILE --tls-key FILE] [--users FILE] [--allow-origin ORIGIN]...\n"
            "       [--server-name NAME]...\n"
-           "       " + program + " --users FILE --add-user NAME [--centers LIST]\n"
+           "       " +
+           program +
+           " --users FILE --add-user NAME [--centers LIST]\n"
            "\n"
            "Serves /CenterVendor.asp for the CenterVendor control from a SQLite file or a\n"
            "PostgreSQL database, and GET /healthz (200 ok, or 503 while the database does\n"

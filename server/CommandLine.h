@@ -14,10 +14,10 @@ namespace tarvo::server {
 // Who may connect and what they may change.
 struct AccessOptions
 {
-    std::string usersFile;   // every request needs Basic credentials of a user listed there
-    std::string addUser;     // with usersFile: add or replace this user, then exit
+    std::string usersFile;     // every request needs Basic credentials of a user listed there
+    std::string addUser;       // with usersFile: add or replace this user, then exit
     std::string centers = "*"; // the new user's centers
-    std::string tlsCert;     // with tlsKey: serve HTTPS only
+    std::string tlsCert;       // with tlsKey: serve HTTPS only
     std::string tlsKey;
     std::vector<std::string> allowedOrigins; // a POST naming another Origin is refused
     std::vector<std::string> serverNames;    // when given, a Host naming another is refused

@@ -59,8 +59,9 @@ CREATE TABLE IF NOT EXISTS AssignmentAudit (
 } // namespace
 
 DatabaseError::DatabaseError(const std::string &message, int code)
-    : StoreError((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED ? StoreStatus::Busy
-                                                                               : StoreStatus::Failed,
+    : StoreError((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED
+                     ? StoreStatus::Busy
+                     : StoreStatus::Failed,
                  message),
       m_code(code)
 {}

@@ -76,8 +76,9 @@ public:
 
     bool centerExists(std::int64_t centerId) override;
     std::optional<CenterCounts> centerCounts(std::int64_t centerId) override;
-    void forEachActiveNotSelected(
-        std::int64_t centerId, const std::function<void(const ActiveVendorRow &)> &visit) override;
+    void
+    forEachActiveNotSelected(std::int64_t centerId,
+                             const std::function<void(const ActiveVendorRow &)> &visit) override;
     void forEachSelected(std::int64_t centerId,
                          const std::function<void(const SelectedVendorRow &)> &visit) override;
     std::vector<ActiveVendorRow> activeNotSelected(std::int64_t centerId);

@@ -66,9 +66,8 @@ struct FormReader::Private
         value.clear();
     }
 
-    static MHD_Result field(void *cls, MHD_ValueKind, const char *key, const char *,
-                            const char *, const char *, const char *data, std::uint64_t,
-                            std::size_t size)
+    static MHD_Result field(void *cls, MHD_ValueKind, const char *key, const char *, const char *,
+                            const char *, const char *data, std::uint64_t, std::size_t size)
     {
         auto *self = static_cast<Private *>(cls);
         if (!self->inField) {
@@ -86,8 +85,8 @@ struct FormReader::Private
 std::unique_ptr<FormReader> FormReader::create(MHD_Connection *connection,
                                                std::size_t maxStatements)
 {
-    if (MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
-                                    MHD_HTTP_HEADER_CONTENT_TYPE) == nullptr) {
+    if (MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE) ==
+        nullptr) {
         MHD_set_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE,
                                  MHD_HTTP_POST_ENCODING_FORM_URLENCODED);
     }
@@ -128,7 +127,8 @@ bool FormReader::feed(const char *data, std::size_t size)
             continue;
         }
         if (amp == nullptr || amp < next) {
-            amp = static_cast<const char *>(std::memchr(next, '&', static_cast<std::size_t>(end - next)));
+            amp = static_cast<const char *>(
+                std::memchr(next, '&', static_cast<std::size_t>(end - next)));
             amp = amp != nullptr ? amp : end;
         }
         if (const void *percent = std::memchr(next, '%', static_cast<std::size_t>(amp - next))) {

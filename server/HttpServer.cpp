@@ -95,7 +95,7 @@ struct Exchange
     std::unique_ptr<BodyReader> reader;
     bool readerRefused = false;
     std::size_t bodyBytes = 0;
-    std::size_t reserved = 0; // of the budget for bodies in flight
+    std::size_t reserved = 0;         // of the budget for bodies in flight
     std::optional<HttpAnswer> answer; // set by the worker before it resumes the connection
     int status = 0;                   // 0: none of ours was sent
     RequestNote note;
@@ -170,7 +170,7 @@ struct HttpServer::Impl
     std::function<void(const RequestRecord &)> finished;
     std::function<void()> graceEnd;
     std::vector<std::pair<std::string, HttpRoute>> routes; // "METHOD path"
-    std::string tlsCertificate; // PEM; empty: plain HTTP
+    std::string tlsCertificate;                            // PEM; empty: plain HTTP
     std::string tlsKey;
     std::unique_ptr<WorkerPool> workers;
     std::uint64_t idSeed;
@@ -275,8 +275,8 @@ void *HttpServer::Impl::opened(void *cls, const char *uri, MHD_Connection *c)
     ex->request.client = addressText(address != nullptr ? address->client_addr : nullptr);
     const MHD_ConnectionInfo *context =
         MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    ex->connection = context != nullptr ? static_cast<Connection *>(context->socket_context)
-                                        : nullptr;
+    ex->connection =
+        context != nullptr ? static_cast<Connection *>(context->socket_context) : nullptr;
     return ex;
 }
 
@@ -382,9 +382,9 @@ std::optional<HttpAnswer> HttpServer::Impl::admit(Exchange &ex, MHD_Connection *
         const auto [end, error] =
             std::from_chars(length->data(), length->data() + length->size(), announced);
         if (error != std::errc() || announced > limits.bodyBytes) {
-            HttpAnswer tooLarge = refusal(413, "Refused: the body is larger than " +
-                                                  std::to_string(limits.bodyBytes / (1024 * 1024)) +
-                                                  " MiB.");
+            HttpAnswer tooLarge =
+                refusal(413, "Refused: the body is larger than " +
+                                 std::to_string(limits.bodyBytes / (1024 * 1024)) + " MiB.");
             tooLarge.note.refusal = Refusal::Size;
             return tooLarge;
         }
@@ -479,8 +479,7 @@ MHD_Result HttpServer::Impl::send(Exchange &ex, MHD_Connection *c, HttpAnswer an
     for (const auto &[name, value] : answer.headers) {
         MHD_add_response_header(response, name.c_str(), value.c_str());
     }
-    const MHD_Result queued =
-        MHD_queue_response(c, static_cast<unsigned>(answer.status), response);
+    const MHD_Result queued = MHD_queue_response(c, static_cast<unsigned>(answer.status), response);
     MHD_destroy_response(response);
     return queued;
 }
@@ -575,7 +574,8 @@ int HttpServer::Impl::bind(const std::string &host, int port)
                : ntohs(reinterpret_cast<const sockaddr_in *>(&bound)->sin_port);
 }
 
-HttpServer::HttpServer(const HttpLimits &limits, std::function<void(const RequestRecord &)> finished)
+HttpServer::HttpServer(const HttpLimits &limits,
+                       std::function<void(const RequestRecord &)> finished)
     : d(std::make_unique<Impl>(limits, std::move(finished)))
 {}
 
@@ -624,8 +624,7 @@ bool HttpServer::serve()
     d->daemon = MHD_start_daemon(
         MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ITC |
             (tls ? MHD_USE_TLS : 0),
-        0, nullptr, nullptr,
-        &Impl::handle, d.get(), MHD_OPTION_LISTEN_SOCKET, d->listenFd,
+        0, nullptr, nullptr, &Impl::handle, d.get(), MHD_OPTION_LISTEN_SOCKET, d->listenFd,
         MHD_OPTION_CONNECTION_LIMIT, l.connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
         l.connectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, l.connectionMemory,
         MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(l.idleTimeout.count()),

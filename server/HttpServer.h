@@ -23,30 +23,30 @@ namespace tarvo::server {
 
 struct HttpLimits
 {
-    unsigned connections = 1024;           // open connections in all
-    unsigned connectionsPerAddress = 64;   // open connections from one client address
+    unsigned connections = 1024;              // open connections in all
+    unsigned connectionsPerAddress = 64;      // open connections from one client address
     std::size_t connectionMemory = 32 * 1024; // buffer of one connection (its head must fit)
-    std::size_t headBytes = 16 * 1024;     // request line and headers together
+    std::size_t headBytes = 16 * 1024;        // request line and headers together
     std::size_t bodyBytes = 16 * 1024 * 1024;
     // The bodies of every request under way together: a new body that would pass it is
     // refused with 503, so that many slow uploads cannot take the memory of the machine.
     std::size_t bodyBytesInFlight = 256 * 1024 * 1024;
-    std::chrono::seconds idleTimeout{10};      // no byte moved for this long: closed
-    std::chrono::seconds requestDeadline{60};  // a whole request, its answer included
-    unsigned workers = 4;                   // threads running the requests' work
-    std::size_t pendingWork = 256;          // requests waiting for a worker; more answer 503
-    std::chrono::seconds shutdownGrace{30};  // stopping: how long requests in flight may finish
+    std::chrono::seconds idleTimeout{10};     // no byte moved for this long: closed
+    std::chrono::seconds requestDeadline{60}; // a whole request, its answer included
+    unsigned workers = 4;                     // threads running the requests' work
+    std::size_t pendingWork = 256;            // requests waiting for a worker; more answer 503
+    std::chrono::seconds shutdownGrace{30};   // stopping: how long requests in flight may finish
 };
 
 // What the layer knows of one request; handlers read it.
 struct HttpRequest
 {
-    std::string id;      // short, random-looking, also in the log line
-    std::string client;  // the peer's address
-    std::string method;  // as sent; HEAD is served by the GET route
-    std::string target;  // the request target as sent, query included
-    std::string path;    // the target before "?", as sent (not decoded)
-    std::string query;   // the target after "?", as sent; empty without "?"
+    std::string id;     // short, random-looking, also in the log line
+    std::string client; // the peer's address
+    std::string method; // as sent; HEAD is served by the GET route
+    std::string target; // the request target as sent, query included
+    std::string path;   // the target before "?", as sent (not decoded)
+    std::string query;  // the target after "?", as sent; empty without "?"
     std::vector<std::pair<std::string, std::string>> headers;
 
     // The first header of that name (any letter case), or nullopt.

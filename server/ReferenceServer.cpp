@@ -164,10 +164,12 @@ void ReferenceServer::Impl::install()
             return refused;
         }
         if (!isFormBody(request)) {
-            HttpAnswer refused{415, kTextType,
+            HttpAnswer refused{415,
+                               kTextType,
                                "Nothing was saved: the body must be "
                                "application/x-www-form-urlencoded.",
-                               {}, {}};
+                               {},
+                               {}};
             refused.note.refusal = Refusal::Shape;
             return refused;
         }
@@ -228,8 +230,8 @@ void ReferenceServer::setLogSink(std::function<void(const std::string &)> sink)
 
 void ReferenceServer::setAccess(const AccessOptions &access)
 {
-    auto gate = std::make_unique<AccessGate>(
-        access, [this](const std::string &line) { d->notice(line); });
+    auto gate =
+        std::make_unique<AccessGate>(access, [this](const std::string &line) { d->notice(line); });
     if (!access.tlsCert.empty()) {
         const TlsFiles tls = loadTlsFiles(access.tlsCert, access.tlsKey);
         if (!tls.ok) {

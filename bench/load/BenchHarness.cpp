@@ -6,12 +6,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 #include <map>
 #include <mutex>
 #include <numeric>
 #include <string>
-#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -129,7 +129,8 @@ int rowsOf(CenterVendor &control, const char *list)
 
 bool fullyLoaded(CenterVendor &control)
 {
-    return rowsOf(control, "lstVendors") == Active && rowsOf(control, "lstVendorCenter") == Selected;
+    return rowsOf(control, "lstVendors") == Active &&
+           rowsOf(control, "lstVendorCenter") == Selected;
 }
 
 void load(CenterVendor &control, const std::string &server)
@@ -284,7 +285,8 @@ void summary()
     printRatio("reload (lists full)", "load/again", "goal <= 1.5x");
 
     std::printf("\nHeap in use (mallinfo2 uordblks + hblkhd), each in a fresh process, per row "
-                "of %d\n", Rows);
+                "of %d\n",
+                Rows);
     if (!floorHeap.ok || !loadHeap.ok || loadHeap.rows != Rows) {
         std::printf("  probe failed\n");
         return;

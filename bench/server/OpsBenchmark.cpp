@@ -49,7 +49,9 @@ void BM_LogLine(benchmark::State &state)
         benchmark::DoNotOptimize(formatLogLine(record, format));
     }
 }
-BENCHMARK(BM_LogLine)->Arg(static_cast<int>(LogFormat::Text))->Arg(static_cast<int>(LogFormat::Json));
+BENCHMARK(BM_LogLine)
+    ->Arg(static_cast<int>(LogFormat::Text))
+    ->Arg(static_cast<int>(LogFormat::Json));
 
 void BM_MetricsPage(benchmark::State &state)
 {

@@ -60,8 +60,7 @@ std::optional<std::int64_t> forbiddenCenter(const std::vector<Statement> &statem
                                             const CenterRights &rights)
 {
     for (const Statement &statement : statements) {
-        const std::int64_t center =
-            std::visit([](const auto &s) { return s.centerId; }, statement);
+        const std::int64_t center = std::visit([](const auto &s) { return s.centerId; }, statement);
         if (!rights.allows(center)) {
             return center;
         }
@@ -86,8 +85,7 @@ std::chrono::seconds FailureThrottle::retryAfter(const std::string &address, Clo
         m_windows.erase(found);
         return std::chrono::seconds(0);
     }
-    return std::max(std::chrono::seconds(1),
-                    std::chrono::ceil<std::chrono::seconds>(left));
+    return std::max(std::chrono::seconds(1), std::chrono::ceil<std::chrono::seconds>(left));
 }
 
 void FailureThrottle::recordFailure(const std::string &address, Clock::time_point now)
@@ -104,10 +102,9 @@ void FailureThrottle::recordFailure(const std::string &address, Clock::time_poin
         std::erase_if(m_windows,
                       [&](const auto &item) { return now - item.second.start >= m_window; });
         if (m_windows.size() >= m_addresses) {
-            m_windows.erase(std::min_element(m_windows.begin(), m_windows.end(),
-                                             [](const auto &a, const auto &b) {
-                                                 return a.second.start < b.second.start;
-                                             }));
+            m_windows.erase(std::min_element(
+                m_windows.begin(), m_windows.end(),
+                [](const auto &a, const auto &b) { return a.second.start < b.second.start; }));
         }
     }
     m_windows[address] = Window{now, 1};

@@ -36,7 +36,9 @@ struct Stamp
 
 Stamp stampOf(const std::string &path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (stat(path.c_str(), &info) != 0) {
         return {};
     }
@@ -224,8 +226,8 @@ AuthCheck Authenticator::check(std::optional<std::string_view> authorization)
     const auto users = d->current();
     const UserEntry *entry = d->find(*users, credentials->user);
     d->verifying.acquire();
-    const bool matches = verifyPassword(entry != nullptr ? entry->hash : d->dummyHash,
-                                        credentials->password);
+    const bool matches =
+        verifyPassword(entry != nullptr ? entry->hash : d->dummyHash, credentials->password);
     d->verifying.release();
     AuthCheck result;
     result.status = AuthCheck::Status::Refused;

@@ -150,7 +150,8 @@ UsersParse parseUsers(std::string_view text)
             return fail("the hash of " + entry.name + " is not an argon2 string");
         }
         if (!centers) {
-            return fail("the centers of " + entry.name + " must be \"*\" or ids separated by \",\"");
+            return fail("the centers of " + entry.name +
+                        " must be \"*\" or ids separated by \",\"");
         }
         entry.centers = *centers;
         if (std::any_of(result.users.begin(), result.users.end(),
@@ -188,9 +189,9 @@ std::string withUser(std::string_view text, const UserEntry &entry)
 std::string hashPassword(std::string_view password)
 {
     char hash[crypto_pwhash_STRBYTES];
-    if (!sodiumReady() ||
-        crypto_pwhash_str(hash, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                          crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0) {
+    if (!sodiumReady() || crypto_pwhash_str(hash, password.data(), password.size(),
+                                            crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                                            crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0) {
         return {};
     }
     return hash;
@@ -220,7 +221,9 @@ AddUserResult addUser(const std::string &path, std::string_view name, std::strin
         std::ostringstream read;
         read << in.rdbuf();
         text = read.str();
-        struct stat info{};
+        struct stat info
+        {
+        };
         if (stat(path.c_str(), &info) == 0) {
             mode = info.st_mode & 07777;
         }
@@ -233,8 +236,8 @@ AddUserResult addUser(const std::string &path, std::string_view name, std::strin
         return result;
     }
     const std::vector<UserEntry> users = parseUsers(text).users;
-    const bool known = std::any_of(users.begin(), users.end(),
-                                   [&](const UserEntry &u) { return u.name == name; });
+    const bool known =
+        std::any_of(users.begin(), users.end(), [&](const UserEntry &u) { return u.name == name; });
     const std::string hash = hashPassword(password);
     if (hash.empty()) {
         result.message = "cannot hash the password (out of memory)";
@@ -263,8 +266,8 @@ AddUserResult addUser(const std::string &path, std::string_view name, std::strin
         return result;
     }
     result.ok = true;
-    result.message = std::string(known ? "replaced " : "added ") + std::string(name) + " (centers " +
-                     centers.text() + ") in " + path;
+    result.message = std::string(known ? "replaced " : "added ") + std::string(name) +
+                     " (centers " + centers.text() + ") in " + path;
     return result;
 }
 

@@ -202,15 +202,14 @@ template <typename Family> Family &MetricsRegistry::add(std::unique_ptr<Family> 
 }
 
 CounterFamily &MetricsRegistry::counter(std::string name, std::string help,
-                                        std::vector<LabelDomain> labels,
-                                        CounterFamily::Shown shown)
+                                        std::vector<LabelDomain> labels, CounterFamily::Shown shown)
 {
-    return add(std::make_unique<CounterFamily>(std::move(name), std::move(help),
-                                               std::move(labels), shown));
+    return add(std::make_unique<CounterFamily>(std::move(name), std::move(help), std::move(labels),
+                                               shown));
 }
 
-DurationHistogram &MetricsRegistry::histogram(std::string name, std::string help,
-                                              LabelDomain label, std::vector<double> bounds)
+DurationHistogram &MetricsRegistry::histogram(std::string name, std::string help, LabelDomain label,
+                                              std::vector<double> bounds)
 {
     return add(std::make_unique<DurationHistogram>(std::move(name), std::move(help),
                                                    std::move(label), std::move(bounds)));

@@ -48,8 +48,7 @@ public:
     // families whose zeros say something). OnceCounted: a series appears with its first count.
     enum class Shown { Always, OnceCounted };
 
-    CounterFamily(std::string name, std::string help, std::vector<LabelDomain> labels,
-                  Shown shown);
+    CounterFamily(std::string name, std::string help, std::vector<LabelDomain> labels, Shown shown);
 
     // `at` holds one value index per label, in the family's label order. Throws
     // std::out_of_range for an index outside its domain or a wrong number of them.

@@ -44,7 +44,7 @@ std::size_t utf8Length(std::string_view text, std::size_t &invalid)
         length = 2;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80; // no overlong forms
+        low = lead == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
         high = lead == 0xED ? 0x9F : 0xBF; // no surrogates
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4;
@@ -117,13 +117,13 @@ std::string milliseconds(std::chrono::nanoseconds elapsed)
 
 std::string textLogLine(const RequestRecord &r)
 {
-    std::string line = loggable(r.method.empty() ? "-" : r.method, kMaxName) + " " +
-                       loggable(r.path, kMaxPath) +
-                       " center=" + (r.note.center.empty() ? "-" : loggable(r.note.center, kMaxName)) +
-                       " statements=" + std::to_string(r.note.statements) +
-                       " status=" + (r.status == 0 ? "-" : std::to_string(r.status)) + " " +
-                       milliseconds(r.elapsed) + " ms id=" + loggable(r.id, kMaxName) +
-                       " from=" + loggable(r.client, kMaxName);
+    std::string line =
+        loggable(r.method.empty() ? "-" : r.method, kMaxName) + " " + loggable(r.path, kMaxPath) +
+        " center=" + (r.note.center.empty() ? "-" : loggable(r.note.center, kMaxName)) +
+        " statements=" + std::to_string(r.note.statements) +
+        " status=" + (r.status == 0 ? "-" : std::to_string(r.status)) + " " +
+        milliseconds(r.elapsed) + " ms id=" + loggable(r.id, kMaxName) +
+        " from=" + loggable(r.client, kMaxName);
     if (!r.note.user.empty()) {
         line += " user=" + loggable(r.note.user, kMaxName);
     }

@@ -15,15 +15,15 @@ struct RequestRecord
 {
     std::chrono::system_clock::time_point time; // when the answer was finished
     std::string id;
-    std::string client;     // the peer's address
-    std::string method;     // empty: the request line never arrived
-    std::string path;       // without the query, as the operator reads it
-    RequestNote note;       // center, user, statements: what the route said
-    int status = 0;         // 0: no answer was sent
+    std::string client;                  // the peer's address
+    std::string method;                  // empty: the request line never arrived
+    std::string path;                    // without the query, as the operator reads it
+    RequestNote note;                    // center, user, statements: what the route said
+    int status = 0;                      // 0: no answer was sent
     std::chrono::nanoseconds elapsed{0}; // from the first line to the end of the answer
-    std::string reason;     // the answer's text when it refused or failed
-    std::string detail;     // what failed, for the operator only
-    std::string ending;     // how the exchange ended when not completed ("timed-out", ...)
+    std::string reason;                  // the answer's text when it refused or failed
+    std::string detail;                  // what failed, for the operator only
+    std::string ending; // how the exchange ended when not completed ("timed-out", ...)
 };
 
 enum class LogFormat { Text, Json };

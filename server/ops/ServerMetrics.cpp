@@ -71,12 +71,11 @@ ServerMetrics::~ServerMetrics() = default;
 void ServerMetrics::watchStore(Store &store)
 {
     // A pool that is busy still reaches its database; only a failed round trip is down.
-    d->registry.gauge("centervendor_store_up", "1 while the database answers, else 0.", {},
-                      [&store] {
-                          const StoreStatus status = store.ping().status;
-                          return status == StoreStatus::Ok || status == StoreStatus::Busy ? 1.0
-                                                                                           : 0.0;
-                      });
+    d->registry.gauge(
+        "centervendor_store_up", "1 while the database answers, else 0.", {}, [&store] {
+            const StoreStatus status = store.ping().status;
+            return status == StoreStatus::Ok || status == StoreStatus::Busy ? 1.0 : 0.0;
+        });
     d->registry.gauge("centervendor_store_connections_open",
                       "Database connections this process holds.", {},
                       [&store] { return static_cast<double>(store.figures().open); });

@@ -3,7 +3,6 @@
 // with the COMMIT. A batch that conflicts runs again with each statement returning the rows
 // it wrote, so that the first row that wrote nothing is the conflict, as on SQLite.
 #include "store/PgConnection.h"
-
 #include "store/PgSupport.h"
 
 #include <set>
@@ -217,7 +216,8 @@ BatchOutcome PgConnection::applyTraced(const std::vector<Row> &rows, const std::
         }
         std::set<Key> written;
         for (int r = 0, n = PQntuples(result); r < n; ++r) {
-            written.insert({number<std::int64_t>(result, r, 0), number<std::int64_t>(result, r, 1)});
+            written.insert(
+                {number<std::int64_t>(result, r, 0), number<std::int64_t>(result, r, 1)});
         }
         for (std::size_t i = op.source; i < op.source + op.rows; ++i) {
             if (written.count({rows[i].centerId, rows[i].vendorId}) == 0) {
@@ -242,7 +242,8 @@ BatchOutcome PgConnection::applyTraced(const std::vector<Row> &rows, const std::
         conflict.message = refused->kind != Op::Kind::Insert
                                ? notAssigned(refused->centerId, refused->vendorId)
                            : !centerExists(refused->centerId) ? unknownCenter(refused->centerId)
-                           : !vendorExists(refused->vendorId) ? unknownVendor(refused->vendorId)
+                           : !vendorExists(refused->vendorId)
+                               ? unknownVendor(refused->vendorId)
                                : alreadyAssigned(refused->centerId, refused->vendorId);
     }
     rollbackQuietly();

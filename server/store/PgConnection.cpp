@@ -220,7 +220,8 @@ bool PgConnection::usable()
 StoreError PgConnection::failure(const PGresult *result, const std::string &what) const
 {
     if (PQstatus(m_conn) != CONNECTION_OK) {
-        return StoreError(StoreStatus::Unavailable, what + ": the connection to the database was lost");
+        return StoreError(StoreStatus::Unavailable,
+                          what + ": the connection to the database was lost");
     }
     const char *primary =
         result != nullptr ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
@@ -262,8 +263,7 @@ void PgConnection::createSchema()
         check(present.get(), "cannot look for the tables");
         int found = 0;
         if (PQgetvalue(present.get(), 0, 0)[0] == 't') {
-            const Result version(PQexec(m_conn, "SELECT MAX(Version) FROM SchemaVersion"),
-                                 PQclear);
+            const Result version(PQexec(m_conn, "SELECT MAX(Version) FROM SchemaVersion"), PQclear);
             check(version.get(), "cannot read the schema version");
             found = number<int>(version.get(), 0, 0);
         }
@@ -308,8 +308,7 @@ void PgConnection::prepareAll()
         Op checked;
         checked.kind = Op::Kind::Prepare;
         checked.name = run.checked;
-        checked.params[0] = withAudit(run, std::string("SELECT CASE WHEN count(*) = ") +
-                                               run.count +
+        checked.params[0] = withAudit(run, std::string("SELECT CASE WHEN count(*) = ") + run.count +
                                                " THEN count(*) ELSE count(*) / 0 END FROM w");
         ops.push_back(std::move(checked));
     }
@@ -350,8 +349,8 @@ void PgConnection::pipeline(const std::vector<Op> &ops,
             for (std::size_t i = 0; i < static_cast<std::size_t>(op.count); ++i) {
                 values[i] = op.params[i].c_str();
             }
-            sent = PQsendQueryPrepared(m_conn, op.name, op.count, values.data(), nullptr,
-                                       nullptr, 0);
+            sent =
+                PQsendQueryPrepared(m_conn, op.name, op.count, values.data(), nullptr, nullptr, 0);
         }
         if (sent != 1) {
             throw lost("cannot send a statement");
@@ -503,7 +502,10 @@ void PgConnection::addRecords(const Records &records)
     std::vector<Op> ops;
     ops.reserve(records.centers.size() + records.vendors.size() + records.assignments.size());
     for (const Center &center : records.centers) {
-        Op op{Op::Kind::Record, "addCenter", {text(center.id), center.name, text(std::int64_t{center.code})}, 3};
+        Op op{Op::Kind::Record,
+              "addCenter",
+              {text(center.id), center.name, text(std::int64_t{center.code})},
+              3};
         ops.push_back(std::move(op));
     }
     for (const Vendor &vendor : records.vendors) {

@@ -52,8 +52,9 @@ public:
 
     bool centerExists(std::int64_t centerId) override;
     std::optional<CenterCounts> centerCounts(std::int64_t centerId) override;
-    void forEachActiveNotSelected(
-        std::int64_t centerId, const std::function<void(const ActiveVendorRow &)> &visit) override;
+    void
+    forEachActiveNotSelected(std::int64_t centerId,
+                             const std::function<void(const ActiveVendorRow &)> &visit) override;
     void forEachSelected(std::int64_t centerId,
                          const std::function<void(const SelectedVendorRow &)> &visit) override;
     void forEachCenter(const std::function<void(const Center &)> &visit) override;
@@ -119,7 +120,7 @@ private:
 
     pg_conn *m_conn = nullptr;
     bool m_poisoned = false; // left in the middle of a pipeline
-    std::string m_shown; // the URI without its password, for messages
+    std::string m_shown;     // the URI without its password, for messages
 };
 
 } // namespace tarvo::server

@@ -21,8 +21,7 @@ struct PgStore::Private
     Private(std::string address, std::size_t connections)
         : uri(std::move(address)), shown(shownLocation(uri)),
           pool(
-              connections, kPoolWait,
-              [this] { return std::make_unique<PgConnection>(uri, false); },
+              connections, kPoolWait, [this] { return std::make_unique<PgConnection>(uri, false); },
               [](PgConnection &connection) { return connection.usable(); })
     {}
 
@@ -76,8 +75,8 @@ BatchResult PgStore::apply(const std::vector<Statement> &statements, const Batch
         for (int attempt = 1;; ++attempt) {
             try {
                 BatchResult result;
-                result.outcome = d->leased(
-                    [&](PgConnection &db) { return db.applyBatch(statements, context); });
+                result.outcome =
+                    d->leased([&](PgConnection &db) { return db.applyBatch(statements, context); });
                 return result;
             } catch (const SerializationFailure &collision) {
                 if (attempt == kAttempts) {

@@ -13,18 +13,16 @@ namespace tarvo::server::pg {
 inline std::string text(std::int64_t value)
 {
     std::array<char, 24> buffer{};
-    return std::string(buffer.data(), std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                                    value)
-                                          .ptr);
+    return std::string(buffer.data(),
+                       std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr);
 }
 
 // The shortest text that reads back as the same double.
 inline std::string text(double value)
 {
     std::array<char, 32> buffer{};
-    return std::string(buffer.data(), std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                                    value)
-                                          .ptr);
+    return std::string(buffer.data(),
+                       std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr);
 }
 
 template <typename Number> Number number(const PGresult *result, int row, int column)
@@ -51,7 +49,6 @@ inline bool isSerializationFailure(std::string_view state)
 {
     return state == "40001" || state == "40P01";
 }
-
 
 inline std::string trimmed(const char *message)
 {

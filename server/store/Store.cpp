@@ -20,8 +20,8 @@ std::string shownLocation(const std::string &location)
     // user:password@ in the authority, before the path and the query
     const std::size_t authority = scheme + 3;
     const std::size_t authorityEnd = shown.find_first_of("/?", authority);
-    const std::size_t at = shown.rfind('@', authorityEnd == std::string::npos ? shown.size() - 1
-                                                                             : authorityEnd);
+    const std::size_t at =
+        shown.rfind('@', authorityEnd == std::string::npos ? shown.size() - 1 : authorityEnd);
     if (at != std::string::npos && at >= authority) {
         const std::size_t colon = shown.find(':', authority);
         if (colon != std::string::npos && colon < at) {

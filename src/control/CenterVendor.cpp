@@ -3,12 +3,12 @@
 #include "edit/FeeArea.h"
 #include "edit/Mover.h"
 #include "load/Loader.h"
+#include "net/Transfer.h"
 #include "save/Saver.h"
 #include "search/Finder.h"
 #include "search/Sorter.h"
 #include "ui/Messages.h"
 #include "ui/Screen.h"
-#include "net/Transfer.h"
 #include "ui/VendorList.h"
 #include "ui/VendorView.h"
 

@@ -149,7 +149,8 @@ void FeeArea::cmdcenterHandFee_Click()
     auto &selected = *ui.lstVendorCenter;
     const int current = selected.SelectedItem();
     if (!m_showsLoadedRow || current <= 0) {
-        showMessage(ui.surface, QStringLiteral("Choose a vendor in the Selected Vendors list first"),
+        showMessage(ui.surface,
+                    QStringLiteral("Choose a vendor in the Selected Vendors list first"),
                     vbInformation, ValidationTitle);
         giveBoxFocus();
         return;

@@ -72,11 +72,10 @@ void moveSelectedRows(VendorList &from, VendorList &to, marks::Move move, const 
         if (from.Selected(i)) {
             // The source stays untouched until every row is copied, so its texts can be read
             // in place.
-            const std::array<std::string_view, 5> row = {
-                from.Utf8(i, 0), from.Utf8(i, 1), from.Utf8(i, 2), from.Utf8(i, 3),
-                from.Utf8(i, 4)};
-            const int added =
-                appendRow(to, row, move, date.isNull() ? from.Utf8(i, 5) : dateText);
+            const std::array<std::string_view, 5> row = {from.Utf8(i, 0), from.Utf8(i, 1),
+                                                         from.Utf8(i, 2), from.Utf8(i, 3),
+                                                         from.Utf8(i, 4)};
+            const int added = appendRow(to, row, move, date.isNull() ? from.Utf8(i, 5) : dateText);
             to.SetSelected(added, true);
             to.SetMultiSelect(true);
         }

@@ -1,11 +1,11 @@
 #include "save/Saver.h"
 
 #include "core/ControlState.h"
+#include "net/Transfer.h"
 #include "save/Statements.h"
 #include "save/UrlEncode.h"
 #include "ui/Messages.h"
 #include "ui/Screen.h"
-#include "net/Transfer.h"
 #include "ui/VendorList.h"
 
 #include <QCoreApplication>

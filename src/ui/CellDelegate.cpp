@@ -49,14 +49,13 @@ void CellDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
 
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
     textRect.adjust(margin, 0, -margin, 0);
-    const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
+    const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled)  ? QPalette::Disabled
                                        : !(opt.state & QStyle::State_Active) ? QPalette::Inactive
-                                                                              : QPalette::Normal;
+                                                                             : QPalette::Normal;
     painter->save();
     painter->setFont(opt.font);
-    painter->setPen(opt.palette.color(group, (opt.state & QStyle::State_Selected)
-                                                 ? QPalette::HighlightedText
-                                                 : QPalette::Text));
+    painter->setPen(opt.palette.color(
+        group, (opt.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text));
     const QStaticText &laid = laidOut(text, opt.font);
     if (laid.size().width() <= textRect.width()) {
         const int top = textRect.top() + (textRect.height() - qRound(laid.size().height())) / 2;

@@ -413,8 +413,8 @@ void VendorList::showSortIndicator()
 {
     // The header shows the order on the visible column the key stands for.
     const int shown = m_sortKey == 6 ? 0 : m_sortKey;
-    m_view->horizontalHeader()->setSortIndicator(shown,
-                                       m_sortOrder == 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+    m_view->horizontalHeader()->setSortIndicator(shown, m_sortOrder == 0 ? Qt::AscendingOrder
+                                                                         : Qt::DescendingOrder);
 }
 
 void VendorList::SetFocus()

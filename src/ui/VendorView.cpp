@@ -88,8 +88,8 @@ VendorView::VendorView(QWidget *parent) : QTableView(parent)
 void VendorView::fitRowHeight()
 {
     const int margin = style()->pixelMetric(QStyle::PM_FocusFrameVMargin, nullptr, this) + 1;
-    verticalHeader()->setDefaultSectionSize(
-        std::max(fontMetrics().height(), iconSize().height()) + 2 * margin);
+    verticalHeader()->setDefaultSectionSize(std::max(fontMetrics().height(), iconSize().height()) +
+                                            2 * margin);
 }
 
 void VendorView::changeEvent(QEvent *event)

@@ -1,7 +1,6 @@
 // Query fetches over TLS, with credentials from the server name or a netrc file, that never
 // show those credentials when they fail.
 #include "net/QueryDocument.h"
-
 #include "support/CaseName.h"
 #include "support/Environment.h"
 #include "support/TestHttpServer.h"
@@ -69,19 +68,19 @@ const std::string bobsNetrc = "machine 127.0.0.1 login bob password s3cret\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, SecureFetch,
-    ::testing::Values(
-        CredentialCase{"percent-encoded in the server name", "alice:pa%3Ass", "",
-                       basicAuthorization("alice", "pa:ss")},
-        CredentialCase{"unencoded at sign in the password", "alice:p@ss", "",
-                       basicAuthorization("alice", "p@ss")},
-        CredentialCase{"netrc file", "", bobsNetrc, basicAuthorization("bob", "s3cret")},
-        CredentialCase{"server name before netrc", "alice:pw", bobsNetrc,
-                       basicAuthorization("alice", "pw")},
-        CredentialCase{"user in the server name, password in netrc", "bob", bobsNetrc,
-                       basicAuthorization("bob", "s3cret")},
-        CredentialCase{"netrc of another host", "",
-                       "machine example.org login bob password s3cret\n", ""},
-        CredentialCase{"none", "", "", ""}),
+    ::testing::Values(CredentialCase{"percent-encoded in the server name", "alice:pa%3Ass", "",
+                                     basicAuthorization("alice", "pa:ss")},
+                      CredentialCase{"unencoded at sign in the password", "alice:p@ss", "",
+                                     basicAuthorization("alice", "p@ss")},
+                      CredentialCase{"netrc file", "", bobsNetrc,
+                                     basicAuthorization("bob", "s3cret")},
+                      CredentialCase{"server name before netrc", "alice:pw", bobsNetrc,
+                                     basicAuthorization("alice", "pw")},
+                      CredentialCase{"user in the server name, password in netrc", "bob", bobsNetrc,
+                                     basicAuthorization("bob", "s3cret")},
+                      CredentialCase{"netrc of another host", "",
+                                     "machine example.org login bob password s3cret\n", ""},
+                      CredentialCase{"none", "", "", ""}),
     caseName);
 
 TEST(SecureFetchTrust, RefusesAServerThatNoTrustedAuthorityVouchesFor)
@@ -89,8 +88,8 @@ TEST(SecureFetchTrust, RefusesAServerThatNoTrustedAuthorityVouchesFor)
     TestHttpServer server{TestHttpServer::Scheme::Https};
     TestHttpServer other{TestHttpServer::Scheme::Https};
     server.answerGet("/CenterVendor.asp", TestHttpServer::xml("<r/>"));
-    for (const std::optional<std::string> &bundle : {std::optional(other.caFile()),
-                                                      std::optional<std::string>()}) {
+    for (const std::optional<std::string> &bundle :
+         {std::optional(other.caFile()), std::optional<std::string>()}) {
         ScopedEnv trust("CURL_CA_BUNDLE", bundle);
         const QueryDocument doc = QueryDocument::fetch(server.url() + "/CenterVendor.asp");
         EXPECT_FALSE(doc.hasDocumentElement()) << bundle.value_or("system store");

@@ -19,11 +19,11 @@
 
 using tarvo::Transfer;
 using tarvo::test::Answer;
-using tarvo::test::caseName;
 using tarvo::test::basicAuthorization;
+using tarvo::test::caseName;
+using tarvo::test::RefusingPort;
 using tarvo::test::ScopedEnv;
 using tarvo::test::TemporaryFile;
-using tarvo::test::RefusingPort;
 using tarvo::test::TestHttpServer;
 using namespace std::chrono_literals;
 
@@ -410,17 +410,18 @@ TEST_P(StallLimit, CountsOnlyTheTimeNoByteMoves)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StallLimit,
-    ::testing::Values(
-        StallCase{"server says nothing", [](auto &s) { s.stallPost("/slow"); }, 250,
-                  Transfer::icError, "no answer for 0.25 s from http://127.0.0.1:", QString()},
-        // Longer in all than the limit, but never silent for that long.
-        StallCase{"answer keeps moving",
-                  [](auto &s) {
-                      Answer trickle = TestHttpServer::text("12345678");
-                      trickle.byteGap = 80ms;
-                      s.answerPost("/slow", trickle);
-                  },
-                  500, Transfer::icResponseCompleted, "", QStringLiteral("12345678")}),
+    ::testing::Values(StallCase{"server says nothing", [](auto &s) { s.stallPost("/slow"); }, 250,
+                                Transfer::icError,
+                                "no answer for 0.25 s from http://127.0.0.1:", QString()},
+                      // Longer in all than the limit, but never silent for that long.
+                      StallCase{"answer keeps moving",
+                                [](auto &s) {
+                                    Answer trickle = TestHttpServer::text("12345678");
+                                    trickle.byteGap = 80ms;
+                                    s.answerPost("/slow", trickle);
+                                },
+                                500, Transfer::icResponseCompleted, "",
+                                QStringLiteral("12345678")}),
     caseName);
 
 } // namespace

@@ -1,7 +1,8 @@
 // Who may do what, without HTTP: the users file, credentials, rights per center, the Host and
 // Origin checks and the failure throttle.
-#include "ServerFixture.h"
 #include "auth/Access.h"
+
+#include "ServerFixture.h"
 #include "auth/Authenticator.h"
 
 #include <fstream>
@@ -27,9 +28,8 @@ void writeFile(const std::filesystem::path &path, const std::string &text)
 
 std::string basic(const std::string &userAndPassword)
 {
-    std::string out(sodium_base64_encoded_len(userAndPassword.size(),
-                                              sodium_base64_VARIANT_ORIGINAL),
-                    '\0');
+    std::string out(
+        sodium_base64_encoded_len(userAndPassword.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
     sodium_bin2base64(out.data(), out.size(),
                       reinterpret_cast<const unsigned char *>(userAndPassword.data()),
                       userAndPassword.size(), sodium_base64_VARIANT_ORIGINAL);
@@ -107,8 +107,8 @@ TEST(UsersFile, AddUserWritesAHashThatVerifiesAndKeepsTheOtherLines)
 
     const std::string broken = "bob:" + kHash + "\n";
     writeFile(path, broken);
-    const std::pair<std::string, std::string> refusals[] = {{"alice", ""}, {"al ice", "x"},
-                                                            {"alice", "x"}};
+    const std::pair<std::string, std::string> refusals[] = {
+        {"alice", ""}, {"al ice", "x"}, {"alice", "x"}};
     for (const auto &[name, password] : refusals) {
         EXPECT_FALSE(addUser(path, name, password, CenterRights::all()).ok) << name;
     }
@@ -123,9 +123,9 @@ TEST(Credentials, BasicHeadersAreDecodedAndAnythingElseIsNot)
     EXPECT_EQ(alice->user, "alice");
     EXPECT_EQ(alice->password, "pa:ss");
     EXPECT_TRUE(parseBasicCredentials("bAsIc " + basic("a:").substr(6)));
-    for (const std::string &bad : {std::string("Bearer abc"), basic("nocolon"),
-                                  std::string("Basic !!!!"), std::string("Basic"),
-                                  basic("a:b") + "x"}) {
+    for (const std::string &bad :
+         {std::string("Bearer abc"), basic("nocolon"), std::string("Basic !!!!"),
+          std::string("Basic"), basic("a:b") + "x"}) {
         EXPECT_FALSE(parseBasicCredentials(bad)) << bad;
     }
 }
@@ -231,9 +231,9 @@ TEST(RequestChecks, OriginIsAbsentOrListed)
 TEST(RequestChecks, TheFirstForbiddenCenterOfABatchIsNamed)
 {
     const CenterRights rights = CenterRights::only({1, 2});
-    EXPECT_EQ(forbiddenCenter({InsertAssignment{1, 5, 0.1, false}, DeleteAssignments{2, {3}}},
-                              rights),
-              std::nullopt);
+    EXPECT_EQ(
+        forbiddenCenter({InsertAssignment{1, 5, 0.1, false}, DeleteAssignments{2, {3}}}, rights),
+        std::nullopt);
     EXPECT_EQ(forbiddenCenter({InsertAssignment{1, 5, 0.1, false}, UpdateAssignment{7, 5, 0, false},
                                DeleteAssignments{9, {3}}},
                               rights),

@@ -87,13 +87,23 @@ INSTANTIATE_TEST_SUITE_P(
         XmlTextCase{"PlainTextStays", "Baker & Sons\t<1>\r\n", "Baker & Sons\t<1>\r\n"},
         XmlTextCase{"ValidUtf8Stays", "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x9A\x9A",
                     "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x9A\x9A"},
-        XmlTextCase{"ControlCharactersAreDropped", std::string("A\x01" "B\x1F" "C\0D", 7),
+        XmlTextCase{"ControlCharactersAreDropped",
+                    std::string("A\x01"
+                                "B\x1F"
+                                "C\0D",
+                                7),
                     "ABCD"},
         XmlTextCase{"Latin1ByteIsReplaced", "Caf\xE9", "Caf" + kReplacement},
         XmlTextCase{"TruncatedSequenceIsReplaced", "A\xE2\x82", "A" + kReplacement},
-        XmlTextCase{"LoneContinuationIsReplaced", "\x80" "A", kReplacement + "A"},
+        XmlTextCase{"LoneContinuationIsReplaced",
+                    "\x80"
+                    "A",
+                    kReplacement + "A"},
         XmlTextCase{"OverlongFormIsReplaced", "\xC0\xAF", kReplacement},
-        XmlTextCase{"SurrogateIsReplaced", "a\xED\xA0\x80" "b", "a" + kReplacement + "b"},
+        XmlTextCase{"SurrogateIsReplaced",
+                    "a\xED\xA0\x80"
+                    "b",
+                    "a" + kReplacement + "b"},
         XmlTextCase{"NonCharacterIsReplaced", "\xEF\xBF\xBE|\xEF\xB7\x90|\xF4\x8F\xBF\xBF",
                     kReplacement + "|" + kReplacement + "|" + kReplacement},
         XmlTextCase{"BeyondUnicodeIsReplaced", "\xF4\x90\x80\x80", kReplacement}),

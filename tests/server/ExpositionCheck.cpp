@@ -212,8 +212,8 @@ ExposedPage readExposition(const std::string &page)
     if (!page.empty() && page.back() != '\n') {
         result.errors.push_back("the page does not end with a line feed");
     }
-    std::set<std::string> sampled;  // families with samples so far
-    std::string current;            // the family of the last sample
+    std::set<std::string> sampled; // families with samples so far
+    std::string current;           // the family of the last sample
     std::map<std::string, HistogramSeries> histograms;
     std::istringstream lines(page);
     std::string line;
@@ -241,8 +241,8 @@ ExposedPage readExposition(const std::string &page)
             } else if (sampled.count(name) != 0) {
                 result.errors.push_back(at + keyword + " of '" + name + "' after its samples");
             }
-            if (keyword == "TYPE" && text != "counter" && text != "gauge" &&
-                text != "histogram" && text != "summary" && text != "untyped") {
+            if (keyword == "TYPE" && text != "counter" && text != "gauge" && text != "histogram" &&
+                text != "summary" && text != "untyped") {
                 result.errors.push_back(at + "unknown type '" + text + "'");
             }
             seen[name] = keyword == "HELP" ? unescapedHelp(text) : text;

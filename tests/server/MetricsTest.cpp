@@ -1,6 +1,7 @@
+#include "ops/Metrics.h"
+
 #include "ExpositionCheck.h"
 #include "ops/Exposition.h"
-#include "ops/Metrics.h"
 #include "ops/ServerMetrics.h"
 
 #include <chrono>
@@ -75,8 +76,7 @@ TEST(Exposition, NamesTheFormatForbidsAreRefused)
 {
     ExpositionWriter writer;
     for (const char *name : {"", "1st", "with-dash", "with space", "caf\xC3\xA9"}) {
-        EXPECT_THROW(writer.family(name, "", ExpositionWriter::Type::Gauge),
-                     std::invalid_argument)
+        EXPECT_THROW(writer.family(name, "", ExpositionWriter::Type::Gauge), std::invalid_argument)
             << name;
     }
     writer.family("ok:name_1", "", ExpositionWriter::Type::Gauge);
@@ -89,8 +89,7 @@ TEST(MetricsRegistry, RefusesANameTakenTwiceAlsoThroughAHistogramsOwnSamples)
 {
     MetricsRegistry registry;
     registry.histogram("tarvo_wait_seconds", "", {"method", {"GET"}}, {0.1, 1});
-    EXPECT_THROW(registry.counter("tarvo_wait_seconds_count", "", {},
-                                  CounterFamily::Shown::Always),
+    EXPECT_THROW(registry.counter("tarvo_wait_seconds_count", "", {}, CounterFamily::Shown::Always),
                  std::invalid_argument);
     EXPECT_THROW(registry.gauge("tarvo_wait_seconds", "", {}, [] { return 0.0; }),
                  std::invalid_argument);
@@ -103,8 +102,8 @@ TEST(MetricsRegistry, RefusesANameTakenTwiceAlsoThroughAHistogramsOwnSamples)
 TEST(MetricsRegistry, CountersShowZerosOnlyWhereAskedAndRefuseUnknownLabelValues)
 {
     MetricsRegistry registry;
-    auto &always = registry.counter("tarvo_a_total", "", {{"kind", {"x", "y"}}},
-                                    CounterFamily::Shown::Always);
+    auto &always =
+        registry.counter("tarvo_a_total", "", {{"kind", {"x", "y"}}}, CounterFamily::Shown::Always);
     auto &counted = registry.counter("tarvo_b_total", "",
                                      {{"method", {"GET", "POST"}}, {"status", {"200", "404"}}},
                                      CounterFamily::Shown::OnceCounted);
@@ -128,10 +127,10 @@ TEST(MetricsRegistry, HistogramBucketsIncludeTheirUpperBound)
     MetricsRegistry registry;
     auto &histogram =
         registry.histogram("tarvo_wait_seconds", "", {"method", {"GET", "POST"}}, {0.001, 0.01});
-    histogram.observe(0, 1ms);            // on the bound: in le=0.001
-    histogram.observe(0, 1ms + 1ns);      // just above: in le=0.01
-    histogram.observe(0, 11s);            // only in +Inf
-    histogram.observe(0, -5ms);           // a clock step back counts as no time
+    histogram.observe(0, 1ms);       // on the bound: in le=0.001
+    histogram.observe(0, 1ms + 1ns); // just above: in le=0.01
+    histogram.observe(0, 11s);       // only in +Inf
+    histogram.observe(0, -5ms);      // a clock step back counts as no time
     const auto page = readExposition(registry.page());
     ASSERT_TRUE(page.errors.empty()) << errorsOf(page);
     const std::string b = "tarvo_wait_seconds_bucket{le=\"";
@@ -146,8 +145,8 @@ TEST(MetricsRegistry, HistogramBucketsIncludeTheirUpperBound)
 TEST(MetricsRegistry, CountsFromManyThreadsAreNeverLost)
 {
     MetricsRegistry registry;
-    auto &counter = registry.counter("tarvo_c_total", "", {{"k", {"a"}}},
-                                     CounterFamily::Shown::Always);
+    auto &counter =
+        registry.counter("tarvo_c_total", "", {{"k", {"a"}}}, CounterFamily::Shown::Always);
     auto &histogram = registry.histogram("tarvo_h_seconds", "", {"k", {"a"}}, {1});
     constexpr int kThreads = 4;
     constexpr int kEach = 50000;

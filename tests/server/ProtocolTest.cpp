@@ -183,26 +183,28 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{
             "Ipv6WithoutBrackets", {"--db", "x.db", "--listen", "::1:80"}, std::nullopt},
         CommandLineCase{"SampleWithValue", {"--db", "x.db", "--sample=yes"}, std::nullopt},
-        CommandLineCase{"PostgresWithConnections",
-                        {"--db", "postgresql://app@db:5432/centers", "--db-connections=3"},
-                        ServerOptions{"postgresql://app@db:5432/centers", "127.0.0.1", 8080,
-                                      false, false, 3}},
+        CommandLineCase{
+            "PostgresWithConnections",
+            {"--db", "postgresql://app@db:5432/centers", "--db-connections=3"},
+            ServerOptions{"postgresql://app@db:5432/centers", "127.0.0.1", 8080, false, false, 3}},
         CommandLineCase{"NoConnections", {"--db", "x.db", "--db-connections", "0"}, std::nullopt},
-        CommandLineCase{"AccessOptions",
-                        {"--db", "x.db", "--users", "u", "--tls-cert", "c.pem", "--tls-key=k.pem",
-                         "--allow-origin", "https://a", "--allow-origin", "https://b",
-                         "--server-name", "desk"},
-                        withAccess("x.db", {"u", "", "*", "c.pem", "k.pem",
-                                            {"https://a", "https://b"}, {"desk"}})},
+        CommandLineCase{
+            "AccessOptions",
+            {"--db", "x.db", "--users", "u", "--tls-cert", "c.pem", "--tls-key=k.pem",
+             "--allow-origin", "https://a", "--allow-origin", "https://b", "--server-name", "desk"},
+            withAccess("x.db",
+                       {"u", "", "*", "c.pem", "k.pem", {"https://a", "https://b"}, {"desk"}})},
         CommandLineCase{"AddUserWithoutDb",
                         {"--users", "u", "--add-user", "alice", "--centers", "1,2"},
                         withAccess("", {"u", "alice", "1,2", "", "", {}, {}})},
         CommandLineCase{"AddUserWithoutUsers", {"--add-user", "alice"}, std::nullopt},
         CommandLineCase{"AddUserBadName", {"--users", "u", "--add-user", "a:b"}, std::nullopt},
         CommandLineCase{"CentersWithoutAddUser",
-                        {"--db", "x.db", "--users", "u", "--centers", "1"}, std::nullopt},
+                        {"--db", "x.db", "--users", "u", "--centers", "1"},
+                        std::nullopt},
         CommandLineCase{"CentersMalformed",
-                        {"--users", "u", "--add-user", "a", "--centers", "1;2"}, std::nullopt},
+                        {"--users", "u", "--add-user", "a", "--centers", "1;2"},
+                        std::nullopt},
         CommandLineCase{"CertWithoutKey", {"--db", "x.db", "--tls-cert", "c.pem"}, std::nullopt},
         CommandLineCase{"OriginWithoutValue", {"--db", "x.db", "--allow-origin"}, std::nullopt},
         CommandLineCase{
@@ -211,13 +213,12 @@ INSTANTIATE_TEST_SUITE_P(
                         {"--db", "x.db", "--metrics-listen", "[::1]:9100", "--log-format=json",
                          "--shutdown-grace", "0"},
                         operated("::1", 9100, LogFormat::Json, 0)},
-        CommandLineCase{"MetricsWithoutPort", {"--db", "x.db", "--metrics-listen", "h"},
-                        std::nullopt},
-        CommandLineCase{"UnknownLogFormat", {"--db", "x.db", "--log-format", "xml"},
-                        std::nullopt},
+        CommandLineCase{
+            "MetricsWithoutPort", {"--db", "x.db", "--metrics-listen", "h"}, std::nullopt},
+        CommandLineCase{"UnknownLogFormat", {"--db", "x.db", "--log-format", "xml"}, std::nullopt},
         CommandLineCase{"GraceNegative", {"--db", "x.db", "--shutdown-grace=-1"}, std::nullopt},
-        CommandLineCase{"GraceWithUnit", {"--db", "x.db", "--shutdown-grace", "30s"},
-                        std::nullopt}),
+        CommandLineCase{
+            "GraceWithUnit", {"--db", "x.db", "--shutdown-grace", "30s"}, std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct LocationCase
@@ -237,17 +238,16 @@ TEST_P(ShownLocation, NeverShowsAPassword)
 
 INSTANTIATE_TEST_SUITE_P(
     Locations, ShownLocation,
-    ::testing::Values(
-        LocationCase{"postgresql://app:s3cret@db:5432/centers",
-                     "postgresql://app:***@db:5432/centers"},
-        LocationCase{"postgres://app:p%40ss@db/centers?sslmode=require",
-                     "postgres://app:***@db/centers?sslmode=require"},
-        LocationCase{"postgresql://app@db/centers?password=s3cret&sslmode=require",
-                     "postgresql://app@db/centers?password=***&sslmode=require"},
-        LocationCase{"postgresql:///centers?host=/run/postgresql&password=x",
-                     "postgresql:///centers?host=/run/postgresql&password=***"},
-        LocationCase{"postgresql://app@db/centers", "postgresql://app@db/centers"},
-        LocationCase{"data/centers.db", "data/centers.db"}));
+    ::testing::Values(LocationCase{"postgresql://app:s3cret@db:5432/centers",
+                                   "postgresql://app:***@db:5432/centers"},
+                      LocationCase{"postgres://app:p%40ss@db/centers?sslmode=require",
+                                   "postgres://app:***@db/centers?sslmode=require"},
+                      LocationCase{"postgresql://app@db/centers?password=s3cret&sslmode=require",
+                                   "postgresql://app@db/centers?password=***&sslmode=require"},
+                      LocationCase{"postgresql:///centers?host=/run/postgresql&password=x",
+                                   "postgresql:///centers?host=/run/postgresql&password=***"},
+                      LocationCase{"postgresql://app@db/centers", "postgresql://app@db/centers"},
+                      LocationCase{"data/centers.db", "data/centers.db"}));
 
 } // namespace
 } // namespace tarvo::server

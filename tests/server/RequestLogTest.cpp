@@ -29,23 +29,33 @@ TEST_P(JsonEscaping, KeepsValidTextAndEscapesOrReplacesTheRest)
 
 INSTANTIATE_TEST_SUITE_P(
     RequestLog, JsonEscaping,
-    ::testing::Values(
-        EscapeCase{"Plain", "/CenterVendor.asp", "/CenterVendor.asp"},
-        EscapeCase{"QuoteAndBackslash", "a\"b\\c", "a\\\"b\\\\c"},
-        EscapeCase{"LineBreaksAndTab", "a\nb\rc\td", "a\\nb\\rc\\td"},
-        EscapeCase{"OtherControls", std::string("\x01\x1f\x7f\0x", 5), "\\u0001\\u001f\\u007f\\u0000x"},
-        EscapeCase{"ValidUtf8", "Z\xC3\xBCrich \xE2\x82\xAC \xF0\x9F\x98\x80",
-                   "Z\xC3\xBCrich \xE2\x82\xAC \xF0\x9F\x98\x80"},
-        EscapeCase{"LineSeparator", "a\xE2\x80\xA8" "b", "a\\u2028b"},
-        EscapeCase{"LoneContinuation", "a\x80" "b", "a\\ufffdb"},
-        EscapeCase{"Latin1Byte", "caf\xE9", "caf\\ufffd"},
-        EscapeCase{"TruncatedAtEnd", "x\xE2\x82", "x\\ufffd"},
-        EscapeCase{"TruncatedBeforeAscii", "\xE2\x82" "A", "\\ufffdA"},
-        EscapeCase{"Overlong", "\xC0\xAF", "\\ufffd\\ufffd"},
-        EscapeCase{"OverlongThreeBytes", "\xE0\x80\xAF", "\\ufffd\\ufffd\\ufffd"},
-        EscapeCase{"Surrogate", "\xED\xA0\x80", "\\ufffd\\ufffd\\ufffd"},
-        EscapeCase{"AboveUnicode", "\xF4\x90\x80\x80", "\\ufffd\\ufffd\\ufffd\\ufffd"},
-        EscapeCase{"NeverUtf8", "\xFF\xFE", "\\ufffd\\ufffd"}),
+    ::testing::Values(EscapeCase{"Plain", "/CenterVendor.asp", "/CenterVendor.asp"},
+                      EscapeCase{"QuoteAndBackslash", "a\"b\\c", "a\\\"b\\\\c"},
+                      EscapeCase{"LineBreaksAndTab", "a\nb\rc\td", "a\\nb\\rc\\td"},
+                      EscapeCase{"OtherControls", std::string("\x01\x1f\x7f\0x", 5),
+                                 "\\u0001\\u001f\\u007f\\u0000x"},
+                      EscapeCase{"ValidUtf8", "Z\xC3\xBCrich \xE2\x82\xAC \xF0\x9F\x98\x80",
+                                 "Z\xC3\xBCrich \xE2\x82\xAC \xF0\x9F\x98\x80"},
+                      EscapeCase{"LineSeparator",
+                                 "a\xE2\x80\xA8"
+                                 "b",
+                                 "a\\u2028b"},
+                      EscapeCase{"LoneContinuation",
+                                 "a\x80"
+                                 "b",
+                                 "a\\ufffdb"},
+                      EscapeCase{"Latin1Byte", "caf\xE9", "caf\\ufffd"},
+                      EscapeCase{"TruncatedAtEnd", "x\xE2\x82", "x\\ufffd"},
+                      EscapeCase{"TruncatedBeforeAscii",
+                                 "\xE2\x82"
+                                 "A",
+                                 "\\ufffdA"},
+                      EscapeCase{"Overlong", "\xC0\xAF", "\\ufffd\\ufffd"},
+                      EscapeCase{"OverlongThreeBytes", "\xE0\x80\xAF", "\\ufffd\\ufffd\\ufffd"},
+                      EscapeCase{"Surrogate", "\xED\xA0\x80", "\\ufffd\\ufffd\\ufffd"},
+                      EscapeCase{"AboveUnicode", "\xF4\x90\x80\x80",
+                                 "\\ufffd\\ufffd\\ufffd\\ufffd"},
+                      EscapeCase{"NeverUtf8", "\xFF\xFE", "\\ufffd\\ufffd"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 RequestRecord hostileRecord()

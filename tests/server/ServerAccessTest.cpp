@@ -81,8 +81,9 @@ TEST_F(ServerWithUsers, EveryRequestNeedsTheCredentialsOfAListedUser)
     EXPECT_EQ(none->get_header_value("WWW-Authenticate"), "Basic realm=\"CenterVendor\"");
     httplib::Client wrong = client();
     wrong.set_basic_auth("alice", "guess");
-    for (const auto &res : {wrong.Get(kCount12), getAs("mallory", kCount12),
-                            wrong.Post("/CenterVendor.asp", formBody({deleteSql(12, {9})}), kForm)}) {
+    for (const auto &res :
+         {wrong.Get(kCount12), getAs("mallory", kCount12),
+          wrong.Post("/CenterVendor.asp", formBody({deleteSql(12, {9})}), kForm)}) {
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 401) << res->body;
         EXPECT_EQ(res->get_header_value("WWW-Authenticate"), "Basic realm=\"CenterVendor\"");

@@ -106,7 +106,8 @@ void PrintTo(const OversizedCase &c, std::ostream *os)
     *os << c.name;
 }
 
-class HttpLayerOversizedHead : public ServerTest, public ::testing::WithParamInterface<OversizedCase>
+class HttpLayerOversizedHead : public ServerTest,
+                               public ::testing::WithParamInterface<OversizedCase>
 {
 };
 
@@ -153,7 +154,8 @@ void PrintTo(const EarlyRefusalCase &c, std::ostream *os)
     *os << c.name;
 }
 
-class HttpLayerEarlyRefusal : public ServerTest, public ::testing::WithParamInterface<EarlyRefusalCase>
+class HttpLayerEarlyRefusal : public ServerTest,
+                              public ::testing::WithParamInterface<EarlyRefusalCase>
 {
 };
 
@@ -225,7 +227,8 @@ TEST_F(HttpLayerBodyBudget, BodiesInFlightTogetherStayWithinTheBudget)
     EXPECT_EQ(RawConnection::status(refused), 503) << refused;
     EXPECT_NE(refused.find("Retry-After: 1"), std::string::npos) << refused;
 
-    const auto small = client().Post("/CenterVendor.asp", "SQL=", "application/x-www-form-urlencoded");
+    const auto small =
+        client().Post("/CenterVendor.asp", "SQL=", "application/x-www-form-urlencoded");
     ASSERT_TRUE(small);
     EXPECT_NE(small->status, 503) << "what fits beside the held body is served";
 
@@ -260,8 +263,7 @@ TEST_F(HttpLayer, RangeIsIgnored)
     const auto whole = get("/CenterVendor.asp?active=1&centerID=12");
     ASSERT_TRUE(whole);
     for (const char *range : {"bytes=0-10", "bytes=0-,0-", "bytes=-5"}) {
-        const auto res =
-            client().Get("/CenterVendor.asp?active=1&centerID=12", {{"Range", range}});
+        const auto res = client().Get("/CenterVendor.asp?active=1&centerID=12", {{"Range", range}});
         ASSERT_TRUE(res) << range;
         EXPECT_EQ(res->status, 200) << range;
         EXPECT_EQ(res->body, whole->body) << range;
@@ -294,9 +296,9 @@ TEST_F(HostileNetwork, ServerErrorsNameARequestIdAndOnlyTheLogSaysWhy)
     ASSERT_EQ(res->body.rfind(prefix, 0), 0u) << res->body;
     const std::string id = res->body.substr(prefix.size(), res->body.find(')') - prefix.size());
     EXPECT_EQ(id.size(), 8u) << res->body;
-    for (const std::string &secret : {std::string("SQL"), std::string("table"),
-                                      std::string("relation"), std::string("database"),
-                                      m_db->location()}) {
+    for (const std::string &secret :
+         {std::string("SQL"), std::string("table"), std::string("relation"),
+          std::string("database"), m_db->location()}) {
         EXPECT_EQ(res->body.find(secret), std::string::npos) << res->body;
     }
     const std::vector<std::string> lines = waitForLogLines(1);

@@ -88,8 +88,8 @@ TEST_F(ServerOps, JsonLogLinesHoldEveryKeyAndNoSecret)
                                 "DutyBrokerageFee= 0, RecordLastUpdated = 'SECRET-BEYOND-80'";
     ASSERT_GT(refused.find("SECRET"), 80u);
     httplib::Headers credentials{{"Authorization", "Basic dXNlcjpodW50ZXIy"}};
-    ASSERT_TRUE(client().Get("/CenterVendor.asp?count=1&centerID=12&password=hunter2",
-                             credentials));
+    ASSERT_TRUE(
+        client().Get("/CenterVendor.asp?count=1&centerID=12&password=hunter2", credentials));
     ASSERT_TRUE(post({insertSql(12, 7, "0.05", 1), refused}));
     ASSERT_TRUE(get("/healthz"));
 

@@ -52,7 +52,8 @@ TEST_F(ServerQuery, SelectedListsAssignmentsByIdWithFractionAndFlag)
 
 TEST_F(ServerQuery, CentersListsEveryCenterWithNameAndCodeWithoutACenterId)
 {
-    for (const char *target : {"/CenterVendor.asp?centers=1", "/CenterVendor.asp?CENTERS=1&count=1"}) {
+    for (const char *target :
+         {"/CenterVendor.asp?centers=1", "/CenterVendor.asp?CENTERS=1&count=1"}) {
         const auto res = get(target);
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 200) << target;
@@ -116,15 +117,18 @@ const std::string kFffd = "\xEF\xBF\xBD";
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, StoredText,
-    ::testing::Values(
-        StoredTextCase{"Latin1Byte", "Caf\xE9", "2021-03-04 10:00:00", "Caf" + kFffd,
-                       "03/04/2021", true},
-        StoredTextCase{"Surrogate", "A\xED\xA0\x80" "B", "2021-03-04 10:00:00",
-                       "A" + kFffd + "B", "03/04/2021", true},
-        StoredTextCase{"NonCharacterAndControlCharacter", "A\xEF\xBF\xBE\x01" "B",
-                       "2021-03-04 10:00:00", "A" + kFffd + "B", "03/04/2021", false},
-        StoredTextCase{"ControlCharacterInADateThatIsNone", "Plain", "2021\x01 soon", "Plain",
-                       "2021 soon", true}),
+    ::testing::Values(StoredTextCase{"Latin1Byte", "Caf\xE9", "2021-03-04 10:00:00", "Caf" + kFffd,
+                                     "03/04/2021", true},
+                      StoredTextCase{"Surrogate",
+                                     "A\xED\xA0\x80"
+                                     "B",
+                                     "2021-03-04 10:00:00", "A" + kFffd + "B", "03/04/2021", true},
+                      StoredTextCase{"NonCharacterAndControlCharacter",
+                                     "A\xEF\xBF\xBE\x01"
+                                     "B",
+                                     "2021-03-04 10:00:00", "A" + kFffd + "B", "03/04/2021", false},
+                      StoredTextCase{"ControlCharacterInADateThatIsNone", "Plain", "2021\x01 soon",
+                                     "Plain", "2021 soon", true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(ServerQuery, AnInactiveVendorStaysSelectedButNeverAppearsAsActive)

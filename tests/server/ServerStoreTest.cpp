@@ -77,7 +77,8 @@ TEST_F(TwoServers, ConflictingBatchesSentAtOnceEndInOneSaveAndOneConflict)
     const auto second = secondClient().Get("/CenterVendor.asp?count=1&centerID=12");
     ASSERT_TRUE(first && second);
     EXPECT_EQ(first->body, second->body);
-    EXPECT_EQ(answerRecords(first->body, 0), (std::vector<std::vector<std::string>>{{"2", "6", "0"}}));
+    EXPECT_EQ(answerRecords(first->body, 0),
+              (std::vector<std::vector<std::string>>{{"2", "6", "0"}}));
 }
 
 class StoreSchema : public ServerTest

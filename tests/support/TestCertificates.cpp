@@ -96,8 +96,7 @@ TestCertificates::TestCertificates() : m_impl(std::make_unique<Impl>())
     impl.serverKey = newKey();
     impl.serverCert = newCertificate(impl.serverKey, "127.0.0.1", 2, impl.caCert, impl.caKey);
 
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "tarvo-tls-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarvo-tls-XXXXXX").string();
     check(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
     impl.folder = pattern;
     impl.caFile = (impl.folder / "ca.pem").string();

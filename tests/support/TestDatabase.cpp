@@ -94,20 +94,19 @@ struct TestDatabase::Private
 {
     Engine engine = Engine::Sqlite;
     std::string location;
-    std::filesystem::path dir;           // SQLite
-    std::string schema;                  // PostgreSQL
-    std::unique_ptr<PgConn> admin;       // PostgreSQL, on the cluster's own database
-    std::unique_ptr<PgConn> pg;          // PostgreSQL, in the test's schema
-    sqlite3 *lite = nullptr;             // SQLite
-    std::unique_ptr<Store> store;        // opened on first use
+    std::filesystem::path dir;     // SQLite
+    std::string schema;            // PostgreSQL
+    std::unique_ptr<PgConn> admin; // PostgreSQL, on the cluster's own database
+    std::unique_ptr<PgConn> pg;    // PostgreSQL, in the test's schema
+    sqlite3 *lite = nullptr;       // SQLite
+    std::unique_ptr<Store> store;  // opened on first use
 };
 
 TestDatabase::TestDatabase(Engine engine) : d(std::make_unique<Private>())
 {
     d->engine = engine;
     if (engine == Engine::Sqlite) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tarvo-db-XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "tarvo-db-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("cannot create a temporary directory");
         }
@@ -208,8 +207,8 @@ namespace {
 
 Assignment assignmentOf(const std::vector<std::string> &row)
 {
-    return {std::stoll(row.at(0)), std::stoll(row.at(1)), std::stod(row.at(2)),
-            row.at(3) != "0", row.at(4)};
+    return {std::stoll(row.at(0)), std::stoll(row.at(1)), std::stod(row.at(2)), row.at(3) != "0",
+            row.at(4)};
 }
 
 constexpr const char *kAssignments =
@@ -220,9 +219,9 @@ constexpr const char *kAssignments =
 
 std::optional<Assignment> TestDatabase::assignment(std::int64_t centerId, std::int64_t vendorId)
 {
-    const auto found = rows(std::string(kAssignments) + " WHERE CenterID = " +
-                            std::to_string(centerId) + " AND VendorID = " +
-                            std::to_string(vendorId));
+    const auto found =
+        rows(std::string(kAssignments) + " WHERE CenterID = " + std::to_string(centerId) +
+             " AND VendorID = " + std::to_string(vendorId));
     if (found.empty()) {
         return std::nullopt;
     }

@@ -11,8 +11,8 @@
 #include <iterator>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <netinet/in.h>
+#include <optional>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <thread>
@@ -91,8 +91,7 @@ void send(httplib::Response &res, const Answer &answer)
 
 std::string basicAuthorization(const std::string &user, const std::string &password)
 {
-    static const char digits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     const std::string plain = user + ":" + password;
     std::string out = "Basic ";
     for (std::size_t i = 0; i < plain.size(); i += 3) {
@@ -209,7 +208,7 @@ TestHttpServer::TestHttpServer(Scheme scheme) : m_impl(std::make_unique<Impl>())
     // A content reader takes bodies of any size; without it httplib refuses a form-encoded
     // body over 8 KiB before any handler runs.
     impl.server->Post(".*", [&impl](const httplib::Request &req, httplib::Response &res,
-                                   const httplib::ContentReader &reader) {
+                                    const httplib::ContentReader &reader) {
         std::string body;
         reader([&body](const char *data, std::size_t length) {
             body.append(data, length);

@@ -10,8 +10,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTest>
 #include <QTableView>
+#include <QTest>
 #include <TarvoCenterVendor/CenterVendor.h>
 #include <gtest/gtest.h>
 

@@ -121,8 +121,8 @@ MessageWatcher::~MessageWatcher()
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
-#include <QTest>
 #include <QTableView>
+#include <QTest>
 
 namespace tarvo::test {
 

@@ -133,8 +133,8 @@ TEST_F(Searching, aFeeSavedAfterASearchGoesToTheRowFound)
     {
         const char *field, *box, *text;
     };
-    for (const Case c : {Case{"optFind_1", "txtVendorID", "22"},
-                         Case{"optFind_0", "txtVendorName", "GOLF"}}) {
+    for (const Case c :
+         {Case{"optFind_1", "txtVendorID", "22"}, Case{"optFind_0", "txtVendorName", "GOLF"}}) {
         SCOPED_TRACE(c.box);
         load();
         input.clickButton(c.field);

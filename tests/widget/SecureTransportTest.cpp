@@ -22,9 +22,9 @@ protected:
     {
         serveStandardCenter(page);
         server.answerPost("/CenterVendor.asp", TestHttpServer::text("Saved: 1 added."));
-        server.requireAuthorization(basicAuthorization(kUser, kPassword),
-                                    TestHttpServer::text("Unauthorized: wrong user or password",
-                                                         401));
+        server.requireAuthorization(
+            basicAuthorization(kUser, kPassword),
+            TestHttpServer::text("Unauthorized: wrong user or password", 401));
         control.show();
     }
     // The server's URL with user information in front of the host ("" for none).
@@ -96,7 +96,8 @@ TEST_F(SecureControl, aRefusedLoginEndsTheLoadQuietlyAndLogsTheStatus)
     EXPECT_TRUE(log.entries[1].contains(QStringLiteral("HTTP 401 from https://127.0.0.1:")))
         << log.entries[1].toStdString();
     for (const QString &entry : log.entries)
-        EXPECT_FALSE(entry.contains(QLatin1String("alice")) || entry.contains(QLatin1String("wrong")));
+        EXPECT_FALSE(entry.contains(QLatin1String("alice")) ||
+                     entry.contains(QLatin1String("wrong")));
 }
 
 struct RefusedCommit
