@@ -34,12 +34,18 @@ private:
 
 // A document element with the sections in front of `section` present and empty; returns
 // the section to fill.
-pugi::xml_node sectionsUpTo(pugi::xml_document &doc, Section section)
+// The declaration and the document element every answer starts with.
+pugi::xml_node answerRoot(pugi::xml_document &doc)
 {
     pugi::xml_node declaration = doc.append_child(pugi::node_declaration);
     declaration.append_attribute("version") = "1.0";
     declaration.append_attribute("encoding") = "utf-8";
-    pugi::xml_node root = doc.append_child("CenterVendor");
+    return doc.append_child("CenterVendor");
+}
+
+pugi::xml_node sectionsUpTo(pugi::xml_document &doc, Section section)
+{
+    pugi::xml_node root = answerRoot(doc);
     pugi::xml_node last;
     for (int i = 0; i <= static_cast<int>(section); ++i) {
         last = root.append_child(kSectionNames[i]);
@@ -211,10 +217,7 @@ std::string ListAnswer::text() const
 std::string centersAnswer(const std::vector<Center> &centers)
 {
     pugi::xml_document doc;
-    pugi::xml_node declaration = doc.append_child(pugi::node_declaration);
-    declaration.append_attribute("version") = "1.0";
-    declaration.append_attribute("encoding") = "utf-8";
-    pugi::xml_node list = doc.append_child("CenterVendor").append_child("Centers");
+    pugi::xml_node list = answerRoot(doc).append_child("Centers");
     for (const Center &center : centers) {
         pugi::xml_node record = list.append_child("Center");
         field(record, "ID", center.id);

@@ -361,21 +361,6 @@ void Database::forEachSelected(std::int64_t centerId,
     }
 }
 
-std::vector<ActiveVendorRow> Database::activeNotSelected(std::int64_t centerId)
-{
-    std::vector<ActiveVendorRow> rows;
-    forEachActiveNotSelected(centerId,
-                             [&rows](const ActiveVendorRow &row) { rows.push_back(row); });
-    return rows;
-}
-
-std::vector<SelectedVendorRow> Database::selected(std::int64_t centerId)
-{
-    std::vector<SelectedVendorRow> rows;
-    forEachSelected(centerId, [&rows](const SelectedVendorRow &row) { rows.push_back(row); });
-    return rows;
-}
-
 void Database::forEachCenter(const std::function<void(const Center &)> &visit)
 {
     Prepared query(m_db, "SELECT CenterID, CenterName, CenterCode FROM Centers ORDER BY CenterID");

@@ -81,8 +81,6 @@ public:
                              const std::function<void(const ActiveVendorRow &)> &visit) override;
     void forEachSelected(std::int64_t centerId,
                          const std::function<void(const SelectedVendorRow &)> &visit) override;
-    std::vector<ActiveVendorRow> activeNotSelected(std::int64_t centerId);
-    std::vector<SelectedVendorRow> selected(std::int64_t centerId);
     void forEachCenter(const std::function<void(const Center &)> &visit) override;
 
     // Applies every statement in order inside one write transaction, with the context's
