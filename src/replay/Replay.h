@@ -1,0 +1,164 @@
+// Replaying pending changes onto a center that someone else changed since it was loaded.
+//
+// For each assignment the user touched there are three states: L as loaded, M as the user
+// changed it, T as the server holds it now. If T equals M the change is already there (done);
+// else if T equals L nobody else touched it and M is written again (replay); else both sides
+// touched it and the user must choose (collision). Nothing here drops a change the user made:
+// a collision keeps it pending until a choice says otherwise. Pure logic: no Qt, no rows.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvo::replay {
+
+// One vendor's assignment to the center.
+struct Assignment
+{
+    int feeHundredths = 0; // handling fee in hundredths of a percent: 8.00 % is 800
+    bool duty = false;     // the duty / brokerage flag
+
+    bool operator==(const Assignment &) const = default;
+};
+
+// An assignment or its absence (the vendor is not assigned to the center).
+using State = std::optional<Assignment>;
+
+// What a row must carry so that the next commit turns `from` into `to`.
+enum class Mark {
+    None,      // nothing to write
+    Add,       // "N": insert
+    FeeChange, // "U": update of both fees
+    Remove,    // "D": delete
+};
+
+// A change the user made to one vendor's assignment and has not committed yet.
+struct Pending
+{
+    std::string vendorId; // compared as exact text, as the lists compare ids
+    State loaded;         // L
+    State mine;           // M
+};
+
+// The center as the fresh load reads it.
+struct Fresh
+{
+    std::map<std::string, Assignment> assigned; // T: every assignment the center has now
+    // The active vendors the fresh load lists as not assigned, with their country ids (the
+    // input of the duty rule for an add).
+    std::map<std::string, double> activeCountry;
+    int centerCode = 0; // the count answer's center code, the other input of the duty rule
+};
+
+enum class Outcome {
+    Done,      // the server already holds M: the pending change is dropped
+    Replay,    // nobody else touched it: M is written again
+    Collision, // both sides touched it: the user chooses
+};
+
+enum class Conflict {
+    None,
+    ChangedByOther, // T differs from both L and M
+    NoLongerActive, // a pending add of a vendor the fresh load no longer lists as active
+};
+
+// The decision for one assignment.
+struct Decision
+{
+    Outcome outcome = Outcome::Done;
+    Mark mark = Mark::None; // Replay: the mark from T to `write`; otherwise None
+    State write;            // Replay: the state the commit writes; otherwise empty
+    Conflict why = Conflict::None;
+
+    bool operator==(const Decision &) const = default;
+};
+
+// The described duty rule of a row of active vendors: true only for country id 1 at a center
+// with code 2. Surprise: the country id is compared as a number, so 1.0 counts as 1.
+bool dutyByRule(double countryId, int centerCode);
+
+// The mark that turns `from` into `to`. Surprise: a change of the duty flag alone is a
+// FeeChange, because the update writes both fees.
+Mark markFor(const State &from, const State &to);
+
+// Decides one assignment. `addDuty` is the duty rule applied to the vendor's fresh row of
+// active vendors, empty when the fresh load lists no such row. Surprises: an add writes M's fee
+// with `addDuty`, not M's duty; a pending add whose vendor has no fresh row collides even
+// though nobody else touched the assignment; a pending change whose M equals L still collides
+// when someone else changed T.
+Decision decide(const State &loaded, const State &mine, const State &theirs,
+                std::optional<bool> addDuty);
+
+// A change to put on a fresh row: its mark and the state the commit then writes.
+struct Change
+{
+    std::string vendorId;
+    Mark mark = Mark::None;
+    State write;
+
+    bool operator==(const Change &) const = default;
+};
+
+// An assignment both sides touched, with what the collision view shows.
+struct Collision
+{
+    std::string vendorId;
+    State loaded; // L
+    State mine;   // M
+    State theirs; // T
+    Conflict why = Conflict::ChangedByOther;
+    std::optional<bool> addDuty; // as passed to decide, for keeping mine as an add
+};
+
+// Everything the replay found, each list in the order of the pending changes.
+struct Plan
+{
+    std::vector<Change> replays;
+    std::vector<std::string> done; // vendor ids whose pending change the server already holds
+    std::vector<Collision> collisions;
+};
+
+enum class Status {
+    Ok,
+    BadInput, // a vendor id empty or given twice, or a collision without a choice
+};
+
+struct PlanResult
+{
+    Status status = Status::Ok;
+    std::string message; // what is wrong; empty when Ok
+    Plan plan;           // empty unless Ok
+
+    bool ok() const { return status == Status::Ok; }
+};
+
+// The whole-center merge: decides every pending change against the fresh center. Surprise: a
+// vendor id that is empty or occurs twice refuses the whole plan, so no change can be counted
+// twice or lost between two entries.
+PlanResult plan(const std::vector<Pending> &pending, const Fresh &fresh);
+
+enum class Choice { KeepMine, TakeTheirs };
+
+// What a choice leaves pending for a collision. Keeping mine re-derives the mark from T to M
+// (an add again takes the duty rule's flag when the vendor has a fresh row), so the commit
+// does not meet the same refusal again. Surprise: taking theirs gives no change at all: the
+// pending change is dropped.
+std::optional<Change> resolve(const Collision &collision, Choice choice);
+
+struct ChangesResult
+{
+    Status status = Status::Ok;
+    std::string message; // what is wrong; empty when Ok
+    std::vector<Change> changes;
+
+    bool ok() const { return status == Status::Ok; }
+};
+
+// Every change to commit once the user chose for each collision: the replays, then each
+// collision kept as mine. Surprise: a collision without an entry in `choices` refuses the
+// whole result rather than guess, so no change is dropped that the user did not choose to drop.
+ChangesResult afterChoices(const Plan &plan, const std::map<std::string, Choice> &choices);
+
+} // namespace tarvo::replay
