@@ -1,5 +1,6 @@
 #include "replay/Replay.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
@@ -61,47 +62,6 @@ TEST(ReplayDecision, FollowsTheLoadedMineTheirsLattice)
     }
 }
 
-TEST(ReplayDecision, KeepingMineRederivesTheMarkFromTheirsAndTakingTheirsDropsIt)
-{
-    struct Case
-    {
-        const char *name;
-        Collision collision;
-        Choice choice;
-        std::optional<Change> expected;
-    };
-    const Case cases[] = {
-        {"added by both",
-         {"7", none, A, B, Conflict::ChangedByOther, inactive},
-         Choice::KeepMine,
-         Change{"7", Mark::FeeChange, A}},
-        {"removed by the other, vendor active",
-         {"7", A, B, none, Conflict::ChangedByOther, true},
-         Choice::KeepMine,
-         Change{"7", Mark::Add, Bduty}},
-        {"removed by the other, vendor gone",
-         {"7", A, B, none, Conflict::ChangedByOther, inactive},
-         Choice::KeepMine,
-         Change{"7", Mark::Add, B}},
-        {"my removal over their fee",
-         {"7", A, none, C, Conflict::ChangedByOther, inactive},
-         Choice::KeepMine,
-         Change{"7", Mark::Remove, none}},
-        {"add of a vendor gone",
-         {"7", none, A, none, Conflict::NoLongerActive, inactive},
-         Choice::KeepMine,
-         Change{"7", Mark::Add, A}},
-        {"take theirs",
-         {"7", A, B, C, Conflict::ChangedByOther, inactive},
-         Choice::TakeTheirs,
-         std::nullopt},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(resolve(c.collision, c.choice), c.expected);
-    }
-}
-
 TEST(ReplayPlan, RefusesAmbiguousInputWhole)
 {
     const Fresh fresh{{{"1", *A}}, {}, 2};
@@ -115,11 +75,13 @@ TEST(ReplayPlan, RefusesAmbiguousInputWhole)
               Status::BadInput);
 }
 
-// Applies changes to a center's assignments the way the commit's statements would, failing
-// where a statement would be refused (an insert over an assignment, an update or delete of none).
+// Applies changes the way the commit's statements would, failing where a statement would be
+// refused (an insert over an assignment, an update or delete of none) or a vendor comes twice.
 void apply(std::map<std::string, Assignment> &center, const std::vector<Change> &changes)
 {
+    std::set<std::string> applied;
     for (const Change &c : changes) {
+        EXPECT_TRUE(applied.insert(c.vendorId).second) << "vendor " << c.vendorId << " twice";
         const bool present = center.count(c.vendorId) != 0;
         EXPECT_EQ(present, c.mark != Mark::Add) << "vendor " << c.vendorId;
         if (c.write) {
@@ -143,108 +105,74 @@ TEST(ReplayPlan, RandomConcurrentEditsLoseNothingAndCollideExactlyWhereBothSides
     auto fee = [&] { return int(rng() % 4) * 250; };
     for (int round = 0; round < 400; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        // The world at the load: vendors with country and activity, the center's assignments.
-        int code = chance(50) ? 2 : 1;
-        std::map<std::string, double> country;
-        std::set<std::string> active;
-        std::map<std::string, Assignment> loaded;
-        for (int v = 1; v <= 12; ++v) {
-            const std::string id = std::to_string(v);
-            country[id] = chance(50) ? 1.0 : 2.0;
-            if (chance(80)) {
-                active.insert(id);
-            }
-            if (chance(50)) {
-                loaded[id] = Assignment{fee(), chance(50)};
-            }
-        }
-        auto ruleDuty = [&](const std::string &id) { return dutyByRule(country[id], code); };
-        // The user's pending changes.
+        const int code = chance(50) ? 2 : 1;
+        Fresh fresh{{}, {}, chance(10) ? 3 - code : code};
         std::vector<Pending> pending;
-        for (const auto &vendor : country) {
-            const std::string &id = vendor.first;
-            const State L = stateIn(loaded, id);
-            if (!chance(50) || (!L && !active.count(id))) {
-                continue;
+        for (int v = 1; v <= 12; ++v) {
+            // As loaded, then the user's change, then someone else's commit and vendor changes.
+            const std::string id = std::to_string(v);
+            const double country = chance(50) ? 1.0 : 2.0;
+            const bool active = chance(80);
+            const State L = chance(50) ? State{Assignment{fee(), chance(50)}} : none;
+            auto changed = [&] {
+                return L ? (chance(30) ? none : State{Assignment{fee(), L->duty}})
+                         : State{Assignment{fee(), dutyByRule(country, code)}};
+            };
+            if ((L || active) && chance(50)) {
+                pending.push_back({id, L, changed()});
             }
-            State M = L ? (chance(30) ? none : State{Assignment{fee(), L->duty}})
-                        : State{Assignment{fee(), ruleDuty(id)}};
-            pending.push_back({id, L, M});
-        }
-        // Someone else's commits, and vendor and center changes that show at the next load.
-        std::map<std::string, Assignment> theirs = loaded;
-        for (auto &vendor : country) {
-            const std::string &id = vendor.first;
-            const bool assigned = theirs.count(id) != 0;
-            if (chance(40)) {
-                if (assigned && chance(30)) {
-                    theirs.erase(id);
-                } else if (assigned) {
-                    theirs[id].feeHundredths = fee();
-                } else if (active.count(id)) {
-                    theirs[id] = Assignment{fee(), ruleDuty(id)};
-                }
-            }
-            if (chance(10)) {
-                active.erase(id);
-            }
-            if (chance(10)) {
-                vendor.second = 3.0 - vendor.second;
+            const State T = (L || active) && chance(40) ? changed() : L;
+            if (T) {
+                fresh.assigned[id] = *T;
+            } else if (active && chance(90)) {
+                fresh.activeCountry[id] = chance(10) ? 3.0 - country : country;
             }
         }
-        if (chance(10)) {
-            code = 3 - code;
-        }
-        Fresh fresh{theirs, {}, code};
-        for (const std::string &id : active) {
-            if (!theirs.count(id)) {
-                fresh.activeCountry[id] = country[id];
-            }
-        }
+        const auto &theirs = fresh.assigned;
 
         const PlanResult result = plan(pending, fresh);
         ASSERT_TRUE(result.ok()) << result.message;
         const Plan &p = result.plan;
-        std::multiset<std::string> seen(p.done.begin(), p.done.end());
-        for (const Change &c : p.replays) {
-            seen.insert(c.vendorId);
-        }
-        std::set<std::string> collided;
-        for (const Collision &c : p.collisions) {
-            seen.insert(c.vendorId);
-            collided.insert(c.vendorId);
-        }
+        std::vector<std::string> decided = p.done, expectedIds;
         std::map<std::string, Choice> choices;
-        for (const std::string &id : collided) {
-            choices[id] = chance(50) ? Choice::KeepMine : Choice::TakeTheirs;
+        for (const Change &c : p.replays) {
+            decided.push_back(c.vendorId);
         }
+        for (const Collision &c : p.collisions) {
+            decided.push_back(c.vendorId);
+            choices[c.vendorId] = chance(50) ? Choice::KeepMine : Choice::TakeTheirs;
+        }
+        for (const Pending &c : pending) {
+            expectedIds.push_back(c.vendorId);
+        }
+        std::sort(decided.begin(), decided.end());
+        std::sort(expectedIds.begin(), expectedIds.end());
+        EXPECT_EQ(decided, expectedIds); // each pending change decided exactly once
+
+        // The replays alone, then with every collision chosen: both leave each change once.
         std::map<std::string, Assignment> replayed = theirs, chosen = theirs;
         apply(replayed, p.replays);
         const ChangesResult after = afterChoices(p, choices);
         ASSERT_TRUE(after.ok()) << after.message;
         apply(chosen, after.changes);
-
-        EXPECT_EQ(seen.size(), pending.size());
         for (const Pending &c : pending) {
             SCOPED_TRACE("vendor " + c.vendorId);
-            EXPECT_EQ(seen.count(c.vendorId), 1u);
             const State T = stateIn(theirs, c.vendorId);
             const bool freshRow = fresh.activeCountry.count(c.vendorId) != 0;
             const bool otherTouched = T != c.loaded;
-            EXPECT_EQ(collided.count(c.vendorId) != 0,
-                      (otherTouched && T != c.mine) ||
-                          (!otherTouched && !c.loaded && c.mine && !freshRow));
+            const bool collided = choices.count(c.vendorId) != 0;
+            EXPECT_EQ(collided, (otherTouched && T != c.mine) ||
+                                    (!otherTouched && !c.loaded && c.mine && !freshRow));
             // An add onto a fresh row carries that row's duty; everything else is M as made.
             State expected = c.mine;
             if (!T && expected && freshRow) {
-                expected->duty = dutyByRule(fresh.activeCountry[c.vendorId], code);
+                expected->duty = dutyByRule(fresh.activeCountry[c.vendorId], fresh.centerCode);
             }
-            const bool tookTheirs =
-                collided.count(c.vendorId) && choices[c.vendorId] == Choice::TakeTheirs;
-            EXPECT_EQ(stateIn(chosen, c.vendorId), tookTheirs ? T : expected);
-            if (!collided.count(c.vendorId)) {
+            if (!collided) {
                 EXPECT_EQ(stateIn(replayed, c.vendorId), expected);
             }
+            const bool tookTheirs = collided && choices[c.vendorId] == Choice::TakeTheirs;
+            EXPECT_EQ(stateIn(chosen, c.vendorId), tookTheirs ? T : expected);
         }
     }
 }
