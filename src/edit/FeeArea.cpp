@@ -1,16 +1,19 @@
 #include "edit/FeeArea.h"
 
-#include "core/ValueForms.h"
-#include "edit/RowMark.h"
-#include "ui/Messages.h"
-#include "ui/Screen.h"
-#include "ui/VendorList.h"
+#include "list/VendorList.h"
+#include "logic/RowMark.h"
+#include "logic/ValueForms.h"
+#include "screen/Messages.h"
+#include "screen/Screen.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 
-namespace tarvo {
+namespace tarvo::edit {
+
+using namespace tarvo::list;
+using namespace tarvo::screen;
 
 namespace {
 const QString Update = QStringLiteral("Update");
@@ -85,7 +88,7 @@ void FeeArea::lstVendorCenter_Click()
     const int current = selected.SelectedItem();
     ui.txtCntHandFee->setText(selected.SubItem(current, 3));
     m_showsLoadedRow = true;
-    ui.chkDuty->setChecked(forms::leadingNumber(selected.SubItem(current, 4).toStdString()) == 1);
+    ui.chkDuty->setChecked(logic::leadingNumber(selected.SubItem(current, 4).toStdString()) == 1);
     selected.SetMultiSelect(true);
     ui.lstVendors->SetMultiSelect(false);
     deselectAll(*ui.lstVendors);
@@ -132,14 +135,14 @@ void FeeArea::cmdcenterHandFee_Click()
         return;
     }
     const std::string boxText = ui.txtCntHandFee->text().toStdString();
-    const std::string typed(forms::trimBlanks(boxText));
-    if (!forms::isNumeric(typed)) {
+    const std::string typed(logic::trimBlanks(boxText));
+    if (!logic::isNumeric(typed)) {
         showMessage(ui.surface, QStringLiteral("The Numeric value will be required"), vbInformation,
                     ValidationTitle);
         giveBoxFocus();
         return;
     }
-    const double fee = forms::toNumber(typed);
+    const double fee = logic::toNumber(typed);
     if (fee >= 100) {
         showMessage(ui.surface, QStringLiteral("The Numeric value should be less Than 100"),
                     vbInformation, ValidationTitle);
@@ -157,10 +160,10 @@ void FeeArea::cmdcenterHandFee_Click()
     }
     // The current row, not the one last clicked: a search may have made another row current,
     // and that is the row the user sees highlighted.
-    selected.SetSubItem(current, 3, QString::fromStdString(forms::format0_00(fee)));
+    selected.SetSubItem(current, 3, QString::fromStdString(logic::format0_00(fee)));
     const auto column4 = selected.SubItem(current, 4).toStdString();
     selected.SetSubItem(current, 4,
-                        QString::fromStdString(marks::transition(marks::Move::FeeUpdate, column4)));
+                        QString::fromStdString(logic::transition(logic::Move::FeeUpdate, column4)));
     lockBox(ui.txtCntHandFee);
     ui.cmdcenterHandFee->setText(Update);
     ui.cmdCommit->setEnabled(true);
@@ -185,4 +188,4 @@ void FeeArea::giveBoxFocus()
     txtCntHandFee_GotFocus();
 }
 
-} // namespace tarvo
+} // namespace tarvo::edit

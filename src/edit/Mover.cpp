@@ -1,11 +1,11 @@
 #include "edit/Mover.h"
 
-#include "core/ControlState.h"
-#include "core/ValueForms.h"
 #include "edit/FeeArea.h"
-#include "edit/RowMark.h"
-#include "ui/Screen.h"
-#include "ui/VendorList.h"
+#include "list/VendorList.h"
+#include "logic/RowMark.h"
+#include "logic/ValueForms.h"
+#include "screen/ControlState.h"
+#include "screen/Screen.h"
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -18,7 +18,10 @@
 #include <string>
 #include <string_view>
 
-namespace tarvo {
+namespace tarvo::edit {
+
+using namespace tarvo::list;
+using namespace tarvo::screen;
 
 namespace {
 
@@ -41,15 +44,15 @@ MovedRow readRow(const VendorList &list, int index, int lastColumn)
 
 // Appends the moved row (columns 0 to 3 and 4 of the source) to target; column 5 is the given
 // date text.
-int appendRow(VendorList &target, const std::array<std::string_view, 5> &source, marks::Move move,
+int appendRow(VendorList &target, const std::array<std::string_view, 5> &source, logic::Move move,
               std::string_view column5)
 {
-    const std::string mark = marks::transition(move, source[4]);
-    const std::string key = forms::formatId0000(source[0]);
+    const std::string mark = logic::transition(move, source[4]);
+    const std::string key = logic::formatId0000(source[0]);
     return target.AddRow({source[0], source[1], source[2], source[3], mark, column5, key});
 }
 
-int appendRow(VendorList &target, const MovedRow &row, marks::Move move, std::string_view column5)
+int appendRow(VendorList &target, const MovedRow &row, logic::Move move, std::string_view column5)
 {
     const std::array<std::string_view, 5> source = {row[0], row[1], row[2], row[3], row[4]};
     return appendRow(target, source, move, column5);
@@ -63,7 +66,7 @@ QString now(const char *format)
 // Moves every selected row of from to to, in list order, leaving the moved rows the selection
 // of to and sorting it by id, so each lands where the order puts it. A null date carries
 // column 5 over unchanged.
-void moveSelectedRows(VendorList &from, VendorList &to, marks::Move move, const QString &date)
+void moveSelectedRows(VendorList &from, VendorList &to, logic::Move move, const QString &date)
 {
     to.SetMultiSelect(false);
     const std::string dateText = utf8(date);
@@ -137,7 +140,7 @@ void Mover::cmdAdd_Click()
     const MovedRow row = readRow(from, current, 4);
     from.Remove(current);
     to.SetMultiSelect(false);
-    to.PlaceInOrder(appendRow(to, row, marks::Move::Add, utf8(now("MM/dd/yyyy HH:mm:ss"))));
+    to.PlaceInOrder(appendRow(to, row, logic::Move::Add, utf8(now("MM/dd/yyyy HH:mm:ss"))));
     ui.txtCntHandFee->setText(QString());
     ui.chkDuty->setChecked(false);
     setCountCaptions();
@@ -166,7 +169,7 @@ void Mover::cmdAddAll_Click()
     if (from.Count() == 0) {
         return;
     }
-    moveSelectedRows(from, to, marks::Move::Add, now("MM/dd/yyyy"));
+    moveSelectedRows(from, to, logic::Move::Add, now("MM/dd/yyyy"));
     setCountCaptions();
     ui.cmdAddAll->setEnabled(false);
     ui.cmdRemoveAll->setEnabled(true);
@@ -199,7 +202,7 @@ void Mover::cmdDelete_Click()
         return;
     }
     to.SetMultiSelect(false);
-    to.PlaceInOrder(appendRow(to, row, marks::Move::Remove, row[5]));
+    to.PlaceInOrder(appendRow(to, row, logic::Move::Remove, row[5]));
     from.Remove(current);
     setCountCaptions();
     selectAndShow(to, QString::fromStdString(row[0]));
@@ -246,7 +249,7 @@ void Mover::cmdRemoveAll_Click()
     if (from.Count() == 0) {
         return;
     }
-    moveSelectedRows(from, to, marks::Move::Remove, QString());
+    moveSelectedRows(from, to, logic::Move::Remove, QString());
     setCountCaptions();
     ui.cmdRemoveAll->setEnabled(false);
     ui.cmdAddAll->setEnabled(true);
@@ -259,4 +262,4 @@ void Mover::cmdRemoveAll_Click()
     }
 }
 
-} // namespace tarvo
+} // namespace tarvo::edit

@@ -1,10 +1,10 @@
 #include "load/Loader.h"
 
-#include "core/ControlState.h"
-#include "core/ValueForms.h"
-#include "ui/EventLog.h"
-#include "ui/Screen.h"
-#include "ui/VendorList.h"
+#include "list/VendorList.h"
+#include "logic/ValueForms.h"
+#include "screen/ControlState.h"
+#include "screen/EventLog.h"
+#include "screen/Screen.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -15,12 +15,15 @@
 #include <mutex>
 #include <string>
 
-namespace tarvo {
+namespace tarvo::load {
+
+using namespace tarvo::list;
+using namespace tarvo::screen;
 
 namespace {
 
 std::mutex optionsMutex;
-load::FetchOptions sharedOptions;
+net::FetchOptions sharedOptions;
 
 std::string text(const QString &s)
 {
@@ -29,13 +32,13 @@ std::string text(const QString &s)
 
 } // namespace
 
-void setQueryFetchOptions(const load::FetchOptions &options)
+void setQueryFetchOptions(const net::FetchOptions &options)
 {
     const std::lock_guard lock(optionsMutex);
     sharedOptions = options;
 }
 
-load::FetchOptions queryFetchOptions()
+net::FetchOptions queryFetchOptions()
 {
     const std::lock_guard lock(optionsMutex);
     return sharedOptions;
@@ -74,22 +77,22 @@ bool Loader::load(qint32 centerId, const QString &serverName)
     }
 }
 
-load::QueryDocument Loader::request(const char *query) const
+net::QueryDocument Loader::request(const char *query) const
 {
     const QString url = fields.mtServerName + QStringLiteral("/CenterVendor.asp?") +
                         QLatin1String(query) + QStringLiteral("&centerID=") +
                         QString::number(fields.mlCenterID);
-    return load::QueryDocument::fetch(text(url), queryFetchOptions());
+    return net::QueryDocument::fetch(text(url), queryFetchOptions());
 }
 
 void Loader::CountDisplay()
 {
     const auto doc = request("count=1");
     const auto record = doc.documentElement().child(0, "count section").child(0, "count record");
-    fields.miCenterCode = forms::toInt16(record.child(0, "center code").text());
-    fields.miNonSelectedCount = forms::toInt16(record.child(1, "non-selected count").text());
-    fields.miSelectedCount = forms::toInt16(record.child(2, "selected count").text());
-    const int max = forms::toInt16(double(fields.miNonSelectedCount) + fields.miSelectedCount);
+    fields.miCenterCode = logic::toInt16(record.child(0, "center code").text());
+    fields.miNonSelectedCount = logic::toInt16(record.child(1, "non-selected count").text());
+    fields.miSelectedCount = logic::toInt16(record.child(2, "selected count").text());
+    const int max = logic::toInt16(double(fields.miNonSelectedCount) + fields.miSelectedCount);
     // QProgressBar keeps a minimum above a negative maximum; move both.
     ui.prbLoad->setRange(std::min(0, max), max);
     m_shownPercent = -1;
@@ -128,16 +131,16 @@ void Loader::NonSelectVendorsDisplay()
     const auto doc = request("active=1");
     const auto section = doc.documentElement().child(1, "active vendors section");
     list.Reserve(fields.miNonSelectedCount);
-    const std::string defaultFee = forms::format0_00(8);
+    const std::string defaultFee = logic::format0_00(8);
     // Texts the document does not hold in one piece, and the id key, live here while their row
     // is added.
     std::array<std::string, VendorList::Columns> scratch;
-    section.forEachChild([&](const load::AnswerNode &record, std::size_t) {
+    section.forEachChild([&](const net::AnswerNode &record, std::size_t) {
         VendorList::Utf8Row cells{};
         cells[0] = record.child(0, "vendor id").firstChildView("vendor id", scratch[0]);
         addRead(list, cells, [&] {
             // Every child is copied in turn, so the last one's text is what stays.
-            record.forEachChild([&](const load::AnswerNode &field, std::size_t k) {
+            record.forEachChild([&](const net::AnswerNode &field, std::size_t k) {
                 if (k == 0 || !field.hasChildren()) {
                     return;
                 }
@@ -147,9 +150,9 @@ void Loader::NonSelectVendorsDisplay()
                 cells[k] = field.lastChildView(scratch[k]);
             });
             cells[3] = defaultFee;
-            const bool duty = forms::toNumber(cells[2]) == 1 && fields.miCenterCode == 2;
+            const bool duty = logic::toNumber(cells[2]) == 1 && fields.miCenterCode == 2;
             cells[4] = DutyText[duty ? 1 : 0];
-            scratch[6] = forms::formatId0000(cells[0]);
+            scratch[6] = logic::formatId0000(cells[0]);
             cells[6] = scratch[6];
         });
         countLoadedRow();
@@ -170,19 +173,19 @@ void Loader::SelectedVendorDisplay()
     const auto section = doc.documentElement().child(2, "selected vendors section");
     list.Reserve(fields.miSelectedCount);
     std::array<std::string, VendorList::Columns> scratch;
-    section.forEachChild([&](const load::AnswerNode &record, std::size_t) {
+    section.forEachChild([&](const net::AnswerNode &record, std::size_t) {
         VendorList::Utf8Row cells{};
         cells[0] = record.child(0, "vendor id").firstChildView("vendor id", scratch[0]);
         addRead(list, cells, [&] {
             cells[1] = record.child(1, "vendor name").firstChildView("vendor name", scratch[1]);
-            const double fee = forms::toNumber(
+            const double fee = logic::toNumber(
                 record.child(2, "handling fee").firstChildView("handling fee", scratch[2]));
-            scratch[3] = forms::format0_00(fee * 100);
+            scratch[3] = logic::format0_00(fee * 100);
             cells[3] = scratch[3];
-            const bool duty = forms::toBoolean(
+            const bool duty = logic::toBoolean(
                 record.child(3, "duty flag").firstChildView("duty flag", scratch[4]));
             cells[4] = DutyText[duty ? 1 : 0];
-            scratch[6] = forms::formatId0000(cells[0]);
+            scratch[6] = logic::formatId0000(cells[0]);
             cells[6] = scratch[6];
         });
         countLoadedRow();
@@ -207,7 +210,7 @@ void Loader::enableSearch()
 void Loader::countLoadedRow()
 {
     showProgress(fields.miLoadedRows);
-    fields.miLoadedRows = forms::toInt16(double(fields.miLoadedRows) + 1);
+    fields.miLoadedRows = logic::toInt16(double(fields.miLoadedRows) + 1);
 }
 
 void Loader::showProgress(int value)
@@ -240,4 +243,4 @@ void Loader::showLastProgress()
     }
 }
 
-} // namespace tarvo
+} // namespace tarvo::load

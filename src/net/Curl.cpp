@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 
-namespace tarvo::curl {
+namespace tarvo::net {
 
 namespace {
 
@@ -117,4 +117,4 @@ void applyAddress(CURL *handle, const Address &address)
         curl_easy_setopt(handle, CURLOPT_CAINFO, bundle);
 }
 
-} // namespace tarvo::curl
+} // namespace tarvo::net

@@ -1,15 +1,18 @@
 #include "search/Finder.h"
 
 #include "edit/FeeArea.h"
-#include "ui/Messages.h"
-#include "ui/Screen.h"
-#include "ui/VendorList.h"
+#include "list/VendorList.h"
+#include "screen/Messages.h"
+#include "screen/Screen.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
-namespace tarvo {
+namespace tarvo::search {
+
+using namespace tarvo::list;
+using namespace tarvo::screen;
 
 namespace {
 
@@ -89,4 +92,4 @@ void Finder::cmdFind_Click()
     list.SetFocus();
 }
 
-} // namespace tarvo
+} // namespace tarvo::search

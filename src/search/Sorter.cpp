@@ -1,8 +1,10 @@
 #include "search/Sorter.h"
 
-#include "ui/VendorList.h"
+#include "list/VendorList.h"
 
-namespace tarvo {
+namespace tarvo::search {
+
+using namespace tarvo::list;
 
 void sortByHeader(VendorList &list, int index)
 {
@@ -15,4 +17,4 @@ void sortByHeader(VendorList &list, int index)
     }
 }
 
-} // namespace tarvo
+} // namespace tarvo::search

@@ -11,7 +11,7 @@
 #include <ostream>
 #include <string>
 
-using tarvo::load::QueryDocument;
+using tarvo::net::QueryDocument;
 using tarvo::test::basicAuthorization;
 using tarvo::test::caseName;
 using tarvo::test::RefusingPort;
