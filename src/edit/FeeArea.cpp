@@ -1,7 +1,9 @@
 #include "edit/FeeArea.h"
 
 #include "list/VendorList.h"
+#include "logic/Columns.h"
 #include "logic/RowMark.h"
+#include "logic/Rules.h"
 #include "logic/ValueForms.h"
 #include "screen/Messages.h"
 #include "screen/Screen.h"
@@ -19,6 +21,8 @@ namespace {
 const QString Update = QStringLiteral("Update");
 const QString Save = QStringLiteral("Save");
 const QString ValidationTitle = QStringLiteral("Information Validation");
+constexpr int FeeColumn = logic::index(logic::Column::HandlingFee);
+constexpr int DutyColumn = logic::index(logic::Column::DutyMark);
 
 void disableMoves(Screen &ui)
 {
@@ -86,9 +90,9 @@ void FeeArea::lstVendorCenter_Click()
     }
     close();
     const int current = selected.SelectedItem();
-    ui.txtCntHandFee->setText(selected.SubItem(current, 3));
+    ui.txtCntHandFee->setText(selected.SubItem(current, FeeColumn));
     m_showsLoadedRow = true;
-    ui.chkDuty->setChecked(logic::leadingNumber(selected.SubItem(current, 4).toStdString()) == 1);
+    ui.chkDuty->setChecked(logic::dutyShown(selected.Utf8(current, DutyColumn)));
     selected.SetMultiSelect(true);
     ui.lstVendors->SetMultiSelect(false);
     deselectAll(*ui.lstVendors);
@@ -160,10 +164,11 @@ void FeeArea::cmdcenterHandFee_Click()
     }
     // The current row, not the one last clicked: a search may have made another row current,
     // and that is the row the user sees highlighted.
-    selected.SetSubItem(current, 3, QString::fromStdString(logic::format0_00(fee)));
-    const auto column4 = selected.SubItem(current, 4).toStdString();
-    selected.SetSubItem(current, 4,
-                        QString::fromStdString(logic::transition(logic::Move::FeeUpdate, column4)));
+    selected.SetSubItem(current, FeeColumn, QString::fromStdString(logic::format0_00(fee)));
+    const std::string dutyColumn(selected.Utf8(current, DutyColumn));
+    selected.SetSubItem(
+        current, DutyColumn,
+        QString::fromStdString(logic::transition(logic::Move::FeeUpdate, dutyColumn)));
     lockBox(ui.txtCntHandFee);
     ui.cmdcenterHandFee->setText(Update);
     ui.cmdCommit->setEnabled(true);

@@ -1,6 +1,8 @@
 #include "load/Loader.h"
 
 #include "list/VendorList.h"
+#include "logic/Columns.h"
+#include "logic/Rules.h"
 #include "logic/ValueForms.h"
 #include "screen/ControlState.h"
 #include "screen/EventLog.h"
@@ -108,10 +110,16 @@ void Loader::CountDisplay()
 
 namespace {
 
-const std::string_view DutyText[] = {"0", "1"};
-
 // Adds the row with the columns read so far also when reading the rest fails, as a row added
 // first and then written column by column would stand.
+// The columns as indexes of a row's cells.
+constexpr auto Id = static_cast<std::size_t>(logic::Column::Id);
+constexpr auto Name = static_cast<std::size_t>(logic::Column::Name);
+constexpr auto Country = static_cast<std::size_t>(logic::Column::CountryId);
+constexpr auto Fee = static_cast<std::size_t>(logic::Column::HandlingFee);
+constexpr auto Duty = static_cast<std::size_t>(logic::Column::DutyMark);
+constexpr auto Key = static_cast<std::size_t>(logic::Column::IdKey);
+
 template <typename Read> void addRead(VendorList &list, VendorList::Utf8Row &cells, Read read)
 {
     try {
@@ -131,13 +139,13 @@ void Loader::NonSelectVendorsDisplay()
     const auto doc = request("active=1");
     const auto section = doc.documentElement().child(1, "active vendors section");
     list.Reserve(fields.miNonSelectedCount);
-    const std::string defaultFee = logic::format0_00(8);
+    const std::string defaultFee = logic::defaultFeeText();
     // Texts the document does not hold in one piece, and the id key, live here while their row
     // is added.
     std::array<std::string, VendorList::Columns> scratch;
     section.forEachChild([&](const net::AnswerNode &record, std::size_t) {
         VendorList::Utf8Row cells{};
-        cells[0] = record.child(0, "vendor id").firstChildView("vendor id", scratch[0]);
+        cells[Id] = record.child(0, "vendor id").firstChildView("vendor id", scratch[Id]);
         addRead(list, cells, [&] {
             // Every child is copied in turn, so the last one's text is what stays.
             record.forEachChild([&](const net::AnswerNode &field, std::size_t k) {
@@ -149,16 +157,15 @@ void Loader::NonSelectVendorsDisplay()
                 }
                 cells[k] = field.lastChildView(scratch[k]);
             });
-            cells[3] = defaultFee;
-            const bool duty = logic::toNumber(cells[2]) == 1 && fields.miCenterCode == 2;
-            cells[4] = DutyText[duty ? 1 : 0];
-            scratch[6] = logic::formatId0000(cells[0]);
-            cells[6] = scratch[6];
+            cells[Fee] = defaultFee;
+            cells[Duty] = logic::dutyText(logic::dutyApplies(cells[Country], fields.miCenterCode));
+            scratch[Key] = logic::formatId0000(cells[Id]);
+            cells[Key] = scratch[Key];
         });
         countLoadedRow();
     });
-    ui.lstVendors->SetSortKey(6);
-    ui.lstVendorCenter->SetSortKey(6);
+    ui.lstVendors->SetSortKey(logic::index(logic::Column::IdKey));
+    ui.lstVendorCenter->SetSortKey(logic::index(logic::Column::IdKey));
     ui.optList[0]->setEnabled(true);
     enableSearch();
     if (list.Count() > 0) {
@@ -175,22 +182,22 @@ void Loader::SelectedVendorDisplay()
     std::array<std::string, VendorList::Columns> scratch;
     section.forEachChild([&](const net::AnswerNode &record, std::size_t) {
         VendorList::Utf8Row cells{};
-        cells[0] = record.child(0, "vendor id").firstChildView("vendor id", scratch[0]);
+        cells[Id] = record.child(0, "vendor id").firstChildView("vendor id", scratch[Id]);
         addRead(list, cells, [&] {
-            cells[1] = record.child(1, "vendor name").firstChildView("vendor name", scratch[1]);
-            const double fee = logic::toNumber(
-                record.child(2, "handling fee").firstChildView("handling fee", scratch[2]));
-            scratch[3] = logic::format0_00(fee * 100);
-            cells[3] = scratch[3];
+            cells[Name] =
+                record.child(1, "vendor name").firstChildView("vendor name", scratch[Name]);
+            scratch[Fee] = logic::feePercentText(
+                record.child(2, "handling fee").firstChildView("handling fee", scratch[Country]));
+            cells[Fee] = scratch[Fee];
             const bool duty = logic::toBoolean(
-                record.child(3, "duty flag").firstChildView("duty flag", scratch[4]));
-            cells[4] = DutyText[duty ? 1 : 0];
-            scratch[6] = logic::formatId0000(cells[0]);
-            cells[6] = scratch[6];
+                record.child(3, "duty flag").firstChildView("duty flag", scratch[Duty]));
+            cells[Duty] = logic::dutyText(duty);
+            scratch[Key] = logic::formatId0000(cells[Id]);
+            cells[Key] = scratch[Key];
         });
         countLoadedRow();
     });
-    list.SetSortKey(6);
+    list.SetSortKey(logic::index(logic::Column::IdKey));
     ui.optList[1]->setEnabled(true);
     enableSearch();
     ui.prbLoad->setValue(ui.prbLoad->maximum());

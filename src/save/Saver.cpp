@@ -1,6 +1,7 @@
 #include "save/Saver.h"
 
 #include "list/VendorList.h"
+#include "logic/Columns.h"
 #include "logic/Statements.h"
 #include "logic/UrlEncode.h"
 #include "net/Transfer.h"
@@ -20,6 +21,10 @@ using namespace tarvo::screen;
 
 namespace {
 
+constexpr int IdColumn = logic::index(logic::Column::Id);
+constexpr int FeeColumn = logic::index(logic::Column::HandlingFee);
+constexpr int DutyColumn = logic::index(logic::Column::DutyMark);
+
 bool blankOnly(const QString &text)
 {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c == u' '; });
@@ -30,8 +35,8 @@ std::vector<logic::SelectedRow> selectedRows(const VendorList &list)
     std::vector<logic::SelectedRow> rows;
     rows.reserve(static_cast<std::size_t>(list.Count()));
     for (int i = 1; i <= list.Count(); ++i) {
-        rows.push_back({std::string(list.Utf8(i, 0)), std::string(list.Utf8(i, 3)),
-                        std::string(list.Utf8(i, 4))});
+        rows.push_back({std::string(list.Utf8(i, IdColumn)), std::string(list.Utf8(i, FeeColumn)),
+                        std::string(list.Utf8(i, DutyColumn))});
     }
     return rows;
 }
@@ -41,7 +46,8 @@ std::vector<logic::NonSelectedRow> nonSelectedRows(const VendorList &list)
     std::vector<logic::NonSelectedRow> rows;
     rows.reserve(static_cast<std::size_t>(list.Count()));
     for (int i = 1; i <= list.Count(); ++i) {
-        rows.push_back({std::string(list.Utf8(i, 0)), std::string(list.Utf8(i, 4))});
+        rows.push_back(
+            {std::string(list.Utf8(i, IdColumn)), std::string(list.Utf8(i, DutyColumn))});
     }
     return rows;
 }

@@ -2,6 +2,7 @@
 
 #include "edit/FeeArea.h"
 #include "list/VendorList.h"
+#include "logic/Columns.h"
 #include "screen/Messages.h"
 #include "screen/Screen.h"
 
@@ -25,7 +26,7 @@ void deactivate(QLineEdit *box)
 // First row whose name holds the text anywhere, in any letter case; 0 for none.
 int findByName(VendorList &list, const QString &text)
 {
-    const int found = list.FindContaining(1, text);
+    const int found = list.FindContaining(logic::index(logic::Column::Name), text);
     if (found > 0) {
         list.SetSelected(found, true);
     }
