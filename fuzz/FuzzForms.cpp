@@ -1,7 +1,7 @@
 // Feeds arbitrary text to the value forms and the row marks and checks that they agree with
 // each other and throw nothing but their documented errors.
-#include "core/ValueForms.h"
-#include "edit/RowMark.h"
+#include "logic/ValueForms.h"
+#include "logic/RowMark.h"
 
 #include <cmath>
 #include <cstddef>
@@ -11,8 +11,7 @@
 #include <string>
 #include <string_view>
 
-using namespace tarvo::forms;
-using namespace tarvo::marks;
+using namespace tarvo::logic;
 
 namespace {
 

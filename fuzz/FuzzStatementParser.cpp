@@ -2,8 +2,8 @@
 // only the three shapes with values it can bind, and read a statement written back in the
 // control's own form as the same statement.
 #include "StatementParser.h"
-#include "core/ValueForms.h"
-#include "save/Statements.h"
+#include "logic/ValueForms.h"
+#include "logic/Statements.h"
 
 #include <cmath>
 #include <cstddef>
@@ -35,7 +35,7 @@ void require(bool condition, const char *what)
 // statement read back must carry exactly that rounding, nothing else.
 std::string written(double fee)
 {
-    return forms::generalNumber(fee);
+    return logic::generalNumber(fee);
 }
 double readBack(double fee)
 {
@@ -48,9 +48,9 @@ template <typename Change> std::string rewrite(const Change &change)
     const std::string vendor = std::to_string(change.vendorId);
     const char *duty = change.duty ? "1" : "0";
     if constexpr (std::is_same_v<Change, InsertAssignment>) {
-        return save::insertText(center, vendor, written(change.fee), duty);
+        return logic::insertText(center, vendor, written(change.fee), duty);
     } else {
-        return save::updateText(center, vendor, written(change.fee), duty);
+        return logic::updateText(center, vendor, written(change.fee), duty);
     }
 }
 
@@ -77,7 +77,7 @@ void checkDelete(const DeleteAssignments &removal)
     }
     ids.pop_back();
     const auto again =
-        StatementParser::parse(save::deleteText(std::to_string(removal.centerId), ids));
+        StatementParser::parse(logic::deleteText(std::to_string(removal.centerId), ids));
     require(again.ok, "refused the control's own form of an accepted delete");
     const auto *same = std::get_if<DeleteAssignments>(&again.statement);
     require(same != nullptr && *same == removal, "the control's own form changed the delete");

@@ -1,6 +1,6 @@
 // Checks that the form encoding is lossless: decoding the output gives back the input's code
 // page 1252 bytes, and nothing outside the kept set travels unescaped.
-#include "save/UrlEncode.h"
+#include "logic/UrlEncode.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
 
-    const std::string bytes = tarvo::save::toCp1252(text);
+    const std::string bytes = tarvo::logic::toCp1252(text);
     require(bytes.size() == characters, "not one byte per character");
-    require(decode(tarvo::save::urlEncode(text)) == bytes, "decoded output differs");
+    require(decode(tarvo::logic::urlEncode(text)) == bytes, "decoded output differs");
     return 0;
 }

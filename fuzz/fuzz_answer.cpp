@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-using tarvo::load::AnswerError;
-using tarvo::load::AnswerNode;
-using tarvo::load::QueryDocument;
+using tarvo::net::AnswerError;
+using tarvo::net::AnswerNode;
+using tarvo::net::QueryDocument;
 
 namespace {
 

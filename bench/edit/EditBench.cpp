@@ -5,7 +5,7 @@
 // move under the 59.5 ms (">>") and 87.0 ms ("<<") that a tree view over a row per heap block
 // took on the machine that first ran this (means, repaint included).
 #include "BenchHarness.h"
-#include "ui/VendorView.h"
+#include "list/VendorView.h"
 
 #include <QAbstractItemModel>
 #include <QItemSelectionModel>
@@ -18,7 +18,7 @@
 
 namespace {
 
-using tarvo::VendorView;
+using tarvo::list::VendorView;
 using tarvo::bench::settle;
 using tarvo::bench::Stopwatch;
 

@@ -3,8 +3,8 @@
 // Both are shown (offscreen) and every timed step ends when their views have settled.
 // Goals: ours at least 5x faster on the fill and the removal; one walk under 2 ms.
 #include "BenchHarness.h"
-#include "ui/VendorList.h"
-#include "ui/VendorView.h"
+#include "list/VendorList.h"
+#include "list/VendorView.h"
 
 #include <QHeaderView>
 #include <QTreeWidget>
@@ -18,7 +18,7 @@
 
 namespace {
 
-using tarvo::VendorList;
+using tarvo::list::VendorList;
 using tarvo::bench::settle;
 using tarvo::bench::Stopwatch;
 

@@ -1,5 +1,5 @@
 // Goal: building and encoding the batch for 32767 marked rows takes under 50 ms.
-#include "save/Statements.h"
+#include "logic/Statements.h"
 
 #include <benchmark/benchmark.h>
 #include <string>
@@ -7,8 +7,8 @@
 
 namespace {
 
-using tarvo::save::NonSelectedRow;
-using tarvo::save::SelectedRow;
+using tarvo::logic::NonSelectedRow;
+using tarvo::logic::SelectedRow;
 
 constexpr int kSelectedMarked = 24000;
 constexpr int kRemoved = 32767 - kSelectedMarked;
@@ -40,8 +40,8 @@ void BM_StatementsAndBody(benchmark::State &state)
     const auto removed = removedRows();
     std::size_t bytes = 0;
     for (auto _ : state) {
-        const auto statements = tarvo::save::buildStatements(12, selected, removed);
-        const std::string body = tarvo::save::buildBody(statements);
+        const auto statements = tarvo::logic::buildStatements(12, selected, removed);
+        const std::string body = tarvo::logic::buildBody(statements);
         bytes = body.size();
         benchmark::DoNotOptimize(body.data());
     }
@@ -54,7 +54,7 @@ void BM_StatementsOnly(benchmark::State &state)
     const auto selected = selectedRows();
     const auto removed = removedRows();
     for (auto _ : state) {
-        auto statements = tarvo::save::buildStatements(12, selected, removed);
+        auto statements = tarvo::logic::buildStatements(12, selected, removed);
         benchmark::DoNotOptimize(statements.data());
     }
 }

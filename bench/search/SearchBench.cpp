@@ -4,7 +4,7 @@
 // re-sorting by name.
 // Goal: the search and the re-sort each under 30 ms; the search is the miss without its box.
 #include "BenchHarness.h"
-#include "ui/VendorView.h"
+#include "list/VendorView.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -21,7 +21,7 @@
 
 namespace {
 
-using tarvo::VendorView;
+using tarvo::list::VendorView;
 using tarvo::bench::settle;
 using tarvo::bench::Stopwatch;
 

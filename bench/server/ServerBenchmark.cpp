@@ -5,7 +5,7 @@
 // within twice SQLite's single-client times and ahead of it with 8 clients.
 // PostgreSQL runs when TARVO_TEST_PG names a cluster (./scripts/bench-server starts one).
 #include "ReferenceServer.h"
-#include "save/Statements.h"
+#include "logic/Statements.h"
 #include "support/TestDatabase.h"
 
 #include <atomic>
@@ -44,13 +44,13 @@ constexpr int kBatchRows = 100;
 std::string controlBody(std::int64_t center, std::int64_t rows, const char *fee,
                         const char *column4)
 {
-    std::vector<tarvo::save::SelectedRow> selected;
+    std::vector<tarvo::logic::SelectedRow> selected;
     selected.reserve(static_cast<std::size_t>(rows));
     for (std::int64_t id = 1; id <= rows; ++id) {
         selected.push_back({std::to_string(id), fee, column4});
     }
-    return tarvo::save::buildBody(
-        tarvo::save::buildStatements(static_cast<std::int32_t>(center), selected, {}));
+    return tarvo::logic::buildBody(
+        tarvo::logic::buildStatements(static_cast<std::int32_t>(center), selected, {}));
 }
 
 class BenchServer

@@ -1,16 +1,16 @@
 #include "Version.h"
-#include "core/ControlState.h"
 #include "edit/FeeArea.h"
 #include "edit/Mover.h"
+#include "list/VendorList.h"
+#include "list/VendorView.h"
 #include "load/Loader.h"
 #include "net/Transfer.h"
 #include "save/Saver.h"
+#include "screen/ControlState.h"
+#include "screen/Messages.h"
+#include "screen/Screen.h"
 #include "search/Finder.h"
 #include "search/Sorter.h"
-#include "ui/Messages.h"
-#include "ui/Screen.h"
-#include "ui/VendorList.h"
-#include "ui/VendorView.h"
 
 #include <QAction>
 #include <QEvent>
@@ -21,7 +21,13 @@
 #include <TarvoCenterVendor/CenterVendor.h>
 #include <functional>
 
-using namespace tarvo;
+using namespace tarvo::edit;
+using namespace tarvo::list;
+using namespace tarvo::load;
+using namespace tarvo::net;
+using namespace tarvo::save;
+using namespace tarvo::screen;
+using namespace tarvo::search;
 
 namespace {
 
@@ -61,14 +67,23 @@ void addColumnHeaders(VendorList &list)
     list.AddColumnHeader(QStringLiteral("ID"), 0);
 }
 
+// The save's transfer belongs to the control, not to the screen, which holds only what is shown.
+Transfer *makeTransfer(QWidget *control)
+{
+    auto *transfer = new Transfer(control);
+    transfer->setObjectName(QStringLiteral("Inet1"));
+    return transfer;
+}
+
 } // namespace
 
-struct CenterVendor::Private
+// Hidden: the shared library exports the public class alone, not its private part.
+struct Q_DECL_HIDDEN CenterVendor::Private
 {
     explicit Private(CenterVendor *q)
-        : q(q), ui(buildScreen(q)), loader(ui, fields), feeArea(ui),
+        : q(q), ui(buildScreen(q)), Inet1(makeTransfer(q)), loader(ui, fields), feeArea(ui),
           mover(ui, fields, feeArea, [this](int index) { chooseList(index); }), finder(ui, feeArea),
-          saver(ui, fields,
+          saver(ui, fields, *Inet1,
                 [this] { this->q->LetDataFromDatabase(fields.mlCenterID, fields.mtServerName); })
     {}
 
@@ -90,6 +105,7 @@ struct CenterVendor::Private
 
     CenterVendor *q;
     Screen ui;
+    Transfer *Inet1; // a child of the control
     ControlFields fields;
     Loader loader;
     FeeArea feeArea;
@@ -125,9 +141,9 @@ void CenterVendor::Private::UserControl_Initialize()
     ui.lstVendors->SetFullRowSelect(true);
     addColumnHeaders(*ui.lstVendors);
     ui.lblVersionNumber->setText(QStringLiteral("Version Number: %1.%2.%3")
-                                     .arg(version::major)
-                                     .arg(version::minor)
-                                     .arg(version::revision));
+                                     .arg(tarvo::version::major)
+                                     .arg(tarvo::version::minor)
+                                     .arg(tarvo::version::revision));
 }
 
 void CenterVendor::Private::quietly(const std::function<void()> &handler)
@@ -243,7 +259,7 @@ void CenterVendor::Private::connectEvents()
         reporting([&] { commit = saver.cmdCommit_Click(); });
         Q_EMIT q->commitFinished(commit.ok, commit.answer);
     });
-    QObject::connect(ui.Inet1, &Transfer::StateChanged, q,
+    QObject::connect(Inet1, &Transfer::StateChanged, q,
                      [this](int state) { reporting([&] { saver.Inet1_StateChanged(state); }); });
     QObject::connect(ui.cmdFind, &QPushButton::clicked, q,
                      [this] { reporting([&] { finder.cmdFind_Click(); }); });

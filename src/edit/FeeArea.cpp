@@ -1,21 +1,28 @@
 #include "edit/FeeArea.h"
 
-#include "core/ValueForms.h"
-#include "edit/RowMark.h"
-#include "ui/Messages.h"
-#include "ui/Screen.h"
-#include "ui/VendorList.h"
+#include "list/VendorList.h"
+#include "logic/Columns.h"
+#include "logic/RowMark.h"
+#include "logic/Rules.h"
+#include "logic/ValueForms.h"
+#include "screen/Messages.h"
+#include "screen/Screen.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 
-namespace tarvo {
+namespace tarvo::edit {
+
+using namespace tarvo::list;
+using namespace tarvo::screen;
 
 namespace {
 const QString Update = QStringLiteral("Update");
 const QString Save = QStringLiteral("Save");
 const QString ValidationTitle = QStringLiteral("Information Validation");
+constexpr int FeeColumn = logic::index(logic::Column::HandlingFee);
+constexpr int DutyColumn = logic::index(logic::Column::DutyMark);
 
 void disableMoves(Screen &ui)
 {
@@ -83,9 +90,9 @@ void FeeArea::lstVendorCenter_Click()
     }
     close();
     const int current = selected.SelectedItem();
-    ui.txtCntHandFee->setText(selected.SubItem(current, 3));
+    ui.txtCntHandFee->setText(selected.SubItem(current, FeeColumn));
     m_showsLoadedRow = true;
-    ui.chkDuty->setChecked(forms::leadingNumber(selected.SubItem(current, 4).toStdString()) == 1);
+    ui.chkDuty->setChecked(logic::dutyShown(selected.Utf8(current, DutyColumn)));
     selected.SetMultiSelect(true);
     ui.lstVendors->SetMultiSelect(false);
     deselectAll(*ui.lstVendors);
@@ -132,14 +139,14 @@ void FeeArea::cmdcenterHandFee_Click()
         return;
     }
     const std::string boxText = ui.txtCntHandFee->text().toStdString();
-    const std::string typed(forms::trimBlanks(boxText));
-    if (!forms::isNumeric(typed)) {
+    const std::string typed(logic::trimBlanks(boxText));
+    if (!logic::isNumeric(typed)) {
         showMessage(ui.surface, QStringLiteral("The Numeric value will be required"), vbInformation,
                     ValidationTitle);
         giveBoxFocus();
         return;
     }
-    const double fee = forms::toNumber(typed);
+    const double fee = logic::toNumber(typed);
     if (fee >= 100) {
         showMessage(ui.surface, QStringLiteral("The Numeric value should be less Than 100"),
                     vbInformation, ValidationTitle);
@@ -157,10 +164,11 @@ void FeeArea::cmdcenterHandFee_Click()
     }
     // The current row, not the one last clicked: a search may have made another row current,
     // and that is the row the user sees highlighted.
-    selected.SetSubItem(current, 3, QString::fromStdString(forms::format0_00(fee)));
-    const auto column4 = selected.SubItem(current, 4).toStdString();
-    selected.SetSubItem(current, 4,
-                        QString::fromStdString(marks::transition(marks::Move::FeeUpdate, column4)));
+    selected.SetSubItem(current, FeeColumn, QString::fromStdString(logic::format0_00(fee)));
+    const std::string dutyColumn(selected.Utf8(current, DutyColumn));
+    selected.SetSubItem(
+        current, DutyColumn,
+        QString::fromStdString(logic::transition(logic::Move::FeeUpdate, dutyColumn)));
     lockBox(ui.txtCntHandFee);
     ui.cmdcenterHandFee->setText(Update);
     ui.cmdCommit->setEnabled(true);
@@ -185,4 +193,4 @@ void FeeArea::giveBoxFocus()
     txtCntHandFee_GotFocus();
 }
 
-} // namespace tarvo
+} // namespace tarvo::edit

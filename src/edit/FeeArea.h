@@ -3,9 +3,13 @@
 // list is active and which move commands fit the selection.
 #pragma once
 
-namespace tarvo {
-
+namespace tarvo::screen {
 struct Screen;
+}
+
+namespace tarvo::edit {
+
+using screen::Screen;
 
 class FeeArea
 {
@@ -38,4 +42,4 @@ private:
     bool m_showsLoadedRow = false;
 };
 
-} // namespace tarvo
+} // namespace tarvo::edit

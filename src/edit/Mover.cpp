@@ -1,11 +1,12 @@
 #include "edit/Mover.h"
 
-#include "core/ControlState.h"
-#include "core/ValueForms.h"
 #include "edit/FeeArea.h"
-#include "edit/RowMark.h"
-#include "ui/Screen.h"
-#include "ui/VendorList.h"
+#include "list/VendorList.h"
+#include "logic/Columns.h"
+#include "logic/RowMark.h"
+#include "logic/ValueForms.h"
+#include "screen/ControlState.h"
+#include "screen/Screen.h"
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -18,7 +19,10 @@
 #include <string>
 #include <string_view>
 
-namespace tarvo {
+namespace tarvo::edit {
+
+using namespace tarvo::list;
+using namespace tarvo::screen;
 
 namespace {
 
@@ -27,8 +31,13 @@ std::string utf8(const QString &text)
     return text.toStdString();
 }
 
-// Columns 0 to 5 of a row about to move, kept while the source list changes.
-using MovedRow = std::array<std::string, 6>;
+constexpr auto IdColumn = static_cast<std::size_t>(logic::Column::Id);
+constexpr auto DutyColumn = static_cast<std::size_t>(logic::Column::DutyMark);
+constexpr auto DateColumn = static_cast<std::size_t>(logic::Column::DateUpdated);
+constexpr int SortColumn = logic::index(logic::Column::IdKey);
+
+// The columns up to the date of a row about to move, kept while the source list changes.
+using MovedRow = std::array<std::string, DateColumn + 1>;
 
 MovedRow readRow(const VendorList &list, int index, int lastColumn)
 {
@@ -39,20 +48,22 @@ MovedRow readRow(const VendorList &list, int index, int lastColumn)
     return row;
 }
 
-// Appends the moved row (columns 0 to 3 and 4 of the source) to target; column 5 is the given
-// date text.
-int appendRow(VendorList &target, const std::array<std::string_view, 5> &source, marks::Move move,
-              std::string_view column5)
+// The columns before the date, read from the source row.
+using SourceRow = std::array<std::string_view, DateColumn>;
+
+// Appends the moved row to target: the source's columns up to the fee, the duty column the
+// move makes of the source's, the given date and the id's sort key.
+int appendRow(VendorList &target, const SourceRow &source, logic::Move move, std::string_view date)
 {
-    const std::string mark = marks::transition(move, source[4]);
-    const std::string key = forms::formatId0000(source[0]);
-    return target.AddRow({source[0], source[1], source[2], source[3], mark, column5, key});
+    const std::string mark = logic::transition(move, source[DutyColumn]);
+    const std::string key = logic::formatId0000(source[IdColumn]);
+    return target.AddRow({source[0], source[1], source[2], source[3], mark, date, key});
 }
 
-int appendRow(VendorList &target, const MovedRow &row, marks::Move move, std::string_view column5)
+int appendRow(VendorList &target, const MovedRow &row, logic::Move move, std::string_view date)
 {
-    const std::array<std::string_view, 5> source = {row[0], row[1], row[2], row[3], row[4]};
-    return appendRow(target, source, move, column5);
+    const SourceRow source = {row[0], row[1], row[2], row[3], row[4]};
+    return appendRow(target, source, move, date);
 }
 
 QString now(const char *format)
@@ -63,7 +74,7 @@ QString now(const char *format)
 // Moves every selected row of from to to, in list order, leaving the moved rows the selection
 // of to and sorting it by id, so each lands where the order puts it. A null date carries
 // column 5 over unchanged.
-void moveSelectedRows(VendorList &from, VendorList &to, marks::Move move, const QString &date)
+void moveSelectedRows(VendorList &from, VendorList &to, logic::Move move, const QString &date)
 {
     to.SetMultiSelect(false);
     const std::string dateText = utf8(date);
@@ -72,17 +83,20 @@ void moveSelectedRows(VendorList &from, VendorList &to, marks::Move move, const 
         if (from.Selected(i)) {
             // The source stays untouched until every row is copied, so its texts can be read
             // in place.
-            const std::array<std::string_view, 5> row = {from.Utf8(i, 0), from.Utf8(i, 1),
-                                                         from.Utf8(i, 2), from.Utf8(i, 3),
-                                                         from.Utf8(i, 4)};
-            const int added = appendRow(to, row, move, date.isNull() ? from.Utf8(i, 5) : dateText);
+            SourceRow row;
+            for (std::size_t k = 0; k < row.size(); ++k) {
+                row[k] = from.Utf8(i, static_cast<int>(k));
+            }
+            const int added =
+                appendRow(to, row, move,
+                          date.isNull() ? from.Utf8(i, static_cast<int>(DateColumn)) : dateText);
             to.SetSelected(added, true);
             to.SetMultiSelect(true);
         }
     }
     from.RemoveSelected();
     to.SetFocus();
-    to.SetSortKey(6);
+    to.SetSortKey(SortColumn);
     // Shown where the order put it; with nothing selected there is no current row to show, and
     // the rows moved stay moved.
     if (to.SelectedItem() > 0) {
@@ -130,14 +144,14 @@ void Mover::cmdAdd_Click()
     const std::string idText = utf8(id);
     const int existing = to.Count();
     for (int i = 1; i <= existing; ++i) {
-        if (to.Utf8(i, 0) == idText) {
+        if (to.Utf8(i, static_cast<int>(IdColumn)) == idText) {
             return;
         }
     }
-    const MovedRow row = readRow(from, current, 4);
+    const MovedRow row = readRow(from, current, static_cast<int>(DutyColumn));
     from.Remove(current);
     to.SetMultiSelect(false);
-    to.PlaceInOrder(appendRow(to, row, marks::Move::Add, utf8(now("MM/dd/yyyy HH:mm:ss"))));
+    to.PlaceInOrder(appendRow(to, row, logic::Move::Add, utf8(now("MM/dd/yyyy HH:mm:ss"))));
     ui.txtCntHandFee->setText(QString());
     ui.chkDuty->setChecked(false);
     setCountCaptions();
@@ -166,7 +180,7 @@ void Mover::cmdAddAll_Click()
     if (from.Count() == 0) {
         return;
     }
-    moveSelectedRows(from, to, marks::Move::Add, now("MM/dd/yyyy"));
+    moveSelectedRows(from, to, logic::Move::Add, now("MM/dd/yyyy"));
     setCountCaptions();
     ui.cmdAddAll->setEnabled(false);
     ui.cmdRemoveAll->setEnabled(true);
@@ -194,12 +208,12 @@ void Mover::cmdDelete_Click()
         return;
     }
     const int current = from.SelectedItem();
-    const MovedRow row = readRow(from, current, 5);
+    const MovedRow row = readRow(from, current, static_cast<int>(DateColumn));
     if (row[0].empty()) {
         return;
     }
     to.SetMultiSelect(false);
-    to.PlaceInOrder(appendRow(to, row, marks::Move::Remove, row[5]));
+    to.PlaceInOrder(appendRow(to, row, logic::Move::Remove, row[DateColumn]));
     from.Remove(current);
     setCountCaptions();
     selectAndShow(to, QString::fromStdString(row[0]));
@@ -246,7 +260,7 @@ void Mover::cmdRemoveAll_Click()
     if (from.Count() == 0) {
         return;
     }
-    moveSelectedRows(from, to, marks::Move::Remove, QString());
+    moveSelectedRows(from, to, logic::Move::Remove, QString());
     setCountCaptions();
     ui.cmdRemoveAll->setEnabled(false);
     ui.cmdAddAll->setEnabled(true);
@@ -259,4 +273,4 @@ void Mover::cmdRemoveAll_Click()
     }
 }
 
-} // namespace tarvo
+} // namespace tarvo::edit

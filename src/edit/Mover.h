@@ -5,11 +5,16 @@
 #include <QPoint>
 #include <functional>
 
-namespace tarvo {
-
+namespace tarvo::screen {
 struct ControlFields;
-class FeeArea;
 struct Screen;
+} // namespace tarvo::screen
+
+namespace tarvo::edit {
+
+class FeeArea;
+using screen::ControlFields;
+using screen::Screen;
 
 class Mover
 {
@@ -42,4 +47,4 @@ private:
     std::function<void(int)> chooseList;
 };
 
-} // namespace tarvo
+} // namespace tarvo::edit

@@ -1,10 +1,12 @@
 #include "load/Loader.h"
 
-#include "core/ControlState.h"
-#include "core/ValueForms.h"
-#include "ui/EventLog.h"
-#include "ui/Screen.h"
-#include "ui/VendorList.h"
+#include "list/VendorList.h"
+#include "logic/Columns.h"
+#include "logic/Rules.h"
+#include "logic/ValueForms.h"
+#include "screen/ControlState.h"
+#include "screen/EventLog.h"
+#include "screen/Screen.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -15,12 +17,15 @@
 #include <mutex>
 #include <string>
 
-namespace tarvo {
+namespace tarvo::load {
+
+using namespace tarvo::list;
+using namespace tarvo::screen;
 
 namespace {
 
 std::mutex optionsMutex;
-load::FetchOptions sharedOptions;
+net::FetchOptions sharedOptions;
 
 std::string text(const QString &s)
 {
@@ -29,13 +34,13 @@ std::string text(const QString &s)
 
 } // namespace
 
-void setQueryFetchOptions(const load::FetchOptions &options)
+void setQueryFetchOptions(const net::FetchOptions &options)
 {
     const std::lock_guard lock(optionsMutex);
     sharedOptions = options;
 }
 
-load::FetchOptions queryFetchOptions()
+net::FetchOptions queryFetchOptions()
 {
     const std::lock_guard lock(optionsMutex);
     return sharedOptions;
@@ -74,22 +79,22 @@ bool Loader::load(qint32 centerId, const QString &serverName)
     }
 }
 
-load::QueryDocument Loader::request(const char *query) const
+net::QueryDocument Loader::request(const char *query) const
 {
     const QString url = fields.mtServerName + QStringLiteral("/CenterVendor.asp?") +
                         QLatin1String(query) + QStringLiteral("&centerID=") +
                         QString::number(fields.mlCenterID);
-    return load::QueryDocument::fetch(text(url), queryFetchOptions());
+    return net::QueryDocument::fetch(text(url), queryFetchOptions());
 }
 
 void Loader::CountDisplay()
 {
     const auto doc = request("count=1");
     const auto record = doc.documentElement().child(0, "count section").child(0, "count record");
-    fields.miCenterCode = forms::toInt16(record.child(0, "center code").text());
-    fields.miNonSelectedCount = forms::toInt16(record.child(1, "non-selected count").text());
-    fields.miSelectedCount = forms::toInt16(record.child(2, "selected count").text());
-    const int max = forms::toInt16(double(fields.miNonSelectedCount) + fields.miSelectedCount);
+    fields.miCenterCode = logic::toInt16(record.child(0, "center code").text());
+    fields.miNonSelectedCount = logic::toInt16(record.child(1, "non-selected count").text());
+    fields.miSelectedCount = logic::toInt16(record.child(2, "selected count").text());
+    const int max = logic::toInt16(double(fields.miNonSelectedCount) + fields.miSelectedCount);
     // QProgressBar keeps a minimum above a negative maximum; move both.
     ui.prbLoad->setRange(std::min(0, max), max);
     m_shownPercent = -1;
@@ -105,10 +110,16 @@ void Loader::CountDisplay()
 
 namespace {
 
-const std::string_view DutyText[] = {"0", "1"};
-
 // Adds the row with the columns read so far also when reading the rest fails, as a row added
 // first and then written column by column would stand.
+// The columns as indexes of a row's cells.
+constexpr auto Id = static_cast<std::size_t>(logic::Column::Id);
+constexpr auto Name = static_cast<std::size_t>(logic::Column::Name);
+constexpr auto Country = static_cast<std::size_t>(logic::Column::CountryId);
+constexpr auto Fee = static_cast<std::size_t>(logic::Column::HandlingFee);
+constexpr auto Duty = static_cast<std::size_t>(logic::Column::DutyMark);
+constexpr auto Key = static_cast<std::size_t>(logic::Column::IdKey);
+
 template <typename Read> void addRead(VendorList &list, VendorList::Utf8Row &cells, Read read)
 {
     try {
@@ -128,16 +139,16 @@ void Loader::NonSelectVendorsDisplay()
     const auto doc = request("active=1");
     const auto section = doc.documentElement().child(1, "active vendors section");
     list.Reserve(fields.miNonSelectedCount);
-    const std::string defaultFee = forms::format0_00(8);
+    const std::string defaultFee = logic::defaultFeeText();
     // Texts the document does not hold in one piece, and the id key, live here while their row
     // is added.
     std::array<std::string, VendorList::Columns> scratch;
-    section.forEachChild([&](const load::AnswerNode &record, std::size_t) {
+    section.forEachChild([&](const net::AnswerNode &record, std::size_t) {
         VendorList::Utf8Row cells{};
-        cells[0] = record.child(0, "vendor id").firstChildView("vendor id", scratch[0]);
+        cells[Id] = record.child(0, "vendor id").firstChildView("vendor id", scratch[Id]);
         addRead(list, cells, [&] {
             // Every child is copied in turn, so the last one's text is what stays.
-            record.forEachChild([&](const load::AnswerNode &field, std::size_t k) {
+            record.forEachChild([&](const net::AnswerNode &field, std::size_t k) {
                 if (k == 0 || !field.hasChildren()) {
                     return;
                 }
@@ -146,16 +157,15 @@ void Loader::NonSelectVendorsDisplay()
                 }
                 cells[k] = field.lastChildView(scratch[k]);
             });
-            cells[3] = defaultFee;
-            const bool duty = forms::toNumber(cells[2]) == 1 && fields.miCenterCode == 2;
-            cells[4] = DutyText[duty ? 1 : 0];
-            scratch[6] = forms::formatId0000(cells[0]);
-            cells[6] = scratch[6];
+            cells[Fee] = defaultFee;
+            cells[Duty] = logic::dutyText(logic::dutyApplies(cells[Country], fields.miCenterCode));
+            scratch[Key] = logic::formatId0000(cells[Id]);
+            cells[Key] = scratch[Key];
         });
         countLoadedRow();
     });
-    ui.lstVendors->SetSortKey(6);
-    ui.lstVendorCenter->SetSortKey(6);
+    ui.lstVendors->SetSortKey(logic::index(logic::Column::IdKey));
+    ui.lstVendorCenter->SetSortKey(logic::index(logic::Column::IdKey));
     ui.optList[0]->setEnabled(true);
     enableSearch();
     if (list.Count() > 0) {
@@ -170,24 +180,24 @@ void Loader::SelectedVendorDisplay()
     const auto section = doc.documentElement().child(2, "selected vendors section");
     list.Reserve(fields.miSelectedCount);
     std::array<std::string, VendorList::Columns> scratch;
-    section.forEachChild([&](const load::AnswerNode &record, std::size_t) {
+    section.forEachChild([&](const net::AnswerNode &record, std::size_t) {
         VendorList::Utf8Row cells{};
-        cells[0] = record.child(0, "vendor id").firstChildView("vendor id", scratch[0]);
+        cells[Id] = record.child(0, "vendor id").firstChildView("vendor id", scratch[Id]);
         addRead(list, cells, [&] {
-            cells[1] = record.child(1, "vendor name").firstChildView("vendor name", scratch[1]);
-            const double fee = forms::toNumber(
-                record.child(2, "handling fee").firstChildView("handling fee", scratch[2]));
-            scratch[3] = forms::format0_00(fee * 100);
-            cells[3] = scratch[3];
-            const bool duty = forms::toBoolean(
-                record.child(3, "duty flag").firstChildView("duty flag", scratch[4]));
-            cells[4] = DutyText[duty ? 1 : 0];
-            scratch[6] = forms::formatId0000(cells[0]);
-            cells[6] = scratch[6];
+            cells[Name] =
+                record.child(1, "vendor name").firstChildView("vendor name", scratch[Name]);
+            scratch[Fee] = logic::feePercentText(
+                record.child(2, "handling fee").firstChildView("handling fee", scratch[Country]));
+            cells[Fee] = scratch[Fee];
+            const bool duty = logic::toBoolean(
+                record.child(3, "duty flag").firstChildView("duty flag", scratch[Duty]));
+            cells[Duty] = logic::dutyText(duty);
+            scratch[Key] = logic::formatId0000(cells[Id]);
+            cells[Key] = scratch[Key];
         });
         countLoadedRow();
     });
-    list.SetSortKey(6);
+    list.SetSortKey(logic::index(logic::Column::IdKey));
     ui.optList[1]->setEnabled(true);
     enableSearch();
     ui.prbLoad->setValue(ui.prbLoad->maximum());
@@ -207,7 +217,7 @@ void Loader::enableSearch()
 void Loader::countLoadedRow()
 {
     showProgress(fields.miLoadedRows);
-    fields.miLoadedRows = forms::toInt16(double(fields.miLoadedRows) + 1);
+    fields.miLoadedRows = logic::toInt16(double(fields.miLoadedRows) + 1);
 }
 
 void Loader::showProgress(int value)
@@ -240,4 +250,4 @@ void Loader::showLastProgress()
     }
 }
 
-} // namespace tarvo
+} // namespace tarvo::load

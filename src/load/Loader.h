@@ -6,16 +6,20 @@
 
 #include <QElapsedTimer>
 #include <QString>
-#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
 
-namespace tarvo {
-
+namespace tarvo::screen {
 struct ControlFields;
 struct Screen;
+} // namespace tarvo::screen
+
+namespace tarvo::load {
+
+using screen::ControlFields;
+using screen::Screen;
 
 // Time-outs of every query request from now on (tests shorten them).
-TARVOCENTERVENDOR_EXPORT void setQueryFetchOptions(const load::FetchOptions &options);
-TARVOCENTERVENDOR_EXPORT load::FetchOptions queryFetchOptions();
+void setQueryFetchOptions(const net::FetchOptions &options);
+net::FetchOptions queryFetchOptions();
 
 class Loader
 {
@@ -30,7 +34,7 @@ public:
     void SelectedVendorDisplay();
 
 private:
-    load::QueryDocument request(const char *query) const;
+    net::QueryDocument request(const char *query) const;
     void showProgress(int value);
     void showLastProgress();
     void countLoadedRow();
@@ -43,4 +47,4 @@ private:
     QElapsedTimer m_sincePaint;
 };
 
-} // namespace tarvo
+} // namespace tarvo::load

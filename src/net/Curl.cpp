@@ -4,35 +4,25 @@
 #include <cstdlib>
 #include <mutex>
 
-namespace tarvo::curl {
+namespace tarvo::net {
 
 namespace {
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// "%" followed by anything but two hex digits stays as written.
+// Decoded by libcurl's URL API; "%" followed by anything but two hex digits stays as written.
+// HTTP Basic credentials cannot hold control characters, and libcurl refuses to decode one:
+// such a part is sent as written, so the server refuses it rather than a mangled one.
 std::string percentDecoded(std::string_view text)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
+    std::string out(text);
+    CURLU *parts = curl_url();
+    char *decoded = nullptr;
+    // The user part is stored as given (no flags), so that only the read decodes.
+    if (parts != nullptr && curl_url_set(parts, CURLUPART_USER, out.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(parts, CURLUPART_USER, &decoded, CURLU_URLDECODE) == CURLUE_OK) {
+        out = decoded;
     }
+    curl_free(decoded);
+    curl_url_cleanup(parts);
     return out;
 }
 
@@ -127,4 +117,4 @@ void applyAddress(CURL *handle, const Address &address)
         curl_easy_setopt(handle, CURLOPT_CAINFO, bundle);
 }
 
-} // namespace tarvo::curl
+} // namespace tarvo::net

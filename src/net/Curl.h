@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarvo::curl {
+namespace tarvo::net {
 
 // curl_global_init once per process, whichever request comes first.
 void initOnce();
@@ -38,4 +38,4 @@ std::string shownUrl(std::string_view url);
 // CURL_CA_BUNDLE instead of the system's certificate store.
 void applyAddress(CURL *handle, const Address &address);
 
-} // namespace tarvo::curl
+} // namespace tarvo::net

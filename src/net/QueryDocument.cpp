@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <utility>
 
-namespace tarvo::load {
+namespace tarvo::net {
 
 namespace {
 
@@ -196,8 +196,8 @@ QueryDocument &QueryDocument::operator=(QueryDocument &&other) noexcept
 
 QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &options)
 {
-    curl::initOnce();
-    const std::string shown = curl::shownUrl(url);
+    net::initOnce();
+    const std::string shown = net::shownUrl(url);
     QueryDocument failed;
     EasyHandle easy;
     if (easy.handle == nullptr) {
@@ -207,7 +207,7 @@ QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &o
     std::string body;
     char detail[CURL_ERROR_SIZE] = {};
     CURL *h = easy.handle;
-    curl::applyAddress(h, curl::splitAddress(url));
+    net::applyAddress(h, net::splitAddress(url));
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -218,7 +218,7 @@ QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &o
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
     // Time-outs must not use signals: the caller may be any thread of a Qt application.
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &curl::appendToString);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &net::appendToString);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
 
@@ -391,4 +391,4 @@ std::string_view AnswerNode::lastChildView(std::string &scratch) const
     return last ? AnswerNode(last).textView(scratch) : std::string_view();
 }
 
-} // namespace tarvo::load
+} // namespace tarvo::net

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarvo::load {
+namespace tarvo::net {
 
 struct FetchOptions
 {
@@ -40,7 +40,7 @@ public:
     // Blocks the calling thread until the answer has arrived or failed. Never throws: a
     // connection error, a time-out, an HTTP status of 400 or more or a body that is not
     // well-formed leaves a document without a document element. Credentials come from the URL's
-    // user information or ~/.netrc (see curl::applyAddress); error() never shows them.
+    // user information or ~/.netrc (see net::applyAddress); error() never shows them.
     static QueryDocument fetch(const std::string &url, const FetchOptions &options = {});
 
     // Parses a body; a body that is not well-formed gives no document element (never a partial
@@ -106,4 +106,4 @@ private:
     pugi::xml_node m_node;
 };
 
-} // namespace tarvo::load
+} // namespace tarvo::net

@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-namespace tarvo {
+namespace tarvo::net {
 
 namespace {
 
@@ -246,7 +246,7 @@ void Transfer::Execute(const QString &url, const QString &operation, const QStri
     if (!post && !get)
         throw std::runtime_error("unknown transfer operation \"" + operation.toStdString() + "\"");
 
-    curl::initOnce();
+    net::initOnce();
     d->stopWorker();
     d->freeHandles();
     d->easy = curl_easy_init();
@@ -258,7 +258,7 @@ void Transfer::Execute(const QString &url, const QString &operation, const QStri
 
     CURL *h = d->easy;
     const std::string urlText = url.toStdString();
-    curl::applyAddress(h, curl::splitAddress(urlText));
+    net::applyAddress(h, net::splitAddress(urlText));
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     if (post) {
         const QByteArray body = data.toUtf8();
@@ -278,13 +278,13 @@ void Transfer::Execute(const QString &url, const QString &operation, const QStri
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(d->connectMs));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(d->totalMs));
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &curl::appendToString);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &net::appendToString);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &d->received);
     d->detail[0] = '\0';
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, d->detail);
     curl_multi_add_handle(d->multi, h);
 
-    d->url = QString::fromStdString(curl::shownUrl(urlText));
+    d->url = QString::fromStdString(net::shownUrl(urlText));
     d->runStallMs = d->stallMs;
     d->received.clear();
     d->answer.clear();
@@ -331,4 +331,4 @@ void Transfer::setStallLimit(int ms)
     d->stallMs = ms < 0 ? 0 : ms;
 }
 
-} // namespace tarvo
+} // namespace tarvo::net

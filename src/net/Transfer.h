@@ -4,12 +4,11 @@
 
 #include <QObject>
 #include <QString>
-#include <TarvoCenterVendor/TarvoCenterVendorExport.h>
 #include <memory>
 
-namespace tarvo {
+namespace tarvo::net {
 
-class TARVOCENTERVENDOR_EXPORT Transfer : public QObject
+class Transfer : public QObject
 {
     Q_OBJECT
 public:
@@ -62,4 +61,4 @@ private:
     std::unique_ptr<Private> const d;
 };
 
-} // namespace tarvo
+} // namespace tarvo::net

@@ -1,44 +1,53 @@
 #include "save/Saver.h"
 
-#include "core/ControlState.h"
+#include "list/VendorList.h"
+#include "logic/Columns.h"
+#include "logic/Statements.h"
+#include "logic/UrlEncode.h"
 #include "net/Transfer.h"
-#include "save/Statements.h"
-#include "save/UrlEncode.h"
-#include "ui/Messages.h"
-#include "ui/Screen.h"
-#include "ui/VendorList.h"
+#include "screen/ControlState.h"
+#include "screen/Messages.h"
+#include "screen/Screen.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QProgressBar>
 #include <QPushButton>
 
-namespace tarvo {
+namespace tarvo::save {
+
+using namespace tarvo::list;
+using namespace tarvo::screen;
 
 namespace {
+
+constexpr int IdColumn = logic::index(logic::Column::Id);
+constexpr int FeeColumn = logic::index(logic::Column::HandlingFee);
+constexpr int DutyColumn = logic::index(logic::Column::DutyMark);
 
 bool blankOnly(const QString &text)
 {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c == u' '; });
 }
 
-std::vector<save::SelectedRow> selectedRows(const VendorList &list)
+std::vector<logic::SelectedRow> selectedRows(const VendorList &list)
 {
-    std::vector<save::SelectedRow> rows;
+    std::vector<logic::SelectedRow> rows;
     rows.reserve(static_cast<std::size_t>(list.Count()));
     for (int i = 1; i <= list.Count(); ++i) {
-        rows.push_back({std::string(list.Utf8(i, 0)), std::string(list.Utf8(i, 3)),
-                        std::string(list.Utf8(i, 4))});
+        rows.push_back({std::string(list.Utf8(i, IdColumn)), std::string(list.Utf8(i, FeeColumn)),
+                        std::string(list.Utf8(i, DutyColumn))});
     }
     return rows;
 }
 
-std::vector<save::NonSelectedRow> nonSelectedRows(const VendorList &list)
+std::vector<logic::NonSelectedRow> nonSelectedRows(const VendorList &list)
 {
-    std::vector<save::NonSelectedRow> rows;
+    std::vector<logic::NonSelectedRow> rows;
     rows.reserve(static_cast<std::size_t>(list.Count()));
     for (int i = 1; i <= list.Count(); ++i) {
-        rows.push_back({std::string(list.Utf8(i, 0)), std::string(list.Utf8(i, 4))});
+        rows.push_back(
+            {std::string(list.Utf8(i, IdColumn)), std::string(list.Utf8(i, DutyColumn))});
     }
     return rows;
 }
@@ -49,11 +58,11 @@ QString urlEncoded(const QString &text)
 {
     const std::u16string_view units(reinterpret_cast<const char16_t *>(text.utf16()),
                                     static_cast<std::size_t>(text.size()));
-    return QString::fromStdString(save::urlEncode(units));
+    return QString::fromStdString(logic::urlEncode(units));
 }
 
-Saver::Saver(Screen &ui, ControlFields &fields, std::function<void()> reload)
-    : ui(ui), fields(fields), reload(std::move(reload))
+Saver::Saver(Screen &ui, ControlFields &fields, Transfer &inet, std::function<void()> reload)
+    : ui(ui), fields(fields), Inet1(inet), reload(std::move(reload))
 {}
 
 Saver::Outcome Saver::SaveToDatabase()
@@ -61,22 +70,22 @@ Saver::Outcome Saver::SaveToDatabase()
     m_answer.clear();
     try {
         ui.surface->setCursor(Qt::WaitCursor);
-        const auto statements = save::buildStatements(
+        const auto statements = logic::buildStatements(
             fields.mlCenterID, selectedRows(*ui.lstVendorCenter), nonSelectedRows(*ui.lstVendors));
-        const auto body = save::buildBody(statements);
+        const auto body = logic::buildBody(statements);
         if (body.empty()) {
             ui.surface->unsetCursor();
             return Outcome::NothingToSend;
         }
         m_transferFailed = false;
         m_answer.clear();
-        ui.Inet1->Execute(fields.mtServerName + QStringLiteral("/CenterVendor.asp"),
-                          QStringLiteral("Post"), QString::fromStdString(body),
-                          QStringLiteral("Content-Type: application/x-www-form-urlencoded"));
-        if (ui.Inet1->StillExecuting()) {
+        Inet1.Execute(fields.mtServerName + QStringLiteral("/CenterVendor.asp"),
+                      QStringLiteral("Post"), QString::fromStdString(body),
+                      QStringLiteral("Content-Type: application/x-www-form-urlencoded"));
+        if (Inet1.StillExecuting()) {
             // Events, repaints and the transfer's own state event are served meanwhile.
             QEventLoop wait;
-            QObject::connect(ui.Inet1, &Transfer::stopped, &wait, &QEventLoop::quit);
+            QObject::connect(&Inet1, &Transfer::stopped, &wait, &QEventLoop::quit);
             wait.exec();
         }
         ui.surface->unsetCursor();
@@ -113,11 +122,11 @@ Saver::Commit Saver::cmdCommit_Click()
 QString Saver::fetchAnswer()
 {
     QString answer;
-    QString piece = ui.Inet1->GetChunk(1024, Transfer::icString);
+    QString piece = Inet1.GetChunk(1024, Transfer::icString);
     QCoreApplication::processEvents();
     for (;;) {
         answer += piece;
-        piece = ui.Inet1->GetChunk(1024, Transfer::icString);
+        piece = Inet1.GetChunk(1024, Transfer::icString);
         QCoreApplication::processEvents();
         if (piece.isEmpty()) {
             break;
@@ -130,9 +139,9 @@ void Saver::Inet1_StateChanged(int state)
 {
     if (state == Transfer::icError) {
         m_transferFailed = true;
-        QString detail = ui.Inet1->httpStatus() >= 400 ? fetchAnswer().trimmed() : QString();
+        QString detail = Inet1.httpStatus() >= 400 ? fetchAnswer().trimmed() : QString();
         if (detail.isEmpty()) {
-            detail = ui.Inet1->errorString();
+            detail = Inet1.errorString();
         }
         m_answer = detail;
         showMessage(ui.surface, QStringLiteral("Error During saving to Database"), vbOKOnly, {},
@@ -149,4 +158,4 @@ void Saver::Inet1_StateChanged(int state)
     }
 }
 
-} // namespace tarvo
+} // namespace tarvo::save

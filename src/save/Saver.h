@@ -5,10 +5,19 @@
 #include <QString>
 #include <functional>
 
-namespace tarvo {
-
+namespace tarvo::screen {
 struct ControlFields;
 struct Screen;
+} // namespace tarvo::screen
+namespace tarvo::net {
+class Transfer;
+}
+
+namespace tarvo::save {
+
+using net::Transfer;
+using screen::ControlFields;
+using screen::Screen;
 
 class Saver
 {
@@ -21,7 +30,8 @@ public:
     };
 
     // reload runs LetDataFromDatabase with the stored center id and server name.
-    Saver(Screen &ui, ControlFields &fields, std::function<void()> reload);
+    // inet posts the batch; the caller connects its StateChanged to Inet1_StateChanged.
+    Saver(Screen &ui, ControlFields &fields, Transfer &inet, std::function<void()> reload);
 
     // Posts every pending change and waits inside the event loop until the transfer has
     // stopped; shows "Error Occoured" itself when nothing could be sent. Leaves the rows as
@@ -45,6 +55,7 @@ private:
 
     Screen &ui;
     ControlFields &fields;
+    Transfer &Inet1;
     std::function<void()> reload;
     bool m_transferFailed = false;
     QString m_answer; // of the last save
@@ -53,4 +64,4 @@ private:
 // The form-URL encoding of the text over code page 1252.
 QString urlEncoded(const QString &text);
 
-} // namespace tarvo
+} // namespace tarvo::save

@@ -1,15 +1,19 @@
 #include "search/Finder.h"
 
 #include "edit/FeeArea.h"
-#include "ui/Messages.h"
-#include "ui/Screen.h"
-#include "ui/VendorList.h"
+#include "list/VendorList.h"
+#include "logic/Columns.h"
+#include "screen/Messages.h"
+#include "screen/Screen.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
-namespace tarvo {
+namespace tarvo::search {
+
+using namespace tarvo::list;
+using namespace tarvo::screen;
 
 namespace {
 
@@ -22,7 +26,7 @@ void deactivate(QLineEdit *box)
 // First row whose name holds the text anywhere, in any letter case; 0 for none.
 int findByName(VendorList &list, const QString &text)
 {
-    const int found = list.FindContaining(1, text);
+    const int found = list.FindContaining(logic::index(logic::Column::Name), text);
     if (found > 0) {
         list.SetSelected(found, true);
     }
@@ -89,4 +93,4 @@ void Finder::cmdFind_Click()
     list.SetFocus();
 }
 
-} // namespace tarvo
+} // namespace tarvo::search

@@ -1,10 +1,17 @@
 // The find area: which field and which list to search, the two search boxes, and the search.
 #pragma once
 
-namespace tarvo {
-
-class FeeArea;
+namespace tarvo::screen {
 struct Screen;
+}
+namespace tarvo::edit {
+class FeeArea;
+}
+
+namespace tarvo::search {
+
+using edit::FeeArea;
+using screen::Screen;
 
 class Finder
 {
@@ -27,4 +34,4 @@ private:
     FeeArea &feeArea;
 };
 
-} // namespace tarvo
+} // namespace tarvo::search

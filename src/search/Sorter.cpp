@@ -1,13 +1,18 @@
 #include "search/Sorter.h"
 
-#include "ui/VendorList.h"
+#include "list/VendorList.h"
+#include "logic/Columns.h"
 
-namespace tarvo {
+namespace tarvo::search {
+
+using namespace tarvo::list;
 
 void sortByHeader(VendorList &list, int index)
 {
     // Ids sort by their zero-padded copy so that 9 comes before 10.
-    const int column = (index == 1 ? 7 : index) - 1;
+    const int column = index == logic::index(logic::Column::Id) + 1
+                           ? logic::index(logic::Column::IdKey)
+                           : index - 1;
     if (list.SortKey() == column) {
         list.SetSortOrder(list.SortOrder() == 0 ? 1 : 0);
     } else {
@@ -15,4 +20,4 @@ void sortByHeader(VendorList &list, int index)
     }
 }
 
-} // namespace tarvo
+} // namespace tarvo::search

@@ -2,11 +2,15 @@
 // reverses the direction.
 #pragma once
 
-namespace tarvo {
-
+namespace tarvo::list {
 class VendorList;
+}
+
+namespace tarvo::search {
+
+using list::VendorList;
 
 // index is the 1-based header; the visible "ID" header (1) stands for the padded id column.
 void sortByHeader(VendorList &list, int index);
 
-} // namespace tarvo
+} // namespace tarvo::search

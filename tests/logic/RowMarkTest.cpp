@@ -1,13 +1,13 @@
-#include "edit/RowMark.h"
+#include "logic/RowMark.h"
 
-#include "core/ValueForms.h"
+#include "logic/ValueForms.h"
 
 #include <gtest/gtest.h>
 #include <ostream>
 #include <string>
 #include <vector>
 
-using namespace tarvo::marks;
+using namespace tarvo::logic;
 
 namespace {
 
@@ -98,7 +98,7 @@ TEST(Transition, RewrittenDutyValueIsAlwaysUnmarked)
             const std::string rewritten = transition(move, text);
             EXPECT_TRUE(isUnmarked(rewritten)) << text << " -> " << rewritten;
             EXPECT_EQ(rewritten.find(' '), std::string::npos) << rewritten;
-            EXPECT_DOUBLE_EQ(tarvo::forms::toNumber(rewritten), tarvo::forms::leadingNumber(text));
+            EXPECT_DOUBLE_EQ(tarvo::logic::toNumber(rewritten), tarvo::logic::leadingNumber(text));
         }
     }
     EXPECT_EQ(transition(Move::Add, "00012.500D"), "12.5");

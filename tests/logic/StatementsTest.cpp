@@ -1,10 +1,10 @@
-#include "save/Statements.h"
+#include "logic/Statements.h"
 
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
-using namespace tarvo::save;
+using namespace tarvo::logic;
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "save/UrlEncode.h"
+#include "logic/UrlEncode.h"
 
 #include <gtest/gtest.h>
 #include <map>
 #include <ostream>
 #include <string>
 
-using namespace tarvo::save;
+using namespace tarvo::logic;
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "core/ValueForms.h"
+#include "logic/ValueForms.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
 #include <string>
 
-using namespace tarvo::forms;
+using namespace tarvo::logic;
 
 namespace {
 

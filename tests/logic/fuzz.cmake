@@ -2,20 +2,11 @@
 # as a separate project and run for a bounded time as tests labelled "fuzz".
 set(TARVO_FUZZ_SECONDS 10 CACHE STRING "Seconds each fuzz test runs")
 
-if(TARVO_FUZZ)
-    find_program(TARVO_CLANGXX NAMES clang++ clang++-19 clang++-18 clang++-17 clang++-16
-                                     clang++-15 clang++-14)
-    if(NOT TARVO_CLANGXX)
-        message(FATAL_ERROR "The fuzz tests need clang++: install clang and libclang-rt-14-dev, "
-                            "or configure with -DTARVO_FUZZ=OFF")
-    endif()
-    execute_process(
-        COMMAND ${TARVO_CLANGXX} -print-file-name=libclang_rt.fuzzer-${CMAKE_SYSTEM_PROCESSOR}.a
-        OUTPUT_VARIABLE tarvo_fuzzer_runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
-    if(NOT IS_ABSOLUTE "${tarvo_fuzzer_runtime}")
-        message(FATAL_ERROR "The fuzz tests need libFuzzer, which ${TARVO_CLANGXX} cannot find: "
-                            "install libclang-rt-14-dev (or the one matching that clang), or "
-                            "configure with -DTARVO_FUZZ=OFF")
+if(TARVO_BUILD_FUZZERS)
+    if(NOT TARVO_FUZZ_TOOLCHAIN_FOUND)
+        message(FATAL_ERROR "The fuzz tests need clang++ and libFuzzer: install clang and "
+                            "libclang-rt-14-dev (or the one matching that clang), or configure "
+                            "with -DTARVO_BUILD_FUZZERS=OFF")
     endif()
     include(ExternalProject)
     set(tarvo_fuzz_source ${CMAKE_CURRENT_LIST_DIR}/../../fuzz)

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-using tarvo::load::AnswerError;
-using tarvo::load::AnswerNode;
-using tarvo::load::FetchOptions;
-using tarvo::load::QueryDocument;
+using tarvo::net::AnswerError;
+using tarvo::net::AnswerNode;
+using tarvo::net::FetchOptions;
+using tarvo::net::QueryDocument;
 using tarvo::test::Answer;
 using tarvo::test::caseName;
 using tarvo::test::RefusingPort;

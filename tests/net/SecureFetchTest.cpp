@@ -11,7 +11,7 @@
 #include <ostream>
 #include <string>
 
-using tarvo::load::QueryDocument;
+using tarvo::net::QueryDocument;
 using tarvo::test::basicAuthorization;
 using tarvo::test::caseName;
 using tarvo::test::RefusingPort;
@@ -72,6 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
                                      basicAuthorization("alice", "pa:ss")},
                       CredentialCase{"unencoded at sign in the password", "alice:p@ss", "",
                                      basicAuthorization("alice", "p@ss")},
+                      CredentialCase{"percent-encoded user, UTF-8 and a stray percent sign",
+                                     "al%69ce:%C3%A9t%25%zz%4", "",
+                                     basicAuthorization("alice", "\xC3\xA9t%%zz%4")},
+                      CredentialCase{"encoded control character sent as written", "alice:a%0Ab", "",
+                                     basicAuthorization("alice", "a%0Ab")},
                       CredentialCase{"netrc file", "", bobsNetrc,
                                      basicAuthorization("bob", "s3cret")},
                       CredentialCase{"server name before netrc", "alice:pw", bobsNetrc,

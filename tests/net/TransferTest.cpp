@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-using tarvo::Transfer;
+using tarvo::net::Transfer;
 using tarvo::test::Answer;
 using tarvo::test::basicAuthorization;
 using tarvo::test::caseName;

@@ -2,7 +2,7 @@
 // a drop does what the matching move button does, or nothing at all.
 #include "Fixtures.h"
 #include "ScreenState.h"
-#include "ui/VendorDrag.h"
+#include "list/VendorDrag.h"
 
 #include <QApplication>
 #include <QDropEvent>
@@ -205,7 +205,7 @@ TEST_P(ForeignDrops, areRefusedAndMoveNothing)
 std::unique_ptr<QMimeData> withBytes(const QByteArray &bytes)
 {
     auto data = std::make_unique<QMimeData>();
-    data->setData(QString::fromLatin1(tarvo::drag::MimeType), bytes);
+    data->setData(QString::fromLatin1(tarvo::list::MimeType), bytes);
     return data;
 }
 
@@ -226,14 +226,14 @@ INSTANTIATE_TEST_SUITE_P(
         ForeignData{"rowsCutShort",
                     [](CenterVendor &self, CenterVendor &) {
                         const auto whole = dragDataOf(self, Vendors);
-                        const auto bytes = whole->data(QString::fromLatin1(tarvo::drag::MimeType));
+                        const auto bytes = whole->data(QString::fromLatin1(tarvo::list::MimeType));
                         return withBytes(bytes.left(bytes.size() - 3));
                     },
                     true},
         ForeignData{"rowsWithTrailingBytes",
                     [](CenterVendor &self, CenterVendor &) {
                         const auto whole = dragDataOf(self, Vendors);
-                        return withBytes(whole->data(QString::fromLatin1(tarvo::drag::MimeType)) +
+                        return withBytes(whole->data(QString::fromLatin1(tarvo::list::MimeType)) +
                                          QByteArray("junk"));
                     },
                     true},

@@ -1,6 +1,6 @@
 // Moving vendors between the lists and editing fees, through simulated mouse and keys.
 #include "Fixtures.h"
-#include "ui/VendorView.h"
+#include "list/VendorView.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -214,7 +214,7 @@ TEST_F(Editing, doubleClicksMoveRowsEvenWhileTheButtonsAreDisabled)
     input.clickId(Center, "12");
     input.clickId(Vendors, "10");
     ASSERT_FALSE(enabled("cmdDelete"));
-    Q_EMIT qobject_cast<tarvo::VendorView *>(listView(control, Center))->DblClick();
+    Q_EMIT qobject_cast<tarvo::list::VendorView *>(listView(control, Center))->DblClick();
     EXPECT_EQ(input.rowOf(Center, "12"), -1) << "the current row of the selected list moved";
     EXPECT_EQ(column4(Vendors, "12"), "1");
 }
@@ -245,14 +245,14 @@ TEST_F(Editing, aSingleMoveWithSeveralRowsSelectedMovesOnlyTheCurrentRow)
 {
     input.clickId(Vendors, "10");
     input.clickId(Vendors, "12", Qt::ControlModifier);
-    auto *view = qobject_cast<tarvo::VendorView *>(listView(control, Vendors));
+    auto *view = qobject_cast<tarvo::list::VendorView *>(listView(control, Vendors));
     Q_EMIT view->DblClick();
     EXPECT_EQ(columnOf(control, Vendors, 0), (QStringList{"10", "11", "13"}));
     EXPECT_EQ(column4(Center, "12"), "1N");
 
     input.clickId(Center, "20");
     input.clickId(Center, "21", Qt::ControlModifier);
-    Q_EMIT qobject_cast<tarvo::VendorView *>(listView(control, Center))->DblClick();
+    Q_EMIT qobject_cast<tarvo::list::VendorView *>(listView(control, Center))->DblClick();
     EXPECT_NE(input.rowOf(Center, "20"), -1) << "the other selected row stays";
     EXPECT_EQ(column4(Vendors, "21"), "0D");
 }

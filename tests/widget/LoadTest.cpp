@@ -285,11 +285,11 @@ TEST_F(Loading, anHttpErrorStatusIsAFailedFetch)
 
 TEST_F(Loading, aServerThatNeverAnswersEndsTheLoadAtTheTimeOut)
 {
-    const auto saved = tarvo::queryFetchOptions();
-    tarvo::setQueryFetchOptions({std::chrono::milliseconds(1000), std::chrono::milliseconds(300)});
+    const auto saved = tarvo::load::queryFetchOptions();
+    tarvo::load::setQueryFetchOptions({std::chrono::milliseconds(1000), std::chrono::milliseconds(300)});
     server.stallGet("/CenterVendor.asp");
     load();
-    tarvo::setQueryFetchOptions(saved);
+    tarvo::load::setQueryFetchOptions(saved);
     server.releaseStalled();
     EXPECT_FALSE(result.isValid());
     EXPECT_TRUE(rowsOf(control, "lstVendors").empty());

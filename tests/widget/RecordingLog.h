@@ -1,22 +1,22 @@
 // Records the application event log's entries while it lives.
 #pragma once
 
-#include "ui/EventLog.h"
+#include "screen/EventLog.h"
 
 #include <QStringList>
 
 namespace tarvo::test {
 
-class RecordingLog : public EventLogSink
+class RecordingLog : public screen::EventLogSink
 {
 public:
-    RecordingLog() : m_previous(setEventLogSink(this)) {}
-    ~RecordingLog() override { setEventLogSink(m_previous); }
+    RecordingLog() : m_previous(screen::setEventLogSink(this)) {}
+    ~RecordingLog() override { screen::setEventLogSink(m_previous); }
     void info(const QString &text) override { entries << text; }
     QStringList entries;
 
 private:
-    EventLogSink *m_previous;
+    screen::EventLogSink *m_previous;
 };
 
 } // namespace tarvo::test

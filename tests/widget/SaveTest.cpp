@@ -1,8 +1,8 @@
 // The commit: statements posted in one form body, the server's answer shown, and the lists
 // reloaded; a failed save keeps every pending change.
 #include "Fixtures.h"
-#include "ui/VendorList.h"
-#include "ui/VendorView.h"
+#include "list/VendorList.h"
+#include "list/VendorView.h"
 
 #include <QLineEdit>
 #include <QLocale>
@@ -81,9 +81,9 @@ protected:
         input.clickButton("cmdcenterHandFee");
     }
     void commit() { input.clickButton("cmdCommit"); }
-    tarvo::VendorList *rows(const char *list)
+    tarvo::list::VendorList *rows(const char *list)
     {
-        return control.findChild<tarvo::VendorList *>(QString::fromLatin1(list) + "Rows");
+        return control.findChild<tarvo::list::VendorList *>(QString::fromLatin1(list) + "Rows");
     }
 
     std::unique_ptr<TestHttpServer> server;
@@ -278,7 +278,7 @@ TEST_F(Saving, movesAreRefusedWhileTheCommitWaitsForTheServer)
     QTimer::singleShot(50, [&] {
         buttonsLocked = !child<QPushButton>("cmdCommit")->isEnabled() &&
                         !child<QPushButton>("cmdAdd")->isEnabled();
-        auto *view = qobject_cast<tarvo::VendorView *>(listView(control, Vendors));
+        auto *view = qobject_cast<tarvo::list::VendorView *>(listView(control, Vendors));
         input.clickId(Vendors, "11");
         Q_EMIT view->DblClick();
         EXPECT_NE(input.rowOf(Vendors, "11"), -1) << "the double click moved nothing";

@@ -144,7 +144,7 @@ TEST_F(SecureControl, aCommitTheServerNeverAnswersFailsAfterTheStallLimit)
     load(serverName());
     input.doubleClickId(Vendors, "10");
     server.stallPost("/CenterVendor.asp");
-    control.findChild<tarvo::Transfer *>(QStringLiteral("Inet1"))->setStallLimit(200);
+    control.findChild<tarvo::net::Transfer *>(QStringLiteral("Inet1"))->setStallLimit(200);
     MessageWatcher messages;
     const auto gets = count("GET");
     input.clickButton("cmdCommit");

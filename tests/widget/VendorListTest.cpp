@@ -1,7 +1,7 @@
 // The list contract the control's logic relies on, and the view staying in step with it.
-#include "ui/VendorList.h"
+#include "list/VendorList.h"
 
-#include "ui/VendorView.h"
+#include "list/VendorView.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -9,8 +9,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-using tarvo::ListError;
-using tarvo::VendorList;
+using tarvo::list::ListError;
+using tarvo::list::VendorList;
 
 namespace {
 
@@ -267,7 +267,7 @@ TEST_F(VendorListTest, aUserClickSelectsTheRowInTheStore)
     add("1", "one");
     add("2", "two");
     host.show();
-    QSignalSpy clicks(list.view(), &tarvo::VendorView::Click);
+    QSignalSpy clicks(list.view(), &tarvo::list::VendorView::Click);
     QTest::mouseClick(list.view()->viewport(), Qt::LeftButton, {}, rowCentre(2));
     EXPECT_EQ(clicks.count(), 1);
     EXPECT_TRUE(list.Selected(2));
@@ -292,8 +292,8 @@ TEST_F(VendorListTest, clicksBelowTheRowsAndRightButtonsAreReported)
 {
     add("1", "one");
     host.show();
-    QSignalSpy clicks(list.view(), &tarvo::VendorView::Click);
-    QSignalSpy ups(list.view(), &tarvo::VendorView::MouseUp);
+    QSignalSpy clicks(list.view(), &tarvo::list::VendorView::Click);
+    QSignalSpy ups(list.view(), &tarvo::list::VendorView::MouseUp);
     QTest::mouseClick(list.view()->viewport(), Qt::LeftButton, {}, QPoint(20, 250));
     EXPECT_EQ(clicks.count(), 1);
     list.SetSelected(1, true);
@@ -308,7 +308,7 @@ TEST_F(VendorListTest, clicksBelowTheRowsAndRightButtonsAreReported)
 TEST_F(VendorListTest, headerClicksReportOneBasedIndexes)
 {
     host.show();
-    QSignalSpy columns(list.view(), &tarvo::VendorView::ColumnClick);
+    QSignalSpy columns(list.view(), &tarvo::list::VendorView::ColumnClick);
     auto *header = list.view()->header();
     const QPoint name(header->sectionViewportPosition(1) + 5, header->height() / 2);
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, name);

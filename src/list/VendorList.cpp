@@ -1,0 +1,497 @@
+#include "list/VendorList.h"
+
+#include "list/TextOrder.h"
+#include "list/VendorListModel.h"
+#include "list/VendorView.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <string_view>
+
+namespace tarvo::list {
+
+namespace {
+constexpr double TwipsPerPixel = 15.0;
+
+int pixels(double twips)
+{
+    return static_cast<int>(std::lround(twips / TwipsPerPixel));
+}
+
+QString qstring(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+} // namespace
+
+VendorList::VendorList(QWidget *viewParent)
+    : QObject(viewParent), m_model(new VendorListModel(*this)), m_view(new VendorView(viewParent))
+{
+    m_view->setModel(m_model);
+    connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection &selected, const QItemSelection &deselected) {
+                if (m_pushing) {
+                    return;
+                }
+                const auto mark = [this](const QItemSelection &ranges, bool on) {
+                    const int last = Count() - 1;
+                    for (const auto &range : ranges) {
+                        for (int r = range.top(); r <= std::min(range.bottom(), last); ++r) {
+                            m_store.setSelected(m_order[static_cast<std::size_t>(r)], on);
+                        }
+                    }
+                };
+                mark(deselected, false);
+                mark(selected, true);
+            });
+    connect(m_view->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &current) {
+                if (m_pushing) {
+                    return;
+                }
+                const auto r = static_cast<std::size_t>(current.row());
+                m_current = current.isValid() && r < m_order.size() ? m_order[r] : NoRow;
+            });
+}
+
+VendorList::~VendorList() = default;
+
+VendorView *VendorList::view() const
+{
+    return m_view;
+}
+
+void VendorList::AddColumnHeader(const QString &text, double widthTwips)
+{
+    m_model->addHeader(text);
+    m_widthsTwips.push_back(widthTwips);
+    const int section = static_cast<int>(m_widthsTwips.size()) - 1;
+    m_view->horizontalHeader()->setSectionHidden(section, widthTwips <= 0);
+    if (widthTwips > 0) {
+        m_view->horizontalHeader()->resizeSection(section, pixels(widthTwips));
+    }
+}
+
+double VendorList::WidthTwips() const
+{
+    return std::round(m_view->width() * TwipsPerPixel);
+}
+
+void VendorList::SetFullRowSelect(bool on)
+{
+    m_view->setSelectionBehavior(on ? QAbstractItemView::SelectRows
+                                    : QAbstractItemView::SelectItems);
+}
+
+int VendorList::Count() const
+{
+    return static_cast<int>(m_order.size());
+}
+
+VendorList::Handle VendorList::handle(int index) const
+{
+    if (index < 1 || index > Count()) {
+        throw ListError("list index out of bounds: " + std::to_string(index));
+    }
+    return m_order[static_cast<std::size_t>(index - 1)];
+}
+
+int VendorList::indexOf(Handle h) const
+{
+    if (h == NoRow) {
+        return 0;
+    }
+    if (m_currentCache >= 0 && static_cast<std::size_t>(m_currentCache) < m_order.size() &&
+        m_order[static_cast<std::size_t>(m_currentCache)] == h) {
+        return m_currentCache + 1;
+    }
+    const auto it = std::find(m_order.begin(), m_order.end(), h);
+    if (it == m_order.end()) {
+        return 0;
+    }
+    m_currentCache = static_cast<int>(it - m_order.begin());
+    return m_currentCache + 1;
+}
+
+int VendorList::Add(const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    Utf8Row texts;
+    texts[0] = {utf8.constData(), static_cast<std::size_t>(utf8.size())};
+    return AddRow(texts);
+}
+
+int VendorList::AddRow(const Utf8Row &texts)
+{
+    if (Count() >= MaxRows) {
+        throw ListError("a list holds at most 32767 rows");
+    }
+    const bool first = m_order.empty();
+    const Handle h = m_store.add(texts);
+    m_order.push_back(h);
+    if (first) {
+        m_store.setSelected(h, true);
+        m_current = h;
+        selectionChanged();
+    }
+    scheduleFlush();
+    return Count();
+}
+
+void VendorList::Reserve(int rows)
+{
+    const auto wanted = static_cast<std::size_t>(std::clamp(rows, 0, MaxRows));
+    m_store.reserve(wanted);
+    m_order.reserve(wanted);
+}
+
+int VendorList::PlaceInOrder(int index)
+{
+    const Handle h = handle(index);
+    const auto from = static_cast<std::size_t>(index - 1);
+    // The view's own reactions to the row leaving (another current row) are not the list's.
+    m_pushing = true;
+    m_model->eraseRow(static_cast<int>(from),
+                      [&] { m_order.erase(m_order.begin() + static_cast<std::ptrdiff_t>(from)); });
+    const auto at = std::upper_bound(m_order.begin(), m_order.end(), h,
+                                     [this](Handle a, Handle b) { return before(a, b); });
+    const auto to = static_cast<int>(at - m_order.begin());
+    m_model->insertRow(to, [&] { m_order.insert(m_order.begin() + to, h); });
+    m_pushing = false;
+    m_currentCache = -1;
+    if (m_store.selected(h) || h == m_current) {
+        selectionChanged();
+    }
+    scheduleFlush();
+    return to + 1;
+}
+
+void VendorList::released(Handle h)
+{
+    if (h == m_current) {
+        m_current = NoRow;
+    }
+    m_store.release(h);
+}
+
+void VendorList::Remove(int index)
+{
+    const Handle h = handle(index);
+    if (m_store.selected(h) || h == m_current) {
+        selectionChanged();
+    }
+    m_pushing = true;
+    m_model->eraseRow(index - 1, [&] { m_order.erase(m_order.begin() + (index - 1)); });
+    m_pushing = false;
+    released(h);
+    scheduleFlush();
+}
+
+int VendorList::RemoveSelected()
+{
+    const auto selectedCount = std::count_if(m_order.begin(), m_order.end(),
+                                             [this](Handle h) { return m_store.selected(h); });
+    if (selectedCount == 0) {
+        return 0;
+    }
+    // A few rows go one by one so the view keeps its place; many go in one walk.
+    constexpr long FewRows = 64;
+    if (selectedCount <= FewRows && m_model->inSync()) {
+        for (int i = Count(); i >= 1; --i) {
+            if (m_store.selected(m_order[static_cast<std::size_t>(i - 1)])) {
+                Remove(i);
+            }
+        }
+        return static_cast<int>(selectedCount);
+    }
+    const auto end = std::remove_if(m_order.begin(), m_order.end(), [this](Handle h) {
+        if (!m_store.selected(h)) {
+            return false;
+        }
+        released(h);
+        return true;
+    });
+    m_order.erase(end, m_order.end());
+    m_currentCache = -1;
+    rowsChanged();
+    selectionChanged();
+    return static_cast<int>(selectedCount);
+}
+
+void VendorList::Clear()
+{
+    m_order.clear();
+    m_store.clear();
+    m_current = NoRow;
+    m_currentCache = -1;
+    rowsChanged();
+    selectionChanged();
+}
+
+QString VendorList::Text(int index) const
+{
+    return qstring(m_store.text(handle(index), 0));
+}
+
+QString VendorList::SubItem(int index, int k) const
+{
+    if (k < 1 || k >= Columns) {
+        throw ListError("no such column: " + std::to_string(k));
+    }
+    return qstring(m_store.text(handle(index), k));
+}
+
+std::string_view VendorList::Utf8(int index, int k) const
+{
+    if (k < 0 || k >= Columns) {
+        throw ListError("no such column: " + std::to_string(k));
+    }
+    return m_store.text(handle(index), k);
+}
+
+int VendorList::markedCount() const
+{
+    return static_cast<int>(m_store.markedCount());
+}
+
+void VendorList::SetSubItem(int index, int k, const QString &text)
+{
+    if (k < 1 || k >= Columns) {
+        throw ListError("no such column: " + std::to_string(k));
+    }
+    const Handle h = handle(index);
+    const QByteArray utf8 = text.toUtf8();
+    m_store.setText(h, k, {utf8.constData(), static_cast<std::size_t>(utf8.size())});
+    m_model->cellChanged(index - 1, k);
+}
+
+bool VendorList::Selected(int index) const
+{
+    return m_store.selected(handle(index));
+}
+
+void VendorList::SetSelected(int index, bool selected)
+{
+    const Handle h = handle(index);
+    if (selected) {
+        if (!m_multiSelect) {
+            for (const Handle other : m_order) {
+                m_store.setSelected(other, false);
+            }
+        }
+        m_store.setSelected(h, true);
+        m_current = h;
+        m_currentCache = index - 1;
+    } else {
+        m_store.setSelected(h, false);
+    }
+    selectionChanged();
+}
+
+void VendorList::EnsureVisible(int index)
+{
+    handle(index);
+    flush();
+    m_view->scrollTo(m_model->index(index - 1, 0));
+}
+
+int VendorList::SelectedItem() const
+{
+    return indexOf(m_current);
+}
+
+bool VendorList::MultiSelect() const
+{
+    return m_multiSelect;
+}
+
+void VendorList::SetMultiSelect(bool on)
+{
+    m_multiSelect = on;
+    m_view->setMultiSelect(on);
+}
+
+int VendorList::FindItem(const QString &text) const
+{
+    const QByteArray utf8 = text.toUtf8();
+    const std::string_view wanted(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    const auto it = std::find_if(m_order.begin(), m_order.end(), [&](Handle h) {
+        return list::compareFolded(m_store.text(h, 0), wanted) == 0;
+    });
+    return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
+}
+
+int VendorList::FindContaining(int column, const QString &text) const
+{
+    if (column < 0 || column >= Columns) {
+        throw ListError("no such column: " + std::to_string(column));
+    }
+    const list::FoldedNeedle needle(text);
+    const auto it = std::find_if(m_order.begin(), m_order.end(),
+                                 [&](Handle h) { return needle.foundIn(m_store.text(h, column)); });
+    return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
+}
+
+int VendorList::SortKey() const
+{
+    return m_sortKey;
+}
+
+void VendorList::SetSortKey(int column)
+{
+    if (column < 0 || column >= Columns) {
+        throw ListError("no such column: " + std::to_string(column));
+    }
+    m_sortKey = column;
+    sortRows();
+}
+
+int VendorList::SortOrder() const
+{
+    return m_sortOrder;
+}
+
+void VendorList::SetSortOrder(int order)
+{
+    m_sortOrder = order == 0 ? 0 : 1;
+    sortRows();
+}
+
+bool VendorList::before(Handle a, Handle b) const
+{
+    const int c = list::compareFolded(m_store.text(a, m_sortKey), m_store.text(b, m_sortKey));
+    return m_sortOrder == 0 ? c < 0 : c > 0;
+}
+
+void VendorList::sortRows()
+{
+    // Server answers arrive ordered by id already; then there is nothing to move.
+    const auto firstOutOfOrder = std::adjacent_find(
+        m_order.begin(), m_order.end(), [this](Handle a, Handle b) { return before(b, a); });
+    if (firstOutOfOrder == m_order.end()) {
+        showSortIndicator();
+        return;
+    }
+    struct Entry
+    {
+        list::SortPrefix prefix;
+        Handle handle;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(m_order.size());
+    for (const Handle h : m_order) {
+        entries.push_back({list::sortPrefix(m_store.text(h, m_sortKey)), h});
+    }
+    const bool descending = m_sortOrder != 0;
+    const auto less = [&](const Entry &a, const Entry &b) {
+        if (a.prefix.exact && b.prefix.exact && a.prefix.bits != b.prefix.bits) {
+            return descending ? a.prefix.bits > b.prefix.bits : a.prefix.bits < b.prefix.bits;
+        }
+        return before(a.handle, b.handle);
+    };
+    // Two ordered runs are common (ids past 9999 after the padded ones, moved rows after the
+    // list they joined) and merge in one pass.
+    const auto run = std::is_sorted_until(entries.begin(), entries.end(), less);
+    if (std::is_sorted(run, entries.end(), less)) {
+        std::inplace_merge(entries.begin(), run, entries.end(), less);
+    } else {
+        std::stable_sort(entries.begin(), entries.end(), less);
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        m_order[i] = entries[i].handle;
+    }
+    m_currentCache = -1;
+    rowsChanged();
+    selectionChanged();
+    showSortIndicator();
+}
+
+void VendorList::showSortIndicator()
+{
+    // The header shows the order on the visible column the key stands for.
+    const int shown = m_sortKey == 6 ? 0 : m_sortKey;
+    m_view->horizontalHeader()->setSortIndicator(shown, m_sortOrder == 0 ? Qt::AscendingOrder
+                                                                         : Qt::DescendingOrder);
+}
+
+void VendorList::SetFocus()
+{
+    // A view that gains focus without a current index makes its first row current; it must
+    // see ours first.
+    flush();
+    m_view->setFocus(Qt::OtherFocusReason);
+}
+
+void VendorList::rowsChanged()
+{
+    m_model->structureChanged();
+    scheduleFlush();
+}
+
+void VendorList::selectionChanged()
+{
+    m_selectionDirty = true;
+    scheduleFlush();
+}
+
+void VendorList::scheduleFlush()
+{
+    // A safety net for changes made outside a handler: the view is brought up to date before
+    // the next user event is delivered.
+    if (!m_flushQueued) {
+        m_flushQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_flushQueued = false;
+            flush();
+        });
+    }
+}
+
+void VendorList::flush()
+{
+    m_pushing = true;
+    if (m_model->sync()) {
+        auto *header = m_view->horizontalHeader();
+        for (std::size_t i = 0; i < m_widthsTwips.size(); ++i) {
+            const int section = static_cast<int>(i);
+            header->setSectionHidden(section, m_widthsTwips[i] <= 0);
+            if (m_widthsTwips[i] > 0) {
+                header->resizeSection(section, pixels(m_widthsTwips[i]));
+            }
+        }
+        m_selectionDirty = true;
+    }
+    if (m_selectionDirty) {
+        m_selectionDirty = false;
+        auto *selection = m_view->selectionModel();
+        QItemSelection ranges;
+        const int count = Count();
+        for (int r = 0; r < count;) {
+            if (!m_store.selected(m_order[static_cast<std::size_t>(r)])) {
+                ++r;
+                continue;
+            }
+            int last = r;
+            while (last + 1 < count &&
+                   m_store.selected(m_order[static_cast<std::size_t>(last + 1)])) {
+                ++last;
+            }
+            ranges.select(m_model->index(r, 0), m_model->index(last, Columns - 1));
+            r = last + 1;
+        }
+        selection->select(ranges, QItemSelectionModel::ClearAndSelect);
+        const int current = SelectedItem();
+        if (current > 0) {
+            selection->setCurrentIndex(m_model->index(current - 1, 0),
+                                       QItemSelectionModel::NoUpdate);
+        } else {
+            selection->clearCurrentIndex();
+        }
+    }
+    m_pushing = false;
+}
+
+} // namespace tarvo::list

@@ -1,0 +1,136 @@
+// One vendor list: the store of its rows (seven text columns, the selection, the current
+// row, the sort state) and the view that shows them. Indexes are 1-based as the control's
+// logic counts them; 0 stands for "no row". Texts are kept in UTF-8 (see RowStore).
+//
+// Changes made by code are pushed to the view in one step by flush(): the control calls it
+// when a handler ends, so a load of 32767 rows costs one model update, not 32767.
+#pragma once
+
+#include "list/RowStore.h"
+
+#include <QObject>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+class QWidget;
+
+namespace tarvo::list {
+
+class VendorListModel;
+class VendorView;
+
+// A list operation that the list cannot do (no such row, more than 32767 rows).
+class ListError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class VendorList : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int Columns = RowStore::Columns;
+    static constexpr int MaxRows = 32767;
+    using Utf8Row = RowStore::Texts;
+
+    explicit VendorList(QWidget *viewParent);
+    ~VendorList() override;
+
+    VendorView *view() const;
+
+    // Adds a header; widths are in twips (15 to a pixel). Zero width hides the column.
+    void AddColumnHeader(const QString &text, double widthTwips);
+    double WidthTwips() const;
+    void SetFullRowSelect(bool on);
+
+    int Count() const;
+    // Appends a row and returns its index; the first row of an empty list becomes its
+    // current, selected row. Throws ListError past 32767 rows.
+    int Add(const QString &text);
+    // Add with every column given at once, as UTF-8.
+    int AddRow(const Utf8Row &texts);
+    // Room for rows without growing; no limit on how many may come.
+    void Reserve(int rows);
+    // Moves one row to where the sort column and direction put it among the others, which
+    // must stand in that order; after any equal rows. Returns its new index.
+    int PlaceInOrder(int index);
+    // Throws ListError for an index outside 1..Count.
+    void Remove(int index);
+    // Removes every selected row in one walk; returns how many left.
+    int RemoveSelected();
+    void Clear();
+
+    QString Text(int index) const;
+    // k is 1..6; throws ListError for a bad row or column.
+    QString SubItem(int index, int k) const;
+    void SetSubItem(int index, int k, const QString &text);
+    // Column k (0..6) as stored, without a copy; valid until the list next changes.
+    std::string_view Utf8(int index, int k) const;
+    // Rows whose column 4 is not a plain duty value (a pending change, or no value at all).
+    int markedCount() const;
+    bool Selected(int index) const;
+    // Selecting also makes the row current; while MultiSelect is off it first clears the
+    // other selected rows.
+    void SetSelected(int index, bool selected);
+    void EnsureVisible(int index);
+
+    // The current row, or 0. Deselecting a row keeps it current.
+    int SelectedItem() const;
+
+    bool MultiSelect() const;
+    void SetMultiSelect(bool on);
+
+    // First row (in display order) whose text equals text, ignoring letter case; 0 for none.
+    int FindItem(const QString &text) const;
+    // First row whose column holds text anywhere, ignoring letter case; 0 for none.
+    int FindContaining(int column, const QString &text) const;
+
+    // Writing either reorders the rows (stable, ignoring letter case); rows added later stay
+    // at the end until the next write or PlaceInOrder. Rows already in order are not moved.
+    int SortKey() const;
+    void SetSortKey(int column);
+    int SortOrder() const;
+    void SetSortOrder(int order);
+
+    void SetFocus();
+
+    // Pushes every pending change of rows, selection and current row to the view.
+    void flush();
+
+private:
+    friend class VendorListModel;
+    using Handle = RowStore::Handle;
+    static constexpr Handle NoRow = ~Handle{0};
+
+    Handle handle(int index) const;
+    int indexOf(Handle h) const;
+    // Whether a sorts before b by the sort column and direction.
+    bool before(Handle a, Handle b) const;
+    void sortRows();
+    void showSortIndicator();
+    void rowsChanged();
+    void selectionChanged();
+    void scheduleFlush();
+    void released(Handle h);
+
+    RowStore m_store;
+    std::vector<Handle> m_order;
+    std::vector<double> m_widthsTwips;
+    Handle m_current = NoRow;
+    mutable int m_currentCache = -1;
+    bool m_multiSelect = false;
+    int m_sortKey = 0;
+    int m_sortOrder = 0;
+    bool m_selectionDirty = false;
+    bool m_flushQueued = false;
+    bool m_pushing = false;
+    VendorListModel *m_model = nullptr;
+    VendorView *m_view = nullptr;
+};
+
+} // namespace tarvo::list

@@ -1,0 +1,230 @@
+#include "list/VendorListModel.h"
+
+#include "list/VendorDrag.h"
+#include "list/VendorList.h"
+#include "list/VendorView.h"
+#include "logic/RowMark.h"
+
+#include <QColor>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace tarvo::list {
+
+namespace {
+// Pending changes are shown without touching any column's text: a coloured marker before the
+// id and a tooltip that says what the next commit does with the row.
+QString pendingText(logic::Mark mark)
+{
+    switch (mark) {
+    case logic::Mark::New:
+        return QStringLiteral("to be added");
+    case logic::Mark::Updated:
+        return QStringLiteral("fee changed");
+    case logic::Mark::Deleted:
+    case logic::Mark::DeletedUpdated:
+        return QStringLiteral("to be removed");
+    default:
+        return {};
+    }
+}
+
+QColor pendingColour(logic::Mark mark)
+{
+    switch (mark) {
+    case logic::Mark::New:
+        return QColor(0x2e, 0x9d, 0x3a);
+    case logic::Mark::Updated:
+        return QColor(0xe0, 0x9b, 0x12);
+    default:
+        return QColor(0xc8, 0x2b, 0x2b);
+    }
+}
+
+// A small round marker; drawn once per kind of change.
+QIcon pendingIcon(logic::Mark mark)
+{
+    // Indexed by the mark's value: a standard container keyed by a library type would be
+    // exported from the shared library along with its template code.
+    static std::array<QIcon, static_cast<std::size_t>(logic::Mark::Unknown) + 1> icons;
+    auto &icon = icons.at(static_cast<std::size_t>(mark));
+    if (icon.isNull()) {
+        for (const int side : {8, 16}) {
+            QPixmap dot(side, side);
+            dot.fill(Qt::transparent);
+            QPainter painter(&dot);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(pendingColour(mark));
+            painter.drawEllipse(QRectF(0.5, 0.5, side - 1.0, side - 1.0));
+            icon.addPixmap(dot);
+        }
+    }
+    return icon;
+}
+} // namespace
+
+VendorListModel::VendorListModel(VendorList &list) : QAbstractTableModel(&list), m_list(list) {}
+
+int VendorListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_announced;
+}
+
+int VendorListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : VendorList::Columns;
+}
+
+QVariant VendorListModel::data(const QModelIndex &index, int role) const
+{
+    const auto row0 = static_cast<std::size_t>(index.row());
+    if (!index.isValid() || row0 >= m_list.m_order.size()) {
+        return {};
+    }
+    const auto &store = m_list.m_store;
+    const auto row = m_list.m_order[row0];
+    const auto cell = [&](int column) {
+        const auto text = store.text(row, column);
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    };
+    switch (role) {
+    case Qt::DisplayRole:
+        return cell(index.column());
+    case Qt::DecorationRole:
+    case Qt::ToolTipRole:
+    case Qt::AccessibleTextRole:
+    case Qt::AccessibleDescriptionRole: {
+        if (index.column() != 0) {
+            return {};
+        }
+        const auto mark = static_cast<logic::Mark>(store.mark(row));
+        const auto text = pendingText(mark);
+        if (role == Qt::AccessibleTextRole) {
+            // A screen reader hears the pending change with the id, not only on request.
+            return text.isEmpty() ? cell(0) : QStringLiteral("%1, %2").arg(cell(0), text);
+        }
+        if (text.isEmpty()) {
+            return {};
+        }
+        if (role == Qt::DecorationRole) {
+            return pendingIcon(mark);
+        }
+        return text;
+    }
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags VendorListModel::flags(const QModelIndex &index) const
+{
+    // Views ask rows for their flags often; a flat list answers without the base class's
+    // bounds checks and says no row has children.
+    if (!index.isValid()) {
+        return Qt::NoItemFlags;
+    }
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled |
+           Qt::ItemNeverHasChildren;
+}
+
+QModelIndex VendorListModel::index(int row, int column, const QModelIndex &parent) const
+{
+    if (parent.isValid() || row < 0 || row >= m_announced || column < 0 ||
+        column >= VendorList::Columns) {
+        return {};
+    }
+    return createIndex(row, column);
+}
+
+QStringList VendorListModel::mimeTypes() const
+{
+    return {QString::fromLatin1(list::MimeType)};
+}
+
+QMimeData *VendorListModel::mimeData(const QModelIndexList &indexes) const
+{
+    // Each row once, in list order, whatever order and columns the view hands over.
+    std::vector<int> rows;
+    for (const auto &index : indexes) {
+        if (index.isValid() && static_cast<std::size_t>(index.row()) < m_list.m_order.size()) {
+            rows.push_back(index.row());
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QStringList ids;
+    for (const int r : rows) {
+        ids << m_list.Text(r + 1);
+    }
+    return list::encode(m_list.view(), ids);
+}
+
+Qt::DropActions VendorListModel::supportedDragActions() const
+{
+    return Qt::MoveAction;
+}
+
+Qt::DropActions VendorListModel::supportedDropActions() const
+{
+    return Qt::MoveAction;
+}
+
+QVariant VendorListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < m_headers.size()) {
+        return m_headers[section];
+    }
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+void VendorListModel::addHeader(const QString &text)
+{
+    m_headers.append(text);
+    Q_EMIT headerDataChanged(Qt::Horizontal, static_cast<int>(m_headers.size()) - 1,
+                             static_cast<int>(m_headers.size()) - 1);
+}
+
+bool VendorListModel::inSync() const
+{
+    return !m_needReset && static_cast<std::size_t>(m_announced) == m_list.m_order.size();
+}
+
+bool VendorListModel::sync()
+{
+    const int size = static_cast<int>(m_list.m_order.size());
+    if (m_needReset) {
+        beginResetModel();
+        m_announced = size;
+        m_needReset = false;
+        endResetModel();
+        return true;
+    }
+    if (size > m_announced) {
+        beginInsertRows({}, m_announced, size - 1);
+        m_announced = size;
+        endInsertRows();
+    }
+    return false;
+}
+
+void VendorListModel::cellChanged(int row0, int column)
+{
+    if (!m_needReset && row0 < m_announced) {
+        const auto at = index(row0, column);
+        Q_EMIT dataChanged(at, at);
+        if (column == 4) {
+            const auto first = index(row0, 0);
+            Q_EMIT dataChanged(first, first,
+                               {Qt::DecorationRole, Qt::ToolTipRole, Qt::AccessibleTextRole,
+                                Qt::AccessibleDescriptionRole});
+        }
+    }
+}
+
+} // namespace tarvo::list

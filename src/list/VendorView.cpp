@@ -1,0 +1,235 @@
+#include "list/VendorView.h"
+
+#include "list/CellDelegate.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMetaMethod>
+#include <QMouseEvent>
+#include <QStyle>
+#include <algorithm>
+
+namespace tarvo::list {
+
+namespace {
+int buttonCode(Qt::MouseButton button)
+{
+    switch (button) {
+    case Qt::LeftButton:
+        return 1;
+    case Qt::RightButton:
+        return 2;
+    case Qt::MiddleButton:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+enum class KeyCommand { None, Activate, Delete, Menu };
+
+KeyCommand keyCommand(const QKeyEvent &event)
+{
+    const auto modifiers = event.modifiers() & ~Qt::KeypadModifier;
+    switch (event.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return modifiers == Qt::NoModifier ? KeyCommand::Activate : KeyCommand::None;
+    case Qt::Key_Delete:
+        return modifiers == Qt::NoModifier ? KeyCommand::Delete : KeyCommand::None;
+    case Qt::Key_Menu:
+        return KeyCommand::Menu;
+    case Qt::Key_F10:
+        return modifiers == Qt::ShiftModifier ? KeyCommand::Menu : KeyCommand::None;
+    default:
+        return KeyCommand::None;
+    }
+}
+} // namespace
+
+VendorView::VendorView(QWidget *parent) : QTableView(parent)
+{
+    // Every row has one line of text and one fixed height, so no row is ever measured.
+    auto *rows = verticalHeader();
+    rows->hide();
+    rows->setMinimumSectionSize(0);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    fitRowHeight();
+    setShowGrid(false);
+    setItemDelegate(new CellDelegate(this));
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    // Tab leaves the list, as it leaves every other control.
+    setTabKeyNavigation(false);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSortingEnabled(false);
+    setIconSize(QSize(8, 8));
+    // The id and name columns fill the list exactly; a scroll bar for the hidden ones is noise.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto *columns = horizontalHeader();
+    columns->setSectionsClickable(true);
+    columns->setHighlightSections(false);
+    columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    columns->setStretchLastSection(false);
+    columns->setMinimumSectionSize(0);
+    columns->setSortIndicatorShown(true);
+    connect(header(), &QHeaderView::sectionClicked, this,
+            [this](int logical) { Q_EMIT ColumnClick(logical + 1); });
+    // Rows are dragged out and dropped in by our own handlers; the model takes no part.
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDefaultDropAction(Qt::MoveAction);
+    setDropIndicatorShown(false);
+    viewport()->setAcceptDrops(true);
+}
+
+void VendorView::fitRowHeight()
+{
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameVMargin, nullptr, this) + 1;
+    verticalHeader()->setDefaultSectionSize(std::max(fontMetrics().height(), iconSize().height()) +
+                                            2 * margin);
+}
+
+void VendorView::changeEvent(QEvent *event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        fitRowHeight();
+    }
+}
+
+QModelIndex VendorView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    const QModelIndex current = currentIndex();
+    const int rowCount = model() != nullptr ? model()->rowCount() : 0;
+    switch (action) {
+    case MoveHome:
+    case MoveEnd:
+        if (rowCount == 0) {
+            return {};
+        }
+        return model()->index(action == MoveHome ? 0 : rowCount - 1,
+                              current.isValid() ? current.column() : 0);
+    case MoveLeft:
+    case MoveRight:
+        return current;
+    default:
+        return QTableView::moveCursor(action, modifiers);
+    }
+}
+
+void VendorView::setMultiSelect(bool on)
+{
+    setSelectionMode(on ? QAbstractItemView::ExtendedSelection
+                        : QAbstractItemView::SingleSelection);
+}
+
+void VendorView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::RightButton) {
+        // A right press must keep the selection that the pop-up menu acts on.
+        setFocus(Qt::MouseFocusReason);
+        event->accept();
+        return;
+    }
+    m_leftPressed = event->button() == Qt::LeftButton;
+    // Not every double click ends with a release; a new press starts a new click either way.
+    m_afterDoubleClick = false;
+    QTableView::mousePressEvent(event);
+}
+
+void VendorView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::RightButton) {
+        QTableView::mouseReleaseEvent(event);
+    } else {
+        event->accept();
+    }
+    const bool click = event->button() == Qt::LeftButton && m_leftPressed && !m_afterDoubleClick;
+    if (event->button() == Qt::LeftButton) {
+        m_leftPressed = false;
+        m_afterDoubleClick = false;
+    }
+    Q_EMIT MouseUp(buttonCode(event->button()), event->globalPosition().toPoint());
+    if (click) {
+        Q_EMIT Click();
+    }
+}
+
+void VendorView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
+    }
+    QTableView::mouseDoubleClickEvent(event);
+    // The release that ends a double click is not another click.
+    m_afterDoubleClick = true;
+    Q_EMIT DblClick();
+}
+
+void VendorView::keyPressEvent(QKeyEvent *event)
+{
+    switch (keyCommand(*event)) {
+    case KeyCommand::Activate:
+        if (currentIndex().isValid()) {
+            event->accept();
+            Q_EMIT DblClick();
+            return;
+        }
+        break;
+    case KeyCommand::Delete:
+        if (isSignalConnected(QMetaMethod::fromSignal(&VendorView::DeleteKey))) {
+            event->accept();
+            Q_EMIT DeleteKey();
+            return;
+        }
+        break;
+    case KeyCommand::Menu:
+        if (isSignalConnected(QMetaMethod::fromSignal(&VendorView::MouseUp))) {
+            event->accept();
+            Q_EMIT MouseUp(2, currentRowGlobalPos());
+            return;
+        }
+        break;
+    case KeyCommand::None:
+        break;
+    }
+    // Whatever key moved the selection or the current row (arrows, Shift, Ctrl+Space, Ctrl+A,
+    // Home, End, the page keys, typing an id) is a click for the control: the move buttons
+    // and the fee area must follow it as they follow the mouse.
+    const QItemSelection before = selectionModel()->selection();
+    const QPersistentModelIndex current = currentIndex();
+    QTableView::keyPressEvent(event);
+    if (selectionModel()->selection() != before || current != currentIndex()) {
+        Q_EMIT Click();
+    }
+}
+
+void VendorView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The mouse's menu comes with the right-button release. One asked for from the keyboard
+    // (the menu key on platforms that turn it into this event, assistive tools) goes over the
+    // current row like the menu key's own.
+    if (event->reason() == QContextMenuEvent::Keyboard &&
+        isSignalConnected(QMetaMethod::fromSignal(&VendorView::MouseUp))) {
+        event->accept();
+        Q_EMIT MouseUp(2, currentRowGlobalPos());
+        return;
+    }
+    QTableView::contextMenuEvent(event);
+}
+
+QPoint VendorView::currentRowGlobalPos()
+{
+    const QModelIndex current = currentIndex();
+    if (!current.isValid()) {
+        return viewport()->mapToGlobal(QPoint(0, 0));
+    }
+    scrollTo(current);
+    return viewport()->mapToGlobal(visualRect(current).center());
+}
+
+} // namespace tarvo::list

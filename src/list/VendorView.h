@@ -1,0 +1,75 @@
+// The view of one vendor list: a table in report form (no grid, no row header) whose mouse and
+// key events are turned into the list's Click, DblClick, MouseUp and ColumnClick events, and
+// from which the selected rows can be dragged onto the other list of the control. A table
+// inserts or removes one row of 32767 without laying out the others, which a tree view cannot.
+#pragma once
+
+#include <QHeaderView>
+#include <QPointer>
+#include <QStringList>
+#include <QTableView>
+
+class QMimeData;
+
+namespace tarvo::list {
+
+class VendorView : public QTableView
+{
+    Q_OBJECT
+public:
+    explicit VendorView(QWidget *parent = nullptr);
+
+    // Single selection while off, Ctrl/Shift extended selection while on.
+    void setMultiSelect(bool on);
+
+    // The column headers.
+    QHeaderView *header() const { return horizontalHeader(); }
+
+    // Only rows dragged from partner may be dropped here; null refuses every drop.
+    void acceptDropsFrom(const VendorView *partner);
+
+Q_SIGNALS:
+    // A left press and release anywhere on the viewport, rows or empty space alike; also a
+    // selection or current row changed with the keys, and the start of a drag.
+    void Click();
+    // A double click, or Return / Enter while the list has a current row.
+    void DblClick();
+    // Button code 1 left, 2 right, 4 middle; globalPos is where a pop-up belongs. The menu
+    // key and Shift+F10 report button 2 over the current row.
+    void MouseUp(int button, const QPoint &globalPos);
+    // 1-based index of the clicked header.
+    void ColumnClick(int index);
+    // The Delete key; a view nobody listens to leaves the key to its parents.
+    void DeleteKey();
+    // Rows of the partner dropped here, their ids in the partner's list order. The model is
+    // never changed by the drop itself: what moves is up to the receiver.
+    void RowsDropped(const QStringList &ids);
+
+protected:
+    // Keys move between rows as in a list: Home and End go to the first and last row, left
+    // and right stay on the row.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    void changeEvent(QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void fitRowHeight();
+    // The pop-up belongs over the current row, or the list's corner without one.
+    QPoint currentRowGlobalPos();
+    // The dragged ids when the data comes from the partner, else an empty list.
+    QStringList partnerRows(const QMimeData *data) const;
+
+    bool m_leftPressed = false;
+    bool m_afterDoubleClick = false;
+    QPointer<const VendorView> m_dropPartner;
+};
+
+} // namespace tarvo::list

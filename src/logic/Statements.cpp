@@ -1,0 +1,220 @@
+#include "Statements.h"
+
+#include "UrlEncode.h"
+#include "logic/ValueForms.h"
+
+#include <cmath>
+#include <cstddef>
+#include <string_view>
+
+namespace tarvo::logic {
+
+namespace {
+
+// The statement counter of the batch is a 16-bit signed number.
+constexpr std::size_t kMaxStatements = 32767;
+
+constexpr std::string_view kInsertHead =
+    "INSERT INTO VendorCenterCrossReference "
+    "(CenterID,VendorID,CenterHandlingFee,DutyBrokerageFee,RecordLastUpdated) VALUES (";
+
+// Only a whole number may reach a statement: the id is written unquoted, so anything else
+// could change the statement's meaning.
+void requireWholeNumber(const std::string &id)
+{
+    std::size_t i = !id.empty() && id.front() == '-' ? 1 : 0;
+    const bool hasDigits = i < id.size();
+    for (; i < id.size(); ++i) {
+        if (id[i] < '0' || id[i] > '9') {
+            break;
+        }
+    }
+    if (!hasDigits || i != id.size()) {
+        throw BatchError("the vendor id \"" + id + "\" is not a whole number");
+    }
+}
+
+// The stored fraction of a percent text, in general number form.
+std::string feeFraction(const SelectedRow &row)
+{
+    double percent = 0.0;
+    try {
+        percent = logic::toNumber(row.fee);
+    } catch (const logic::ValueError &) {
+        throw BatchError("the handling fee \"" + row.fee + "\" of vendor " + row.id +
+                         " is not a number");
+    }
+    if (!std::isfinite(percent)) {
+        throw BatchError("the handling fee of vendor " + row.id + " is too large");
+    }
+    return logic::generalNumber(percent / 100.0);
+}
+
+std::string insertStatement(const std::string &center, const SelectedRow &row)
+{
+    return insertText(center, row.id, feeFraction(row),
+                      logic::generalNumber(logic::leadingNumber(row.column4)));
+}
+
+std::string updateStatement(const std::string &center, const SelectedRow &row)
+{
+    return updateText(center, row.id, feeFraction(row),
+                      logic::generalNumber(logic::leadingNumber(row.column4)));
+}
+
+void append(std::vector<std::string> &statements, std::string statement)
+{
+    if (statements.size() >= kMaxStatements) {
+        throw BatchError("the batch holds more than 32767 statements");
+    }
+    statements.push_back(std::move(statement));
+}
+
+// Statements are UTF-8; the encoder wants UTF-16. A malformed sequence becomes U+FFFD, which
+// the encoder in turn replaces like any character outside its code page.
+std::u16string utf8ToUtf16(std::string_view text)
+{
+    // At most one code unit per byte; written through a pointer as the body is large.
+    std::u16string units(text.size(), u'\0');
+    char16_t *out = units.data();
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            *out++ = lead;
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        char32_t code = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            code = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            code = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            code = lead & 0x07;
+        }
+        bool valid = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        const char32_t smallest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+        valid = valid && code >= smallest && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        if (!valid) {
+            *out++ = 0xFFFD;
+            ++i;
+        } else if (code >= 0x10000) {
+            code -= 0x10000;
+            *out++ = static_cast<char16_t>(0xD800 + (code >> 10));
+            *out++ = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+            i += length;
+        } else {
+            *out++ = static_cast<char16_t>(code);
+            i += length;
+        }
+    }
+    units.resize(static_cast<std::size_t>(out - units.data()));
+    return units;
+}
+
+} // namespace
+
+std::vector<std::string> buildStatements(std::int32_t centerId,
+                                         const std::vector<SelectedRow> &selected,
+                                         const std::vector<NonSelectedRow> &nonSelected)
+{
+    const std::string center = std::to_string(centerId);
+    std::vector<std::string> statements;
+
+    for (const SelectedRow &row : selected) {
+        if (logic::isNumeric(row.column4) || row.column4.empty()) {
+            continue;
+        }
+        // The mark is the last character as held, blanks not removed.
+        const char mark = row.column4.back();
+        if (mark != 'N' && mark != 'U') {
+            continue;
+        }
+        requireWholeNumber(row.id);
+        append(statements,
+               mark == 'N' ? insertStatement(center, row) : updateStatement(center, row));
+    }
+
+    std::string ids;
+    for (const NonSelectedRow &row : nonSelected) {
+        if (logic::isNumeric(row.column4)) {
+            continue;
+        }
+        requireWholeNumber(row.id);
+        ids += row.id;
+        ids += ',';
+    }
+    if (!ids.empty()) {
+        ids.pop_back();
+        append(statements, deleteText(center, ids));
+    }
+    return statements;
+}
+
+std::string insertText(std::string_view center, std::string_view vendor, std::string_view fee,
+                       std::string_view duty)
+{
+    std::string text(kInsertHead);
+    text += center;
+    text += ',';
+    text += vendor;
+    text += ',';
+    text += fee;
+    text += ',';
+    text += duty;
+    text += ",GETDATE() ) ";
+    return text;
+}
+
+std::string updateText(std::string_view center, std::string_view vendor, std::string_view fee,
+                       std::string_view duty)
+{
+    std::string text = "UPDATE VendorCenterCrossReference SET CenterHandlingFee= ";
+    text += fee;
+    text += ", DutyBrokerageFee= ";
+    text += duty;
+    text += ", RecordLastUpdated = GETDATE() WHERE vendorID = ";
+    text += vendor;
+    text += " AND CenterID = ";
+    text += center;
+    return text;
+}
+
+std::string deleteText(std::string_view center, std::string_view ids)
+{
+    std::string text = "DELETE FROM VENDORCENTERCROSSREFERENCE WHERE CENTERID=";
+    text += center;
+    text += " AND VENDORID IN(";
+    text += ids;
+    text += ')';
+    return text;
+}
+
+std::string buildBody(const std::vector<std::string> &statements)
+{
+    std::size_t plain = 0;
+    for (const std::string &statement : statements) {
+        plain += statement.size() + 5;
+    }
+    std::string body;
+    // Most of a statement travels unescaped; this spares the large early reallocations.
+    body.reserve(plain + plain / 4);
+    for (const std::string &statement : statements) {
+        body += "SQL=";
+        body += urlEncode(utf8ToUtf16(statement));
+        body += '&';
+    }
+    return body;
+}
+
+} // namespace tarvo::logic

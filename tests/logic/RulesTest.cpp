@@ -1,0 +1,79 @@
+#include "logic/Rules.h"
+
+#include "logic/ValueForms.h"
+
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+
+using namespace tarvo::logic;
+
+namespace {
+
+TEST(DefaultFee, IsEightPercentInTheListsForm)
+{
+    EXPECT_EQ(defaultFeeText(), "8.00");
+}
+
+struct DutyCase
+{
+    const char *countryId;
+    std::int16_t centerCode;
+    std::optional<bool> applies; // nothing: the country id is refused
+};
+
+TEST(DutyRule, AppliesToCountryOneAtCentersOfCodeTwoOnly)
+{
+    const DutyCase cases[] = {
+        {"1", 2, true},
+        {" 1.0 ", 2, true},
+        {"1", 1, false},
+        {"1", 0, false},
+        {"2", 2, false},
+        {"0", 2, false},
+        {"-1", 2, false},
+        {"1.5", 2, false},
+        {"", 2, std::nullopt},
+        {"US", 2, std::nullopt},
+        // The country id is read even where the center's code alone decides.
+        {"US", 1, std::nullopt},
+    };
+    for (const DutyCase &c : cases) {
+        SCOPED_TRACE(std::string("country \"") + c.countryId + "\" center code " +
+                     std::to_string(c.centerCode));
+        if (c.applies) {
+            EXPECT_EQ(dutyApplies(c.countryId, c.centerCode), *c.applies);
+        } else {
+            EXPECT_THROW(dutyApplies(c.countryId, c.centerCode), ValueError);
+        }
+    }
+}
+
+TEST(DutyRule, ShowsTheBoxTickedForALeadingOneWhateverTheMark)
+{
+    const std::pair<const char *, bool> cases[] = {
+        {"1", true},   {"1N", true}, {"1DU", true}, {" 1U", true}, {"1.0", true}, {"0", false},
+        {"0N", false}, {"", false},  {"N", false},  {"10", false}, {"-1", false},
+    };
+    for (const auto &[column, shown] : cases) {
+        EXPECT_EQ(dutyShown(column), shown) << '"' << column << '"';
+        if (column == std::string("1") || column == std::string("0")) {
+            EXPECT_EQ(dutyText(shown), column);
+        }
+    }
+}
+
+TEST(LoadedFee, IsWrittenInPercentWithTwoDecimals)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"0.08", "8.00"}, {"0", "0.00"},      {"0.125", "12.50"},
+        {"1", "100.00"},  {"-0.05", "-5.00"}, {" 0.5 ", "50.00"},
+    };
+    for (const auto &[fraction, percent] : cases) {
+        EXPECT_EQ(feePercentText(fraction), percent) << fraction;
+    }
+    EXPECT_THROW(feePercentText("8%"), ValueError);
+    EXPECT_THROW(feePercentText(""), ValueError);
+}
+
+} // namespace
