@@ -1,5 +1,6 @@
 #include "CenterBox.h"
 
+#include <QAbstractItemView>
 #include <QLineEdit>
 #include <QRegularExpression>
 
@@ -9,9 +10,36 @@ CenterBox::CenterBox(QWidget *parent) : QComboBox(parent)
 {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
-    setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    setMinimumContentsLength(16);
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    setMinimumContentsLength(28);
+    view()->setTextElideMode(Qt::ElideMiddle);
     lineEdit()->setPlaceholderText(tr("center id"));
+    // A screen reader names the box, not whatever it holds.
+    setAccessibleName(tr("Center"));
+    lineEdit()->setAccessibleName(tr("Center"));
+}
+
+void CenterBox::resizeEvent(QResizeEvent *event)
+{
+    QComboBox::resizeEvent(event);
+    elide();
+}
+
+void CenterBox::elide()
+{
+    m_elided.clear();
+    if (currentIndex() < 0 || lineEdit()->hasFocus()) {
+        setToolTip(QString());
+        return;
+    }
+    const QString whole = itemText(currentIndex());
+    const QString shown = lineEdit()->fontMetrics().elidedText(
+        whole, Qt::ElideMiddle, lineEdit()->contentsRect().width() - 8);
+    const QSignalBlocker quiet(this);
+    m_elided = shown;
+    lineEdit()->setText(shown);
+    lineEdit()->setCursorPosition(0);
+    setToolTip(whole == shown ? QString() : whole);
 }
 
 QString CenterBox::caption(const CenterEntry &entry)
@@ -34,6 +62,7 @@ void CenterBox::setCenters(const QList<CenterEntry> &centers)
     // A center typed or shown before the list came is shown by its entry.
     if (const auto id = chosenCenter(); id && findData(*id) >= 0) {
         setCurrentIndex(findData(*id));
+        elide();
     }
 }
 
@@ -45,10 +74,14 @@ void CenterBox::showCenter(qint32 id)
     if (index < 0) {
         setEditText(QString::number(id));
     }
+    elide();
 }
 
 std::optional<qint32> CenterBox::chosenCenter() const
 {
+    if (currentIndex() >= 0 && !m_elided.isEmpty() && currentText() == m_elided) {
+        return itemData(currentIndex()).toInt();
+    }
     const QString text = currentText().trimmed();
     for (const CenterEntry &entry : m_centers) {
         if (text == caption(entry) || text.compare(entry.name, Qt::CaseInsensitive) == 0) {

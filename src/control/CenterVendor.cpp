@@ -306,3 +306,8 @@ int CenterVendor::pendingChangeCount() const
 {
     return d->markedRows();
 }
+
+CenterVendor::LoadFailure CenterVendor::loadFailure() const
+{
+    return d->loader.failure();
+}

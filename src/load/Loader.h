@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <TarvoCenterVendor/CenterVendor.h>
 #include <TarvoCenterVendor/TarvoCenterVendorExport.h>
 
 namespace tarvo {
@@ -24,13 +25,15 @@ public:
 
     // The whole load; returns false when a step failed (the rows read so far stay).
     bool load(qint32 centerId, const QString &serverName);
+    // Why the last load stopped early.
+    const CenterVendor::LoadFailure &failure() const { return m_failure; }
 
     void CountDisplay();
     void NonSelectVendorsDisplay();
     void SelectedVendorDisplay();
 
 private:
-    load::QueryDocument request(const char *query) const;
+    load::QueryDocument request(const char *query);
     void showProgress(int value);
     void showLastProgress();
     void countLoadedRow();
@@ -41,6 +44,7 @@ private:
     qint64 m_shownPercent = -1;
     int m_value = -1;
     QElapsedTimer m_sincePaint;
+    CenterVendor::LoadFailure m_failure;
 };
 
 } // namespace tarvo
