@@ -5,8 +5,10 @@
 #include "CenterVendorPage.h"
 #include "ConnectionDialog.h"
 #include "CredentialsDialog.h"
+#include "ElidedLabel.h"
 #include "Fixtures.h"
 #include "MainWindow.h"
+#include "MessageBar.h"
 #include "Protocol.h"
 #include "ReferenceServer.h"
 #include "store/Store.h"
@@ -60,7 +62,7 @@ public:
                 return false;
             }
             for (QAbstractButton *b : box->buttons()) {
-                if (b->text() == button) {
+                if (QString(b->text()).remove(u'&') == button) {
                     messages.push_back(box->text());
                     b->click();
                     return true;
@@ -165,7 +167,13 @@ protected:
         ASSERT_EQ(window->center(), center);
     }
     QStringList ids(const char *list) { return columnOf(*window->control(), list, 0); }
-    QString status(const char *name) { return window->findChild<QLabel *>(name)->text(); }
+    // A status bar field's whole text, also where the field shortens it.
+    QString status(const char *name)
+    {
+        auto *label = window->findChild<QLabel *>(name);
+        auto *elided = qobject_cast<tarvo::desk::ElidedLabel *>(label);
+        return elided ? elided->fullText() : label->text();
+    }
 
     TestDatabase db;
     std::unique_ptr<tarvo::server::ReferenceServer> server;
@@ -338,8 +346,11 @@ TEST_F(Desk, aRefusedSaveFirstKeepsTheWindowAndTheChanges)
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->control()->hasPendingChanges());
     EXPECT_EQ(answers.messages.back(), "Error During saving to Database");
-    EXPECT_TRUE(status("statusCommit").startsWith("Last commit failed: Nothing was saved"))
-        << status("statusCommit").toStdString();
+    EXPECT_EQ(status("statusCommit"), "Last commit failed: refused by the server");
+    // The server's own reason is quoted, and its whole text is one click away.
+    auto *bar = window->messageBar();
+    EXPECT_TRUE(bar->text().contains("It says: Nothing was saved")) << bar->text().toStdString();
+    EXPECT_TRUE(bar->details().startsWith("Nothing was saved")) << bar->details().toStdString();
 }
 
 TEST_F(Desk, theStatusBarShowsCountsPendingChangesAndTheLastCommit)
