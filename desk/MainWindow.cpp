@@ -78,7 +78,9 @@ MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *p
     buildActions();
     buildStatusBar();
     connect(m_control, &CenterVendor::loadFinished, this, &MainWindow::loaded);
-    connect(m_control, &CenterVendor::pendingChangeCountChanged, this, &MainWindow::updateStatus);
+    // The count as the control tells it: read in the middle of a move (when the lists' row
+    // signals come), the lists can still hold the moving row twice.
+    connect(m_control, &CenterVendor::pendingChangeCountChanged, this, &MainWindow::showPending);
     connect(m_control, &CenterVendor::commitFinished, this, &MainWindow::commitEnded);
     // The button's own handler runs the whole commit inside its click; released comes first.
     connect(commitButton(), &QPushButton::released, this, &MainWindow::commitStarting);
@@ -109,6 +111,7 @@ MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *p
         resize(m_control->width() + 16, m_control->height() + bars + 16);
     }
     updateStatus();
+    showPending(m_control->pendingChangeCount());
     updateTitle();
     updateActions();
 }
@@ -494,7 +497,12 @@ void MainWindow::updateStatus()
     m_counts->setText(tr("Not selected: %1   Selected: %2")
                           .arg(rowsOf(m_control, "lstVendors"))
                           .arg(rowsOf(m_control, "lstVendorCenter")));
-    m_pending->setText(tr("Pending changes: %1").arg(m_control->pendingChangeCount()));
+}
+
+void MainWindow::showPending(int count)
+{
+    m_pending->setText(tr("Pending changes: %1").arg(count));
+    updateActions();
 }
 
 void MainWindow::updateTitle()

@@ -74,7 +74,9 @@ private:
     void commitStarting();
     void commitEnded(bool ok, const QString &answer);
     void updateActions();
+    // The lists' row counts.
     void updateStatus();
+    void showPending(int count);
     void updateTitle();
     // The list the keyboard works in after a load or commit: the one that had the focus, else
     // "Selected Vendors".

@@ -460,3 +460,68 @@ TEST_F(SignIn, credentialsInTheServerNameAreUsedWithoutAsking)
 }
 
 } // namespace
+
+namespace {
+
+// Paths through the control that change the pending rows; the status bar must follow each step.
+struct CountPath
+{
+    const char *name;
+    std::function<void(UserInput &)> steps;
+    int pending; // at the end
+};
+
+void PrintTo(const CountPath &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+void storeFee(UserInput &input, const QString &id, const QString &fee)
+{
+    input.clickId(Center, id);
+    input.clickButton("cmdcenterHandFee");
+    input.type("txtCntHandFee", fee);
+    input.clickButton("cmdcenterHandFee");
+}
+
+class StatusCount : public Desk, public ::testing::WithParamInterface<CountPath>
+{
+};
+
+TEST_P(StatusCount, thePendingCountFollowsEveryPath)
+{
+    newWindow();
+    open(12);
+    UserInput input(*window->control());
+    GetParam().steps(input);
+    EXPECT_EQ(window->control()->pendingChangeCount(), GetParam().pending);
+    EXPECT_EQ(status("statusPending"), QString("Pending changes: %1").arg(GetParam().pending));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, StatusCount,
+    ::testing::Values(
+        CountPath{"feeOfASelectedVendorThenRemoved",
+                  [](UserInput &input) {
+                      storeFee(input, "9", "6");
+                      input.clickId(Center, "9");
+                      input.clickButton("cmdDelete");
+                  },
+                  1},
+        CountPath{"addedThenFeeThenRemovedAgain",
+                  [](UserInput &input) {
+                      input.doubleClickId(Vendors, "5");
+                      storeFee(input, "5", "7");
+                      input.clickId(Center, "5");
+                      input.clickButton("cmdDelete");
+                  },
+                  0},
+        CountPath{"feeThenAnAddedVendor",
+                  [](UserInput &input) {
+                      storeFee(input, "9", "6");
+                      input.doubleClickId(Vendors, "7");
+                  },
+                  2}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
