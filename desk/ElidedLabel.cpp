@@ -19,7 +19,8 @@ void ElidedLabel::setFullText(const QString &text)
 
 QSize ElidedLabel::minimumSizeHint() const
 {
-    return {fontMetrics().horizontalAdvance(QStringLiteral("Mmmm…")), QLabel::minimumSizeHint().height()};
+    return {fontMetrics().horizontalAdvance(QStringLiteral("Mmmm…")),
+            QLabel::minimumSizeHint().height()};
 }
 
 QSize ElidedLabel::sizeHint() const

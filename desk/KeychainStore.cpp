@@ -33,7 +33,8 @@ void KeychainStore::read(const QString &account, std::function<void(const StoreR
     startJob(new QKeychain::ReadPasswordJob(m_service), account,
              [done = std::move(done)](QKeychain::Job *job) {
                  if (job->error() == QKeychain::NoError) {
-                     done({StoreResult::Status::Ok, {},
+                     done({StoreResult::Status::Ok,
+                           {},
                            static_cast<QKeychain::ReadPasswordJob *>(job)->textData()});
                  } else if (job->error() == QKeychain::EntryNotFound) {
                      // The ordinary case of a server never remembered.

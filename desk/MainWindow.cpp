@@ -53,11 +53,11 @@ enum class Topic { Load, Commit, Keyring, Connection };
 
 MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *parent)
     : QMainWindow(parent), m_settings(settings),
-      m_access(settings, passwords,
-               [this](const QString &server, const QString &user, bool rejected,
-                      const QString &note) {
-                   return CredentialsDialog::ask(this, server, user, rejected, note);
-               }),
+      m_access(
+          settings, passwords,
+          [this](const QString &server, const QString &user, bool rejected, const QString &note) {
+              return CredentialsDialog::ask(this, server, user, rejected, note);
+          }),
       m_control(new CenterVendor), m_centerBox(new CenterBox), m_bar(new MessageBar),
       m_counts(new QLabel), m_pending(new QLabel), m_commit(new ElidedLabel),
       m_commitBusy(new QProgressBar)
@@ -329,9 +329,8 @@ void MainWindow::loaded(bool ok)
     } else {
         const CenterVendor::LoadFailure failure = m_control->loadFailure();
         m_failed = std::pair(m_server, m_center);
-        m_bar->showMessage(MessageBar::Kind::Error,
-                           loadFailureText(failure, m_center, m_server), {m_retry, m_connect},
-                           failure.detail);
+        m_bar->showMessage(MessageBar::Kind::Error, loadFailureText(failure, m_center, m_server),
+                           {m_retry, m_connect}, failure.detail);
         m_bar->setProperty(kTopic, int(Topic::Load));
     }
     updateTitle();
@@ -377,8 +376,8 @@ bool MainWindow::settlePendingChanges(const QString &questionOne, const QString 
     const QString text = count == 1 ? tr("Center %1 has 1 change that is not committed.")
                                     : tr("Center %1 has %2 changes that are not committed.");
     // A short title of its own: a long center name in the title would widen the box.
-    QMessageBox box(QMessageBox::Question, tr("Uncommitted changes"),
-                    text.arg(m_center).arg(count), QMessageBox::NoButton, this);
+    QMessageBox box(QMessageBox::Question, tr("Uncommitted changes"), text.arg(m_center).arg(count),
+                    QMessageBox::NoButton, this);
     box.setInformativeText(count == 1 ? questionOne : questionMany);
     QPushButton *save = box.addButton(tr("&Save first"), QMessageBox::AcceptRole);
     QPushButton *discard = box.addButton(tr("&Discard"), QMessageBox::DestructiveRole);
@@ -418,8 +417,9 @@ void MainWindow::commitStarting()
     }
     m_committing = true;
     const int count = m_control->pendingChangeCount();
-    m_commit->setFullText(count == 1 ? tr("Committing 1 change to %1...").arg(m_server)
-                                     : tr("Committing %1 changes to %2...").arg(count).arg(m_server));
+    m_commit->setFullText(count == 1
+                              ? tr("Committing 1 change to %1...").arg(m_server)
+                              : tr("Committing %1 changes to %2...").arg(count).arg(m_server));
     m_commitBusy->show();
     updateActions();
     // The button is disabled while the server is asked; the keyboard stays in the lists.
@@ -438,8 +438,7 @@ void MainWindow::commitEnded(bool ok, const QString &answer)
     m_committing = false;
     m_commitBusy->hide();
     if (ok) {
-        const QString shown =
-            answer.trimmed().isEmpty() ? tr("nothing to save") : answer.trimmed();
+        const QString shown = answer.trimmed().isEmpty() ? tr("nothing to save") : answer.trimmed();
         m_commit->setFullText(tr("Last commit: %1").arg(shown));
         if (m_bar->property(kTopic).toInt() == int(Topic::Commit)) {
             m_bar->clear();
@@ -517,10 +516,9 @@ void MainWindow::updateTitle()
             center = CenterBox::caption(entry);
         }
     }
-    setWindowTitle(m_loadFailed
-                       ? tr("Center %1 on %2 - not loaded, nothing shown - Center Vendors")
-                             .arg(center, m_server)
-                       : tr("Center %1 on %2 - Center Vendors").arg(center, m_server));
+    setWindowTitle(m_loadFailed ? tr("Center %1 on %2 - not loaded, nothing shown - Center Vendors")
+                                      .arg(center, m_server)
+                                : tr("Center %1 on %2 - Center Vendors").arg(center, m_server));
 }
 
 void screenshotAfterFirstLoad(MainWindow &window, const QString &file)

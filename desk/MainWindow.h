@@ -98,12 +98,12 @@ private:
     QProgressBar *m_commitBusy;
     QString m_server;
     qint32 m_center = 0;
-    bool m_shown = false;     // a center has been loaded at least once
+    bool m_shown = false;      // a center has been loaded at least once
     bool m_loadFailed = false; // the last load stopped early: what the lists show is not the center
     bool m_busy = false;       // a server is being reached
     bool m_committing = false;
     QWidget *m_focusBeforeLoad = nullptr;
-    std::optional<std::pair<QString, qint32>> m_failed; // the center whose load failed, for Retry
+    std::optional<std::pair<QString, qint32>> m_failed;  // the center whose load failed, for Retry
     std::optional<std::pair<QString, qint32>> m_opening; // while a server is being reached
 };
 

@@ -20,10 +20,9 @@ QColor tint(MessageBar::Kind kind, const QPalette &palette)
                                                               : QColor(0x3d, 0xae, 0xe9);
     const QColor base = palette.color(QPalette::Window);
     constexpr double share = 0.2;
-    return QColor::fromRgbF(
-        float(base.redF() * (1 - share) + accent.redF() * share),
-        float(base.greenF() * (1 - share) + accent.greenF() * share),
-        float(base.blueF() * (1 - share) + accent.blueF() * share));
+    return QColor::fromRgbF(float(base.redF() * (1 - share) + accent.redF() * share),
+                            float(base.greenF() * (1 - share) + accent.greenF() * share),
+                            float(base.blueF() * (1 - share) + accent.blueF() * share));
 }
 
 } // namespace
@@ -76,8 +75,8 @@ void MessageBar::showMessage(Kind kind, const QString &text, const QList<QAction
 {
     m_kind = kind;
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, tint(kind, parentWidget() ? parentWidget()->palette()
-                                                                 : QPalette()));
+    palette.setColor(QPalette::Window,
+                     tint(kind, parentWidget() ? parentWidget()->palette() : QPalette()));
     setPalette(palette);
     const QStyle::StandardPixmap icon = kind == Kind::Error     ? QStyle::SP_MessageBoxCritical
                                         : kind == Kind::Warning ? QStyle::SP_MessageBoxWarning
@@ -93,6 +92,8 @@ void MessageBar::showMessage(Kind kind, const QString &text, const QList<QAction
         button->setDefaultAction(action);
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
         m_actions->addWidget(button, 0, Qt::AlignTop);
+        // At once, not when the layout gets round to it: the window may give it the focus now.
+        button->show();
         m_buttons << button;
     }
     m_details->setText(details);

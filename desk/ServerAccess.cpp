@@ -78,8 +78,8 @@ void ServerAccess::fetched(const CenterList &list)
         const Credentials sent = m_known.value(server);
         const int generation = m_generation;
         const QString user = sent.isEmpty() ? m_userHint.value(server) : sent.user;
-        const auto answer = m_ask(server, user, !sent.isEmpty(),
-                                  sent.isEmpty() ? m_note.take(server) : QString());
+        const auto answer =
+            m_ask(server, user, !sent.isEmpty(), sent.isEmpty() ? m_note.take(server) : QString());
         if (generation != m_generation) {
             return; // another reach began while the user was asked
         }

@@ -73,9 +73,9 @@ CommitText commitFailureText(const QString &answer, const QString &server)
     const QString kept = tr("Your changes are kept.");
     // The control's own texts for a commit that never reached the server, by their start.
     if (answer == QStringLiteral("Error Occoured")) {
-        return {tr("not sent"),
-                tr("Nothing was sent: the changes could not be prepared for the server. %1")
-                    .arg(kept)};
+        return {
+            tr("not sent"),
+            tr("Nothing was sent: the changes could not be prepared for the server. %1").arg(kept)};
     }
     if (answer.startsWith(QStringLiteral("could not connect to "))) {
         return {tr("server not reached"),
