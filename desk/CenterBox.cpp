@@ -1,13 +1,64 @@
 #include "CenterBox.h"
 
 #include <QAbstractItemView>
+#include <QAccessibleWidget>
 #include <QLineEdit>
 #include <QRegularExpression>
 
 namespace tarvo::desk {
 
+namespace {
+
+// Qt names a combo box on Linux by the text it holds and leaves the label to a relation; a
+// screen reader then announces a center's name where it should say which box this is. This
+// one is named "Center", and says its text as its value.
+class CenterBoxAccessible : public QAccessibleWidget
+{
+public:
+    explicit CenterBoxAccessible(QWidget *box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        const auto *box = static_cast<const QComboBox *>(widget());
+        if (t == QAccessible::Name) {
+            return box->accessibleName();
+        }
+        if (t == QAccessible::Value) {
+            return box->currentText();
+        }
+        return QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override
+    {
+        return QAccessibleWidget::actionNames() << showMenuAction();
+    }
+    void doAction(const QString &action) override
+    {
+        if (action == showMenuAction()) {
+            static_cast<QComboBox *>(widget())->showPopup();
+        } else {
+            QAccessibleWidget::doAction(action);
+        }
+    }
+};
+
+QAccessibleInterface *centerBoxAccessible(const QString &key, QObject *object)
+{
+    if (key == QLatin1String(CenterBox::staticMetaObject.className()) && object->isWidgetType()) {
+        return new CenterBoxAccessible(static_cast<QWidget *>(object));
+    }
+    return nullptr;
+}
+
+} // namespace
+
 CenterBox::CenterBox(QWidget *parent) : QComboBox(parent)
 {
+    static const bool installed = [] {
+        QAccessible::installFactory(centerBoxAccessible);
+        return true;
+    }();
+    Q_UNUSED(installed);
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);

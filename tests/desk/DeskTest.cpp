@@ -27,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -383,6 +384,25 @@ TEST_F(Desk, theStatusBarShowsCountsPendingChangesAndTheLastCommit)
     EXPECT_EQ(ids(Center), QStringList{"5"});
 }
 
+TEST_F(Desk, theWindowsOwnFieldsHaveFixedAccessibleNames)
+{
+    newWindow();
+    open(12);
+    const std::pair<const char *, const char *> named[] = {
+        {"statusCounts", "Rows in the lists"},
+        {"statusPending", "Pending changes"},
+        {"statusCommit", "Last commit"},
+        {"centerBox", "Center"}, // not the center it shows
+    };
+    for (const auto &[object, name] : named) {
+        auto *widget = window->findChild<QWidget *>(object);
+        ASSERT_NE(widget, nullptr) << object;
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_NE(face, nullptr) << object;
+        EXPECT_EQ(face->text(QAccessible::Name), name) << object;
+    }
+}
+
 // Stands in front of the reference server's page: passes its answers on, or gives the answer
 // a test sets instead (the centers list always passes, so that no sign-in is asked for).
 class Gated : public Desk
@@ -474,6 +494,46 @@ TEST_F(SignIn, rememberedCredentialsServeTheNextRunWithoutAsking)
     ASSERT_TRUE(nextLoad());
     EXPECT_EQ(ids(Center), QStringList{"7"});
     EXPECT_EQ(none.unexpected, 0);
+}
+
+TEST_F(SignIn, rememberWithoutAKeyringSaysSoAndTheNextRunDoesNotCallThePasswordWrong)
+{
+    passwords.available = false;
+    newWindow();
+    {
+        ModalAnswers answers;
+        answers.add(signIn("clerk", "p:ss@1 %", true));
+        window->start(gateUrl, 12);
+        ASSERT_TRUE(nextLoad());
+    }
+    auto *bar = window->messageBar();
+    EXPECT_EQ(bar->kind(), tarvo::desk::MessageBar::Kind::Warning);
+    EXPECT_TRUE(bar->text().contains("could not be remembered")) << bar->text().toStdString();
+    EXPECT_EQ(bar->details(), "no keyring");
+    ASSERT_TRUE(window->close());
+
+    // Also a user name kept by an earlier version, whose password the keyring no longer gives.
+    for (const bool nameKept : {false, true}) {
+        if (nameKept) {
+            settings->setValue("servers/" + QUrl::toPercentEncoding(gateUrl) + "/user", "clerk");
+        }
+        newWindow();
+        ModalAnswers answers;
+        answers.add([nameKept](QWidget *modal) {
+            auto *dialog = qobject_cast<tarvo::desk::CredentialsDialog *>(modal);
+            if (!dialog) {
+                return false;
+            }
+            EXPECT_EQ(dialog->findChild<QLabel *>("refused"), nullptr);
+            EXPECT_EQ(dialog->findChild<QLabel *>("note") != nullptr, nameKept);
+            return signIn("clerk", "p:ss@1 %", false)(modal);
+        });
+        window->start(gateUrl, 12);
+        ASSERT_TRUE(nextLoad());
+        EXPECT_TRUE(answers.allGiven());
+        EXPECT_EQ(answers.unexpected, 0);
+        ASSERT_TRUE(window->close());
+    }
 }
 
 TEST_F(SignIn, credentialsInTheServerNameAreUsedWithoutAsking)
