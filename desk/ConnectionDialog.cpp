@@ -169,7 +169,10 @@ void ConnectionDialog::updateOk()
     const QString problem = server().isEmpty() ? QString() : serverNameProblem(server());
     if (!problem.isEmpty()) {
         m_note->setText(problem);
+    } else if (m_problemShown) {
+        m_note->clear();
     }
+    m_problemShown = !problem.isEmpty();
     m_ok->setEnabled(!server().isEmpty() && problem.isEmpty() && center().has_value());
 }
 

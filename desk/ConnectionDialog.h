@@ -48,6 +48,7 @@ private:
     CenterBox *m_center;
     QLabel *m_note;
     QPushButton *m_ok;
+    bool m_problemShown = false; // the note says what is wrong with the server name
 };
 
 } // namespace tarvo::desk

@@ -33,6 +33,7 @@ namespace {
 const QString kGeometryKey = QStringLiteral("window/geometry");
 const QString kLastServerKey = QStringLiteral("last/server");
 const QString kLastCenterKey = QStringLiteral("last/center");
+constexpr int kSlowCommitMs = 1000;
 
 QAbstractItemView *listOf(CenterVendor *control, const char *list)
 {
@@ -183,7 +184,7 @@ void MainWindow::buildStatusBar()
     m_commitBusy->setObjectName(QStringLiteral("statusCommitBusy"));
     m_commitBusy->setAccessibleName(tr("Commit under way"));
     m_commitBusy->setRange(0, 0);
-    m_commitBusy->setMaximumWidth(m_commitBusy->fontMetrics().horizontalAdvance(u'M') * 8);
+    m_commitBusy->setMaximumWidth(m_commitBusy->fontMetrics().horizontalAdvance(u'M') * 4);
     m_commitBusy->setTextVisible(false);
     m_commitBusy->hide();
     bool first = true;
@@ -422,6 +423,20 @@ void MainWindow::commitStarting()
                               : tr("Committing %1 changes to %2...").arg(count).arg(m_server));
     m_commitBusy->show();
     updateActions();
+    // A commit the server answers at once needs no more than the status bar; one it keeps
+    // waiting is said where it is seen.
+    QTimer::singleShot(kSlowCommitMs, this, [this, count] {
+        if (m_committing) {
+            m_bar->showMessage(
+                MessageBar::Kind::Information,
+                count == 1
+                    ? tr("Committing 1 change to %1: waiting for the server...").arg(m_server)
+                    : tr("Committing %1 changes to %2: waiting for the server...")
+                          .arg(count)
+                          .arg(m_server));
+            m_bar->setProperty(kTopic, int(Topic::Commit));
+        }
+    });
     // The button is disabled while the server is asked; the keyboard stays in the lists.
     focusList();
     // A press released off the button is no click: then no commit began.
