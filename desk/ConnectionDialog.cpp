@@ -110,6 +110,9 @@ ConnectionDialog::ConnectionDialog(QSettings &settings, ServerAccess &access, QW
 void ConnectionDialog::preset(const QString &server, std::optional<qint32> center)
 {
     m_server->setEditText(server);
+    // Typing replaces the offered server; Return takes it.
+    m_server->lineEdit()->selectAll();
+    m_server->setFocus();
     if (center) {
         m_center->showCenter(*center);
     }

@@ -23,6 +23,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <TarvoCenterVendor/CenterVendor.h>
 #include <cstdio>
 
@@ -534,6 +535,48 @@ void MainWindow::updateTitle()
     setWindowTitle(m_loadFailed ? tr("Center %1 on %2 - not loaded, nothing shown - Center Vendors")
                                       .arg(center, m_server)
                                 : tr("Center %1 on %2 - Center Vendors").arg(center, m_server));
+}
+
+namespace {
+
+class FirstExposure : public QObject
+{
+public:
+    FirstExposure(QWindow *window, std::function<void()> run)
+        : QObject(window), m_run(std::move(run))
+    {
+        window->installEventFilter(this);
+        QTimer::singleShot(2000, this, [this] { fire(); });
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
+            // The expose comes before the window's first paint: let that happen first.
+            QTimer::singleShot(0, this, [this] { fire(); });
+        }
+        return false;
+    }
+
+private:
+    void fire()
+    {
+        if (m_run) {
+            std::exchange(m_run, nullptr)();
+            deleteLater();
+        }
+    }
+
+    std::function<void()> m_run;
+};
+
+} // namespace
+
+void whenPlaced(QWidget &window, std::function<void()> run)
+{
+    window.winId(); // makes the native window, so that its exposure can be watched
+    new FirstExposure(window.windowHandle(), std::move(run));
 }
 
 void screenshotAfterFirstLoad(MainWindow &window, const QString &file)

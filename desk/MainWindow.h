@@ -7,6 +7,7 @@
 #include "ServerAccess.h"
 
 #include <QMainWindow>
+#include <functional>
 #include <optional>
 
 class CenterVendor;
@@ -106,6 +107,10 @@ private:
     std::optional<std::pair<QString, qint32>> m_failed;  // the center whose load failed, for Retry
     std::optional<std::pair<QString, qint32>> m_opening; // while a server is being reached
 };
+
+// Runs `run` once the window manager has placed `window` (its first exposure, or after two
+// seconds without one), so that dialogs it opens can be centred on it.
+void whenPlaced(QWidget &window, std::function<void()> run);
 
 // Writes the window to `file` (PNG) once the first load has ended, then quits the
 // application with 0, or 1 when the file could not be written or nothing loaded in time.

@@ -51,6 +51,6 @@ int main(int argc, char *argv[])
     if (parser.isSet(screenshot)) {
         tarvo::desk::screenshotAfterFirstLoad(window, parser.value(screenshot));
     }
-    QTimer::singleShot(0, &window, [&] { window.start(parser.value(server), centerId); });
+    tarvo::desk::whenPlaced(window, [&] { window.start(parser.value(server), centerId); });
     return QApplication::exec();
 }
