@@ -1,4 +1,5 @@
-// A center chosen from a server's list or typed as an id ("12", "12 - Harbour" or a name).
+// A center chosen from a server's list or typed as an id ("12", "12 - Harbour" or a name). Its
+// width is bounded: a long name is shown shortened in the middle, so that the id stays in view.
 #pragma once
 
 #include "CenterDirectory.h"
@@ -24,8 +25,15 @@ public:
     // The entry's caption, "12 - Harbour".
     static QString caption(const CenterEntry &entry);
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    // Shows the current entry's caption shortened to the box, its whole text in the tooltip.
+    void elide();
+
     QList<CenterEntry> m_centers;
+    QString m_elided; // the current entry as shortened, while the box shows it so
 };
 
 } // namespace tarvo::desk

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace tarvo::desk {
@@ -22,6 +23,35 @@ constexpr qsizetype kRecentServers = 8;
 const QString kRecentKey = QStringLiteral("recentServers");
 
 } // namespace
+
+void centreOn(QWidget &dialog, const QWidget *over)
+{
+    if (over == nullptr) {
+        return;
+    }
+    dialog.adjustSize();
+    QRect frame = dialog.frameGeometry();
+    frame.moveCenter(over->window()->frameGeometry().center());
+    dialog.move(frame.topLeft());
+}
+
+QString serverNameProblem(const QString &server)
+{
+    const QUrl url(server.trimmed(), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != u"http" && scheme != u"https")) {
+        return ConnectionDialog::tr("A server name begins with http:// or https://, as in "
+                                    "https://centers.example:8443.");
+    }
+    if (url.host().isEmpty()) {
+        return ConnectionDialog::tr("The server name has no host after %1://.").arg(scheme);
+    }
+    if (!url.path().isEmpty() && url.path() != u"/") {
+        return ConnectionDialog::tr("A server name ends after the host and port: leave out %1.")
+            .arg(url.path());
+    }
+    return {};
+}
 
 QStringList ConnectionDialog::recentServers(QSettings &settings)
 {
@@ -80,6 +110,9 @@ ConnectionDialog::ConnectionDialog(QSettings &settings, ServerAccess &access, QW
 void ConnectionDialog::preset(const QString &server, std::optional<qint32> center)
 {
     m_server->setEditText(server);
+    // Typing replaces the offered server; Return takes it.
+    m_server->lineEdit()->selectAll();
+    m_server->setFocus();
     if (center) {
         m_center->showCenter(*center);
     }
@@ -102,6 +135,10 @@ void ConnectionDialog::findCenters()
 {
     const QString server = this->server();
     if (server.isEmpty()) {
+        return;
+    }
+    if (const QString problem = serverNameProblem(server); !problem.isEmpty()) {
+        m_note->setText(problem);
         return;
     }
     m_find->setEnabled(false);
@@ -132,7 +169,14 @@ void ConnectionDialog::showCenters(const QString &server, const CenterList &list
 
 void ConnectionDialog::updateOk()
 {
-    m_ok->setEnabled(!server().isEmpty() && center().has_value());
+    const QString problem = server().isEmpty() ? QString() : serverNameProblem(server());
+    if (!problem.isEmpty()) {
+        m_note->setText(problem);
+    } else if (m_problemShown) {
+        m_note->clear();
+    }
+    m_problemShown = !problem.isEmpty();
+    m_ok->setEnabled(!server().isEmpty() && problem.isEmpty() && center().has_value());
 }
 
 } // namespace tarvo::desk

@@ -15,6 +15,13 @@ class CenterBox;
 class ServerAccess;
 struct CenterList;
 
+// Places `dialog` over the middle of `over`'s window (the window manager may not, before the
+// window has been placed itself); nothing when `over` is null.
+void centreOn(QWidget &dialog, const QWidget *over);
+
+// Why `server` cannot name a server ("http://host:port" or "https://..."); empty when it can.
+QString serverNameProblem(const QString &server);
+
 class ConnectionDialog : public QDialog
 {
     Q_OBJECT
@@ -41,6 +48,7 @@ private:
     CenterBox *m_center;
     QLabel *m_note;
     QPushButton *m_ok;
+    bool m_problemShown = false; // the note says what is wrong with the server name
 };
 
 } // namespace tarvo::desk

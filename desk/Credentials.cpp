@@ -1,23 +1,37 @@
 #include "Credentials.h"
 
 #include <QUrl>
+#include <optional>
 
 namespace tarvo::desk {
 
+namespace {
+
+// A server name QUrl can take apart; the name as typed otherwise, so that what the user sees in
+// a message is what they typed.
+std::optional<QUrl> serverUrl(const QString &server)
+{
+    QUrl url(server.trimmed(), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) {
+        return std::nullopt;
+    }
+    return url;
+}
+
+} // namespace
+
 QString plainServerName(const QString &server)
 {
-    QString name = server.trimmed();
-    while (name.endsWith(u'/')) {
-        name.chop(1);
+    auto url = serverUrl(server);
+    if (!url) {
+        QString name = server.trimmed();
+        while (name.endsWith(u'/')) {
+            name.chop(1);
+        }
+        return name;
     }
-    const qsizetype scheme = name.indexOf(QStringLiteral("://"));
-    const qsizetype hostStart = scheme < 0 ? 0 : scheme + 3;
-    const qsizetype at = name.indexOf(u'@', hostStart);
-    const qsizetype pathStart = name.indexOf(u'/', hostStart);
-    if (at >= 0 && (pathStart < 0 || at < pathStart)) {
-        name.remove(hostStart, at + 1 - hostStart);
-    }
-    return name;
+    url->setUserInfo({});
+    return url->toString(QUrl::StripTrailingSlash);
 }
 
 Credentials credentialsIn(const QString &server)
@@ -29,17 +43,17 @@ Credentials credentialsIn(const QString &server)
 QString serverNameWith(const QString &server, const Credentials &credentials)
 {
     const QString plain = plainServerName(server);
-    if (credentials.isEmpty()) {
+    auto url = serverUrl(plain);
+    if (credentials.isEmpty() || !url) {
         return plain;
     }
-    const qsizetype scheme = plain.indexOf(QStringLiteral("://"));
-    const qsizetype hostStart = scheme < 0 ? 0 : scheme + 3;
     // Everything outside the unreserved characters is escaped, so that a ":" or "@" in a
-    // password can never be read as the end of the user information.
-    const QString userInfo = QString::fromLatin1(QUrl::toPercentEncoding(credentials.user)) + u':' +
-                             QString::fromLatin1(QUrl::toPercentEncoding(credentials.password)) +
-                             u'@';
-    return QString(plain).insert(hostStart, userInfo);
+    // password can never be read as the end of the user information; QUrl keeps escaped
+    // delimiters as they are given.
+    url->setUserInfo(QString::fromLatin1(QUrl::toPercentEncoding(credentials.user) + ':' +
+                                         QUrl::toPercentEncoding(credentials.password)),
+                     QUrl::TolerantMode);
+    return url->toString(QUrl::StripTrailingSlash | QUrl::FullyEncoded);
 }
 
 QByteArray basicAuthorization(const Credentials &credentials)

@@ -28,31 +28,59 @@ Credentials credentialsIn(const QString &server);
 // "Authorization" header value for Basic authentication.
 QByteArray basicAuthorization(const Credentials &credentials);
 
-// Passwords the user asked to remember, by account. Reading may take a while (a desktop
-// keyring), so answers come through a callback, possibly later.
+// What a password store answered.
+struct StoreResult
+{
+    enum class Status {
+        Ok,
+        NotFound, // nothing is stored for the account
+        Failed,   // the store could not be used (no keyring, locked, refused, ...)
+    };
+    Status status = Status::Ok;
+    QString message;  // the store's own words when Failed
+    QString password; // what read found, when Ok
+};
+
+// Passwords the user asked to remember, by account. A desktop keyring may take a while or be
+// missing, so every answer comes through a callback, possibly later.
 class PasswordStore
 {
 public:
     virtual ~PasswordStore() = default;
-    // done gets the password, or an empty text when none is stored or the store failed.
-    virtual void read(const QString &account, std::function<void(const QString &)> done) = 0;
-    virtual void write(const QString &account, const QString &password) = 0;
+    virtual void read(const QString &account, std::function<void(const StoreResult &)> done) = 0;
+    virtual void write(const QString &account, const QString &password,
+                       std::function<void(const StoreResult &)> done) = 0;
     virtual void remove(const QString &account) = 0;
 };
 
-// Keeps passwords in memory only, answering at once.
+// Keeps passwords in memory only, answering at once; `available` false stands for a desktop
+// without a keyring.
 class MemoryPasswordStore : public PasswordStore
 {
 public:
-    void read(const QString &account, std::function<void(const QString &)> done) override
+    void read(const QString &account, std::function<void(const StoreResult &)> done) override
     {
-        done(m_passwords.value(account));
+        if (!available) {
+            done({StoreResult::Status::Failed, QStringLiteral("no keyring"), {}});
+        } else if (m_passwords.contains(account)) {
+            done({StoreResult::Status::Ok, {}, m_passwords.value(account)});
+        } else {
+            done({StoreResult::Status::NotFound, {}, {}});
+        }
     }
-    void write(const QString &account, const QString &password) override
+    void write(const QString &account, const QString &password,
+               std::function<void(const StoreResult &)> done) override
     {
+        if (!available) {
+            done({StoreResult::Status::Failed, QStringLiteral("no keyring"), {}});
+            return;
+        }
         m_passwords.insert(account, password);
+        done({});
     }
     void remove(const QString &account) override { m_passwords.remove(account); }
+
+    bool available = true;
 
 private:
     QHash<QString, QString> m_passwords;

@@ -1,5 +1,7 @@
 #include "CredentialsDialog.h"
 
+#include "ConnectionDialog.h"
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -11,9 +13,9 @@
 namespace tarvo::desk {
 
 CredentialsDialog::CredentialsDialog(const QString &server, const QString &user, bool rejected,
-                                     QWidget *parent)
+                                     const QString &note, QWidget *parent)
     : QDialog(parent), m_user(new QLineEdit(user, this)), m_password(new QLineEdit(this)),
-      m_remember(new QCheckBox(tr("Remember"), this))
+      m_remember(new QCheckBox(tr("&Remember"), this))
 {
     setWindowTitle(tr("Sign in"));
     m_user->setObjectName(QStringLiteral("user"));
@@ -30,6 +32,12 @@ CredentialsDialog::CredentialsDialog(const QString &server, const QString &user,
         auto *refused = new QLabel(tr("The user name or password was not accepted."), this);
         refused->setObjectName(QStringLiteral("refused"));
         layout->addWidget(refused);
+    }
+    if (!note.isEmpty()) {
+        auto *noted = new QLabel(note, this);
+        noted->setObjectName(QStringLiteral("note"));
+        noted->setWordWrap(true);
+        layout->addWidget(noted);
     }
     auto *form = new QFormLayout;
     form->addRow(tr("&User name:"), m_user);
@@ -50,9 +58,11 @@ CredentialsAnswer CredentialsDialog::answer() const
 }
 
 std::optional<CredentialsAnswer> CredentialsDialog::ask(QWidget *parent, const QString &server,
-                                                        const QString &user, bool rejected)
+                                                        const QString &user, bool rejected,
+                                                        const QString &note)
 {
-    CredentialsDialog dialog(server, user, rejected, parent);
+    CredentialsDialog dialog(server, user, rejected, note, parent);
+    centreOn(dialog, parent);
     if (dialog.exec() != QDialog::Accepted) {
         return std::nullopt;
     }

@@ -14,15 +14,17 @@ class CredentialsDialog : public QDialog
 {
     Q_OBJECT
 public:
-    // `rejected` adds a line saying that the last user name and password were refused.
+    // `rejected` adds a line saying that the last user name and password were refused; a
+    // `note` is shown as given.
     CredentialsDialog(const QString &server, const QString &user, bool rejected,
-                      QWidget *parent = nullptr);
+                      const QString &note = {}, QWidget *parent = nullptr);
 
     CredentialsAnswer answer() const;
 
     // Runs the dialog modally; empty when the user cancelled.
     static std::optional<CredentialsAnswer> ask(QWidget *parent, const QString &server,
-                                                const QString &user, bool rejected);
+                                                const QString &user, bool rejected,
+                                                const QString &note = {});
 
 private:
     QLineEdit *m_user;

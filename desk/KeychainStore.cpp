@@ -28,25 +28,35 @@ void warnOnError(QKeychain::Job *job)
 
 KeychainStore::KeychainStore(QString service) : m_service(std::move(service)) {}
 
-void KeychainStore::read(const QString &account, std::function<void(const QString &)> done)
+void KeychainStore::read(const QString &account, std::function<void(const StoreResult &)> done)
 {
     startJob(new QKeychain::ReadPasswordJob(m_service), account,
              [done = std::move(done)](QKeychain::Job *job) {
-                 // A missing entry is the ordinary case of a server never remembered.
-                 if (job->error() != QKeychain::EntryNotFound) {
+                 if (job->error() == QKeychain::NoError) {
+                     done({StoreResult::Status::Ok,
+                           {},
+                           static_cast<QKeychain::ReadPasswordJob *>(job)->textData()});
+                 } else if (job->error() == QKeychain::EntryNotFound) {
+                     // The ordinary case of a server never remembered.
+                     done({StoreResult::Status::NotFound, {}, {}});
+                 } else {
                      warnOnError(job);
+                     done({StoreResult::Status::Failed, job->errorString(), {}});
                  }
-                 done(job->error() == QKeychain::NoError
-                          ? static_cast<QKeychain::ReadPasswordJob *>(job)->textData()
-                          : QString());
              });
 }
 
-void KeychainStore::write(const QString &account, const QString &password)
+void KeychainStore::write(const QString &account, const QString &password,
+                          std::function<void(const StoreResult &)> done)
 {
     auto *job = new QKeychain::WritePasswordJob(m_service);
     job->setTextData(password);
-    startJob(job, account, warnOnError);
+    startJob(job, account, [done = std::move(done)](QKeychain::Job *finished) {
+        warnOnError(finished);
+        done(finished->error() == QKeychain::NoError
+                 ? StoreResult{}
+                 : StoreResult{StoreResult::Status::Failed, finished->errorString(), {}});
+    });
 }
 
 void KeychainStore::remove(const QString &account)

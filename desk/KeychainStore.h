@@ -11,9 +11,10 @@ public:
     // Entries are filed under `service`, one per account.
     explicit KeychainStore(QString service);
 
-    // Without a keyring the answer is an empty password, never an error to the user.
-    void read(const QString &account, std::function<void(const QString &)> done) override;
-    void write(const QString &account, const QString &password) override;
+    // Without a keyring every answer is Failed, with QtKeychain's reason.
+    void read(const QString &account, std::function<void(const StoreResult &)> done) override;
+    void write(const QString &account, const QString &password,
+               std::function<void(const StoreResult &)> done) override;
     void remove(const QString &account) override;
 
 private:

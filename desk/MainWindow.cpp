@@ -3,6 +3,9 @@
 #include "CenterBox.h"
 #include "ConnectionDialog.h"
 #include "CredentialsDialog.h"
+#include "ElidedLabel.h"
+#include "MessageBar.h"
+#include "StaffTexts.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -11,12 +14,16 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWindow>
 #include <TarvoCenterVendor/CenterVendor.h>
 #include <cstdio>
 
@@ -27,60 +34,76 @@ namespace {
 const QString kGeometryKey = QStringLiteral("window/geometry");
 const QString kLastServerKey = QStringLiteral("last/server");
 const QString kLastCenterKey = QStringLiteral("last/center");
-constexpr int kAnswerChars = 80;
+constexpr int kSlowCommitMs = 1000;
+
+QAbstractItemView *listOf(CenterVendor *control, const char *list)
+{
+    return control->findChild<QAbstractItemView *>(QString::fromLatin1(list));
+}
 
 int rowsOf(CenterVendor *control, const char *list)
 {
-    const auto *view = control->findChild<QAbstractItemView *>(QString::fromLatin1(list));
+    const auto *view = listOf(control, list);
     return view && view->model() ? view->model()->rowCount() : 0;
 }
 
-// The status bar shows the first line of a long answer; the tooltip has it whole.
-QString firstLine(const QString &text)
-{
-    QString line = text.trimmed().section(u'\n', 0, 0);
-    if (line.size() > kAnswerChars) {
-        line = line.left(kAnswerChars - 3) + QStringLiteral("...");
-    }
-    return line;
-}
+// Which kind of message the bar holds, so that the end of a load clears only a load's message.
+const char *const kTopic = "topic";
+enum class Topic { Load, Commit, Keyring, Connection };
 
 } // namespace
 
 MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *parent)
     : QMainWindow(parent), m_settings(settings),
-      m_access(settings, passwords,
-               [this](const QString &server, const QString &user, bool rejected) {
-                   return CredentialsDialog::ask(this, server, user, rejected);
-               }),
-      m_control(new CenterVendor), m_centerBox(new CenterBox), m_counts(new QLabel),
-      m_pending(new QLabel), m_commit(new QLabel)
+      m_access(
+          settings, passwords,
+          [this](const QString &server, const QString &user, bool rejected, const QString &note) {
+              return CredentialsDialog::ask(this, server, user, rejected, note);
+          }),
+      m_control(new CenterVendor), m_centerBox(new CenterBox), m_bar(new MessageBar),
+      m_counts(new QLabel), m_pending(new QLabel), m_commit(new ElidedLabel),
+      m_commitBusy(new QProgressBar)
 {
     // The control places its children at fixed positions: a smaller window scrolls it.
-    auto *scroll = new QScrollArea(this);
+    auto *scroll = new QScrollArea;
     scroll->setWidget(m_control);
     scroll->setAlignment(Qt::AlignCenter);
     scroll->setFrameShape(QFrame::NoFrame);
-    setCentralWidget(scroll);
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_bar);
+    layout->addWidget(scroll, 1);
+    setCentralWidget(central);
 
     buildActions();
     buildStatusBar();
     connect(m_control, &CenterVendor::loadFinished, this, &MainWindow::loaded);
-    connect(m_control, &CenterVendor::pendingChangeCountChanged, this, &MainWindow::updateStatus);
-    connect(m_control, &CenterVendor::commitFinished, this, [this](bool ok, const QString &answer) {
-        const QString shown = answer.trimmed().isEmpty()
-                                  ? (ok ? tr("nothing to save") : tr("failed"))
-                                  : firstLine(answer);
-        m_commit->setText(ok ? tr("Last commit: %1").arg(shown)
-                             : tr("Last commit failed: %1").arg(shown));
-        m_commit->setToolTip(answer);
-    });
+    // The count as the control tells it: read in the middle of a move (when the lists' row
+    // signals come), the lists can still hold the moving row twice.
+    connect(m_control, &CenterVendor::pendingChangeCountChanged, this, &MainWindow::showPending);
+    connect(m_control, &CenterVendor::commitFinished, this, &MainWindow::commitEnded);
+    // The button's own handler runs the whole commit inside its click; released comes first.
+    connect(commitButton(), &QPushButton::released, this, &MainWindow::commitStarting);
+    commitButton()->installEventFilter(this);
     for (const char *list : {"lstVendors", "lstVendorCenter"}) {
-        auto *model = m_control->findChild<QAbstractItemView *>(QString::fromLatin1(list))->model();
+        auto *model = listOf(m_control, list)->model();
         connect(model, &QAbstractItemModel::rowsInserted, this, &MainWindow::updateStatus);
         connect(model, &QAbstractItemModel::rowsRemoved, this, &MainWindow::updateStatus);
         connect(model, &QAbstractItemModel::modelReset, this, &MainWindow::updateStatus);
     }
+    connect(&m_access, &ServerAccess::passwordNotKept, this,
+            [this](const QString &server, const QString &why) {
+                m_bar->showMessage(
+                    MessageBar::Kind::Warning,
+                    tr("Your password for %1 could not be remembered: this desktop has no "
+                       "usable keyring. You are signed in until the application closes, and "
+                       "will be asked again next time.")
+                        .arg(server),
+                    {}, why);
+                m_bar->setProperty(kTopic, int(Topic::Keyring));
+            });
 
     if (!restoreGeometry(m_settings.value(kGeometryKey).toByteArray())) {
         // Room for the control and the bars around it, nothing more.
@@ -90,10 +113,17 @@ MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *p
         resize(m_control->width() + 16, m_control->height() + bars + 16);
     }
     updateStatus();
+    showPending(m_control->pendingChangeCount());
     updateTitle();
+    updateActions();
 }
 
 MainWindow::~MainWindow() = default;
+
+QPushButton *MainWindow::commitButton() const
+{
+    return m_control->findChild<QPushButton *>(QStringLiteral("cmdCommit"));
+}
 
 void MainWindow::buildActions()
 {
@@ -104,8 +134,18 @@ void MainWindow::buildActions()
     m_reload = new QAction(tr("&Reload"), this);
     m_reload->setObjectName(QStringLiteral("reload"));
     m_reload->setShortcut(QKeySequence(Qt::Key_F5));
-    m_reload->setEnabled(false);
     connect(m_reload, &QAction::triggered, this, &MainWindow::reload);
+    m_commitAction = new QAction(tr("Co&mmit to Database"), this);
+    m_commitAction->setObjectName(QStringLiteral("commit"));
+    m_commitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(m_commitAction, &QAction::triggered, this, &MainWindow::commit);
+    m_retry = new QAction(tr("&Retry"), this);
+    m_retry->setObjectName(QStringLiteral("retry"));
+    connect(m_retry, &QAction::triggered, this, [this] {
+        if (m_failed) {
+            openCenter(m_failed->first, m_failed->second);
+        }
+    });
     auto *quit = new QAction(tr("&Quit"), this);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, this, &QWidget::close);
@@ -113,6 +153,7 @@ void MainWindow::buildActions()
     auto *file = menuBar()->addMenu(tr("&File"));
     file->addAction(m_connect);
     file->addAction(m_reload);
+    file->addAction(m_commitAction);
     file->addSeparator();
     file->addAction(quit);
 
@@ -135,12 +176,20 @@ void MainWindow::buildActions()
 void MainWindow::buildStatusBar()
 {
     m_counts->setObjectName(QStringLiteral("statusCounts"));
+    m_counts->setAccessibleName(tr("Rows in the lists"));
     m_pending->setObjectName(QStringLiteral("statusPending"));
+    m_pending->setAccessibleName(tr("Pending changes"));
     m_commit->setObjectName(QStringLiteral("statusCommit"));
-    m_commit->setText(tr("No commit yet"));
-    m_commit->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_commit->setAccessibleName(tr("Last commit"));
+    m_commit->setFullText(tr("No commit yet"));
+    m_commitBusy->setObjectName(QStringLiteral("statusCommitBusy"));
+    m_commitBusy->setAccessibleName(tr("Commit under way"));
+    m_commitBusy->setRange(0, 0);
+    m_commitBusy->setMaximumWidth(m_commitBusy->fontMetrics().horizontalAdvance(u'M') * 4);
+    m_commitBusy->setTextVisible(false);
+    m_commitBusy->hide();
     bool first = true;
-    for (QLabel *label : {m_counts, m_pending, m_commit}) {
+    for (QLabel *label : {m_counts, m_pending, static_cast<QLabel *>(m_commit)}) {
         if (!first) {
             auto *line = new QFrame(statusBar());
             line->setFrameShape(QFrame::VLine);
@@ -149,6 +198,9 @@ void MainWindow::buildStatusBar()
         }
         first = false;
         label->setContentsMargins(6, 0, 6, 0);
+        if (label == m_commit) {
+            statusBar()->addPermanentWidget(m_commitBusy);
+        }
         statusBar()->addPermanentWidget(label, label == m_commit ? 1 : 0);
     }
 }
@@ -166,10 +218,13 @@ void MainWindow::start(const QString &server, std::optional<qint32> center)
     }
     ConnectionDialog dialog(m_settings, m_access, this);
     dialog.preset(server.isEmpty() ? lastServer : server, center ? center : lastCenter);
+    centreOn(dialog, this);
     if (dialog.exec() == QDialog::Accepted && dialog.center()) {
         openCenter(dialog.server(), *dialog.center());
     } else if (!m_shown) {
-        statusBar()->showMessage(tr("Not connected: choose File > Connect."));
+        m_bar->showMessage(MessageBar::Kind::Information,
+                           tr("Not connected: choose a server and a center."), {m_connect});
+        m_bar->setProperty(kTopic, int(Topic::Connection));
     }
 }
 
@@ -185,22 +240,48 @@ void MainWindow::reload()
     }
 }
 
+void MainWindow::commit()
+{
+    if (QPushButton *button = commitButton(); button->isEnabled() && !m_committing) {
+        button->click();
+    }
+}
+
 bool MainWindow::openCenter(const QString &server, qint32 center)
 {
+    if (const QString problem = serverNameProblem(server); !problem.isEmpty()) {
+        m_failed.reset();
+        m_bar->showMessage(MessageBar::Kind::Error,
+                           tr("Center %1 was not opened: \"%2\" is not a server name. %3")
+                               .arg(center)
+                               .arg(server, problem),
+                           {m_connect});
+        m_bar->setProperty(kTopic, int(Topic::Connection));
+        return false;
+    }
     const QString plain = plainServerName(server);
     if (m_opening && *m_opening == std::pair(plain, center)) {
         return true;
     }
     const bool again = m_shown && plain == m_server && center == m_center;
-    const QString question = again ? tr("Save them before reloading?")
-                                   : tr("Save them before opening center %1?").arg(center);
-    if (!settlePendingChanges(question)) {
+    const bool settled =
+        again ? settlePendingChanges(tr("Save it before reloading?"),
+                                     tr("Save them before reloading?"))
+              : settlePendingChanges(tr("Save it before opening center %1?").arg(center),
+                                     tr("Save them before opening center %1?").arg(center));
+    if (!settled) {
         m_centerBox->showCenter(m_center);
         return false;
     }
+    const QWidget *focus = QApplication::focusWidget();
+    m_focusBeforeLoad = focus && focus == listOf(m_control, "lstVendors")
+                            ? listOf(m_control, "lstVendors")
+                            : nullptr;
     m_opening = std::pair(plain, center);
     setBusy(true);
-    statusBar()->showMessage(tr("Connecting to %1...").arg(plain));
+    m_bar->showMessage(MessageBar::Kind::Information,
+                       tr("Connecting to %1 for center %2...").arg(plain).arg(center));
+    m_bar->setProperty(kTopic, int(Topic::Load));
     m_access.reach(server,
                    [this, plain, center](const CenterList &list) { reached(plain, center, list); });
     return true;
@@ -211,7 +292,13 @@ void MainWindow::reached(const QString &server, qint32 center, const CenterList 
     m_opening.reset();
     setBusy(false);
     if (list.status == CenterList::Status::NeedsCredentials) {
-        statusBar()->showMessage(tr("Not signed in to %1.").arg(server));
+        m_failed = std::pair(server, center);
+        m_bar->showMessage(MessageBar::Kind::Warning,
+                           tr("Center %1 was not opened: %2 asks for a user name and password.")
+                               .arg(center)
+                               .arg(server),
+                           {m_retry}, list.message);
+        m_bar->setProperty(kTopic, int(Topic::Load));
         m_centerBox->showCenter(m_center);
         return;
     }
@@ -223,25 +310,47 @@ void MainWindow::reached(const QString &server, qint32 center, const CenterList 
     m_server = server;
     m_center = center;
     m_centerBox->showCenter(center);
-    statusBar()->showMessage(tr("Loading center %1...").arg(center));
     m_control->LetDataFromDatabase(center, m_access.controlServerName(server));
 }
 
 void MainWindow::loaded(bool ok)
 {
     m_shown = true;
-    m_reload->setEnabled(true);
+    m_loadFailed = !ok;
+    // Partly read lists must not look like the center: they stay visible but cannot be used.
+    m_control->setEnabled(ok);
     if (ok) {
-        statusBar()->clearMessage();
+        m_failed.reset();
+        if (m_bar->property(kTopic).toInt() == int(Topic::Load) ||
+            m_bar->property(kTopic).toInt() == int(Topic::Connection)) {
+            m_bar->clear();
+        }
         m_settings.setValue(kLastServerKey, m_server);
         m_settings.setValue(kLastCenterKey, m_center);
         ConnectionDialog::addRecentServer(m_settings, m_server);
     } else {
-        statusBar()->showMessage(
-            tr("Center %1 could not be loaded from %2.").arg(m_center).arg(m_server));
+        const CenterVendor::LoadFailure failure = m_control->loadFailure();
+        m_failed = std::pair(m_server, m_center);
+        m_bar->showMessage(MessageBar::Kind::Error, loadFailureText(failure, m_center, m_server),
+                           {m_retry, m_connect}, failure.detail);
+        m_bar->setProperty(kTopic, int(Topic::Load));
     }
     updateTitle();
     updateStatus();
+    updateActions();
+    if (ok) {
+        focusList();
+    } else if (!m_bar->actionButtons().isEmpty()) {
+        m_bar->actionButtons().front()->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void MainWindow::focusList()
+{
+    QWidget *list = m_focusBeforeLoad ? m_focusBeforeLoad : listOf(m_control, "lstVendorCenter");
+    if (list && list->isEnabled()) {
+        list->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void MainWindow::centerChosen()
@@ -255,12 +364,12 @@ void MainWindow::centerChosen()
         chooseConnection();
         return;
     }
-    if (!(m_shown && *chosen == m_center)) {
+    if (!(m_shown && *chosen == m_center && !m_loadFailed)) {
         openCenter(m_server, *chosen);
     }
 }
 
-bool MainWindow::settlePendingChanges(const QString &question)
+bool MainWindow::settlePendingChanges(const QString &questionOne, const QString &questionMany)
 {
     if (!m_control->hasPendingChanges()) {
         return true;
@@ -268,11 +377,12 @@ bool MainWindow::settlePendingChanges(const QString &question)
     const int count = m_control->pendingChangeCount();
     const QString text = count == 1 ? tr("Center %1 has 1 change that is not committed.")
                                     : tr("Center %1 has %2 changes that are not committed.");
-    QMessageBox box(QMessageBox::Question, windowTitle(), text.arg(m_center).arg(count),
+    // A short title of its own: a long center name in the title would widen the box.
+    QMessageBox box(QMessageBox::Question, tr("Uncommitted changes"), text.arg(m_center).arg(count),
                     QMessageBox::NoButton, this);
-    box.setInformativeText(question);
-    QPushButton *save = box.addButton(tr("Save first"), QMessageBox::AcceptRole);
-    QPushButton *discard = box.addButton(tr("Discard"), QMessageBox::DestructiveRole);
+    box.setInformativeText(count == 1 ? questionOne : questionMany);
+    QPushButton *save = box.addButton(tr("&Save first"), QMessageBox::AcceptRole);
+    QPushButton *discard = box.addButton(tr("&Discard"), QMessageBox::DestructiveRole);
     QPushButton *cancel = box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(save);
     box.setEscapeButton(cancel);
@@ -285,9 +395,12 @@ bool MainWindow::settlePendingChanges(const QString &question)
 
 bool MainWindow::commitNow()
 {
-    auto *commit = m_control->findChild<QPushButton *>(QStringLiteral("cmdCommit"));
+    QPushButton *commit = commitButton();
     if (!commit || !commit->isEnabled()) {
-        statusBar()->showMessage(tr("Commit to Database is not available right now."));
+        m_bar->showMessage(MessageBar::Kind::Warning,
+                           tr("Commit to Database is not available right now: nothing was "
+                              "saved, and your changes are kept."));
+        m_bar->setProperty(kTopic, int(Topic::Commit));
         return false;
     }
     // The commit runs to its end, reload included, inside click().
@@ -299,9 +412,70 @@ bool MainWindow::commitNow()
     return saved.value_or(false);
 }
 
+void MainWindow::commitStarting()
+{
+    if (m_committing || !commitButton()->isEnabled()) {
+        return;
+    }
+    m_committing = true;
+    const int count = m_control->pendingChangeCount();
+    m_commit->setFullText(count == 1
+                              ? tr("Committing 1 change to %1...").arg(m_server)
+                              : tr("Committing %1 changes to %2...").arg(count).arg(m_server));
+    m_commitBusy->show();
+    updateActions();
+    // A commit the server answers at once needs no more than the status bar; one it keeps
+    // waiting is said where it is seen.
+    QTimer::singleShot(kSlowCommitMs, this, [this, count] {
+        if (m_committing) {
+            m_bar->showMessage(
+                MessageBar::Kind::Information,
+                count == 1
+                    ? tr("Committing 1 change to %1: waiting for the server...").arg(m_server)
+                    : tr("Committing %1 changes to %2: waiting for the server...")
+                          .arg(count)
+                          .arg(m_server));
+            m_bar->setProperty(kTopic, int(Topic::Commit));
+        }
+    });
+    // The button is disabled while the server is asked; the keyboard stays in the lists.
+    focusList();
+    // A press released off the button is no click: then no commit began.
+    QTimer::singleShot(0, this, [this] {
+        if (m_committing && commitButton()->isEnabled()) {
+            commitEnded(true, {});
+            m_commit->setFullText(tr("No commit yet"));
+        }
+    });
+}
+
+void MainWindow::commitEnded(bool ok, const QString &answer)
+{
+    m_committing = false;
+    m_commitBusy->hide();
+    if (ok) {
+        const QString shown = answer.trimmed().isEmpty() ? tr("nothing to save") : answer.trimmed();
+        m_commit->setFullText(tr("Last commit: %1").arg(shown));
+        if (m_bar->property(kTopic).toInt() == int(Topic::Commit)) {
+            m_bar->clear();
+        }
+    } else {
+        const CommitText text = commitFailureText(answer, m_server);
+        m_commit->setFullText(tr("Last commit failed: %1").arg(text.summary));
+        m_commit->setToolTip(answer);
+        m_bar->showMessage(MessageBar::Kind::Error, text.text, {m_commitAction}, answer);
+        m_bar->setProperty(kTopic, int(Topic::Commit));
+    }
+    updateActions();
+    updateStatus();
+    if (!m_loadFailed && !m_control->isAncestorOf(QApplication::focusWidget())) {
+        focusList();
+    }
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!settlePendingChanges(tr("Save them before closing?"))) {
+    if (!settlePendingChanges(tr("Save it before closing?"), tr("Save them before closing?"))) {
         event->ignore();
         return;
     }
@@ -309,12 +483,28 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::EnabledChange) {
+        updateActions();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void MainWindow::setBusy(bool busy)
 {
-    m_connect->setEnabled(!busy);
-    m_reload->setEnabled(!busy && m_shown);
-    m_centerBox->setEnabled(!busy);
+    m_busy = busy;
     m_control->setEnabled(!busy);
+    updateActions();
+}
+
+void MainWindow::updateActions()
+{
+    const bool free = !m_busy && !m_committing;
+    m_connect->setEnabled(free);
+    m_reload->setEnabled(free && m_shown);
+    m_centerBox->setEnabled(free);
+    m_commitAction->setEnabled(free && m_control->isEnabled() && commitButton()->isEnabled());
 }
 
 void MainWindow::updateStatus()
@@ -322,7 +512,12 @@ void MainWindow::updateStatus()
     m_counts->setText(tr("Not selected: %1   Selected: %2")
                           .arg(rowsOf(m_control, "lstVendors"))
                           .arg(rowsOf(m_control, "lstVendorCenter")));
-    m_pending->setText(tr("Pending changes: %1").arg(m_control->pendingChangeCount()));
+}
+
+void MainWindow::showPending(int count)
+{
+    m_pending->setText(tr("Pending changes: %1").arg(count));
+    updateActions();
 }
 
 void MainWindow::updateTitle()
@@ -337,7 +532,51 @@ void MainWindow::updateTitle()
             center = CenterBox::caption(entry);
         }
     }
-    setWindowTitle(tr("Center %1 on %2 - Center Vendors").arg(center, m_server));
+    setWindowTitle(m_loadFailed ? tr("Center %1 on %2 - not loaded, nothing shown - Center Vendors")
+                                      .arg(center, m_server)
+                                : tr("Center %1 on %2 - Center Vendors").arg(center, m_server));
+}
+
+namespace {
+
+class FirstExposure : public QObject
+{
+public:
+    FirstExposure(QWindow *window, std::function<void()> run)
+        : QObject(window), m_run(std::move(run))
+    {
+        window->installEventFilter(this);
+        QTimer::singleShot(2000, this, [this] { fire(); });
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
+            // The expose comes before the window's first paint: let that happen first.
+            QTimer::singleShot(0, this, [this] { fire(); });
+        }
+        return false;
+    }
+
+private:
+    void fire()
+    {
+        if (m_run) {
+            std::exchange(m_run, nullptr)();
+            deleteLater();
+        }
+    }
+
+    std::function<void()> m_run;
+};
+
+} // namespace
+
+void whenPlaced(QWidget &window, std::function<void()> run)
+{
+    window.winId(); // makes the native window, so that its exposure can be watched
+    new FirstExposure(window.windowHandle(), std::move(run));
 }
 
 void screenshotAfterFirstLoad(MainWindow &window, const QString &file)

@@ -1,21 +1,27 @@
 // The desktop window around the control: a server and a center chosen in the window, Reload,
-// the question before pending changes would be thrown away, and a status bar with the
-// lists' counts, the pending changes and the last commit's answer.
+// Commit (Ctrl+S), the question before pending changes would be thrown away, a message bar
+// that says why a load or commit failed, and a status bar with the lists' counts, the pending
+// changes and the last commit's answer.
 #pragma once
 
 #include "ServerAccess.h"
 
 #include <QMainWindow>
+#include <functional>
 #include <optional>
 
 class CenterVendor;
 class QAction;
 class QLabel;
+class QProgressBar;
+class QPushButton;
 class QSettings;
 
 namespace tarvo::desk {
 
 class CenterBox;
+class ElidedLabel;
+class MessageBar;
 
 class MainWindow : public QMainWindow
 {
@@ -27,6 +33,8 @@ public:
     ~MainWindow() override;
 
     CenterVendor *control() const { return m_control; }
+    // The bar above the control; one message at a time, whoever shows it.
+    MessageBar *messageBar() const { return m_bar; }
     QString server() const { return m_server; }
     qint32 center() const { return m_center; }
 
@@ -41,25 +49,40 @@ public:
 
     // The connection dialog; opens what it chose.
     void chooseConnection();
-    // The shown center again, from the server (F5).
+    // The shown center again, from the server (F5); after a failed load, the center that failed.
     void reload();
+    // The control's "Commit to Database" (Ctrl+S), when it is offered.
+    void commit();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // Follows the enabled state of "Commit to Database" for the Commit action.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildActions();
     void buildStatusBar();
-    // The Save first / Discard / Cancel question when changes are pending; true to go on.
-    bool settlePendingChanges(const QString &question);
+    // The Save first / Discard / Cancel question when changes are pending, asking
+    // `questionOne` or `questionMany` by their number; true to go on.
+    bool settlePendingChanges(const QString &questionOne, const QString &questionMany);
     // Runs the control's "Commit to Database"; true when the server took every change.
     bool commitNow();
     void reached(const QString &server, qint32 center, const CenterList &list);
     void loaded(bool ok);
     void centerChosen();
     void setBusy(bool busy);
+    // A commit is under way from the press of its button until commitFinished.
+    void commitStarting();
+    void commitEnded(bool ok, const QString &answer);
+    void updateActions();
+    // The lists' row counts.
     void updateStatus();
+    void showPending(int count);
     void updateTitle();
+    // The list the keyboard works in after a load or commit: the one that had the focus, else
+    // "Selected Vendors".
+    void focusList();
+    QPushButton *commitButton() const;
 
     QSettings &m_settings;
     ServerAccess m_access;
@@ -67,14 +90,27 @@ private:
     CenterBox *m_centerBox;
     QAction *m_connect = nullptr;
     QAction *m_reload = nullptr;
+    QAction *m_commitAction = nullptr;
+    QAction *m_retry = nullptr;
+    MessageBar *m_bar;
     QLabel *m_counts;
     QLabel *m_pending;
-    QLabel *m_commit;
+    ElidedLabel *m_commit;
+    QProgressBar *m_commitBusy;
     QString m_server;
     qint32 m_center = 0;
-    bool m_shown = false;                                // a center has been loaded at least once
+    bool m_shown = false;      // a center has been loaded at least once
+    bool m_loadFailed = false; // the last load stopped early: what the lists show is not the center
+    bool m_busy = false;       // a server is being reached
+    bool m_committing = false;
+    QWidget *m_focusBeforeLoad = nullptr;
+    std::optional<std::pair<QString, qint32>> m_failed;  // the center whose load failed, for Retry
     std::optional<std::pair<QString, qint32>> m_opening; // while a server is being reached
 };
+
+// Runs `run` once the window manager has placed `window` (its first exposure, or after two
+// seconds without one), so that dialogs it opens can be centred on it.
+void whenPlaced(QWidget &window, std::function<void()> run);
 
 // Writes the window to `file` (PNG) once the first load has ended, then quits the
 // application with 0, or 1 when the file could not be written or nothing loaded in time.

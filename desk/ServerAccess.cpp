@@ -1,5 +1,6 @@
 #include "ServerAccess.h"
 
+#include <QPointer>
 #include <QSettings>
 #include <QUrl>
 
@@ -46,14 +47,25 @@ void ServerAccess::reach(const QString &server, std::function<void(const CenterL
         m_directory.fetch(plain, m_known.value(plain));
         return;
     }
-    m_passwords.read(account(user, plain),
-                     [this, generation, plain, user](const QString &password) {
-                         if (generation != m_generation) {
-                             return;
-                         }
-                         m_known.insert(plain, {user, password});
-                         m_directory.fetch(plain, m_known.value(plain));
-                     });
+    m_passwords.read(account(user, plain), [this, self = QPointer(this), generation, plain,
+                                            user](const StoreResult &stored) {
+        if (!self || generation != m_generation) {
+            return;
+        }
+        if (stored.status == StoreResult::Status::Ok) {
+            m_known.insert(plain, {user, stored.password});
+        } else {
+            // Sending the user name with an empty password would only be refused, and the
+            // user then told that what they typed was wrong: ask instead, saying why.
+            m_userHint.insert(plain, user);
+            m_note.insert(plain, stored.status == StoreResult::Status::Failed
+                                     ? tr("The password remembered for %1 could not be read "
+                                          "from the keyring (%2).")
+                                           .arg(user, stored.message)
+                                     : tr("No password is remembered for %1.").arg(user));
+        }
+        m_directory.fetch(plain, m_known.value(plain));
+    });
 }
 
 void ServerAccess::fetched(const CenterList &list)
@@ -65,7 +77,9 @@ void ServerAccess::fetched(const CenterList &list)
     if (list.status == CenterList::Status::NeedsCredentials) {
         const Credentials sent = m_known.value(server);
         const int generation = m_generation;
-        const auto answer = m_ask(server, sent.user, !sent.isEmpty());
+        const QString user = sent.isEmpty() ? m_userHint.value(server) : sent.user;
+        const auto answer =
+            m_ask(server, user, !sent.isEmpty(), sent.isEmpty() ? m_note.take(server) : QString());
         if (generation != m_generation) {
             return; // another reach began while the user was asked
         }
@@ -88,6 +102,7 @@ void ServerAccess::keepOrForget(const QString &server)
         return;
     }
     const bool remember = m_remember.take(server);
+    m_userHint.remove(server);
     const Credentials credentials = m_known.value(server);
     const QString key = settingsKey(server);
     const QString stored = m_settings.value(key).toString();
@@ -95,10 +110,24 @@ void ServerAccess::keepOrForget(const QString &server)
         m_passwords.remove(account(stored, server));
         m_settings.remove(key);
     }
-    if (remember) {
-        m_settings.setValue(key, credentials.user);
-        m_passwords.write(account(credentials.user, server), credentials.password);
+    if (!remember) {
+        return;
     }
+    // The user name is kept only once its password is: a name without one would make the
+    // next start ask as if the password had been wrong.
+    m_passwords.write(account(credentials.user, server), credentials.password,
+                      [this, self = QPointer(this), server, key,
+                       user = credentials.user](const StoreResult &written) {
+                          if (!self) {
+                              return;
+                          }
+                          if (written.status == StoreResult::Status::Ok) {
+                              m_settings.setValue(key, user);
+                          } else {
+                              m_settings.remove(key);
+                              Q_EMIT passwordNotKept(server, written.message);
+                          }
+                      });
 }
 
 } // namespace tarvo::desk

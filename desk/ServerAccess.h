@@ -25,9 +25,10 @@ class ServerAccess : public QObject
 {
     Q_OBJECT
 public:
-    // Asks the user; empty when cancelled. `rejected` says that the last ones were refused.
+    // Asks the user; empty when cancelled. `rejected` says that the last ones were refused;
+    // `note`, when not empty, why nothing remembered was sent.
     using AskCredentials = std::function<std::optional<CredentialsAnswer>(
-        const QString &server, const QString &user, bool rejected)>;
+        const QString &server, const QString &user, bool rejected, const QString &note)>;
 
     ServerAccess(QSettings &settings, PasswordStore &passwords, AskCredentials ask,
                  QObject *parent = nullptr);
@@ -40,6 +41,11 @@ public:
 
     // The server name to hand to the control, with the credentials known for it.
     QString controlServerName(const QString &server) const;
+
+Q_SIGNALS:
+    // "Remember" was asked for but the password store refused it (no keyring, ...): the
+    // credentials serve this run only, and nothing of them was kept.
+    void passwordNotKept(const QString &server, const QString &why);
 
 private:
     struct Reach
@@ -59,6 +65,8 @@ private:
     CenterDirectory m_directory;
     QHash<QString, Credentials> m_known; // by plain server name, for this run
     QHash<QString, bool> m_remember;     // the user's last answer to "Remember", by server
+    QHash<QString, QString> m_userHint;  // a remembered user name whose password was not found
+    QHash<QString, QString> m_note;      // why that password was not found
     std::optional<Reach> m_reach;
     int m_generation = 0; // tells an abandoned reach's late answers apart
 };

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QSettings>
 #include <QTimer>
 #include <cstdio>
@@ -13,6 +14,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tarvo"));
     QApplication::setApplicationName(QStringLiteral("centervendor-desk"));
+    // Ties the windows to the menu entry and its icon (Wayland asks by this name).
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.tarvo.CenterVendorDesk"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.tarvo.CenterVendorDesk")));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -47,6 +51,6 @@ int main(int argc, char *argv[])
     if (parser.isSet(screenshot)) {
         tarvo::desk::screenshotAfterFirstLoad(window, parser.value(screenshot));
     }
-    QTimer::singleShot(0, &window, [&] { window.start(parser.value(server), centerId); });
+    tarvo::desk::whenPlaced(window, [&] { window.start(parser.value(server), centerId); });
     return QApplication::exec();
 }

@@ -20,7 +20,7 @@ PACKAGES=(
     libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
     xvfb xauth
     # packages
-    dpkg-dev fakeroot lintian
+    dpkg-dev fakeroot lintian desktop-file-utils appstream
 )
 
 install_missing_packages() {

@@ -19,6 +19,28 @@ public:
     explicit CenterVendor(QWidget *parent = nullptr);
     ~CenterVendor() override;
 
+    // Why a load stopped early.
+    enum class LoadFailureReason {
+        None,             // the last load completed, or none has run
+        Unreachable,      // the server's host is unknown, or nothing answers at its port
+        TimedOut,         // an answer did not arrive within the time limits
+        ConnectionFailed, // the connection broke off or could not be secured: an http:// name
+                          // for a server that speaks HTTPS, an untrusted certificate, ...
+        NotSignedIn,      // HTTP 401: no credentials, or ones the server did not accept
+        NoRights,         // HTTP 403: the user may not read this center
+        NoSuchPage,       // HTTP 404: the server has no /CenterVendor.asp
+        ServerError,      // another HTTP status of 400 or more
+        BadAnswer,        // an answer that is not the page's XML, or a value of the wrong form
+    };
+    Q_ENUM(LoadFailureReason)
+
+    struct LoadFailure
+    {
+        LoadFailureReason reason = LoadFailureReason::None;
+        int httpStatus = 0; // the refusing answer's status; 0 when there was none
+        QString detail;     // which request failed and how, in technical terms; never credentials
+    };
+
     // Loads center plCenterID from ptServerName ("http://host:port", no trailing slash); an
     // empty ptServerName keeps the last one. Blocks until done, discards unsaved changes, and
     // never reports a failure: the result is always an empty QVariant and a failed load just
@@ -39,6 +61,10 @@ public:
     bool hasPendingChanges() const;
     // The number of rows carrying such a change (a row counts once, whatever it changes).
     int pendingChangeCount() const;
+
+    // Why the last load stopped early; reason None when it completed. The next load replaces
+    // it, so read it in a slot of loadFinished(false).
+    LoadFailure loadFailure() const;
 
 Q_SIGNALS:
     // hasPendingChanges() turned true or false; at most once per action.

@@ -322,3 +322,8 @@ int CenterVendor::pendingChangeCount() const
 {
     return d->markedRows();
 }
+
+CenterVendor::LoadFailure CenterVendor::loadFailure() const
+{
+    return d->loader.failure();
+}

@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <array>
 #include <mutex>
 #include <string>
@@ -30,6 +31,35 @@ net::FetchOptions sharedOptions;
 std::string text(const QString &s)
 {
     return s.toStdString();
+}
+
+using Reason = CenterVendor::LoadFailureReason;
+
+// The query document names a fetch's failure in one of a few fixed forms; each form is one
+// reason for the host.
+CenterVendor::LoadFailure fetchFailure(const std::string &error)
+{
+    const QString detail = QString::fromStdString(error);
+    static const QRegularExpression httpStatus(QStringLiteral("^HTTP (\\d+) from "));
+    if (const auto status = httpStatus.match(detail); status.hasMatch()) {
+        const int code = status.captured(1).toInt();
+        const Reason reason = code == 401   ? Reason::NotSignedIn
+                              : code == 403 ? Reason::NoRights
+                              : code == 404 ? Reason::NoSuchPage
+                                            : Reason::ServerError;
+        return {reason, code, detail};
+    }
+    static const std::pair<const char *, Reason> transport[] = {
+        {"could not connect to ", Reason::Unreachable},
+        {"timed out fetching ", Reason::TimedOut},
+        {"could not fetch ", Reason::ConnectionFailed},
+    };
+    for (const auto &[prefix, reason] : transport) {
+        if (error.starts_with(prefix)) {
+            return {reason, 0, detail};
+        }
+    }
+    return {Reason::BadAnswer, 0, detail};
 }
 
 } // namespace
@@ -50,6 +80,7 @@ Loader::Loader(Screen &ui, ControlFields &fields) : ui(ui), fields(fields) {}
 
 bool Loader::load(qint32 centerId, const QString &serverName)
 {
+    m_failure = {};
     try {
         ui.cmdCommit->setEnabled(false);
         ui.surface->setCursor(Qt::WaitCursor);
@@ -73,18 +104,25 @@ bool Loader::load(qint32 centerId, const QString &serverName)
         // keeps the last value the load gave it. Only the log says why (a refused login
         // included); the texts never hold credentials.
         logInfo(QStringLiteral("LetDataFromDatabase failed: ") + QString::fromUtf8(error.what()));
+        if (m_failure.reason == Reason::None) {
+            m_failure = {Reason::BadAnswer, 0, QString::fromUtf8(error.what())};
+        }
         showLastProgress();
         ui.surface->unsetCursor();
         return false;
     }
 }
 
-net::QueryDocument Loader::request(const char *query) const
+net::QueryDocument Loader::request(const char *query)
 {
     const QString url = fields.mtServerName + QStringLiteral("/CenterVendor.asp?") +
                         QLatin1String(query) + QStringLiteral("&centerID=") +
                         QString::number(fields.mlCenterID);
-    return net::QueryDocument::fetch(text(url), queryFetchOptions());
+    auto doc = net::QueryDocument::fetch(text(url), queryFetchOptions());
+    if (!doc.hasDocumentElement()) {
+        m_failure = fetchFailure(doc.error());
+    }
+    return doc;
 }
 
 void Loader::CountDisplay()

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <TarvoCenterVendor/CenterVendor.h>
 
 namespace tarvo::screen {
 struct ControlFields;
@@ -28,13 +29,15 @@ public:
 
     // The whole load; returns false when a step failed (the rows read so far stay).
     bool load(qint32 centerId, const QString &serverName);
+    // Why the last load stopped early.
+    const CenterVendor::LoadFailure &failure() const { return m_failure; }
 
     void CountDisplay();
     void NonSelectVendorsDisplay();
     void SelectedVendorDisplay();
 
 private:
-    net::QueryDocument request(const char *query) const;
+    net::QueryDocument request(const char *query) ;
     void showProgress(int value);
     void showLastProgress();
     void countLoadedRow();
@@ -45,6 +48,7 @@ private:
     qint64 m_shownPercent = -1;
     int m_value = -1;
     QElapsedTimer m_sincePaint;
+    CenterVendor::LoadFailure m_failure;
 };
 
 } // namespace tarvo::load

@@ -5,13 +5,16 @@
 #include "CenterVendorPage.h"
 #include "ConnectionDialog.h"
 #include "CredentialsDialog.h"
+#include "ElidedLabel.h"
 #include "Fixtures.h"
 #include "MainWindow.h"
+#include "MessageBar.h"
 #include "Protocol.h"
 #include "ReferenceServer.h"
 #include "store/Store.h"
 #include "support/TestDatabase.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -24,7 +27,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
+#include <QToolButton>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 using namespace tarvo::test;
@@ -60,7 +67,7 @@ public:
                 return false;
             }
             for (QAbstractButton *b : box->buttons()) {
-                if (b->text() == button) {
+                if (QString(b->text()).remove(u'&') == button) {
                     messages.push_back(box->text());
                     b->click();
                     return true;
@@ -165,7 +172,13 @@ protected:
         ASSERT_EQ(window->center(), center);
     }
     QStringList ids(const char *list) { return columnOf(*window->control(), list, 0); }
-    QString status(const char *name) { return window->findChild<QLabel *>(name)->text(); }
+    // A status bar field's whole text, also where the field shortens it.
+    QString status(const char *name)
+    {
+        auto *label = window->findChild<QLabel *>(name);
+        auto *elided = qobject_cast<tarvo::desk::ElidedLabel *>(label);
+        return elided ? elided->fullText() : label->text();
+    }
 
     TestDatabase db;
     std::unique_ptr<tarvo::server::ReferenceServer> server;
@@ -338,8 +351,11 @@ TEST_F(Desk, aRefusedSaveFirstKeepsTheWindowAndTheChanges)
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->control()->hasPendingChanges());
     EXPECT_EQ(answers.messages.back(), "Error During saving to Database");
-    EXPECT_TRUE(status("statusCommit").startsWith("Last commit failed: Nothing was saved"))
-        << status("statusCommit").toStdString();
+    EXPECT_EQ(status("statusCommit"), "Last commit failed: refused by the server");
+    // The server's own reason is quoted, and its whole text is one click away.
+    auto *bar = window->messageBar();
+    EXPECT_TRUE(bar->text().contains("It says: Nothing was saved")) << bar->text().toStdString();
+    EXPECT_TRUE(bar->details().startsWith("Nothing was saved")) << bar->details().toStdString();
 }
 
 TEST_F(Desk, theStatusBarShowsCountsPendingChangesAndTheLastCommit)
@@ -362,21 +378,45 @@ TEST_F(Desk, theStatusBarShowsCountsPendingChangesAndTheLastCommit)
     ASSERT_EQ(loads->size(), before + 1) << "the commit reloads once";
     EXPECT_EQ(status("statusCommit"), "Last commit: Saved: 1 added, 0 updated, 1 removed.");
     EXPECT_EQ(status("statusPending"), "Pending changes: 0");
+    // The keyboard stays in the lists, not in the toolbar's center box.
+    EXPECT_EQ(window->focusWidget(), listView(*window->control(), Center));
     EXPECT_EQ(status("statusCounts"), "Not selected: 2   Selected: 1");
     EXPECT_EQ(ids(Center), QStringList{"5"});
 }
 
-// Stands in front of the reference server's page and asks for Basic credentials, as a
-// server with users does.
-class SignIn : public Desk
+TEST_F(Desk, theWindowsOwnFieldsHaveFixedAccessibleNames)
+{
+    newWindow();
+    open(12);
+    const std::pair<const char *, const char *> named[] = {
+        {"statusCounts", "Rows in the lists"},
+        {"statusPending", "Pending changes"},
+        {"statusCommit", "Last commit"},
+        {"centerBox", "Center"}, // not the center it shows
+    };
+    for (const auto &[object, name] : named) {
+        auto *widget = window->findChild<QWidget *>(object);
+        ASSERT_NE(widget, nullptr) << object;
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_NE(face, nullptr) << object;
+        EXPECT_EQ(face->text(QAccessible::Name), name) << object;
+    }
+}
+
+// Stands in front of the reference server's page: passes its answers on, or gives the answer
+// a test sets instead (the centers list always passes, so that no sign-in is asked for).
+class Gated : public Desk
 {
 protected:
-    SignIn() : store(tarvo::server::Store::open(db.location())), page(*store)
+    Gated() : store(tarvo::server::Store::open(db.location())), page(*store)
     {
-        Answer refused = TestHttpServer::text("Sign in first.", 401);
-        refused.headers.push_back({"WWW-Authenticate", "Basic realm=\"centers\""});
-        gate.requireAuthorization(basicAuthorization("clerk", "p:ss@1 %"), refused);
         gate.onGet("/CenterVendor.asp", [this](const RecordedRequest &request) {
+            if (request.query.find("centers=1") == std::string::npos) {
+                const std::lock_guard lock(mutex);
+                if (instead) {
+                    return *instead;
+                }
+            }
             std::vector<std::pair<std::string, std::string>> params;
             tarvo::server::parseQueryString(request.query, params);
             const auto answer = page.query(params);
@@ -384,11 +424,30 @@ protected:
         });
         gateUrl = QString::fromStdString(gate.url());
     }
+    void answerInstead(std::optional<Answer> answer)
+    {
+        const std::lock_guard lock(mutex);
+        instead = std::move(answer);
+    }
 
     std::unique_ptr<tarvo::server::Store> store;
     tarvo::server::CenterVendorPage page;
     TestHttpServer gate;
     QString gateUrl;
+    std::mutex mutex;
+    std::optional<Answer> instead;
+};
+
+// Asks for Basic credentials, as a server with users does.
+class SignIn : public Gated
+{
+protected:
+    SignIn()
+    {
+        Answer refused = TestHttpServer::text("Sign in first.", 401);
+        refused.headers.push_back({"WWW-Authenticate", "Basic realm=\"centers\""});
+        gate.requireAuthorization(basicAuthorization("clerk", "p:ss@1 %"), refused);
+    }
 };
 
 TEST_F(SignIn, a401AsksForCredentialsThenLoadsWithThem)
@@ -437,6 +496,46 @@ TEST_F(SignIn, rememberedCredentialsServeTheNextRunWithoutAsking)
     EXPECT_EQ(none.unexpected, 0);
 }
 
+TEST_F(SignIn, rememberWithoutAKeyringSaysSoAndTheNextRunDoesNotCallThePasswordWrong)
+{
+    passwords.available = false;
+    newWindow();
+    {
+        ModalAnswers answers;
+        answers.add(signIn("clerk", "p:ss@1 %", true));
+        window->start(gateUrl, 12);
+        ASSERT_TRUE(nextLoad());
+    }
+    auto *bar = window->messageBar();
+    EXPECT_EQ(bar->kind(), tarvo::desk::MessageBar::Kind::Warning);
+    EXPECT_TRUE(bar->text().contains("could not be remembered")) << bar->text().toStdString();
+    EXPECT_EQ(bar->details(), "no keyring");
+    ASSERT_TRUE(window->close());
+
+    // Also a user name kept by an earlier version, whose password the keyring no longer gives.
+    for (const bool nameKept : {false, true}) {
+        if (nameKept) {
+            settings->setValue("servers/" + QUrl::toPercentEncoding(gateUrl) + "/user", "clerk");
+        }
+        newWindow();
+        ModalAnswers answers;
+        answers.add([nameKept](QWidget *modal) {
+            auto *dialog = qobject_cast<tarvo::desk::CredentialsDialog *>(modal);
+            if (!dialog) {
+                return false;
+            }
+            EXPECT_EQ(dialog->findChild<QLabel *>("refused"), nullptr);
+            EXPECT_EQ(dialog->findChild<QLabel *>("note") != nullptr, nameKept);
+            return signIn("clerk", "p:ss@1 %", false)(modal);
+        });
+        window->start(gateUrl, 12);
+        ASSERT_TRUE(nextLoad());
+        EXPECT_TRUE(answers.allGiven());
+        EXPECT_EQ(answers.unexpected, 0);
+        ASSERT_TRUE(window->close());
+    }
+}
+
 TEST_F(SignIn, credentialsInTheServerNameAreUsedWithoutAsking)
 {
     newWindow();
@@ -446,6 +545,174 @@ TEST_F(SignIn, credentialsInTheServerNameAreUsedWithoutAsking)
     ASSERT_TRUE(nextLoad());
     EXPECT_EQ(ids(Center), QStringList{"7"});
     EXPECT_EQ(none.unexpected, 0);
+}
+
+} // namespace
+
+namespace {
+
+// Paths through the control that change the pending rows; the status bar must follow each step.
+struct CountPath
+{
+    const char *name;
+    std::function<void(UserInput &)> steps;
+    int pending; // at the end
+};
+
+void PrintTo(const CountPath &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+void storeFee(UserInput &input, const QString &id, const QString &fee)
+{
+    input.clickId(Center, id);
+    input.clickButton("cmdcenterHandFee");
+    input.type("txtCntHandFee", fee);
+    input.clickButton("cmdcenterHandFee");
+}
+
+class StatusCount : public Desk, public ::testing::WithParamInterface<CountPath>
+{
+};
+
+TEST_P(StatusCount, thePendingCountFollowsEveryPath)
+{
+    newWindow();
+    open(12);
+    UserInput input(*window->control());
+    GetParam().steps(input);
+    EXPECT_EQ(window->control()->pendingChangeCount(), GetParam().pending);
+    EXPECT_EQ(status("statusPending"), QString("Pending changes: %1").arg(GetParam().pending));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, StatusCount,
+                         ::testing::Values(CountPath{"feeOfASelectedVendorThenRemoved",
+                                                     [](UserInput &input) {
+                                                         storeFee(input, "9", "6");
+                                                         input.clickId(Center, "9");
+                                                         input.clickButton("cmdDelete");
+                                                     },
+                                                     1},
+                                           CountPath{"addedThenFeeThenRemovedAgain",
+                                                     [](UserInput &input) {
+                                                         input.doubleClickId(Vendors, "5");
+                                                         storeFee(input, "5", "7");
+                                                         input.clickId(Center, "5");
+                                                         input.clickButton("cmdDelete");
+                                                     },
+                                                     0},
+                                           CountPath{"feeThenAnAddedVendor",
+                                                     [](UserInput &input) {
+                                                         storeFee(input, "9", "6");
+                                                         input.doubleClickId(Vendors, "7");
+                                                     },
+                                                     2}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
+
+namespace {
+
+using Reason = CenterVendor::LoadFailureReason;
+
+struct FailureCase
+{
+    const char *name;
+    Reason reason;
+    const char *says; // in the bar, after "Center 12 could not be loaded: "
+};
+
+void PrintTo(const FailureCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class FailedLoad : public Gated, public ::testing::WithParamInterface<FailureCase>
+{
+protected:
+    // A server name that fails the way the case says.
+    QString failingServer(Reason reason)
+    {
+        switch (reason) {
+        case Reason::Unreachable:
+            return QString::fromStdString(stopped.url());
+        case Reason::ConnectionFailed:
+            // An https:// name that reaches a plain server fails the same way; the plain name of
+            // a TLS server is what staff type by mistake.
+            return QString::fromStdString(tls.url()).replace("https://", "http://");
+        case Reason::BadAnswer:
+            answerInstead(TestHttpServer::text("<html><body>Moved</body></html>"));
+            return gateUrl;
+        default:
+            answerInstead(TestHttpServer::text("Refused.", reason == Reason::NotSignedIn ? 401
+                                                           : reason == Reason::NoRights  ? 403
+                                                                                         : 500));
+            return gateUrl;
+        }
+    }
+
+    RefusingPort stopped;
+    TestHttpServer tls{TestHttpServer::Scheme::Https};
+};
+
+TEST_P(FailedLoad, theBarSaysWhyAndOffersRetry)
+{
+    const FailureCase c = GetParam();
+    newWindow();
+    open(12);
+    window->openCenter(failingServer(c.reason), 12);
+    ASSERT_FALSE(nextLoad());
+
+    EXPECT_EQ(window->control()->loadFailure().reason, c.reason);
+    auto *bar = window->messageBar();
+    ASSERT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->kind(), tarvo::desk::MessageBar::Kind::Error);
+    EXPECT_TRUE(bar->text().startsWith(QString("Center 12 could not be loaded: ") + c.says))
+        << bar->text().toStdString();
+    // The technical text is there, without credentials, for whoever helps.
+    EXPECT_EQ(bar->details(), window->control()->loadFailure().detail);
+    EXPECT_FALSE(bar->details().isEmpty());
+    EXPECT_TRUE(window->windowTitle().contains("not loaded, nothing shown"))
+        << window->windowTitle().toStdString();
+    // The old center's rows are gone, the partly read ones cannot be used.
+    EXPECT_FALSE(window->control()->isEnabled());
+    ASSERT_FALSE(bar->actionButtons().isEmpty());
+    EXPECT_EQ(bar->actionButtons().front()->defaultAction()->objectName(), "retry");
+    EXPECT_EQ(window->focusWidget(), bar->actionButtons().front());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachCause, FailedLoad,
+    ::testing::Values(
+        FailureCase{"serverStopped", Reason::Unreachable, "the server http://127.0.0.1:"},
+        FailureCase{"plainNameOfAnHttpsServer", Reason::ConnectionFailed,
+                    "the server http://127.0.0.1:"},
+        FailureCase{"notSignedIn", Reason::NotSignedIn,
+                    "the server did not accept your user name and password."},
+        FailureCase{"noRightsToTheCenter", Reason::NoRights,
+                    "your user name may not see this center."},
+        FailureCase{"serverError", Reason::ServerError, "the server http://127.0.0.1:"},
+        FailureCase{"answerThatIsNoList", Reason::BadAnswer,
+                    "the server's answer could not be read."}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Gated, retryShowsTheCenterOnceTheServerAnswersAndTheKeyboardIsInTheList)
+{
+    newWindow();
+    answerInstead(TestHttpServer::text("Refused.", 403));
+    window->openCenter(gateUrl, 12);
+    ASSERT_FALSE(nextLoad());
+    answerInstead(std::nullopt);
+
+    // Retry has the focus: Space presses it.
+    QTest::keyClick(window->focusWidget(), Qt::Key_Space);
+    ASSERT_TRUE(nextLoad());
+    EXPECT_FALSE(window->messageBar()->isVisible());
+    EXPECT_TRUE(window->control()->isEnabled());
+    EXPECT_FALSE(window->windowTitle().contains("not loaded"));
+    EXPECT_EQ(ids(Center), QStringList{"9"});
+    EXPECT_EQ(window->focusWidget(), listView(*window->control(), Center));
 }
 
 } // namespace

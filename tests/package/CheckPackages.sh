@@ -45,7 +45,10 @@ check libtarvocentervendor-dev "usr/include/TarvoCenterVendor/CenterVendor.h
 check tarvocentervendor-designer "$designer/libtarvocentervendorplugin.so" "$runtime=$version"
 check centervendor-server "usr/bin/centervendor-server lib/systemd/system/centervendor-server.service
     etc/default/centervendor-server usr/share/man/man1/centervendor-server.1.gz" "adduser libsqlite3-0"
-check centervendor-desk "usr/bin/centervendor-desk usr/share/man/man1/centervendor-desk.1.gz" \
+check centervendor-desk "usr/bin/centervendor-desk usr/share/man/man1/centervendor-desk.1.gz
+    usr/share/applications/com.tarvo.CenterVendorDesk.desktop
+    usr/share/icons/hicolor/scalable/apps/com.tarvo.CenterVendorDesk.svg
+    usr/share/metainfo/com.tarvo.CenterVendorDesk.metainfo.xml" \
     "$runtime=$version libqt6widgets6"
 
 duplicates=$(sort "$work/all-files" | uniq -d)
