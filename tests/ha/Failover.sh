@@ -36,7 +36,7 @@ until_true() {
 
 pg_pair_start
 
-"$server_bin" --db "$PG_PAIR_URI" --sample --listen 127.0.0.1:0 --db-connections 4 \
+"$server_bin" --db "$PG_PAIR_URI" --sample --listen 127.0.0.1:0 \
     >"$work/server.out" 2>"$work/server.log" &
 server_pid=$!
 children+=("$server_pid")
