@@ -161,6 +161,7 @@ active=$(inside systemctl show -P ActiveState "$unit")
 [[ $active == inactive && $result == success ]] ||
     fail "after the stop the service is $active with result $result"
 echo "stop with a half-sent request head open: $stop_ms ms"
+step_started=$(now_ms)
 
 # The sandbox, as systemd rates it (0 best, 10 worst); a change that opens it fails here.
 while read -r rated limit; do
