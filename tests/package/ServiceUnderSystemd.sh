@@ -58,8 +58,7 @@ if [[ ! -d $base ]]; then
 fi
 
 # The run's root is an overlay on the cached one, which stays as debootstrap left it.
-# A run that was killed may have left its overlay mounted: removing through it would only
-# hide files, but unmounted first nothing of the cache is touched.
+# A run that was killed may have left its overlay mounted, which rm cannot remove.
 umount "$work/root" 2>/dev/null || true
 rm -rf "$work" && mkdir -p "$work/upper" "$work/overlay-work" "$work/root"
 nspawn_pid=""
