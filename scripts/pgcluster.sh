@@ -113,7 +113,7 @@ CONF
     local sudo_owner; sudo_owner="$(if [[ $(id -u) -eq 0 ]]; then echo runuser -u postgres --; fi)"
     PG_PRIMARY_CTL="$sudo_owner $PG_BIN/pg_ctl -D $PG_PRIMARY_DATA -l $PG_PAIR_DIR/primary.log -w"
     PG_STANDBY_CTL="$sudo_owner $PG_BIN/pg_ctl -D $PG_STANDBY_DATA -l $PG_PAIR_DIR/standby.log -w"
-    $PG_PRIMARY_CTL start >/dev/null || { cat "$PG_PAIR_DIR/primary.log" >&2; return 1; }
+    pg_pair_start_on_free_port "$PG_PRIMARY_DATA" "$PG_PRIMARY_CTL" PG_PRIMARY_PORT || return 1
     # -R writes the standby's primary_conninfo from this connection, application_name included.
     as_cluster_owner "$PG_BIN/pg_basebackup" -D "$PG_STANDBY_DATA" -R -X stream \
         -d "host=$PG_PAIR_DIR port=$PG_PRIMARY_PORT user=$PG_PAIR_USER application_name=standby" \
@@ -122,7 +122,7 @@ CONF
     # commit for a standby of its own that does not exist: promoted, it commits alone.
     printf "port = %s\nsynchronous_standby_names = ''\n" "$PG_STANDBY_PORT" \
         >>"$PG_STANDBY_DATA/postgresql.conf"
-    $PG_STANDBY_CTL start >/dev/null || { cat "$PG_PAIR_DIR/standby.log" >&2; return 1; }
+    pg_pair_start_on_free_port "$PG_STANDBY_DATA" "$PG_STANDBY_CTL" PG_STANDBY_PORT || return 1
     # Until the standby streams, every commit on the primary would wait for it.
     local state=""
     for _ in $(seq 1 300); do
@@ -134,6 +134,23 @@ CONF
     done
     [[ "$state" == sync ]] || { echo "the standby did not become synchronous" >&2; cat "$PG_PAIR_DIR/standby.log" >&2; return 1; }
     PG_PAIR_URI="postgresql://$PG_PAIR_USER@127.0.0.1:$PG_PRIMARY_PORT,127.0.0.1:$PG_STANDBY_PORT/postgres?target_session_attrs=read-write&connect_timeout=2"
+}
+
+# pg_pair_start_on_free_port DATA CTL PORT_VARIABLE: on a shared machine another program may
+# take the chosen port before the node binds it; the node then starts on another one (the
+# last "port" line of postgresql.conf counts).
+pg_pair_start_on_free_port() {
+    local data=$1 ctl=$2 var=$3 log attempt
+    log="$PG_PAIR_DIR/$(basename "$data").log"
+    for attempt in 1 2 3 4 5; do
+        $ctl start >/dev/null 2>&1 && return 0
+        grep -q "Address already in use" "$log" || break
+        printf -v "$var" '%s' "$(free_port)"
+        echo "port = ${!var}" >>"$data/postgresql.conf"
+        : >"$log"
+    done
+    cat "$log" >&2
+    return 1
 }
 
 # psql on one node of the pair: pg_pair_psql primary|standby ARGS...

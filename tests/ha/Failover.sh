@@ -113,7 +113,7 @@ for pid in "${children[@]:1}"; do wait "$pid" 2>/dev/null || true; done
 
 kill -0 "$server_pid" 2>/dev/null || fail "the server exited: $(tail -5 "$work/server.log")"
 
-cat "$work"/client* | sort -n >"$work/answers"
+cat "$work"/client* | sort >"$work/answers"
 first_after=$(awk -v t="$killed_at" '$2 == 200 && $3 > t {print $4}' "$work/answers" | sort -n | head -1)
 [[ -n $first_after ]] || { fail "no batch was answered 200 after the kill"; exit 1; }
 gap=$((first_after - killed_at))
@@ -123,8 +123,9 @@ health_back=$(awk -v t="$promoted_at" '$1 > t && $2 == 200 {print $1; exit}' "$w
 
 # What the promoted node holds: batch number and how many statements of it were applied.
 pg_pair_psql standby -Atc "SELECT round(HandlingFee * 1e7)::bigint, count(*) FROM AssignmentAudit
-    WHERE Action = 'update' AND HandlingFee < 0.1 GROUP BY 1" | tr '|' ' ' | sort -n >"$work/applied"
-# answers: batch code sent answered; joined: batch code applied-statements (0 when absent).
+    WHERE Action = 'update' AND HandlingFee < 0.1 GROUP BY 1" | tr '|' ' ' | sort >"$work/applied"
+# answers: batch, answer code, sent and answered (ms); joined: batch, answer code, statements
+# applied (0 when none). Batch numbers have six digits, so join's text order is theirs.
 join -a1 -e 0 -o 1.1,1.2,2.2 "$work/answers" "$work/applied" >"$work/joined"
 read -r ok unavailable lost other missing twice partial applied503 < <(awk '
     { n[$2]++ }
