@@ -18,9 +18,11 @@ PACKAGES=(
     qtkeychain-qt6-dev
     # tests, fuzzers, benchmarks, screenshots
     libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
-    xvfb xauth
-    # packages
-    dpkg-dev fakeroot lintian desktop-file-utils appstream
+    xvfb xauth curl
+    # packages, their desktop metadata, and the service under a booted Debian container
+    dpkg-dev fakeroot lintian desktop-file-utils appstream debootstrap systemd-container
+    # high availability: the load balancer of the recipe
+    haproxy
 )
 
 install_missing_packages() {
