@@ -145,11 +145,12 @@ std::unique_ptr<CLI::App> makeApp(const std::string &program, Written &w)
 // What CLI11 refused, in this program's words.
 std::string parseProblem(const CLI::ParseError &error)
 {
-    const std::string what = error.what();
-    for (const char *name : {"--sample", "--help", "--version"}) {
-        if (dynamic_cast<const CLI::ArgumentMismatch *>(&error) != nullptr &&
-            what.find(name) != std::string::npos) {
-            return std::string(name) + " takes no value";
+    std::string what = error.what();
+    if (what.find("flag override") != std::string::npos) {
+        for (const std::string name : {"sample", "help", "version"}) {
+            if (what.rfind(name + " ", 0) == 0) {
+                return "--" + name + " takes no value";
+            }
         }
     }
     return what;
@@ -268,7 +269,7 @@ std::optional<std::string> optionsFrom(const Written &w, ServerOptions &options)
         }
         options.shutdownGrace = std::chrono::seconds(seconds);
     }
-    if (const auto problem = accessFrom(w, options.access)) {
+    if (auto problem = accessFrom(w, options.access)) {
         return problem;
     }
     if (!w.db && !options.help && options.access.addUser.empty() && !options.version) {

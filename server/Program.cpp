@@ -145,9 +145,10 @@ int serve(const std::string &program, const ServerOptions &options)
             }
         });
         const bool served = server.listenAfterBind();
-        // Wake the waiter if no signal did, so that it never outlives the server.
+        // Wake the waiter if no signal did, so that it never outlives the server: once
+        // finished, a SIGHUP ends its loop instead of reading the users file.
         finished = true;
-        pthread_kill(waiter.native_handle(), SIGTERM);
+        pthread_kill(waiter.native_handle(), SIGHUP);
         waiter.join();
         if (!served && !signalled) {
             std::fprintf(stderr, "%s: serving ended with an error\n", program.c_str());

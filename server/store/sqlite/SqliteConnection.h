@@ -69,7 +69,7 @@ public:
     // Opens or creates the file and its schema; WAL journal synced at every commit, foreign
     // keys on, a busy time-out of 5 s. Throws SqliteError.
     explicit SqliteConnection(const std::string &path);
-    ~SqliteConnection();
+    ~SqliteConnection() override;
     SqliteConnection(const SqliteConnection &) = delete;
     SqliteConnection &operator=(const SqliteConnection &) = delete;
 
