@@ -8,12 +8,15 @@ BUILD="${TARVO_BUILD_DIR:-$ROOT/build}"
 PACKAGES=(
     # build
     cmake ninja-build g++ clang pkg-config
+    # the lint test
+    clang-format clang-tidy
     # the control and the Designer plugin (Designer's CMake files need Qt's OpenGL ones)
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6designer6 libqt6opengl6-dev
     # transport and answers
     libcurl4-openssl-dev libpugixml-dev
     # the reference server and its stores
     libmicrohttpd-dev libgnutls28-dev libsqlite3-dev libpq-dev postgresql libsodium-dev openssl
+    libcli11-dev
     # the desktop application
     qtkeychain-qt6-dev
     # tests, fuzzers, benchmarks, screenshots
