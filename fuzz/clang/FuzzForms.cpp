@@ -1,7 +1,7 @@
 // Feeds arbitrary text to the value forms and the row marks and checks that they agree with
 // each other and throw nothing but their documented errors.
-#include "logic/ValueForms.h"
 #include "logic/RowMark.h"
+#include "logic/ValueForms.h"
 
 #include <cmath>
 #include <cstddef>
