@@ -17,7 +17,7 @@ PACKAGES=(
     # the desktop application
     qtkeychain-qt6-dev
     # tests, fuzzers, benchmarks, screenshots
-    libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
+    libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev valgrind
     xvfb xauth
     # packages
     dpkg-dev fakeroot lintian
