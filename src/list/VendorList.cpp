@@ -143,7 +143,10 @@ int VendorList::AddRow(const Utf8Row &texts)
 
 void VendorList::Reserve(int rows)
 {
-    const auto wanted = static_cast<std::size_t>(std::clamp(rows, 0, MaxRows));
+    // A little more than asked, so that the first rows moved in after a load do not copy
+    // every record to a larger block while the user waits.
+    constexpr std::size_t MovesAhead = 64;
+    const auto wanted = static_cast<std::size_t>(std::clamp(rows, 0, MaxRows)) + MovesAhead;
     m_store.reserve(wanted);
     m_order.reserve(wanted);
 }
