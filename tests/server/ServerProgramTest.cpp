@@ -10,9 +10,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -45,6 +49,59 @@ TEST(ServerProgram, PortZeroPrintsTheAddressFirstServesAndStopsOnSigterm)
     EXPECT_NE(finished.err.find("GET /CenterVendor.asp center=2 statements=0 status=200"),
               std::string::npos)
         << finished.err;
+}
+
+// A datagram socket standing in for systemd's notification socket.
+class NotifySocket
+{
+public:
+    explicit NotifySocket(const std::filesystem::path &path) : m_path(path.string())
+    {
+        m_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        m_path.copy(address.sun_path, sizeof address.sun_path - 1);
+        bind(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    }
+    ~NotifySocket() { close(m_fd); }
+    NotifySocket(const NotifySocket &) = delete;
+    NotifySocket &operator=(const NotifySocket &) = delete;
+
+    // The next message, or "" when none comes within 10 s.
+    std::string next()
+    {
+        pollfd p{m_fd, POLLIN, 0};
+        char buffer[4096];
+        if (poll(&p, 1, 10000) != 1) {
+            return {};
+        }
+        const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+        return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    }
+    const std::string &path() const { return m_path; }
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+};
+
+TEST(ServerProgram, TellsSystemdWhatItDoesFromConnectingToDraining)
+{
+    TempDir dir;
+    TestDatabase db;
+    NotifySocket systemd(dir.path() / "notify");
+    setenv("NOTIFY_SOCKET", systemd.path().c_str(), 1);
+    Program program({"--db", db.location(), "--listen", "127.0.0.1:0"});
+    unsetenv("NOTIFY_SOCKET");
+    const int port = portAfter(program.firstLine(), "listening on http://127.0.0.1:");
+    ASSERT_GT(port, 0);
+
+    EXPECT_EQ(systemd.next().rfind("STATUS=Connecting to the database ", 0), 0u);
+    EXPECT_EQ(systemd.next(), "READY=1\nSTATUS=Serving http://127.0.0.1:" + std::to_string(port) +
+                                  " from " + shownLocation(db.location()));
+    program.signal(SIGTERM);
+    EXPECT_EQ(systemd.next(), "STOPPING=1\nSTATUS=Draining 0 requests under way, for up to 30 s");
+    EXPECT_EQ(program.finish().exitCode, 0);
 }
 
 // A series of the metrics page at `port`; -1 when it cannot be read.
