@@ -35,7 +35,7 @@ struct ServerOptions
     std::size_t dbConnections = 8;
     AccessOptions access = {};
     bool version = false;
-    std::string backup; // with a SQLite db: write a copy of it here and exit
+    std::string backup{}; // with a SQLite db: write a copy of it here and exit
 
     // Operating the server.
     std::string metricsHost{}; // empty: no metrics listener
