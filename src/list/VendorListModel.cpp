@@ -3,7 +3,9 @@
 #include "list/VendorDrag.h"
 #include "list/VendorList.h"
 #include "list/VendorView.h"
+#include "logic/Columns.h"
 #include "logic/RowMark.h"
+#include "logic/Rules.h"
 
 #include <QColor>
 #include <QIcon>
@@ -96,9 +98,7 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return cell(index.column());
     case Qt::DecorationRole:
-    case Qt::ToolTipRole:
-    case Qt::AccessibleTextRole:
-    case Qt::AccessibleDescriptionRole: {
+    case Qt::AccessibleTextRole: {
         if (index.column() != 0) {
             return {};
         }
@@ -108,13 +108,25 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
             // A screen reader hears the pending change with the id, not only on request.
             return text.isEmpty() ? cell(0) : QStringLiteral("%1, %2").arg(cell(0), text);
         }
-        if (text.isEmpty()) {
-            return {};
+        return text.isEmpty() ? QVariant() : QVariant(pendingIcon(mark));
+    }
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole: {
+        // The fees live in hidden columns; a vendor added with ">" gets the default fee, which
+        // the user must be able to read without opening the fee area.
+        QStringList lines;
+        const auto pending = pendingText(static_cast<logic::Mark>(store.mark(row)));
+        if (!pending.isEmpty()) {
+            lines << pending.left(1).toUpper() + pending.mid(1);
         }
-        if (role == Qt::DecorationRole) {
-            return pendingIcon(mark);
+        const auto fee = cell(logic::index(logic::Column::HandlingFee));
+        if (!fee.isEmpty()) {
+            lines << QStringLiteral("Handling fee %1 %").arg(fee);
         }
-        return text;
+        lines << (logic::dutyShown(store.text(row, logic::index(logic::Column::DutyMark)))
+                      ? QStringLiteral("Duty / brokerage fee charged")
+                      : QStringLiteral("No duty / brokerage fee"));
+        return lines.join(role == Qt::ToolTipRole ? QStringLiteral("\n") : QStringLiteral(", "));
     }
     default:
         return {};
@@ -218,11 +230,14 @@ void VendorListModel::cellChanged(int row0, int column)
     if (!m_needReset && row0 < m_announced) {
         const auto at = index(row0, column);
         Q_EMIT dataChanged(at, at);
-        if (column == 4) {
-            const auto first = index(row0, 0);
-            Q_EMIT dataChanged(first, first,
-                               {Qt::DecorationRole, Qt::ToolTipRole, Qt::AccessibleTextRole,
-                                Qt::AccessibleDescriptionRole});
+        if (column == 3 || column == 4) {
+            // The visible cells' tooltips and descriptions tell the fees and the change; the
+            // id's marker and spoken text tell the change.
+            QList<int> roles{Qt::ToolTipRole, Qt::AccessibleDescriptionRole};
+            if (column == 4) {
+                roles << Qt::DecorationRole << Qt::AccessibleTextRole;
+            }
+            Q_EMIT dataChanged(index(row0, 0), index(row0, 1), roles);
         }
     }
 }

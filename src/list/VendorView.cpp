@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMetaMethod>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QStyle>
 #include <algorithm>
 
@@ -118,6 +119,17 @@ QModelIndex VendorView::moveCursor(CursorAction action, Qt::KeyboardModifiers mo
     default:
         return QTableView::moveCursor(action, modifiers);
     }
+}
+
+void VendorView::scrollTo(const QModelIndex &index, ScrollHint hint)
+{
+    QTableView::scrollTo(index.isValid() ? index.siblingAtColumn(0) : index, hint);
+}
+
+void VendorView::updateGeometries()
+{
+    QTableView::updateGeometries();
+    horizontalScrollBar()->setRange(0, 0);
 }
 
 void VendorView::setMultiSelect(bool on)
