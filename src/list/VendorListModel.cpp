@@ -10,6 +10,7 @@
 #include <QColor>
 #include <QIcon>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 #include <algorithm>
 #include <array>
@@ -47,7 +48,34 @@ QColor pendingColour(logic::Mark mark)
     }
 }
 
-// A small round marker; drawn once per kind of change.
+// A small marker before the id, drawn once per kind of change: its shape says the change as
+// much as its colour does (a plus to be added, a diamond for a changed fee, a bar to be
+// removed), so that it reads without telling green from orange and red.
+QPainterPath pendingShape(logic::Mark mark, qreal side)
+{
+    QPainterPath path;
+    const qreal c = side / 2;
+    switch (mark) {
+    case logic::Mark::New: {
+        const qreal t = side * 3 / 8; // stroke width of the plus
+        path.addRect(QRectF(0, c - t / 2, side, t));
+        path.addRect(QRectF(c - t / 2, 0, t, side));
+        path.setFillRule(Qt::WindingFill);
+        return path.simplified();
+    }
+    case logic::Mark::Updated:
+        path.moveTo(c, 0);
+        path.lineTo(side, c);
+        path.lineTo(c, side);
+        path.lineTo(0, c);
+        path.closeSubpath();
+        return path;
+    default:
+        path.addRect(QRectF(0, c - side * 3 / 16, side, side * 3 / 8));
+        return path;
+    }
+}
+
 QIcon pendingIcon(logic::Mark mark)
 {
     // Indexed by the mark's value: a standard container keyed by a library type would be
@@ -55,15 +83,19 @@ QIcon pendingIcon(logic::Mark mark)
     static std::array<QIcon, static_cast<std::size_t>(logic::Mark::Unknown) + 1> icons;
     auto &icon = icons.at(static_cast<std::size_t>(mark));
     if (icon.isNull()) {
-        for (const int side : {8, 16}) {
-            QPixmap dot(side, side);
-            dot.fill(Qt::transparent);
-            QPainter painter(&dot);
+        for (const int side : {10, 20, 40}) {
+            QPixmap marker(side, side);
+            marker.fill(Qt::transparent);
+            QPainter painter(&marker);
             painter.setRenderHint(QPainter::Antialiasing);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(pendingColour(mark));
-            painter.drawEllipse(QRectF(0.5, 0.5, side - 1.0, side - 1.0));
-            icon.addPixmap(dot);
+            const QColor colour = pendingColour(mark);
+            // A darker rim keeps the shape apart from a selected row's highlight.
+            const qreal rim = side / 16.0;
+            painter.setPen(QPen(colour.darker(170), rim));
+            painter.setBrush(colour);
+            painter.translate(rim / 2, rim / 2);
+            painter.drawPath(pendingShape(mark, side - rim));
+            icon.addPixmap(marker);
         }
     }
     return icon;

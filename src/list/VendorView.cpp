@@ -1,7 +1,9 @@
 #include "list/VendorView.h"
 
 #include "list/CellDelegate.h"
+#include "list/VendorViewAccessible.h"
 
+#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -51,6 +53,7 @@ KeyCommand keyCommand(const QKeyEvent &event)
 
 VendorView::VendorView(QWidget *parent) : QTableView(parent)
 {
+    installListAccessibility();
     // Every row has one line of text and one fixed height, so no row is ever measured.
     auto *rows = verticalHeader();
     rows->hide();
@@ -67,7 +70,8 @@ VendorView::VendorView(QWidget *parent) : QTableView(parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSortingEnabled(false);
-    setIconSize(QSize(8, 8));
+    // Big enough for the pending markers to show their shape, small enough not to grow a row.
+    setIconSize(QSize(10, 10));
     // The id and name columns fill the list exactly; a scroll bar for the hidden ones is noise.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto *columns = horizontalHeader();
@@ -130,6 +134,40 @@ void VendorView::updateGeometries()
 {
     QTableView::updateGeometries();
     horizontalScrollBar()->setRange(0, 0);
+}
+
+namespace {
+void tellAssistiveTools(QTableView *view, QAccessible::Event type, const QModelIndex &index)
+{
+    const int child = accessibleChild(view, index);
+    if (child >= 0) {
+        QAccessibleEvent event(view, type);
+        event.setChild(child);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+} // namespace
+
+void VendorView::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    if (QAccessible::isActive() && current.isValid() && hasFocus()) {
+        tellAssistiveTools(this, QAccessible::Focus, current);
+    }
+    // QTableView's own adds its events; the rest is the item view's.
+    QAbstractItemView::currentChanged(current, previous);
+}
+
+void VendorView::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)
+{
+    if (QAccessible::isActive()) {
+        if (!selected.isEmpty()) {
+            tellAssistiveTools(this, QAccessible::SelectionAdd, selected.first().topLeft());
+        }
+        if (!deselected.isEmpty()) {
+            tellAssistiveTools(this, QAccessible::SelectionRemove, deselected.first().topLeft());
+        }
+    }
+    QAbstractItemView::selectionChanged(selected, deselected);
 }
 
 void VendorView::setMultiSelect(bool on)

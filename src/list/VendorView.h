@@ -52,6 +52,11 @@ protected:
     // The name column may end a few pixels past the viewport (the two columns fill the list's
     // width, frame and scroll bar included); no hidden horizontal scrolling reaches them.
     void updateGeometries() override;
+    // Tell assistive tools of the current and selected rows by the cells they are shown, the
+    // visible columns' (the table's own events count the hidden columns too).
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void selectionChanged(const QItemSelection &selected,
+                          const QItemSelection &deselected) override;
     // Keys move between rows as in a list: Home and End go to the first and last row, left
     // and right stay on the row.
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
