@@ -18,9 +18,9 @@
 
 namespace {
 
-using tarvo::list::VendorView;
 using tarvo::bench::settle;
 using tarvo::bench::Stopwatch;
+using tarvo::list::VendorView;
 
 constexpr int Moved = 16000;
 constexpr int Rest = 32767 - Moved; // 16767

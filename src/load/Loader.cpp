@@ -33,11 +33,11 @@ std::string text(const QString &s)
     return s.toStdString();
 }
 
-using Reason = CenterVendor::LoadFailureReason;
+using Reason = FailureReason;
 
 // The query document names a fetch's failure in one of a few fixed forms; each form is one
 // reason for the host.
-CenterVendor::LoadFailure fetchFailure(const std::string &error)
+Failure fetchFailure(const std::string &error)
 {
     const QString detail = QString::fromStdString(error);
     static const QRegularExpression httpStatus(QStringLiteral("^HTTP (\\d+) from "));

@@ -6,7 +6,6 @@
 
 #include <QElapsedTimer>
 #include <QString>
-#include <TarvoCenterVendor/CenterVendor.h>
 
 namespace tarvo::screen {
 struct ControlFields;
@@ -17,6 +16,27 @@ namespace tarvo::load {
 
 using screen::ControlFields;
 using screen::Screen;
+
+// Why a load stopped early; the control's public LoadFailureReason has the same values in the
+// same order.
+enum class FailureReason {
+    None,
+    Unreachable,
+    TimedOut,
+    ConnectionFailed,
+    NotSignedIn,
+    NoRights,
+    NoSuchPage,
+    ServerError,
+    BadAnswer,
+};
+
+struct Failure
+{
+    FailureReason reason = FailureReason::None;
+    int httpStatus = 0;
+    QString detail;
+};
 
 // Time-outs of every query request from now on (tests shorten them).
 void setQueryFetchOptions(const net::FetchOptions &options);
@@ -30,14 +50,14 @@ public:
     // The whole load; returns false when a step failed (the rows read so far stay).
     bool load(qint32 centerId, const QString &serverName);
     // Why the last load stopped early.
-    const CenterVendor::LoadFailure &failure() const { return m_failure; }
+    const Failure &failure() const { return m_failure; }
 
     void CountDisplay();
     void NonSelectVendorsDisplay();
     void SelectedVendorDisplay();
 
 private:
-    net::QueryDocument request(const char *query) ;
+    net::QueryDocument request(const char *query);
     void showProgress(int value);
     void showLastProgress();
     void countLoadedRow();
@@ -48,7 +68,7 @@ private:
     qint64 m_shownPercent = -1;
     int m_value = -1;
     QElapsedTimer m_sincePaint;
-    CenterVendor::LoadFailure m_failure;
+    Failure m_failure;
 };
 
 } // namespace tarvo::load
