@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QTest>
+#include <QWheelEvent>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <string_view>
@@ -510,6 +513,29 @@ TEST_F(LongLists, aMovedRowIsSelectedAndScrolledIntoViewInItsNewList)
     EXPECT_EQ(selectedRowsOf(control, Vendors), std::vector<int>{input.rowOf(Vendors, "5")});
     input.doubleClickId(Vendors, "150");
     EXPECT_TRUE(rowVisible(Center, "150"));
+}
+
+} // namespace
+
+namespace {
+
+// The name column ends a little past the visible edge; a click or a wheel turned sideways on a
+// name must not carry the id column and its pending marker out of sight.
+TEST_F(Editing, clickingANameKeepsTheIdColumnInSight)
+{
+    addById("10");
+    for (const char *list : {Vendors, Center}) {
+        auto *view = listView(control, list);
+        const QRect name = view->visualRect(view->model()->index(0, 1));
+        const QPoint nearEnd(std::min(name.right(), view->viewport()->width() - 2),
+                             name.center().y());
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, nearEnd);
+        QWheelEvent sideways(nearEnd, view->viewport()->mapToGlobal(nearEnd), {}, {-120, 0},
+                             Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view->viewport(), &sideways);
+        EXPECT_EQ(view->horizontalScrollBar()->value(), 0) << list;
+        EXPECT_EQ(view->visualRect(view->model()->index(0, 0)).left(), 0) << list;
+    }
 }
 
 } // namespace
