@@ -153,8 +153,8 @@ void VendorView::currentChanged(const QModelIndex &current, const QModelIndex &p
     if (QAccessible::isActive() && current.isValid() && hasFocus()) {
         tellAssistiveTools(this, QAccessible::Focus, current);
     }
-    // QTableView's own adds its events; the rest is the item view's.
-    QAbstractItemView::currentChanged(current, previous);
+    // QTableView's own only adds events numbered by every column, hidden ones included.
+    QAbstractItemView::currentChanged(current, previous); // NOLINT(bugprone-parent-virtual-call)
 }
 
 void VendorView::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)
@@ -167,6 +167,8 @@ void VendorView::selectionChanged(const QItemSelection &selected, const QItemSel
             tellAssistiveTools(this, QAccessible::SelectionRemove, deselected.first().topLeft());
         }
     }
+    // As for the current row: QTableView's own only adds its events.
+    // NOLINTNEXTLINE(bugprone-parent-virtual-call)
     QAbstractItemView::selectionChanged(selected, deselected);
 }
 
