@@ -20,7 +20,7 @@ PACKAGES=(
     # the desktop application
     qtkeychain-qt6-dev
     # tests, fuzzers, benchmarks, screenshots
-    libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
+    libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev valgrind
     xvfb xauth curl
     # packages, their desktop metadata, and the service under a booted Debian container
     dpkg-dev fakeroot lintian desktop-file-utils appstream debootstrap systemd-container

@@ -60,6 +60,8 @@ private:
     net::QueryDocument request(const char *query);
     void showProgress(int value);
     void showLastProgress();
+    // Sets the bar's value without the immediate repaint QProgressBar makes of it.
+    void setBarValue(int value);
     void countLoadedRow();
     void enableSearch();
 
