@@ -13,7 +13,9 @@
 #include "search/Sorter.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -51,6 +53,40 @@ protected:
 private:
     QEvent::Type m_type;
     std::function<void()> m_handler;
+};
+
+// Return and Escape in the fee box, while it is open for typing: Save, and leaving the edit.
+class FeeBoxKeys : public QObject
+{
+public:
+    FeeBoxKeys(QObject *parent, std::function<bool()> save, std::function<bool()> cancel)
+        : QObject(parent), m_save(std::move(save)), m_cancel(std::move(cancel))
+    {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+            return false;
+        }
+        switch (key->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return m_save();
+        case Qt::Key_Escape:
+            return m_cancel();
+        default:
+            return false;
+        }
+    }
+
+private:
+    std::function<bool()> m_save;
+    std::function<bool()> m_cancel;
 };
 
 // Both lists show the id and the name; the other five columns are hidden carriers of the
@@ -102,6 +138,10 @@ struct Q_DECL_HIDDEN CenterVendor::Private
     // Runs the command of the move buttons for rows dropped from the list from.
     void dropRows(const VendorList &from, const QStringList &ids, void (Mover::*single)(),
                   void (Mover::*several)());
+    // Runs a load or a commit, which disable the control that may hold the keyboard: the
+    // keyboard then goes to "Selected Vendors", the first Tab stop, rather than on to
+    // whatever follows the control in its window.
+    void keepingFocus(const std::function<void()> &action);
 
     CenterVendor *q;
     Screen ui;
@@ -205,6 +245,21 @@ void CenterVendor::Private::dropRows(const VendorList &from, const QStringList &
     }
 }
 
+void CenterVendor::Private::keepingFocus(const std::function<void()> &action)
+{
+    const QWidget *before = QApplication::focusWidget();
+    const bool inside = before != nullptr && q->isAncestorOf(before);
+    if (inside && before == ui.cmdCommit) {
+        // The commit disables its button first; Qt would pass the keyboard on right then.
+        ui.lstVendorCenter->SetFocus();
+    }
+    action();
+    const QWidget *after = QApplication::focusWidget();
+    if (inside && (after == nullptr || !q->isAncestorOf(after) || !after->isEnabled())) {
+        ui.lstVendorCenter->SetFocus();
+    }
+}
+
 void CenterVendor::Private::chooseList(int index)
 {
     ui.optList[static_cast<std::size_t>(index)]->setChecked(true);
@@ -256,7 +311,7 @@ void CenterVendor::Private::connectEvents()
                      [this] { reporting([&] { feeArea.cmdcenterHandFee_Click(); }); });
     QObject::connect(ui.cmdCommit, &QPushButton::clicked, q, [this] {
         Saver::Commit commit;
-        reporting([&] { commit = saver.cmdCommit_Click(); });
+        keepingFocus([&] { reporting([&] { commit = saver.cmdCommit_Click(); }); });
         Q_EMIT q->commitFinished(commit.ok, commit.answer);
     });
     QObject::connect(Inet1, &Transfer::StateChanged, q,
@@ -282,6 +337,18 @@ void CenterVendor::Private::connectEvents()
     }));
     ui.txtCntHandFee->installEventFilter(
         new BoxEvents(q, QEvent::FocusIn, [this] { feeArea.txtCntHandFee_GotFocus(); }));
+    ui.txtCntHandFee->installEventFilter(new FeeBoxKeys(
+        q,
+        [this] {
+            bool saved = false;
+            reporting([&] { saved = feeArea.saveFromBox(); });
+            return saved;
+        },
+        [this] {
+            bool cancelled = false;
+            quietly([&] { cancelled = feeArea.cancelEdit(); });
+            return cancelled;
+        }));
 }
 
 CenterVendor::CenterVendor(QWidget *parent) : QWidget(parent), d(std::make_unique<Private>(this))
@@ -294,9 +361,13 @@ CenterVendor::~CenterVendor() = default;
 
 QVariant CenterVendor::LetDataFromDatabase(qint32 plCenterID, const QString &ptServerName)
 {
-    d->feeArea.rowsReloaded();
-    const bool ok = d->loader.load(plCenterID, ptServerName);
-    flushLists(d->ui);
+    bool ok = false;
+    d->keepingFocus([&] {
+        d->feeArea.rowsReloaded();
+        nameFeeButton(d->ui);
+        ok = d->loader.load(plCenterID, ptServerName);
+        flushLists(d->ui);
+    });
     d->notePendingChanges();
     Q_EMIT loadFinished(ok);
     return {};
