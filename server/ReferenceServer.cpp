@@ -157,6 +157,8 @@ void ReferenceServer::Impl::install()
 {
     HttpRoute query;
     query.admit = [this](const HttpRequest &request) { return access->screen(request, false); };
+    query.needsVerify = [this](const HttpRequest &request) { return access->needsVerify(request); };
+    query.verify = [this](const HttpRequest &request) { return access->verify(request); };
     query.run = [this](const HttpRequest &request, const HttpForm &) {
         auto caller = access->identify(request);
         if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
@@ -172,7 +174,7 @@ void ReferenceServer::Impl::install()
         }
         return httpAnswer(page.query(params, who), who.user);
     };
-    http.route("GET", kPage, std::move(query));
+    http.route("GET", kPage, query);
 
     HttpRoute health;
     health.run = [this](const HttpRequest &, const HttpForm &) {
@@ -198,6 +200,8 @@ void ReferenceServer::Impl::install()
         return std::nullopt;
     };
     save.form = FormFields{"SQL", kMaxStatements};
+    save.needsVerify = query.needsVerify;
+    save.verify = query.verify;
     save.run = [this](const HttpRequest &request, const HttpForm &form) {
         auto caller = access->identify(request);
         if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
@@ -256,8 +260,9 @@ void ReferenceServer::setAccess(const AccessOptions &access)
         if (!tls.ok) {
             throw std::runtime_error(tls.message);
         }
-        d->http.setTls(tls.certificatePem, tls.keyPem);
+        d->http.setTls(tls.certificatePem, tls.keyPem, access.tlsPriorities);
     }
+    d->http.setTrustedProxies(access.trustedProxies);
     gate->setListenHost(d->listenHost);
     d->access = std::move(gate);
 }
