@@ -4,6 +4,7 @@
 #include "support/TestCertificates.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -232,6 +233,31 @@ TEST_F(ServerWithTls, ServesHttpsOnlyToClientsThatTrustItsCertificate)
     httplib::Client plain = client();
     plain.set_read_timeout(5);
     EXPECT_FALSE(plain.Get(kCount12));
+}
+
+// testssl.sh, where installed: only TLS 1.2 and 1.3, only forward-secret AEAD suites.
+TEST_F(ServerWithTls, TestsslFindsNoProtocolOrCipherItFlags)
+{
+    if (!std::filesystem::exists("/usr/bin/testssl")) {
+        GTEST_SKIP() << "testssl.sh is not installed";
+    }
+    const std::string command = "timeout 300 testssl --quiet --color 0 --warnings off -p -s -f "
+                                "127.0.0.1:" +
+                                std::to_string(m_port) + " 2>&1";
+    FILE *pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string report;
+    char buffer[4096];
+    while (const std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) {
+        report.append(buffer, n);
+    }
+    pclose(pipe);
+    ASSERT_NE(report.find("TLS 1.3    offered (OK)"), std::string::npos) << report;
+    for (const char *flagged :
+         {"NOT ok", "deprecated", "TLS 1      offered", "TLS 1.1    offered",
+          "Obsolete CBC ciphers (AES, ARIA etc.)         offered", "PFS is not offered"}) {
+        EXPECT_EQ(report.find(flagged), std::string::npos) << flagged << "\n" << report;
+    }
 }
 
 TEST(ServerTlsFiles, AServerWithFilesThatCannotServeDoesNotStart)
