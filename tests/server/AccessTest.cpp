@@ -138,6 +138,8 @@ protected:
     {
         m_path = m_dir.path() / "users";
         writeFile(m_path, "alice:" + hashPassword("right") + ":12\n");
+        std::filesystem::permissions(m_path, std::filesystem::perms::owner_read |
+                                                 std::filesystem::perms::owner_write);
         m_auth = std::make_unique<Authenticator>(
             m_path, [this](const std::string &line) { m_log.push_back(line); });
     }
