@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <pthread.h>
 #include <termios.h>
 #include <thread>
@@ -61,6 +63,70 @@ std::string displayHost(const std::string &host)
     return host.find(':') != std::string::npos ? "[" + host + "]" : host;
 }
 
+// Takes the handled signals from the start: while the server is still starting (connecting
+// to its database may take long), SIGINT and SIGTERM end the process at once as if unhandled;
+// once it is registered, they drain it and SIGHUP reads the users file again.
+class SignalWaiter
+{
+public:
+    explicit SignalWaiter(const sigset_t &signals)
+        : m_signals(signals), m_thread([this] { wait(); })
+    {}
+    ~SignalWaiter()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_finished = true;
+            m_server = nullptr;
+        }
+        // Wakes it if no signal did; once finished, a SIGHUP ends its loop.
+        pthread_kill(m_thread.native_handle(), SIGHUP);
+        m_thread.join();
+    }
+    void serving(ReferenceServer *server)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_server = server;
+    }
+    bool signalled() const { return m_signalled; }
+
+private:
+    void wait()
+    {
+        int signal = 0;
+        while (sigwait(&m_signals, &signal) == 0) {
+            const std::lock_guard lock(m_mutex);
+            if (m_finished) {
+                return;
+            }
+            if (signal == SIGHUP) {
+                if (m_server != nullptr) {
+                    m_server->reloadUsers();
+                }
+                continue;
+            }
+            if (m_server == nullptr) {
+                std::signal(signal, SIG_DFL);
+                sigset_t one;
+                sigemptyset(&one);
+                sigaddset(&one, signal);
+                pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+                raise(signal);
+            }
+            m_signalled = true;
+            m_server->stop();
+            return;
+        }
+    }
+
+    sigset_t m_signals;
+    std::mutex m_mutex;
+    ReferenceServer *m_server = nullptr;
+    bool m_finished = false;
+    std::atomic<bool> m_signalled{false};
+    std::thread m_thread;
+};
+
 } // namespace
 
 int addUserFromInput(const std::string &program, const AccessOptions &access)
@@ -76,12 +142,20 @@ int serve(const std::string &program, const ServerOptions &options)
     // A log reader that goes away must not end the server: writes then just fail.
     std::signal(SIGPIPE, SIG_IGN);
     const sigset_t handledSignals = blockHandledSignals();
+    auto waiter = std::make_unique<SignalWaiter>(handledSignals);
     try {
         StoreOptions storeOptions;
         storeOptions.connections = options.dbConnections;
         HttpLimits limits;
         limits.shutdownGrace = options.shutdownGrace;
         ReferenceServer server(options.db, storeOptions, limits);
+        // Taken out of the waiter's hands before the server goes away.
+        struct Registration
+        {
+            SignalWaiter &waiter;
+            ~Registration() { waiter.serving(nullptr); }
+        } registration{*waiter};
+        waiter->serving(&server);
         server.setLogFormat(options.logFormat);
         server.setAccess(options.access);
         if (const auto users = server.userCount()) {
@@ -132,25 +206,8 @@ int serve(const std::string &program, const ServerOptions &options)
         }
         std::fflush(stdout);
 
-        std::atomic<bool> finished{false};
-        std::atomic<bool> signalled{false};
-        std::thread waiter([&] {
-            int signal = 0;
-            while (sigwait(&handledSignals, &signal) == 0 && signal == SIGHUP && !finished) {
-                server.reloadUsers();
-            }
-            if (!finished) {
-                signalled = true;
-                server.stop();
-            }
-        });
         const bool served = server.listenAfterBind();
-        // Wake the waiter if no signal did, so that it never outlives the server: once
-        // finished, a SIGHUP ends its loop instead of reading the users file.
-        finished = true;
-        pthread_kill(waiter.native_handle(), SIGHUP);
-        waiter.join();
-        if (!served && !signalled) {
+        if (!served && !waiter->signalled()) {
             std::fprintf(stderr, "%s: serving ended with an error\n", program.c_str());
             return 1;
         }

@@ -5,13 +5,16 @@
 #include "ServerFixture.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -191,6 +194,31 @@ double scraped(int port, const std::string &series)
     const ExposedPage page = readExposition(res->body);
     const auto found = page.samples.find(series);
     return page.errors.empty() && found != page.samples.end() ? found->second : -1;
+}
+
+TEST(ServerProgram, SigtermWhileItConnectsToItsDatabaseEndsItAtOnce)
+{
+    // A database that accepts the connection and never answers.
+    const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr *>(&address), size), 0);
+    ASSERT_EQ(listen(silent, 4), 0);
+    getsockname(silent, reinterpret_cast<sockaddr *>(&address), &size);
+    Program program({"--db",
+                     "postgresql://u@127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
+                         "/db?connect_timeout=60",
+                     "--listen", "127.0.0.1:0"});
+    pollfd waiting{silent, POLLIN, 0};
+    ASSERT_EQ(poll(&waiting, 1, 10000), 1) << "the program never connected";
+    const int held = accept(silent, nullptr, nullptr);
+    program.signal(SIGTERM);
+    const Finished finished = program.finish();
+    EXPECT_EQ(finished.exitCode, 128 + SIGTERM) << finished.err;
+    close(held);
+    close(silent);
 }
 
 TEST(ServerProgram, MetricsListenerServesTheMetricsPageAndNothingElse)
