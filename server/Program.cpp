@@ -168,13 +168,13 @@ int serve(const std::string &program, const ServerOptions &options)
         if (options.sample) {
             const FillResult filled = server.fillSample();
             if (!filled.ok()) {
-                std::fprintf(stderr, "%s: cannot fill the sample: %s\n", program.c_str(),
-                             filled.message.c_str());
+                server.notice(program + ": cannot fill the sample: " + filled.message);
                 return 1;
             }
             if (!filled.filled) {
-                std::fprintf(stderr, "%s: %s already holds data; --sample leaves it as it is\n",
-                             program.c_str(), shownLocation(options.db).c_str());
+                // In the log's format, as every line on stderr while the server runs.
+                server.notice(program + ": " + shownLocation(options.db) +
+                              " already holds data; --sample leaves it as it is");
             }
         }
 
@@ -185,16 +185,16 @@ int serve(const std::string &program, const ServerOptions &options)
             port = -1;
         }
         if (port < 0) {
-            std::fprintf(stderr, "%s: cannot listen on %s:%d\n", program.c_str(),
-                         options.host.c_str(), options.port);
+            server.notice(program + ": cannot listen on " + options.host + ":" +
+                          std::to_string(options.port));
             return 1;
         }
         int metricsPort = -1;
         if (!options.metricsHost.empty()) {
             metricsPort = server.bindMetrics(options.metricsHost, options.metricsPort);
             if (metricsPort < 0) {
-                std::fprintf(stderr, "%s: cannot listen for metrics on %s:%d\n", program.c_str(),
-                             options.metricsHost.c_str(), options.metricsPort);
+                server.notice(program + ": cannot listen for metrics on " + options.metricsHost +
+                              ":" + std::to_string(options.metricsPort));
                 return 1;
             }
         }
@@ -208,16 +208,15 @@ int serve(const std::string &program, const ServerOptions &options)
 
         const bool served = server.listenAfterBind();
         if (!served && !waiter->signalled()) {
-            std::fprintf(stderr, "%s: serving ended with an error\n", program.c_str());
+            server.notice(program + ": serving ended with an error");
             return 1;
         }
         if (!server.drained()) {
             // Exiting closes their connections and database sessions; what they had not
             // committed is rolled back by the database.
-            std::fprintf(stderr,
-                         "%s: requests were still at work when the shutdown grace of %lld s "
-                         "ran out; exiting without their answers\n",
-                         program.c_str(), static_cast<long long>(options.shutdownGrace.count()));
+            server.notice(program + ": requests were still at work when the shutdown grace of " +
+                          std::to_string(options.shutdownGrace.count()) +
+                          " s ran out; exiting without their answers");
             std::fflush(nullptr);
             std::_Exit(0);
         }
