@@ -8,7 +8,7 @@
 
 namespace tarvo::server {
 
-inline constexpr std::size_t kMaxSecretFileBytes = 4 * 1024 * 1024;
+inline constexpr std::size_t kMaxSecretFileBytes = std::size_t{4} * 1024 * 1024;
 
 struct SecretRead
 {

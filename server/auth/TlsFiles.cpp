@@ -16,7 +16,7 @@ namespace {
 bool readFile(const std::string &path, std::string &into, std::string &message)
 {
     // A key or chain is a few KiB; a bound keeps /dev/zero from being read until memory ends.
-    SecretRead read = readSecretFile(path, 1024 * 1024);
+    SecretRead read = readSecretFile(path, std::size_t{1024} * 1024);
     if (!read.ok) {
         message = std::move(read.message);
         return false;
