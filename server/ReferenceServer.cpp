@@ -5,6 +5,7 @@
 
 #include "AccessGate.h"
 #include "SampleData.h"
+#include "auth/SecretFiles.h"
 #include "auth/TlsFiles.h"
 #include "ops/CommitGate.h"
 #include "ops/ServerMetrics.h"
@@ -157,6 +158,8 @@ void ReferenceServer::Impl::install()
 {
     HttpRoute query;
     query.admit = [this](const HttpRequest &request) { return access->screen(request, false); };
+    query.needsVerify = [this](const HttpRequest &request) { return access->needsVerify(request); };
+    query.verify = [this](const HttpRequest &request) { return access->verify(request); };
     query.run = [this](const HttpRequest &request, const HttpForm &) {
         auto caller = access->identify(request);
         if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
@@ -172,7 +175,7 @@ void ReferenceServer::Impl::install()
         }
         return httpAnswer(page.query(params, who), who.user);
     };
-    http.route("GET", kPage, std::move(query));
+    http.route("GET", kPage, query);
 
     HttpRoute health;
     health.run = [this](const HttpRequest &, const HttpForm &) {
@@ -198,6 +201,8 @@ void ReferenceServer::Impl::install()
         return std::nullopt;
     };
     save.form = FormFields{"SQL", kMaxStatements};
+    save.needsVerify = query.needsVerify;
+    save.verify = query.verify;
     save.run = [this](const HttpRequest &request, const HttpForm &form) {
         auto caller = access->identify(request);
         if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
@@ -249,6 +254,20 @@ void ReferenceServer::setLogSink(std::function<void(const std::string &)> sink)
 
 void ReferenceServer::setAccess(const AccessOptions &access)
 {
+    // Secrets anyone could replace are refused; ones anyone could read are served, with a word.
+    for (const auto &[path, what] :
+         {std::pair{access.usersFile, "users file"}, std::pair{access.tlsKey, "TLS key"}}) {
+        if (path.empty()) {
+            continue;
+        }
+        const SecretFileCheck check = checkSecretFile(path, what);
+        if (check.refusal) {
+            throw std::runtime_error(*check.refusal);
+        }
+        if (check.warning) {
+            d->notice(*check.warning);
+        }
+    }
     auto gate =
         std::make_unique<AccessGate>(access, [this](const std::string &line) { d->notice(line); });
     if (!access.tlsCert.empty()) {
@@ -256,8 +275,9 @@ void ReferenceServer::setAccess(const AccessOptions &access)
         if (!tls.ok) {
             throw std::runtime_error(tls.message);
         }
-        d->http.setTls(tls.certificatePem, tls.keyPem);
+        d->http.setTls(tls.certificatePem, tls.keyPem, access.tlsPriorities);
     }
+    d->http.setTrustedProxies(access.trustedProxies);
     gate->setListenHost(d->listenHost);
     d->access = std::move(gate);
 }
