@@ -104,10 +104,11 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
     bool unchanged = false;
     // The version and the answer come from one snapshot, so the tag describes this body.
     const StoreResult read = m_store.read([&](StoreReader &db) {
-        if (!db.centerExists(request.centerId)) {
-            return;
+        const std::optional<std::int64_t> version = db.centerVersion(request.centerId);
+        if (!version) {
+            return; // an unknown center
         }
-        tag = entityTag(request.centerId, db.centerVersion(request.centerId));
+        tag = entityTag(request.centerId, *version);
         if (unlessTags && anyTagMatches(*unlessTags, tag)) {
             unchanged = true; // the lists are not read: polling stays cheap
             return;

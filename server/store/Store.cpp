@@ -87,9 +87,9 @@ void requireCommitAllowed(const BatchContext &context)
     }
 }
 
-bool versionHolds(const VersionCondition &condition, std::int64_t current)
+bool versionHolds(const VersionCondition &condition, std::optional<std::int64_t> current)
 {
-    return std::find(condition.versions.begin(), condition.versions.end(), current) !=
+    return std::find(condition.versions.begin(), condition.versions.end(), current.value_or(0)) !=
            condition.versions.end();
 }
 

@@ -78,8 +78,9 @@ struct BatchContext
 // Throws StoreError (Unavailable) when `context` withholds the commit.
 void requireCommitAllowed(const BatchContext &context);
 
-// True when `current` is one of the versions the condition names.
-bool versionHolds(const VersionCondition &condition, std::int64_t current);
+// True when `current` is one of the versions the condition names; an unknown center's counts
+// as 0.
+bool versionHolds(const VersionCondition &condition, std::optional<std::int64_t> current);
 
 // The reads of one request; every call sees the same snapshot of the database.
 class StoreReader
@@ -101,8 +102,9 @@ public:
     virtual void forEachCenter(const std::function<void(const Center &)> &visit) = 0;
     // The version of the center's assignments: moved by every insert, update and delete of
     // one of them, whoever writes, and never back to an earlier value. 0 for a center whose
-    // assignments were never written since versions exist (unknown centers included).
-    virtual std::int64_t centerVersion(std::int64_t centerId) = 0;
+    // assignments were never written since versions exist; empty when the center does not
+    // exist (one query answers both, for cheap polling).
+    virtual std::optional<std::int64_t> centerVersion(std::int64_t centerId) = 0;
     // Calls `visit` for the center's newest audit rows, newest first, at most `limit`.
     virtual void forEachChange(std::int64_t centerId, std::size_t limit,
                                const std::function<void(const AssignmentChange &)> &visit) = 0;

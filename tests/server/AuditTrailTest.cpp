@@ -42,7 +42,7 @@ protected:
     {
         std::int64_t found = -1;
         EXPECT_TRUE(
-            m_store->read([&](StoreReader &db) { found = db.centerVersion(centerId); }).ok());
+            m_store->read([&](StoreReader &db) { found = *db.centerVersion(centerId); }).ok());
         return found;
     }
 

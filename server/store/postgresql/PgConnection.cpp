@@ -161,7 +161,8 @@ constexpr std::array kStatements = {
              "INSERT INTO Centers (CenterID, CenterName, CenterCode) VALUES ($1, $2, $3)"},
     Prepared{"addVendor", "INSERT INTO Vendors (VendorID, VendorName, CountryID, Active, "
                           "RecordLastUpdated) VALUES ($1, $2, $3, $4, $5)"},
-    Prepared{"version", "SELECT Version FROM CenterVersion WHERE CenterID = $1"},
+    Prepared{"version", "SELECT COALESCE((SELECT Version FROM CenterVersion WHERE CenterID = $1), "
+                        "0) FROM Centers WHERE CenterID = $1"},
     Prepared{"changes", "SELECT a.VendorID, COALESCE(v.VendorName, ''), "
                         "to_char(a.ChangedAt, 'YYYY-MM-DD HH24:MI:SS'), a.UserName, a.Action, "
                         "a.HandlingFee, a.DutyBrokerageFee, COALESCE(a.CenterVersion, 0) "
@@ -551,10 +552,13 @@ void PgConnection::forEachCenter(const std::function<void(const Center &)> &visi
     }
 }
 
-std::int64_t PgConnection::centerVersion(std::int64_t centerId)
+std::optional<std::int64_t> PgConnection::centerVersion(std::int64_t centerId)
 {
     const Rows rows = query("version", centerId);
-    return PQntuples(rows.get()) > 0 ? number<std::int64_t>(rows.get(), 0, 0) : 0;
+    if (PQntuples(rows.get()) == 0) {
+        return std::nullopt;
+    }
+    return number<std::int64_t>(rows.get(), 0, 0);
 }
 
 void PgConnection::forEachChange(std::int64_t centerId, std::size_t limit,

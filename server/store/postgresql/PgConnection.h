@@ -58,7 +58,7 @@ public:
     void forEachSelected(std::int64_t centerId,
                          const std::function<void(const SelectedVendorRow &)> &visit) override;
     void forEachCenter(const std::function<void(const Center &)> &visit) override;
-    std::int64_t centerVersion(std::int64_t centerId) override;
+    std::optional<std::int64_t> centerVersion(std::int64_t centerId) override;
     void forEachChange(std::int64_t centerId, std::size_t limit,
                        const std::function<void(const AssignmentChange &)> &visit) override;
 

@@ -187,7 +187,8 @@ SqliteConnection::SqliteConnection(const std::string &path)
         m_vendorExists =
             std::make_unique<SqliteStatement>(m_db, "SELECT 1 FROM Vendors WHERE VendorID = ?1");
         m_version = std::make_unique<SqliteStatement>(
-            m_db, "SELECT Version FROM CenterVersion WHERE CenterID = ?1");
+            m_db, "SELECT COALESCE((SELECT Version FROM CenterVersion WHERE CenterID = ?1), 0) "
+                  "FROM Centers WHERE CenterID = ?1");
         m_changes = std::make_unique<SqliteStatement>(
             m_db, "SELECT a.VendorID, v.VendorName, a.ChangedAt, a.UserName, a.Action, "
                   "a.HandlingFee, a.DutyBrokerageFee, a.CenterVersion FROM AssignmentAudit a "
@@ -304,10 +305,13 @@ void SqliteConnection::forEachCenter(const std::function<void(const Center &)> &
     }
 }
 
-std::int64_t SqliteConnection::centerVersion(std::int64_t centerId)
+std::optional<std::int64_t> SqliteConnection::centerVersion(std::int64_t centerId)
 {
     m_version->reset();
-    const std::int64_t version = m_version->bind(1, centerId).step() ? m_version->int64(0) : 0;
+    std::optional<std::int64_t> version;
+    if (m_version->bind(1, centerId).step()) {
+        version = m_version->int64(0);
+    }
     m_version->reset();
     return version;
 }
