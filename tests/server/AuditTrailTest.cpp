@@ -148,20 +148,5 @@ TEST_F(AuditTrail, VersionTriggersSwitchOffAndOnThroughTheStore)
     EXPECT_GT(version(12), before);
 }
 
-TEST_F(AuditTrail, AStaleVersionConditionAppliesNothingEvenWhereTheBatchWouldConflict)
-{
-    const std::int64_t loaded = version(12);
-    toolWrites();
-    for (const Statement &statement :
-         {Statement{UpdateAssignment{12, 8, 0.04, false}}, Statement{DeleteAssignments{12, {7}}}}) {
-        BatchContext context{"2026-03-04 05:06:07", "alice"};
-        context.ifVersion = VersionCondition{12, {loaded}};
-        const BatchResult result = m_store->apply({statement}, context);
-        ASSERT_TRUE(result.ok()) << result.message;
-        EXPECT_EQ(result.outcome.status, BatchOutcome::Status::Stale);
-    }
-    EXPECT_EQ(auditRows(), Rows{});
-}
-
 } // namespace
 } // namespace tarvo::server::testing
