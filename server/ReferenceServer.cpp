@@ -31,8 +31,25 @@ constexpr std::chrono::seconds kCommitsUnderWay(10);
 HttpAnswer httpAnswer(PageAnswer answer, const std::string &user = {})
 {
     answer.note.user = user;
-    return {answer.status, std::move(answer.contentType), std::move(answer.body),
-            std::move(answer.note), std::move(answer.detail)};
+    return {answer.status,          std::move(answer.contentType), std::move(answer.body),
+            std::move(answer.note), std::move(answer.detail),      std::move(answer.headers)};
+}
+
+// The values of every header line of that name joined, as one list.
+std::optional<std::string> listHeader(const HttpRequest &request, std::string_view name)
+{
+    std::optional<std::string> joined;
+    for (const auto &[key, value] : request.headers) {
+        if (equalsIgnoringCase(key, name)) {
+            joined = joined ? *joined + ", " + value : value;
+        }
+    }
+    return joined;
+}
+
+Conditions conditionsOf(const HttpRequest &request)
+{
+    return {listHeader(request, "If-Match"), listHeader(request, "If-None-Match")};
 }
 
 // Scrapes are few and come from a few monitoring hosts.
@@ -173,7 +190,7 @@ void ReferenceServer::Impl::install()
                 {404, kTextType, "Malformed query: a % is not followed by two hex digits.", {}, {}},
                 who.user);
         }
-        return httpAnswer(page.query(params, who), who.user);
+        return httpAnswer(page.query(params, who, conditionsOf(request)), who.user);
     };
     http.route("GET", kPage, query);
 
@@ -210,10 +227,13 @@ void ReferenceServer::Impl::install()
         }
         const Caller &who = std::get<Caller>(caller);
         bool through = false;
-        PageAnswer answer = page.save(formParse(form), who, [this, &through] {
-            through = through || gate.pass();
-            return through;
-        });
+        PageAnswer answer = page.save(
+            formParse(form), who,
+            [this, &through] {
+                through = through || gate.pass();
+                return through;
+            },
+            conditionsOf(request));
         answer.note.committing = through;
         return httpAnswer(std::move(answer), who.user);
     };

@@ -607,7 +607,9 @@ MHD_Result HttpServer::Impl::send(Exchange &ex, MHD_Connection *c, HttpAnswer an
         delete body;
         return MHD_NO;
     }
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.c_str());
+    if (!answer.contentType.empty()) { // a 304 has no body to describe
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.c_str());
+    }
     for (const auto &[name, value] : answer.headers) {
         MHD_add_response_header(response, name.c_str(), value.c_str());
     }

@@ -1,5 +1,7 @@
 #include "store/Store.h"
 
+#include <algorithm>
+
 namespace tarvo::server {
 
 bool isPostgresLocation(std::string_view location)
@@ -110,6 +112,12 @@ void requireCommitAllowed(const BatchContext &context)
     if (context.mayCommit && !context.mayCommit()) {
         throw StoreError(StoreStatus::Unavailable, "the server is stopping");
     }
+}
+
+bool versionHolds(const VersionCondition &condition, std::optional<std::int64_t> current)
+{
+    return std::find(condition.versions.begin(), condition.versions.end(), current.value_or(0)) !=
+           condition.versions.end();
 }
 
 std::string alreadyAssigned(std::int64_t centerId, std::int64_t vendorId)

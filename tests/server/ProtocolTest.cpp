@@ -33,6 +33,7 @@ TEST_P(QueryParsing, AcceptsExactlyOneKindAndAWholeCenterId)
     if (expected) {
         EXPECT_EQ(result.request.section, expected->section);
         EXPECT_EQ(result.request.centerId, expected->centerId);
+        EXPECT_EQ(result.request.limit, expected->limit);
     } else {
         EXPECT_FALSE(result.message.empty());
     }
@@ -54,6 +55,18 @@ INSTANTIATE_TEST_SUITE_P(
         QueryCase{"OtherParameterIgnored",
                   {{"count", "1"}, {"centerID", "1"}, {"nocache", "x"}},
                   QueryRequest{Section::Count, 1}},
+        QueryCase{"History",
+                  {{"history", "1"}, {"centerID", "12"}},
+                  QueryRequest{Section::History, 12, 50}},
+        QueryCase{"HistoryLimitBeyondTheMost",
+                  {{"history", "1"}, {"centerID", "12"}, {"Limit", "99999999999999999999"}},
+                  QueryRequest{Section::History, 12, 1000}},
+        QueryCase{"HistoryLimitZero",
+                  {{"history", "1"}, {"centerID", "1"}, {"limit", "0"}},
+                  std::nullopt},
+        QueryCase{"HistoryLimitNegative",
+                  {{"history", "1"}, {"centerID", "1"}, {"limit", "-3"}},
+                  std::nullopt},
         QueryCase{"NoKind", {{"centerID", "1"}}, std::nullopt},
         QueryCase{"TwoKinds", {{"count", "1"}, {"active", "1"}, {"centerID", "1"}}, std::nullopt},
         QueryCase{"KindNotOne", {{"count", "0"}, {"centerID", "1"}}, std::nullopt},
