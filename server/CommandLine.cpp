@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 
 #include "auth/Users.h"
+#include "store/Store.h"
 
 #include <CLI/CLI.hpp>
 #include <arpa/inet.h>
@@ -21,6 +22,7 @@ struct Written
 {
     std::optional<std::string> db, dbConnections, listen, metricsListen, logFormat, grace;
     std::optional<std::string> usersFile, addUser, centers, tlsCert, tlsKey, backup;
+    std::optional<std::string> dbPasswordFile;
     std::vector<std::string> origins, serverNames;
     std::optional<std::string> tlsPriorities;
     std::vector<std::string> trustedProxies;
@@ -87,9 +89,13 @@ std::unique_ptr<CLI::App> makeApp(const std::string &program, Written &w)
     valueOption(*app, "--db", w.db,
                 "a SQLite database file, created with its schema when missing; or a PostgreSQL "
                 "URI postgresql://USER@HOST:PORT/DBNAME (any libpq URI), the schema created "
-                "when missing. A password comes from the URI, PGPASSWORD or ~/.pgpass and is "
-                "never shown",
+                "when missing. A password comes from --db-password-file, the URI, PGPASSWORD or "
+                "~/.pgpass (PGPASSFILE) and is never shown",
                 "PATH|URI");
+    valueOption(*app, "--db-password-file", w.dbPasswordFile,
+                "with a PostgreSQL --db: its password is the first line of FILE (for services; "
+                "readable by the server's user and group only), over one in the URI",
+                "FILE");
     valueOption(*app, "--backup", w.backup,
                 "with a SQLite --db: write a consistent copy of it to the new file OUT while "
                 "servers keep using it, check the copy with PRAGMA integrity_check and exit (0 "
@@ -265,6 +271,16 @@ std::optional<std::string> optionsFrom(const Written &w, ServerOptions &options)
             return "--db needs a file path or a postgresql:// URI";
         }
         options.db = *w.db;
+    }
+    if (w.dbPasswordFile) {
+        if (w.dbPasswordFile->empty()) {
+            return "--db-password-file needs a file";
+        }
+        if (!isPostgresLocation(options.db)) {
+            return "--db-password-file goes with a PostgreSQL --db (postgresql://...); a SQLite "
+                   "file has no password";
+        }
+        options.dbPasswordFile = *w.dbPasswordFile;
     }
     if (w.backup) {
         if (w.backup->empty()) {

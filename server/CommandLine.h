@@ -29,7 +29,8 @@ struct AccessOptions
 
 struct ServerOptions
 {
-    std::string db; // a SQLite file, or a postgresql:// URI
+    std::string db;               // a SQLite file, or a postgresql:// URI
+    std::string dbPasswordFile{}; // with a PostgreSQL db: the file holding its password
     std::string host = "127.0.0.1";
     int port = 8080; // 0: any free port
     bool sample = false;

@@ -4,6 +4,7 @@
 
 #include "ReferenceServer.h"
 #include "ServiceNotice.h"
+#include "auth/SecretFiles.h"
 #include "auth/Users.h"
 #include "store/sqlite/SqliteBackup.h"
 
@@ -16,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <pthread.h>
+#include <stdexcept>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -168,6 +170,46 @@ int writeBackup(const std::string &program, const ServerOptions &options)
     return 0;
 }
 
+namespace {
+
+// A line of the program's own on stderr before the server (and its log) exists, in the log's
+// format all the same.
+void noticeBeforeServing(const std::string &text, LogFormat format)
+{
+    std::fprintf(stderr, "%s\n", formatNotice(text, format).c_str());
+}
+
+// The first line of --db-password-file, read as every secret is (size-bounded, a word about a
+// file others may read). Throws std::runtime_error naming the file, never holding the password.
+std::string databasePassword(const std::string &program, const ServerOptions &options)
+{
+    constexpr std::size_t kMaxPasswordFileBytes = 64 * 1024;
+    const std::string &path = options.dbPasswordFile;
+    const SecretFileCheck check = checkSecretFile(path, "database password file");
+    if (check.refusal) {
+        throw std::runtime_error(*check.refusal);
+    }
+    const SecretRead read = readSecretFile(path, kMaxPasswordFileBytes);
+    if (!read.ok) {
+        throw std::runtime_error(read.message);
+    }
+    if (check.warning) {
+        noticeBeforeServing(program + ": " + *check.warning, options.logFormat);
+    }
+    std::string password = read.text.substr(0, read.text.find('\n'));
+    if (!password.empty() && password.back() == '\r') {
+        password.pop_back();
+    }
+    if (password.empty() || password.find('\0') != std::string::npos) {
+        // libpq takes the password as a C string: a NUL would cut it short unseen.
+        throw std::runtime_error("the database password file " + path +
+                                 " holds no password on its first line (or a NUL byte in it)");
+    }
+    return password;
+}
+
+} // namespace
+
 int serve(const std::string &program, const ServerOptions &options)
 {
     // A log reader that goes away must not end the server: writes then just fail.
@@ -177,6 +219,9 @@ int serve(const std::string &program, const ServerOptions &options)
     try {
         StoreOptions storeOptions;
         storeOptions.connections = options.dbConnections;
+        if (!options.dbPasswordFile.empty()) {
+            storeOptions.password = databasePassword(program, options);
+        }
         HttpLimits limits;
         limits.shutdownGrace = options.shutdownGrace;
         service::status("Connecting to the database " + shownLocation(options.db));
@@ -257,7 +302,7 @@ int serve(const std::string &program, const ServerOptions &options)
         }
     } catch (const std::exception &error) {
         // StoreError among them: a database that cannot be opened or reached.
-        std::fprintf(stderr, "%s: %s\n", program.c_str(), error.what());
+        noticeBeforeServing(program + ": " + error.what(), options.logFormat);
         return 1;
     }
     return 0;

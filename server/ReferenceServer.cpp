@@ -112,7 +112,8 @@ FormParse formParse(const HttpForm &form)
 struct ReferenceServer::Impl
 {
     Impl(const std::string &location, const StoreOptions &options, const HttpLimits &limits)
-        : store(Store::open(location, options)), page(*store), metrics(TARVO_SERVER_VERSION),
+        : store(Store::open(location, withNotices(options))), page(*store),
+          metrics(TARVO_SERVER_VERSION),
           http(oneWorkerPerConnection(limits, options),
                [this](const RequestRecord &record) { finished(record); }),
           metricsHttp(metricsLimits(), nullptr),
@@ -135,14 +136,16 @@ struct ReferenceServer::Impl
     void notice(const std::string &text)
     {
         const std::lock_guard lock(logMutex);
-        if (logFormat == LogFormat::Text) {
-            writeLine(text);
-            return;
+        writeLine(formatNotice(text, logFormat));
+    }
+
+    // The database's notices go into the log too, unless the caller takes them.
+    StoreOptions withNotices(StoreOptions options)
+    {
+        if (!options.notice) {
+            options.notice = [this](const std::string &text) { notice(text); };
         }
-        std::string line =
-            "{\"ts\":\"" + rfc3339(std::chrono::system_clock::now()) + "\",\"notice\":\"";
-        appendJsonEscaped(line, text);
-        writeLine(line + "\"}");
+        return options;
     }
 
     // Under logMutex.
@@ -157,13 +160,14 @@ struct ReferenceServer::Impl
 
     void install();
 
+    // Before the store, whose first connection may already have a notice to log.
+    std::mutex logMutex;
+    std::function<void(const std::string &)> logSink;
+    LogFormat logFormat = LogFormat::Text;
     std::unique_ptr<Store> store;
     CenterVendorPage page;
     ServerMetrics metrics;
     CommitGate gate;
-    std::mutex logMutex;
-    std::function<void(const std::string &)> logSink;
-    LogFormat logFormat = LogFormat::Text;
     HttpServer http;
     HttpServer metricsHttp;
     bool metricsBound = false;

@@ -261,4 +261,15 @@ std::string formatLogLine(const RequestRecord &record, LogFormat format)
     return format == LogFormat::Json ? jsonLogLine(record) : textLogLine(record);
 }
 
+std::string formatNotice(std::string_view text, LogFormat format)
+{
+    if (format == LogFormat::Text) {
+        return std::string(text);
+    }
+    std::string line =
+        "{\"ts\":\"" + rfc3339(std::chrono::system_clock::now()) + "\",\"notice\":\"";
+    appendJsonEscaped(line, text);
+    return line + "\"}";
+}
+
 } // namespace tarvo::server

@@ -36,6 +36,10 @@ std::string formatLogLine(const RequestRecord &record, LogFormat format);
 // a byte that is not part of valid UTF-8 written as U+FFFD.
 void appendJsonEscaped(std::string &out, std::string_view text);
 
+// A line of the program's own (a warning, a database's notice) among the request lines: the
+// text as it is in the text format, {"ts":...,"notice":...} in JSON.
+std::string formatNotice(std::string_view text, LogFormat format);
+
 // "2026-12-07T09:14:03.042Z".
 std::string rfc3339(std::chrono::system_clock::time_point time);
 

@@ -114,6 +114,12 @@ struct StoreOptions
 {
     // The connections this process holds at most; a request waits for a free one.
     std::size_t connections = 8;
+    // PostgreSQL only: the password, taking the place of one in the URI, PGPASSWORD or the
+    // password file; empty: libpq finds it there. Never shown.
+    std::string password{};
+    // PostgreSQL only: receives the database's notices and warnings, one text each without
+    // its line end, on the thread that runs the statement; empty: libpq writes them to stderr.
+    std::function<void(const std::string &)> notice{};
 };
 
 struct StoreFigures

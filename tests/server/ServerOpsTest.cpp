@@ -82,6 +82,36 @@ TEST_F(ServerOps, MetricsCountAKnownSequenceOfRequestsExactly)
     EXPECT_EQ(page.samples.count("centervendor_build_info{version=\"" TARVO_VERSION "\"}"), 1u);
 }
 
+TEST_F(ServerOps, DatabaseWarningsBecomeJsonLogLines)
+{
+    if (m_db->engine() != Engine::Postgres) {
+        GTEST_SKIP() << "only PostgreSQL sends notices";
+    }
+    m_db->execute("CREATE FUNCTION warn_on_write() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                  "BEGIN RAISE WARNING 'vendor \"%\" written', NEW.VendorID; RETURN NEW; END $$; "
+                  "CREATE TRIGGER warn_on_write BEFORE INSERT ON VendorCenterCrossReference "
+                  "FOR EACH ROW EXECUTE FUNCTION warn_on_write()");
+    m_server->setLogFormat(LogFormat::Json);
+    const auto res = post({insertSql(12, 7, "0.05", 1)});
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200) << res->body;
+
+    const std::vector<std::string> lines = waitForLogLines(2);
+    ASSERT_GE(lines.size(), 2u);
+    int notices = 0;
+    for (const std::string &line : lines) {
+        QJsonParseError error;
+        const auto o = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << line;
+        EXPECT_TRUE(o.contains("ts")) << line;
+        if (o.contains("notice")) {
+            EXPECT_EQ(o.value("notice").toString(), "WARNING:  vendor \"7\" written") << line;
+            ++notices;
+        }
+    }
+    EXPECT_GE(notices, 1);
+}
+
 TEST_F(ServerOps, JsonLogLinesHoldEveryKeyAndNoSecret)
 {
     m_server->setLogFormat(LogFormat::Json);

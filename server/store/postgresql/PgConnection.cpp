@@ -237,11 +237,18 @@ StoreStatus statusOf(std::string_view state)
 
 } // namespace
 
-PgConnection::PgConnection(const std::string &uri, bool createSchema) : m_shown(shownLocation(uri))
+PgConnection::PgConnection(const std::string &uri, bool createSchema, const StoreOptions &options)
+    : m_shown(shownLocation(uri)), m_notice(options.notice)
 {
-    // The URI comes last, so that its own settings win over these defaults.
-    const char *keywords[] = {"fallback_application_name", "connect_timeout", "dbname", nullptr};
-    const char *values[] = {"centervendor-server", "10", uri.c_str(), nullptr};
+    // The URI comes after these defaults, so that its own settings win over them; a password
+    // given apart comes after the URI, so that it wins over one there.
+    const char *keywords[] = {"fallback_application_name", "connect_timeout", "dbname", nullptr,
+                              nullptr};
+    const char *values[] = {"centervendor-server", "10", uri.c_str(), nullptr, nullptr};
+    if (!options.password.empty()) {
+        keywords[3] = "password";
+        values[3] = options.password.c_str();
+    }
     m_conn = PQconnectdbParams(keywords, values, 1);
     if (m_conn == nullptr || PQstatus(m_conn) != CONNECTION_OK) {
         const std::string detail =
@@ -249,6 +256,14 @@ PgConnection::PgConnection(const std::string &uri, bool createSchema) : m_shown(
         PQfinish(m_conn);
         m_conn = nullptr;
         throw StoreError(StoreStatus::Unavailable, "cannot connect to " + m_shown + ": " + detail);
+    }
+    if (m_notice) {
+        PQsetNoticeProcessor(
+            m_conn,
+            [](void *self, const char *message) {
+                static_cast<PgConnection *>(self)->m_notice(trimmed(message));
+            },
+            this);
     }
     try {
         // Waiting for another writer's row longer than this answers "busy" instead. Every

@@ -39,7 +39,8 @@ public:
     // Connects and prepares the statements; with `createSchema`, creates the tables first
     // when they are missing. Throws StoreError (Unavailable when the server cannot be
     // reached).
-    PgConnection(const std::string &uri, bool createSchema);
+    // `options` gives the password and the notices' receiver; its pool size is not read.
+    PgConnection(const std::string &uri, bool createSchema, const StoreOptions &options = {});
     ~PgConnection() override;
     PgConnection(const PgConnection &) = delete;
     PgConnection &operator=(const PgConnection &) = delete;
@@ -133,8 +134,9 @@ private:
                              const BatchContext &context);
 
     pg_conn *m_conn = nullptr;
-    bool m_poisoned = false; // left in the middle of a pipeline
-    std::string m_shown;     // the URI without its password, for messages
+    bool m_poisoned = false;                           // left in the middle of a pipeline
+    std::string m_shown;                               // the URI without its password, for messages
+    std::function<void(const std::string &)> m_notice; // called back by libpq through this
 };
 
 } // namespace tarvo::server

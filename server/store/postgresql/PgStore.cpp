@@ -18,10 +18,11 @@ constexpr int kAttempts = 5;
 
 struct PgStore::Private
 {
-    Private(std::string address, std::size_t connections)
-        : uri(std::move(address)), shown(shownLocation(uri)),
+    Private(std::string address, const StoreOptions &given)
+        : uri(std::move(address)), shown(shownLocation(uri)), options(given),
           pool(
-              connections, kPoolWait, [this] { return std::make_unique<PgConnection>(uri, false); },
+              options.connections, kPoolWait,
+              [this] { return std::make_unique<PgConnection>(uri, false, options); },
               [](PgConnection &connection) { return connection.usable(); })
     {}
 
@@ -44,14 +45,15 @@ struct PgStore::Private
 
     std::string uri;
     std::string shown;
+    StoreOptions options;
     Pool<PgConnection> pool;
 };
 
 PgStore::PgStore(std::string uri, const StoreOptions &options)
-    : d(std::make_unique<Private>(std::move(uri), options.connections))
+    : d(std::make_unique<Private>(std::move(uri), options))
 {
     // The first connection creates the schema; it then serves like any other.
-    PgConnection first(d->uri, true);
+    PgConnection first(d->uri, true, d->options);
 }
 
 PgStore::~PgStore() = default;
