@@ -29,8 +29,7 @@ struct AccessOptions
 
 struct ServerOptions
 {
-    std::string db;               // a SQLite file, or a postgresql:// URI
-    std::string dbPasswordFile{}; // with a PostgreSQL db: the file holding its password
+    std::string db; // a SQLite file, or a postgresql:// URI
     std::string host = "127.0.0.1";
     int port = 8080; // 0: any free port
     bool sample = false;
@@ -45,6 +44,7 @@ struct ServerOptions
     int metricsPort = 0;
     LogFormat logFormat = LogFormat::Text;
     std::chrono::seconds shutdownGrace{30}; // requests in flight may finish for this long
+    std::string dbPasswordFile{};           // with a PostgreSQL db: the file holding its password
 };
 
 struct CommandLineParse

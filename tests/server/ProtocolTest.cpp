@@ -147,6 +147,7 @@ TEST_P(CommandLineParsing, ReadsTheOptions)
     EXPECT_EQ(result.options.logFormat, expected->logFormat);
     EXPECT_EQ(result.options.shutdownGrace, expected->shutdownGrace);
     EXPECT_EQ(result.options.backup, expected->backup);
+    EXPECT_EQ(result.options.dbPasswordFile, expected->dbPasswordFile);
 }
 
 ServerOptions withAccess(std::string db, AccessOptions access)
@@ -162,6 +163,14 @@ ServerOptions backingUp(std::string db, std::string out)
     ServerOptions options;
     options.db = std::move(db);
     options.backup = std::move(out);
+    return options;
+}
+
+ServerOptions withPasswordFile(std::string db, std::string file)
+{
+    ServerOptions options;
+    options.db = std::move(db);
+    options.dbPasswordFile = std::move(file);
     return options;
 }
 
@@ -193,6 +202,12 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{
             "HelpWithoutDb", {"--help"}, ServerOptions{"", "127.0.0.1", 8080, false, true}},
         CommandLineCase{"MissingDb", {"--sample"}, std::nullopt},
+        CommandLineCase{"PasswordFileBeforeItsDatabase",
+                        {"--db-password-file", "/run/pw", "--db", "postgresql://app@db/c"},
+                        withPasswordFile("postgresql://app@db/c", "/run/pw")},
+        CommandLineCase{"PasswordFileWithoutName",
+                        {"--db", "postgresql://app@db/c", "--db-password-file"},
+                        std::nullopt},
         CommandLineCase{"DbWithoutPath", {"--db"}, std::nullopt},
         CommandLineCase{"UnknownOption", {"--db", "x.db", "--verbose"}, std::nullopt},
         CommandLineCase{
