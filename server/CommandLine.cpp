@@ -120,7 +120,7 @@ std::unique_ptr<CLI::App> makeApp(const std::string &program, Written &w)
                 "ADDR:PORT");
     valueOption(*app, "--log-format", w.logFormat,
                 "the request log on stderr: text (default), one readable line per request, or "
-                "json, one object per line",
+                "json, one object per line (so is every other line on stderr)",
                 "text|json");
     valueOption(*app, "--shutdown-grace", w.grace,
                 "on SIGINT or SIGTERM, stop accepting and let requests in flight finish for up "
