@@ -183,7 +183,7 @@ void noticeBeforeServing(const std::string &text, LogFormat format)
 // file others may read). Throws std::runtime_error naming the file, never holding the password.
 std::string databasePassword(const std::string &program, const ServerOptions &options)
 {
-    constexpr std::size_t kMaxPasswordFileBytes = 64 * 1024;
+    constexpr std::size_t kMaxPasswordFileBytes = std::size_t{64} * 1024;
     const std::string &path = options.dbPasswordFile;
     const SecretFileCheck check = checkSecretFile(path, "database password file");
     if (check.refusal) {
