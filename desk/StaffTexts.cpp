@@ -64,6 +64,9 @@ QString loadFailureText(const CenterVendor::LoadFailure &failure, qint32 center,
     case Reason::BadAnswer:
         why = tr("the server's answer could not be read. Tell your administrator.");
         break;
+    case Reason::KeptChanging:
+        why = tr("others kept changing it while it was read. Reload in a moment.");
+        break;
     }
     return tr("Center %1 could not be loaded: %2").arg(center).arg(why);
 }

@@ -108,6 +108,13 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
             // A screen reader hears the pending change with the id, not only on request.
             return text.isEmpty() ? cell(0) : QStringLiteral("%1, %2").arg(cell(0), text);
         }
+        if (role != Qt::DecorationRole) {
+            // A note (both sides of a collision) comes after what the mark says.
+            const QString note = m_list.rowNote(store.text(row, 0));
+            if (!note.isEmpty()) {
+                return text.isEmpty() ? note : text + QLatin1Char('\n') + note;
+            }
+        }
         if (text.isEmpty()) {
             return {};
         }
