@@ -57,8 +57,15 @@ QNetworkRequest pageRequest(const QString &server, const QString &query,
     // The control's transport trusts only the authorities of the file CURL_CA_BUNDLE names,
     // when it is set; the window's own requests must reach the same servers.
     if (const QString bundle = qEnvironmentVariable("CURL_CA_BUNDLE"); !bundle.isEmpty()) {
+        // Read once per file: a system bundle takes long to parse, and the window polls.
+        static QString readPath;
+        static QList<QSslCertificate> read;
+        if (bundle != readPath) {
+            read = QSslCertificate::fromPath(bundle);
+            readPath = bundle;
+        }
         QSslConfiguration ssl = request.sslConfiguration();
-        ssl.setCaCertificates(QSslCertificate::fromPath(bundle));
+        ssl.setCaCertificates(read);
         request.setSslConfiguration(ssl);
     }
     if (!credentials.isEmpty()) {

@@ -135,8 +135,7 @@ void CenterWatch::poll()
     if (m_paused || m_reply || m_version.isEmpty()) {
         return;
     }
-    QNetworkRequest request =
-        m_make(QStringLiteral("count=1&centerID=%1").arg(m_center));
+    QNetworkRequest request = m_make(QStringLiteral("count=1&centerID=%1").arg(m_center));
     request.setTransferTimeout(kTimeoutMs);
     request.setRawHeader("If-None-Match", m_version.toUtf8());
     // A cache between would answer for the server; the question is what the server holds now.

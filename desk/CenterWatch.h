@@ -22,9 +22,9 @@ struct HistoryRow
     QString when;
     QString user;
     QString vendorId;
-    QString action;   // "add", "update" or "remove"
-    QString fee;      // the fee written, in percent ("8.00"); "" for a removal
-    QString oldFee;   // the fee before, where an older row in the same answer says it
+    QString action; // "add", "update" or "remove"
+    QString fee;    // the fee written, in percent ("8.00"); "" for a removal
+    QString oldFee; // the fee before, where an older row in the same answer says it
     bool operator==(const HistoryRow &) const = default;
 };
 

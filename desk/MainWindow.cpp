@@ -12,7 +12,6 @@
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QHeaderView>
-#include <QTableWidget>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -22,6 +21,7 @@
 #include <QScrollArea>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -93,8 +93,7 @@ MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *p
     buildHistory();
     connect(m_control, &CenterVendor::loadFinished, this, &MainWindow::loaded);
     // The control's own commits move the version it loaded: they are not someone else's.
-    connect(m_control, &CenterVendor::loadedVersionChanged, this,
-            &MainWindow::watchLoadedVersion);
+    connect(m_control, &CenterVendor::loadedVersionChanged, this, &MainWindow::watchLoadedVersion);
     connect(m_watch, &CenterWatch::changed, this, &MainWindow::centerChanged);
     // The count as the control tells it: read in the middle of a move (when the lists' row
     // signals come), the lists can still hold the moving row twice.
@@ -423,7 +422,8 @@ void MainWindow::showHistory(const QList<HistoryRow> &rows)
                                    row.user,
                                    row.vendorId,
                                    actions.value(row.action, row.action),
-                                   row.oldFee.isEmpty() ? QString() : row.oldFee + QStringLiteral(" %"),
+                                   row.oldFee.isEmpty() ? QString()
+                                                        : row.oldFee + QStringLiteral(" %"),
                                    row.fee.isEmpty() ? QString() : row.fee + QStringLiteral(" %")};
         for (int c = 0; c < cells.size(); ++c) {
             m_history->setItem(r, c, new QTableWidgetItem(cells[c]));

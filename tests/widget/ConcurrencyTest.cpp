@@ -42,6 +42,11 @@ public:
                 }
                 rows.push_back(cells);
             }
+            // For the documentation: TARVO_SCREENSHOT_DIR=docs under a real display.
+            if (const QString shots = qEnvironmentVariable("TARVO_SCREENSHOT_DIR");
+                !shots.isEmpty() && rows.size() > 1) {
+                dialog->grab().save(shots + "/collision-view.png");
+            }
             for (const auto &[id, choice] : perRow) {
                 dialog->findChild<QComboBox *>("choice_" + id)->setCurrentText(choice);
             }
@@ -240,6 +245,24 @@ INSTANTIATE_TEST_SUITE_P(, Collisions,
                                                  "not assigned",
                                                  {{"26", {"0.12", 1}}}}),
                          [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(TwoStaff, eachCollidingRowTakesItsOwnChoice)
+{
+    storeFee(alice, "26", "11");
+    alice.doubleClickId(Center, "36");
+    alice.clickButton("cmdCommit");
+    storeFee(bob, "26", "12");
+    storeFee(bob, "36", "6");
+    CollisionAnswer answer("cmdApplyChoices", {{"26", "Keep mine"}, {"36", "Take theirs"}});
+    bob.clickButton("cmdCommit");
+    ASSERT_EQ(answer.rows.size(), 2u);
+    EXPECT_EQ(answer.rows[0].mid(0, 4),
+              QStringList({"26", "Zulu", "12.00 %, duty", "11.00 %, duty"}));
+    EXPECT_EQ(answer.rows[1].mid(0, 4), QStringList({"36", "Yank", "6.00 %", "not assigned"}));
+    EXPECT_EQ(bobControl.pendingChangeCount(), 1);
+    bob.clickButton("cmdCommit");
+    EXPECT_EQ(center.assignments(), (Assignments{{"26", {"0.12", 1}}}));
+}
 
 TEST_F(TwoStaff, aCenterThatKeepsChangingEndsTheCommitAfterThreeRoundsWithEverythingKept)
 {
