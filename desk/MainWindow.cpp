@@ -463,10 +463,12 @@ void MainWindow::centerChanged()
             showHistory(*rows);
             const ChangesSince changes = changesSince(*rows, m_historyTop);
             if (!changes.users.isEmpty()) {
-                text = tr("%1 changed center %2 since you loaded it (%n change(s)).", nullptr,
-                          changes.count)
+                text = (changes.count == 1
+                            ? tr("%1 changed center %2 since you loaded it (1 change).")
+                            : tr("%1 changed center %2 since you loaded it (%3 changes)."))
                            .arg(QLocale().createSeparatedList(changes.users))
-                           .arg(center);
+                           .arg(center)
+                           .arg(changes.count);
             }
         }
         if (m_control->hasPendingChanges()) {

@@ -79,8 +79,6 @@ CollisionDialog::CollisionDialog(const std::vector<CollisionRow> &rows, const QS
     auto *apply = buttons->addButton(tr("Apply choices"), QDialogButtonBox::AcceptRole);
     apply->setObjectName(QStringLiteral("cmdApplyChoices"));
     apply->setDefault(true);
-    auto *later = buttons->addButton(tr("Decide later"), QDialogButtonBox::RejectRole);
-    later->setObjectName(QStringLiteral("cmdDecideLater"));
     connect(mine, &QPushButton::clicked, this, [this] { chooseAll(replay::Choice::KeepMine); });
     connect(theirs, &QPushButton::clicked, this, [this] { chooseAll(replay::Choice::TakeTheirs); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -29,7 +29,7 @@ public:
     CollisionDialog(const std::vector<CollisionRow> &rows, const QString &reason, QWidget *parent);
 
     // One choice per row, in the rows' order; every row starts as "Keep mine". Surprise:
-    // meaningful only once the dialog was accepted; rejecting it decides nothing.
+    // closing the view (Esc) rejects it, and the caller then keeps mine for every row.
     std::vector<replay::Choice> choices() const;
 
 private:
