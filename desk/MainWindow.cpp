@@ -560,6 +560,7 @@ void MainWindow::commitStarting()
     }
     m_committing = true;
     m_watch->setPaused(true);
+    const QString before = m_commit->fullText();
     const int count = m_control->pendingChangeCount();
     m_commit->setFullText(count == 1
                               ? tr("Committing 1 change to %1...").arg(m_server)
@@ -583,10 +584,10 @@ void MainWindow::commitStarting()
     // The button is disabled while the server is asked; the keyboard stays in the lists.
     focusList();
     // A press released off the button is no click: then no commit began.
-    QTimer::singleShot(0, this, [this] {
+    QTimer::singleShot(0, this, [this, before] {
         if (m_committing && commitButton()->isEnabled()) {
             commitEnded(true, {});
-            m_commit->setFullText(tr("No commit yet"));
+            m_commit->setFullText(before);
         }
     });
 }
@@ -637,7 +638,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 void MainWindow::setBusy(bool busy)
 {
     m_busy = busy;
-    m_control->setEnabled(!busy);
+    // Lists left by a failed load stay out of use until a load completes.
+    m_control->setEnabled(!busy && !m_loadFailed);
     updateActions();
 }
 

@@ -8,19 +8,24 @@ BUILD="${TARVO_BUILD_DIR:-$ROOT/build}"
 PACKAGES=(
     # build
     cmake ninja-build g++ clang pkg-config
+    # the lint test
+    clang-format clang-tidy
     # the control and the Designer plugin (Designer's CMake files need Qt's OpenGL ones)
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6designer6 libqt6opengl6-dev
     # transport and answers
     libcurl4-openssl-dev libpugixml-dev
     # the reference server and its stores
     libmicrohttpd-dev libgnutls28-dev libsqlite3-dev libpq-dev postgresql libsodium-dev openssl
+    libcli11-dev
     # the desktop application
     qtkeychain-qt6-dev
     # tests, fuzzers, benchmarks, screenshots
-    libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
-    xvfb xauth
-    # packages
-    dpkg-dev fakeroot lintian desktop-file-utils appstream
+    libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev valgrind
+    xvfb xauth curl
+    # packages, their desktop metadata, and the service under a booted Debian container
+    dpkg-dev fakeroot lintian desktop-file-utils appstream debootstrap systemd-container
+    # high availability: the load balancer of the recipe
+    haproxy
 )
 
 install_missing_packages() {

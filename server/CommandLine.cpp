@@ -1,64 +1,172 @@
+// The options through CLI11: it splits the arguments ("--name value", "--name=value") and
+// writes the help; every value is checked here, so that each mistake gets its own message.
 #include "CommandLine.h"
 
 #include "auth/Users.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <system_error>
+#include <tuple>
 
 namespace tarvo::server {
 
 namespace {
 
-CommandLineParse failure(std::string message)
+// The values as written, before they are checked.
+struct Written
 {
-    CommandLineParse result;
-    result.message = std::move(message);
-    return result;
+    std::optional<std::string> db, dbConnections, listen, metricsListen, logFormat, grace;
+    std::optional<std::string> usersFile, addUser, centers, tlsCert, tlsKey;
+    std::vector<std::string> origins, serverNames;
+    bool help = false;
+    bool version = false;
+    bool sample = false;
+};
+
+// Takes at most one value, so that a missing one is ours to word; given twice, the last one
+// counts.
+CLI::Option *valueOption(CLI::App &app, const std::string &name, std::optional<std::string> &into,
+                         const std::string &help, const std::string &type)
+{
+    return app
+        .add_option_function<std::vector<std::string>>(
+            name,
+            [&into](const std::vector<std::string> &values) {
+                into = values.empty() ? std::string() : values.back();
+            },
+            help)
+        ->expected(0, 1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->type_name(type);
 }
 
-// nullopt when `name` is no access option; otherwise what is wrong with it, empty when nothing.
-std::optional<std::string>
-parseAccessOption(const std::string &name,
-                  const std::function<std::optional<std::string>()> &takeValue,
-                  AccessOptions &access)
+// Repeatable; every use adds one value (an empty one when it has none).
+CLI::Option *listOption(CLI::App &app, const std::string &name, std::vector<std::string> &into,
+                        const std::string &help, const std::string &type)
 {
-    struct Text
-    {
-        const char *name;
-        std::string AccessOptions::*field;
-        const char *needs;
-    };
-    static const Text texts[] = {
-        {"--users", &AccessOptions::usersFile, "--users needs a file"},
-        {"--add-user", &AccessOptions::addUser, "--add-user needs a user name"},
-        {"--centers", &AccessOptions::centers, "--centers needs \"*\" or center ids like 1,2"},
-        {"--tls-cert", &AccessOptions::tlsCert, "--tls-cert needs a PEM file"},
-        {"--tls-key", &AccessOptions::tlsKey, "--tls-key needs a PEM file"},
-    };
-    for (const Text &text : texts) {
-        if (name == text.name) {
-            const auto value = takeValue();
-            if (!value || value->empty()) {
-                return text.needs;
+    return app
+        .add_option_function<std::vector<std::string>>(
+            name,
+            [&into](const std::vector<std::string> &values) {
+                into.insert(into.end(), values.begin(), values.end());
+                if (values.empty()) {
+                    into.emplace_back();
+                }
+            },
+            help)
+        ->expected(0, 1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->type_name(type);
+}
+
+CLI::Option *flag(CLI::App &app, const std::string &name, bool &into, const std::string &help)
+{
+    return app.add_flag(name, into, help)->disable_flag_override();
+}
+
+// The options as CLI11 knows them; their texts are the help and the manual page.
+std::unique_ptr<CLI::App> makeApp(const std::string &program, Written &w)
+{
+    auto app = std::make_unique<CLI::App>(
+        "Serves /CenterVendor.asp for the CenterVendor control from a SQLite file or a "
+        "PostgreSQL database, and GET /healthz (200 ok, or 503 while the database does not "
+        "answer) for load balancers.\nAdds a user instead: " +
+            program + " --users FILE --add-user NAME [--centers LIST]\n",
+        program);
+    app->set_help_flag();
+    app->allow_extras();
+    app->get_formatter()->column_width(32);
+    flag(*app, "-h,--help", w.help, "show this text");
+    flag(*app, "--version", w.version, "show the version");
+    valueOption(*app, "--db", w.db,
+                "a SQLite database file, created with its schema when missing; or a PostgreSQL "
+                "URI postgresql://USER@HOST:PORT/DBNAME (any libpq URI), the schema created "
+                "when missing. A password comes from the URI, PGPASSWORD or ~/.pgpass and is "
+                "never shown",
+                "PATH|URI");
+    valueOption(*app, "--db-connections", w.dbConnections,
+                "database connections this process holds at most (default 8); requests beyond "
+                "them wait for a free one",
+                "N");
+    valueOption(*app, "--listen", w.listen,
+                "address to serve on (default 127.0.0.1:8080); port 0 picks a free port. The "
+                "first line on stdout names the address: listening on http://ADDR:PORT",
+                "ADDR:PORT");
+    flag(*app, "--sample", w.sample,
+         "fill a new, empty database with sample centers, vendors and assignments (a database "
+         "holding data is kept as it is)");
+    valueOption(*app, "--metrics-listen", w.metricsListen,
+                "serve GET /metrics (Prometheus text format) on a listener of its own; off by "
+                "default. The second line on stdout names it: metrics on "
+                "http://ADDR:PORT/metrics",
+                "ADDR:PORT");
+    valueOption(*app, "--log-format", w.logFormat,
+                "the request log on stderr: text (default), one readable line per request, or "
+                "json, one object per line",
+                "text|json");
+    valueOption(*app, "--shutdown-grace", w.grace,
+                "on SIGINT or SIGTERM, stop accepting and let requests in flight finish for up "
+                "to S seconds (default 30), then exit; /healthz answers 503 from the signal on",
+                "S");
+    valueOption(*app, "--tls-cert", w.tlsCert,
+                "serve HTTPS only, with this PEM certificate (chain)", "FILE");
+    valueOption(*app, "--tls-key", w.tlsKey,
+                "and this PEM private key; the server does not start when either cannot be read "
+                "or they do not match",
+                "FILE");
+    valueOption(*app, "--users", w.usersFile,
+                "every request needs HTTP Basic credentials of a user in FILE (lines "
+                "name:hash:centers, centers \"*\" or ids like 1,2; \"#\" starts a comment); FILE "
+                "is read again when it changes or on SIGHUP. Without --users anyone may read and "
+                "change anything",
+                "FILE");
+    valueOption(*app, "--add-user", w.addUser,
+                "with --users: read a password line from stdin, add or replace NAME in FILE "
+                "(written anew, then renamed) and exit",
+                "NAME");
+    valueOption(*app, "--centers", w.centers,
+                "with --add-user: \"*\" (default) or the center ids NAME may read and change, "
+                "like 1,2",
+                "LIST");
+    listOption(*app, "--allow-origin", w.origins,
+               "a POST carrying an Origin header other than these (for example "
+               "https://desk.example.com) is refused; repeatable",
+               "ORIGIN");
+    listOption(*app, "--server-name", w.serverNames,
+               "a request whose Host names neither the listen address nor a NAME is refused with "
+               "421; repeatable",
+               "NAME");
+    return app;
+}
+
+// What CLI11 refused, in this program's words.
+std::string parseProblem(const CLI::ParseError &error)
+{
+    std::string what = error.what();
+    if (what.find("flag override") != std::string::npos) {
+        for (const std::string name : {"sample", "help", "version"}) {
+            if (what.rfind(name + " ", 0) == 0) {
+                return "--" + name + " takes no value";
             }
-            access.*text.field = *value;
-            return std::string();
         }
     }
-    std::vector<std::string> *list = name == "--allow-origin"  ? &access.allowedOrigins
-                                     : name == "--server-name" ? &access.serverNames
-                                                               : nullptr;
-    if (list == nullptr) {
-        return std::nullopt;
+    return what;
+}
+
+template <typename Number>
+bool readNumber(const std::string &text, Number &value, Number low, Number high)
+{
+    const char *end = text.data() + text.size();
+    Number read{};
+    if (text.empty() || std::from_chars(text.data(), end, read).ptr != end || read < low ||
+        read > high) {
+        return false;
     }
-    const auto value = takeValue();
-    if (!value || value->empty()) {
-        return name + " needs a value";
-    }
-    list->push_back(*value);
-    return std::string();
+    value = read;
+    return true;
 }
 
 std::optional<std::string> accessProblem(const AccessOptions &access)
@@ -77,6 +185,95 @@ std::optional<std::string> accessProblem(const AccessOptions &access)
     }
     if (access.tlsCert.empty() != access.tlsKey.empty()) {
         return "--tls-cert and --tls-key go together";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> accessFrom(const Written &w, AccessOptions &access)
+{
+    struct Text
+    {
+        const std::optional<std::string> &value;
+        std::string AccessOptions::*field;
+        const char *needs;
+    };
+    const Text texts[] = {
+        {w.usersFile, &AccessOptions::usersFile, "--users needs a file"},
+        {w.addUser, &AccessOptions::addUser, "--add-user needs a user name"},
+        {w.centers, &AccessOptions::centers, "--centers needs \"*\" or center ids like 1,2"},
+        {w.tlsCert, &AccessOptions::tlsCert, "--tls-cert needs a PEM file"},
+        {w.tlsKey, &AccessOptions::tlsKey, "--tls-key needs a PEM file"},
+    };
+    for (const Text &text : texts) {
+        if (text.value) {
+            if (text.value->empty()) {
+                return text.needs;
+            }
+            access.*text.field = *text.value;
+        }
+    }
+    for (const auto &[list, into, name] :
+         {std::tuple{&w.origins, &access.allowedOrigins, "--allow-origin"},
+          std::tuple{&w.serverNames, &access.serverNames, "--server-name"}}) {
+        for (const std::string &value : *list) {
+            if (value.empty()) {
+                return std::string(name) + " needs a value";
+            }
+            into->push_back(value);
+        }
+    }
+    return accessProblem(access);
+}
+
+std::optional<std::string> optionsFrom(const Written &w, ServerOptions &options)
+{
+    options.help = w.help;
+    options.version = w.version;
+    options.sample = w.sample;
+    if (w.db) {
+        if (w.db->empty()) {
+            return "--db needs a file path or a postgresql:// URI";
+        }
+        options.db = *w.db;
+    }
+    if (w.dbConnections &&
+        !readNumber<std::size_t>(*w.dbConnections, options.dbConnections, 1, 1000)) {
+        return "--db-connections needs a number from 1 to 1000";
+    }
+    if (w.listen) {
+        if (w.listen->empty()) {
+            return "--listen needs ADDR:PORT";
+        }
+        if (!parseListenAddress(*w.listen, options.host, options.port)) {
+            return "--listen needs ADDR:PORT with a port from 0 to 65535, not \"" + *w.listen +
+                   "\"";
+        }
+    }
+    if (w.metricsListen &&
+        !parseListenAddress(*w.metricsListen, options.metricsHost, options.metricsPort)) {
+        return "--metrics-listen needs ADDR:PORT with a port from 0 to 65535";
+    }
+    if (w.logFormat) {
+        if (*w.logFormat == "text") {
+            options.logFormat = LogFormat::Text;
+        } else if (*w.logFormat == "json") {
+            options.logFormat = LogFormat::Json;
+        } else {
+            return "--log-format needs text or json";
+        }
+    }
+    if (w.grace) {
+        int seconds = -1;
+        if (!readNumber(*w.grace, seconds, 0, 3600)) {
+            return "--shutdown-grace needs a number of seconds from 0 to 3600";
+        }
+        options.shutdownGrace = std::chrono::seconds(seconds);
+    }
+    if (auto problem = accessFrom(w, options.access)) {
+        return problem;
+    }
+    if (!w.db && !options.help && options.access.addUser.empty() && !options.version) {
+        return "--db PATH is required (a SQLite file or a postgresql:// URI)";
     }
     return std::nullopt;
 }
@@ -114,98 +311,23 @@ bool parseListenAddress(std::string_view text, std::string &host, int &port)
 CommandLineParse parseCommandLine(const std::vector<std::string> &args)
 {
     CommandLineParse result;
-    ServerOptions &options = result.options;
-    bool haveDb = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> value;
-        if (const std::size_t equals = name.find('=');
-            name.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name = name.substr(0, equals);
-        }
-        auto takeValue = [&]() -> std::optional<std::string> {
-            if (value) {
-                return value;
-            }
-            if (i + 1 < args.size()) {
-                return args[++i];
-            }
-            return std::nullopt;
-        };
-
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-        } else if (name == "--version") {
-            options.version = true;
-        } else if (name == "--sample") {
-            if (value) {
-                return failure("--sample takes no value");
-            }
-            options.sample = true;
-        } else if (name == "--db") {
-            const auto location = takeValue();
-            if (!location || location->empty()) {
-                return failure("--db needs a file path or a postgresql:// URI");
-            }
-            options.db = *location;
-            haveDb = true;
-        } else if (name == "--db-connections") {
-            const auto count = takeValue();
-            std::size_t value = 0;
-            const char *end = count ? count->data() + count->size() : nullptr;
-            if (!count || count->empty() || std::from_chars(count->data(), end, value).ptr != end ||
-                value < 1 || value > 1000) {
-                return failure("--db-connections needs a number from 1 to 1000");
-            }
-            options.dbConnections = value;
-        } else if (name == "--listen") {
-            const auto address = takeValue();
-            if (!address) {
-                return failure("--listen needs ADDR:PORT");
-            }
-            if (!parseListenAddress(*address, options.host, options.port)) {
-                return failure("--listen needs ADDR:PORT with a port from 0 to 65535, not \"" +
-                               *address + "\"");
-            }
-        } else if (name == "--metrics-listen") {
-            const auto address = takeValue();
-            if (!address ||
-                !parseListenAddress(*address, options.metricsHost, options.metricsPort)) {
-                return failure("--metrics-listen needs ADDR:PORT with a port from 0 to 65535");
-            }
-        } else if (name == "--log-format") {
-            const auto format = takeValue();
-            if (format && *format == "text") {
-                options.logFormat = LogFormat::Text;
-            } else if (format && *format == "json") {
-                options.logFormat = LogFormat::Json;
-            } else {
-                return failure("--log-format needs text or json");
-            }
-        } else if (name == "--shutdown-grace") {
-            const auto seconds = takeValue();
-            int value = -1;
-            const char *end = seconds ? seconds->data() + seconds->size() : nullptr;
-            if (!seconds || seconds->empty() ||
-                std::from_chars(seconds->data(), end, value).ptr != end || value < 0 ||
-                value > 3600) {
-                return failure("--shutdown-grace needs a number of seconds from 0 to 3600");
-            }
-            options.shutdownGrace = std::chrono::seconds(value);
-        } else if (const auto problem = parseAccessOption(name, takeValue, options.access)) {
-            if (!problem->empty()) {
-                return failure(*problem);
-            }
-        } else {
-            return failure("unknown option \"" + args[i] + "\"");
-        }
+    Written written;
+    const auto app = makeApp("centervendor-server", written);
+    // CLI11 takes the arguments last first.
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app->parse(reversed);
+    } catch (const CLI::ParseError &error) {
+        result.message = parseProblem(error);
+        return result;
     }
-    if (const auto problem = accessProblem(options.access)) {
-        return failure(*problem);
+    if (const auto unknown = app->remaining(); !unknown.empty()) {
+        result.message = "unknown option \"" + unknown.front() + "\"";
+        return result;
     }
-    if (!haveDb && !options.help && options.access.addUser.empty() && !options.version) {
-        return failure("--db PATH is required (a SQLite file or a postgresql:// URI)");
+    if (const auto problem = optionsFrom(written, result.options)) {
+        result.message = *problem;
+        return result;
     }
     result.ok = true;
     return result;
@@ -213,56 +335,8 @@ CommandLineParse parseCommandLine(const std::vector<std::string> &args)
 
 std::string usageText(const std::string &program)
 {
-    return "Usage: " + program +
-           " --db PATH|URI [--listen ADDR:PORT] [--sample] [--db-connections N]\n"
-           "       [--metrics-listen ADDR:PORT] [--log-format text|json] [--shutdown-grace S]\n"
-           "       [--tls-cert FILE --tls-key FILE] [--users FILE] [--allow-origin ORIGIN]...\n"
-           "       [--server-name NAME]...\n"
-           "       " +
-           program +
-           " --users FILE --add-user NAME [--centers LIST]\n"
-           "\n"
-           "Serves /CenterVendor.asp for the CenterVendor control from a SQLite file or a\n"
-           "PostgreSQL database, and GET /healthz (200 ok, or 503 while the database does\n"
-           "not answer) for load balancers.\n"
-           "\n"
-           "  --db PATH           SQLite database file; created with its schema when missing\n"
-           "  --db URI            PostgreSQL: postgresql://USER@HOST:PORT/DBNAME (any libpq\n"
-           "                      URI); the schema is created when missing. A password comes\n"
-           "                      from the URI, PGPASSWORD or ~/.pgpass and is never shown\n"
-           "  --db-connections N  database connections this process holds at most\n"
-           "                      (default 8); requests beyond them wait for a free one\n"
-           "  --listen ADDR:PORT  address to serve on (default 127.0.0.1:8080); port 0 picks\n"
-           "                      a free port. The first line on stdout names the address:\n"
-           "                      listening on http://ADDR:PORT\n"
-           "  --sample            fill a new, empty database with sample centers, vendors\n"
-           "                      and assignments (a database holding data is kept as it is)\n"
-           "  --metrics-listen ADDR:PORT\n"
-           "                      serve GET /metrics (Prometheus text format) on a listener\n"
-           "                      of its own; off by default. The second line on stdout\n"
-           "                      names it: metrics on http://ADDR:PORT/metrics\n"
-           "  --log-format F      the request log on stderr: text (default), one readable\n"
-           "                      line per request, or json, one object per line\n"
-           "  --shutdown-grace S  on SIGINT or SIGTERM, stop accepting and let requests in\n"
-           "                      flight finish for up to S seconds (default 30), then exit;\n"
-           "                      /healthz answers 503 from the signal on\n"
-           "  --tls-cert FILE     serve HTTPS only, with this PEM certificate (chain)\n"
-           "  --tls-key FILE      and this PEM private key; the server does not start when\n"
-           "                      either cannot be read or they do not match\n"
-           "  --users FILE        every request needs HTTP Basic credentials of a user in FILE\n"
-           "                      (lines name:hash:centers, centers \"*\" or ids like 1,2; \"#\"\n"
-           "                      starts a comment); FILE is read again when it changes or on\n"
-           "                      SIGHUP. Without --users anyone may read and change anything\n"
-           "  --add-user NAME     with --users: read a password line from stdin, add or\n"
-           "                      replace NAME in FILE (written anew, then renamed) and exit\n"
-           "  --centers LIST      with --add-user: \"*\" (default) or the center ids NAME may\n"
-           "                      read and change, like 1,2\n"
-           "  --allow-origin ORIGIN  a POST carrying an Origin header other than these (for\n"
-           "                      example https://desk.example.com) is refused; repeatable\n"
-           "  --server-name NAME  a request whose Host names neither the listen address nor\n"
-           "                      a NAME is refused with 421; repeatable\n"
-           "  --help              show this text\n"
-           "  --version           show the version\n";
+    Written unused;
+    return makeApp(program, unused)->help();
 }
 
 } // namespace tarvo::server

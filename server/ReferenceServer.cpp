@@ -3,14 +3,13 @@
 // layer of its own so that scrapes never wait behind the page's requests.
 #include "ReferenceServer.h"
 
-#include "CenterVendorPage.h"
-#include "FormReader.h"
-#include "Protocol.h"
+#include "AccessGate.h"
 #include "SampleData.h"
-#include "auth/AccessGate.h"
 #include "auth/TlsFiles.h"
 #include "ops/CommitGate.h"
 #include "ops/ServerMetrics.h"
+#include "page/CenterVendorPage.h"
+#include "page/Protocol.h"
 
 #include <cstdio>
 #include <mutex>
@@ -67,6 +66,27 @@ bool isFormBody(const HttpRequest &request)
         type.remove_suffix(1);
     }
     return equalsIgnoringCase(type, "application/x-www-form-urlencoded");
+}
+
+// The SQL fields of a form body, in the page's terms.
+FormParse formParse(const HttpForm &form)
+{
+    FormParse parse;
+    parse.statements = form.values;
+    switch (form.status) {
+    case HttpForm::Status::Ok:
+        break;
+    case HttpForm::Status::Malformed:
+        parse.status = FormParse::Status::Malformed;
+        parse.message = form.message;
+        break;
+    case HttpForm::Status::TooManyFields:
+        parse.status = FormParse::Status::TooManyStatements;
+        parse.message =
+            "more than " + std::to_string(kMaxStatements) + " statements in one request";
+        break;
+    }
+    return parse;
 }
 
 } // namespace
@@ -137,7 +157,7 @@ void ReferenceServer::Impl::install()
 {
     HttpRoute query;
     query.admit = [this](const HttpRequest &request) { return access->screen(request, false); };
-    query.run = [this](const HttpRequest &request, BodyReader *) {
+    query.run = [this](const HttpRequest &request, const HttpForm &) {
         auto caller = access->identify(request);
         if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
             return std::move(*refused);
@@ -155,7 +175,9 @@ void ReferenceServer::Impl::install()
     http.route("GET", kPage, std::move(query));
 
     HttpRoute health;
-    health.run = [this](const HttpRequest &, BodyReader *) { return httpAnswer(page.health()); };
+    health.run = [this](const HttpRequest &, const HttpForm &) {
+        return httpAnswer(page.health());
+    };
     http.route("GET", kHealth, std::move(health));
 
     HttpRoute save;
@@ -175,21 +197,18 @@ void ReferenceServer::Impl::install()
         }
         return std::nullopt;
     };
-    save.body = [](const HttpRequest &, MHD_Connection *connection) {
-        return std::unique_ptr<BodyReader>(FormReader::create(connection));
-    };
-    save.run = [this](const HttpRequest &request, BodyReader *reader) {
+    save.form = FormFields{"SQL", kMaxStatements};
+    save.run = [this](const HttpRequest &request, const HttpForm &form) {
         auto caller = access->identify(request);
         if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
             return std::move(*refused);
         }
         const Caller &who = std::get<Caller>(caller);
         bool through = false;
-        PageAnswer answer =
-            page.save(static_cast<FormReader *>(reader)->result(), who, [this, &through] {
-                through = through || gate.pass();
-                return through;
-            });
+        PageAnswer answer = page.save(formParse(form), who, [this, &through] {
+            through = through || gate.pass();
+            return through;
+        });
         answer.note.committing = through;
         return httpAnswer(std::move(answer), who.user);
     };
@@ -199,7 +218,7 @@ void ReferenceServer::Impl::install()
     http.onGraceEnd([this] { gate.close(kCommitsUnderWay); });
 
     HttpRoute scrape;
-    scrape.run = [this](const HttpRequest &, BodyReader *) {
+    scrape.run = [this](const HttpRequest &, const HttpForm &) {
         return HttpAnswer{200, kExpositionType, metrics.page(), {}, {}};
     };
     metricsHttp.route("GET", kMetrics, std::move(scrape));

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "CommandLine.h"
-#include "HttpServer.h"
+#include "http/HttpServer.h"
 #include "store/Store.h"
 
 #include <functional>

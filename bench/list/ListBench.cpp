@@ -18,9 +18,9 @@
 
 namespace {
 
-using tarvo::list::VendorList;
 using tarvo::bench::settle;
 using tarvo::bench::Stopwatch;
+using tarvo::list::VendorList;
 
 constexpr int Rows = VendorList::MaxRows;
 constexpr int WalkSelected = 16;

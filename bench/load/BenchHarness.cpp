@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QPaintEvent>
+#include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +17,15 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Under callgrind (--collect-atstart=no) only the measured parts are counted; elsewhere the
+// requests cost a few instructions.
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#define TARVO_TOGGLE_COLLECT() CALLGRIND_TOGGLE_COLLECT
+#else
+#define TARVO_TOGGLE_COLLECT()
+#endif
 
 namespace tarvo::bench {
 
@@ -90,13 +102,100 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
     }
 }
 
+// Notes every paint, window paint and geometry change in the paint log.
+class WatchedApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::Paint && receiver->isWidgetType()) {
+            notePaint(static_cast<QWidget *>(receiver), static_cast<QPaintEvent *>(event));
+        } else if ((type == QEvent::Resize || type == QEvent::Move) && receiver->isWidgetType()) {
+            ++paintLog().geometryChanges;
+        }
+        const bool handled = QApplication::notify(receiver, event);
+        const bool windowPaint = (type == QEvent::UpdateRequest && receiver->isWidgetType() &&
+                                  static_cast<QWidget *>(receiver)->isWindow()) ||
+                                 (type == QEvent::Expose && receiver->isWindowType());
+        if (windowPaint) {
+            ++paintLog().windowPaints;
+            paintLog().lastPaintEnd = std::chrono::steady_clock::now();
+        }
+        return handled;
+    }
+
+private:
+    static void notePaint(const QWidget *widget, const QPaintEvent *event)
+    {
+        // Qt's own parts (viewports, scroll bars, headers) are named after the control they
+        // belong to.
+        std::string name = widget->objectName().toStdString();
+        if (name.empty()) {
+            name = widget->metaObject()->className();
+        }
+        for (const QWidget *parent = widget->parentWidget();
+             parent != nullptr && (widget->objectName().isEmpty() ||
+                                   widget->objectName().startsWith(QLatin1String("qt_")));
+             parent = parent->parentWidget()) {
+            if (!parent->objectName().isEmpty() &&
+                !parent->objectName().startsWith(QLatin1String("qt_"))) {
+                name = parent->objectName().toStdString() + " " + name;
+                break;
+            }
+        }
+        long long pixels = 0;
+        for (const QRect &r : event->region()) {
+            pixels += static_cast<long long>(r.width()) * r.height();
+        }
+        auto &widgets = paintLog().widgets;
+        auto it = std::find_if(widgets.begin(), widgets.end(),
+                               [&](const PaintLog::Painted &p) { return p.widget == name; });
+        if (it == widgets.end()) {
+            widgets.push_back({name, 0, 0});
+            it = widgets.end() - 1;
+        }
+        it->pixels += pixels;
+        ++it->events;
+    }
+};
+
 } // namespace
+
+PaintLog &paintLog()
+{
+    static PaintLog log;
+    return log;
+}
+
+long long PaintLog::pixels() const
+{
+    long long total = 0;
+    for (const auto &w : widgets) {
+        total += w.pixels;
+    }
+    return total;
+}
+
+std::string PaintLog::describe() const
+{
+    std::string text;
+    for (const auto &w : widgets) {
+        text += (text.empty() ? "" : ", ") + w.widget + " " + std::to_string(w.pixels) + " px";
+        if (w.events > 1) {
+            text += " (" + std::to_string(w.events) + " paints)";
+        }
+    }
+    return text.empty() ? "nothing" : text;
+}
 
 int runWithApplication(int argc, char **argv, const std::function<void()> &summary)
 {
     prepareEnvironment();
     defaultHandler = qInstallMessageHandler(quietHandler);
-    QApplication app(argc, argv);
+    WatchedApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
@@ -177,6 +276,7 @@ void Stopwatch::start()
 {
     m_cpuStart = processCpuSeconds();
     m_start = std::chrono::steady_clock::now();
+    TARVO_TOGGLE_COLLECT();
 }
 
 void Stopwatch::split(const std::string &figure)
@@ -187,7 +287,13 @@ void Stopwatch::split(const std::string &figure)
 
 void Stopwatch::stop()
 {
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - m_start;
+    stopAt(std::chrono::steady_clock::now());
+}
+
+void Stopwatch::stopAt(std::chrono::steady_clock::time_point end)
+{
+    TARVO_TOGGLE_COLLECT();
+    const std::chrono::duration<double> took = end - m_start;
     m_state.SetIterationTime(took.count());
     m_samples.push_back(took.count());
     m_splits[m_name + "/cpu"].push_back(processCpuSeconds() - m_cpuStart);

@@ -24,6 +24,30 @@ int runWithApplication(int argc, char **argv, const std::function<void()> &summa
 // and paints have run. The widgets are shown, so this is where the views do their work.
 void settle();
 
+// What the application painted and laid out since the last reset: every paint event a widget
+// received (its name and the area asked for), every window paint (a backing store's paint and
+// flush, or an expose) with the moment it ended, and every resize or move of a widget, which
+// a move of one row must not cause.
+struct PaintLog
+{
+    struct Painted
+    {
+        std::string widget; // objectName, else the class name, with its parent's name
+        long long pixels = 0;
+        int events = 0;
+    };
+    std::vector<Painted> widgets;
+    int windowPaints = 0;
+    int geometryChanges = 0;
+    std::chrono::steady_clock::time_point lastPaintEnd{};
+
+    void reset() { *this = PaintLog{}; }
+    long long pixels() const;
+    // "lstVendors viewport 12345 px, cmdAdd 2400 px, ..." in the order first painted.
+    std::string describe() const;
+};
+PaintLog &paintLog();
+
 // Mean and median over every measured iteration recorded under name (all runs of the
 // benchmark, the ones that size the iteration count included); NaN when the benchmark was
 // filtered out or failed.
@@ -50,6 +74,8 @@ public:
     void split(const std::string &figure);
     // Ends the measured part and hands its duration to the state.
     void stop();
+    // The same, for a measured part that ended at a moment already taken (the end of a paint).
+    void stopAt(std::chrono::steady_clock::time_point end);
 
     template <typename Work> void time(Work &&work)
     {

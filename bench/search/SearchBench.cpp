@@ -21,9 +21,9 @@
 
 namespace {
 
-using tarvo::list::VendorView;
 using tarvo::bench::settle;
 using tarvo::bench::Stopwatch;
+using tarvo::list::VendorView;
 
 constexpr int Rows = 32767;
 constexpr int CenterId = 2;

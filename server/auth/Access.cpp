@@ -1,6 +1,6 @@
 #include "auth/Access.h"
 
-#include "Protocol.h"
+#include "text/AsciiCase.h"
 
 #include <algorithm>
 #include <type_traits>

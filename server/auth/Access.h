@@ -2,8 +2,8 @@
 // name, which centers a batch touches, and how often one address may fail to log in.
 #pragma once
 
-#include "StatementParser.h"
 #include "auth/Users.h"
+#include "statement/Statement.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,6 +1,7 @@
 #include "ops/Metrics.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <unordered_set>
 
@@ -105,7 +106,7 @@ DurationHistogram::DurationHistogram(std::string name, std::string help, LabelDo
         throw std::invalid_argument("bad label or bounds for " + m_name);
     }
     for (const double bound : m_bounds) {
-        m_boundNanoseconds.push_back(static_cast<std::int64_t>(bound * 1e9 + 0.5));
+        m_boundNanoseconds.push_back(std::llround(bound * 1e9));
     }
     m_series = std::make_unique<Series[]>(m_label.values.size());
     for (std::size_t i = 0; i < m_label.values.size(); ++i) {

@@ -1,8 +1,5 @@
 #include "store/Store.h"
 
-#include "store/PgStore.h"
-#include "store/SqliteStore.h"
-
 namespace tarvo::server {
 
 bool isPostgresLocation(std::string_view location)
@@ -40,14 +37,6 @@ std::string shownLocation(const std::string &location)
         query = shown.find('&', key);
     }
     return shown;
-}
-
-std::unique_ptr<Store> Store::open(const std::string &location, const StoreOptions &options)
-{
-    if (isPostgresLocation(location)) {
-        return std::make_unique<PgStore>(location, options);
-    }
-    return std::make_unique<SqliteStore>(location, options);
 }
 
 // Formatting here rather than with strftime() in the query saves a third of its time.

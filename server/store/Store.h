@@ -3,7 +3,7 @@
 // learn which engine runs.
 #pragma once
 
-#include "StatementParser.h"
+#include "statement/Statement.h"
 #include "store/Records.h"
 
 #include <cstddef>
@@ -109,7 +109,8 @@ public:
 
     // A postgresql:// or postgres:// URI opens PostgreSQL; anything else is a SQLite file,
     // created when missing. Connects once and creates the schema when missing. Throws
-    // StoreError, whose text never holds a password.
+    // StoreError, whose text never holds a password. Defined beside the engines
+    // (tarvo_server_engines), which the interface itself does not link.
     static std::unique_ptr<Store> open(const std::string &location,
                                        const StoreOptions &options = {});
 

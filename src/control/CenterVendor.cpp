@@ -400,7 +400,16 @@ int CenterVendor::pendingChangeCount() const
     return d->markedRows();
 }
 
+// The loader's reasons and the public ones are one list kept in the same order.
+static_assert(int(CenterVendor::LoadFailureReason::BadAnswer) ==
+              int(tarvo::load::FailureReason::BadAnswer));
+static_assert(int(CenterVendor::LoadFailureReason::NotSignedIn) ==
+              int(tarvo::load::FailureReason::NotSignedIn));
+static_assert(int(CenterVendor::LoadFailureReason::KeptChanging) ==
+              int(tarvo::load::FailureReason::KeptChanging));
+
 CenterVendor::LoadFailure CenterVendor::loadFailure() const
 {
-    return d->loader.failure();
+    const tarvo::load::Failure &failure = d->loader.failure();
+    return {static_cast<LoadFailureReason>(failure.reason), failure.httpStatus, failure.detail};
 }

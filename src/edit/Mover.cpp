@@ -141,12 +141,8 @@ void Mover::cmdAdd_Click()
     if (id.isEmpty()) {
         return;
     }
-    const std::string idText = utf8(id);
-    const int existing = to.Count();
-    for (int i = 1; i <= existing; ++i) {
-        if (to.Utf8(i, static_cast<int>(IdColumn)) == idText) {
-            return;
-        }
+    if (to.FindExact(static_cast<int>(IdColumn), utf8(id)) > 0) {
+        return;
     }
     const MovedRow row = readRow(from, current, static_cast<int>(DutyColumn));
     from.Remove(current);

@@ -110,6 +110,9 @@ void RowStore::release(Handle handle)
     if (record.mark != 0) {
         --m_marked;
     }
+    if (record.selected) {
+        --m_selected;
+    }
     record = Record{};
     m_free.push_back(handle);
     compactIfWasteful();
@@ -124,13 +127,7 @@ void RowStore::clear()
     m_live = 0;
     m_dead = 0;
     m_marked = 0;
-}
-
-std::string_view RowStore::text(Handle handle, int column) const
-{
-    const Record &record = m_records[handle];
-    const std::uint32_t begin = column == 0 ? 0 : record.end[column - 1];
-    return {record.base + begin, record.end[column] - begin};
+    m_selected = 0;
 }
 
 void RowStore::setText(Handle handle, int column, std::string_view text)

@@ -32,11 +32,26 @@ public:
     void clear();
 
     // Valid until the store next changes.
-    std::string_view text(Handle handle, int column) const;
+    std::string_view text(Handle handle, int column) const
+    {
+        const Record &record = m_records[handle];
+        const std::uint32_t begin = column == 0 ? 0 : record.end[column - 1];
+        return {record.base + begin, record.end[column] - begin};
+    }
     void setText(Handle handle, int column, std::string_view text);
 
     bool selected(Handle handle) const { return m_records[handle].selected; }
-    void setSelected(Handle handle, bool on) { m_records[handle].selected = on; }
+    void setSelected(Handle handle, bool on)
+    {
+        Record &record = m_records[handle];
+        if (record.selected != on) {
+            record.selected = on;
+            on ? ++m_selected : --m_selected;
+        }
+    }
+    // How many live rows are selected, so that a list can tell none or one from many without
+    // walking its rows.
+    std::size_t selectedCount() const { return m_selected; }
     // Whether column 4 is not a plain duty value, kept so that counting pending rows and
     // showing them never reads the text again.
     std::uint8_t mark(Handle handle) const { return m_records[handle].mark; }
@@ -74,6 +89,7 @@ private:
     std::size_t m_live = 0;
     std::size_t m_dead = 0;
     std::size_t m_marked = 0;
+    std::size_t m_selected = 0;
 };
 
 } // namespace tarvo::list

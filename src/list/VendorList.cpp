@@ -143,7 +143,10 @@ int VendorList::AddRow(const Utf8Row &texts)
 
 void VendorList::Reserve(int rows)
 {
-    const auto wanted = static_cast<std::size_t>(std::clamp(rows, 0, MaxRows));
+    // A little more than asked, so that the first rows moved in after a load do not copy
+    // every record to a larger block while the user waits.
+    constexpr std::size_t MovesAhead = 64;
+    const auto wanted = static_cast<std::size_t>(std::clamp(rows, 0, MaxRows)) + MovesAhead;
     m_store.reserve(wanted);
     m_order.reserve(wanted);
 }
@@ -192,15 +195,14 @@ void VendorList::Remove(int index)
 
 int VendorList::RemoveSelected()
 {
-    const auto selectedCount = std::count_if(m_order.begin(), m_order.end(),
-                                             [this](Handle h) { return m_store.selected(h); });
+    const auto selectedCount = static_cast<long>(m_store.selectedCount());
     if (selectedCount == 0) {
         return 0;
     }
     // A few rows go one by one so the view keeps its place; many go in one walk.
     constexpr long FewRows = 64;
     if (selectedCount <= FewRows && m_model->inSync()) {
-        for (int i = Count(); i >= 1; --i) {
+        for (int i = Count(); i >= 1 && m_store.selectedCount() > 0; --i) {
             if (m_store.selected(m_order[static_cast<std::size_t>(i - 1)])) {
                 Remove(i);
             }
@@ -279,8 +281,9 @@ void VendorList::SetSelected(int index, bool selected)
     const Handle h = handle(index);
     if (selected) {
         if (!m_multiSelect) {
-            for (const Handle other : m_order) {
-                m_store.setSelected(other, false);
+            for (auto it = m_order.begin(); m_store.selectedCount() > 0 && it != m_order.end();
+                 ++it) {
+                m_store.setSelected(*it, false);
             }
         }
         m_store.setSelected(h, true);
@@ -322,6 +325,16 @@ int VendorList::FindItem(const QString &text) const
     const auto it = std::find_if(m_order.begin(), m_order.end(), [&](Handle h) {
         return list::compareFolded(m_store.text(h, 0), wanted) == 0;
     });
+    return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
+}
+
+int VendorList::FindExact(int column, std::string_view text) const
+{
+    if (column < 0 || column >= Columns) {
+        throw ListError("no such column: " + std::to_string(column));
+    }
+    const auto it = std::find_if(m_order.begin(), m_order.end(),
+                                 [&](Handle h) { return m_store.text(h, column) == text; });
     return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
 }
 
@@ -470,7 +483,16 @@ void VendorList::flush()
         auto *selection = m_view->selectionModel();
         QItemSelection ranges;
         const int count = Count();
-        for (int r = 0; r < count;) {
+        const int current = SelectedItem();
+        const std::size_t selectedRows = m_store.selectedCount();
+        // One selected row that is also the current one, as after any click or single move,
+        // needs no walk over the rows.
+        const bool onlyCurrent = selectedRows == 1 && current > 0 &&
+                                 m_store.selected(m_order[static_cast<std::size_t>(current - 1)]);
+        if (onlyCurrent) {
+            ranges.select(m_model->index(current - 1, 0), m_model->index(current - 1, Columns - 1));
+        }
+        for (int r = 0; selectedRows > 0 && !onlyCurrent && r < count;) {
             if (!m_store.selected(m_order[static_cast<std::size_t>(r)])) {
                 ++r;
                 continue;
@@ -484,7 +506,6 @@ void VendorList::flush()
             r = last + 1;
         }
         selection->select(ranges, QItemSelectionModel::ClearAndSelect);
-        const int current = SelectedItem();
         if (current > 0) {
             selection->setCurrentIndex(m_model->index(current - 1, 0),
                                        QItemSelectionModel::NoUpdate);

@@ -89,6 +89,8 @@ public:
 
     // First row (in display order) whose text equals text, ignoring letter case; 0 for none.
     int FindItem(const QString &text) const;
+    // First row whose column is exactly text (UTF-8, letter case counts); 0 for none.
+    int FindExact(int column, std::string_view text) const;
     // First row whose column holds text anywhere, ignoring letter case; 0 for none.
     int FindContaining(int column, const QString &text) const;
 

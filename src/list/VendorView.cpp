@@ -100,6 +100,37 @@ void VendorView::changeEvent(QEvent *event)
     }
 }
 
+template <typename Handle> void VendorView::withCurrentRowRepaint(Handle handle)
+{
+    // The attribute alone, not setUpdatesEnabled(), which would repaint everything on the way
+    // back; QWidget::update() of the list and of its viewport does nothing while it is set.
+    QWidget *const parts[] = {this, viewport()};
+    bool disabled[2] = {};
+    for (std::size_t i = 0; i < 2; ++i) {
+        disabled[i] = parts[i]->testAttribute(Qt::WA_UpdatesDisabled);
+        parts[i]->setAttribute(Qt::WA_UpdatesDisabled, true);
+    }
+    handle();
+    for (std::size_t i = 0; i < 2; ++i) {
+        parts[i]->setAttribute(Qt::WA_UpdatesDisabled, disabled[i]);
+    }
+    const QModelIndex current = currentIndex();
+    if (current.isValid()) {
+        viewport()->update(QRect(0, rowViewportPosition(current.row()), viewport()->width(),
+                                 rowHeight(current.row())));
+    }
+}
+
+void VendorView::focusInEvent(QFocusEvent *event)
+{
+    withCurrentRowRepaint([&] { QTableView::focusInEvent(event); });
+}
+
+void VendorView::focusOutEvent(QFocusEvent *event)
+{
+    withCurrentRowRepaint([&] { QTableView::focusOutEvent(event); });
+}
+
 QModelIndex VendorView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
 {
     const QModelIndex current = currentIndex();

@@ -50,6 +50,10 @@ protected:
     // and right stay on the row.
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void changeEvent(QEvent *event) override;
+    // Only the current row shows whether the list has the focus: the rest of it is not painted
+    // again when the focus comes or goes (a move's click on a button takes it away).
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
@@ -62,6 +66,9 @@ protected:
 
 private:
     void fitRowHeight();
+    // Runs the base class's focus handling without the whole-list repaint it asks for, then
+    // repaints the current row.
+    template <typename Handle> void withCurrentRowRepaint(Handle handle);
     // The pop-up belongs over the current row, or the list's corner without one.
     QPoint currentRowGlobalPos();
     // The dragged ids when the data comes from the partner, else an empty list.

@@ -35,11 +35,11 @@ std::string text(const QString &s)
     return s.toStdString();
 }
 
-using Reason = CenterVendor::LoadFailureReason;
+using Reason = FailureReason;
 
 // The query document names a fetch's failure in one of a few fixed forms; each form is one
 // reason for the host.
-CenterVendor::LoadFailure fetchFailure(const std::string &error)
+Failure fetchFailure(const std::string &error)
 {
     const QString detail = QString::fromStdString(error);
     static const QRegularExpression httpStatus(QStringLiteral("^HTTP (\\d+) from "));
@@ -140,7 +140,7 @@ bool Loader::loadOnce()
         NonSelectVendorsDisplay();
         logInfo(QStringLiteral("SelectedVendorDisplay"));
         SelectedVendorDisplay();
-        ui.prbLoad->setValue(0);
+        setBarValue(0);
         ui.surface->unsetCursor();
         return true;
     } catch (const std::exception &error) {
@@ -283,7 +283,7 @@ void Loader::SelectedVendorDisplay()
     list.SetSortKey(logic::index(logic::Column::IdKey));
     ui.optList[1]->setEnabled(true);
     enableSearch();
-    ui.prbLoad->setValue(ui.prbLoad->maximum());
+    setBarValue(ui.prbLoad->maximum());
     if (list.Count() > 0) {
         list.SetSelected(list.SelectedItem(), false);
     }
@@ -315,7 +315,7 @@ void Loader::showProgress(int value)
         return;
     }
     m_shownPercent = percent;
-    ui.prbLoad->setValue(value);
+    setBarValue(value);
     // Loading never returns to the event loop, so the bar is painted here, ten times a second:
     // each paint also paints whatever else of the window waits, the emptied lists included.
     constexpr qint64 PaintIntervalMs = 100;
@@ -329,8 +329,21 @@ void Loader::showProgress(int value)
 void Loader::showLastProgress()
 {
     if (m_value >= 0 && ui.prbLoad->value() != m_value) {
-        ui.prbLoad->setValue(m_value);
+        setBarValue(m_value);
     }
+}
+
+void Loader::setBarValue(int value)
+{
+    // QProgressBar::setValue paints the bar at once whenever it grows by a chunk, and each such
+    // paint also paints whatever else of the window waits (the lists being filled): many full
+    // paints per load. The bar is painted on showProgress's own schedule, and at the end with
+    // the rest of the window.
+    auto *bar = ui.prbLoad;
+    const bool updates = bar->updatesEnabled();
+    bar->setUpdatesEnabled(false);
+    bar->setValue(value);
+    bar->setUpdatesEnabled(updates);
 }
 
 } // namespace tarvo::load

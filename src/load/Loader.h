@@ -6,7 +6,6 @@
 
 #include <QElapsedTimer>
 #include <QString>
-#include <TarvoCenterVendor/CenterVendor.h>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,28 @@ namespace tarvo::load {
 
 using screen::ControlFields;
 using screen::Screen;
+
+// Why a load stopped early; the control's public LoadFailureReason has the same values in the
+// same order.
+enum class FailureReason {
+    None,
+    Unreachable,
+    TimedOut,
+    ConnectionFailed,
+    NotSignedIn,
+    NoRights,
+    NoSuchPage,
+    ServerError,
+    BadAnswer,
+    KeptChanging,
+};
+
+struct Failure
+{
+    FailureReason reason = FailureReason::None;
+    int httpStatus = 0;
+    QString detail;
+};
 
 // Time-outs of every query request from now on (tests shorten them).
 void setQueryFetchOptions(const net::FetchOptions &options);
@@ -54,7 +75,7 @@ public:
     // such rows is checked by the server.
     bool load(qint32 centerId, const QString &serverName);
     // Why the last load stopped early.
-    const CenterVendor::LoadFailure &failure() const { return m_failure; }
+    const Failure &failure() const { return m_failure; }
 
     void CountDisplay();
     void NonSelectVendorsDisplay();
@@ -65,6 +86,8 @@ private:
     net::QueryDocument request(const char *query);
     void showProgress(int value);
     void showLastProgress();
+    // Sets the bar's value without the immediate repaint QProgressBar makes of it.
+    void setBarValue(int value);
     void countLoadedRow();
     void enableSearch();
 
@@ -73,7 +96,7 @@ private:
     qint64 m_shownPercent = -1;
     int m_value = -1;
     QElapsedTimer m_sincePaint;
-    CenterVendor::LoadFailure m_failure;
+    Failure m_failure;
     std::vector<std::string> m_tags; // of this round's answers, in order
 };
 

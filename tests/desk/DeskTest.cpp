@@ -27,8 +27,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QUrl>
 #include <QToolButton>
+#include <QUrl>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <optional>

@@ -1,8 +1,10 @@
 #include "logic/ValueForms.h"
 
+#include <charconv>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
+#include <random>
 #include <string>
 
 using namespace tarvo::logic;
@@ -48,6 +50,30 @@ INSTANTIATE_TEST_SUITE_P(
         NumericCase{"1 2", false, 1}, NumericCase{"- 1", false, 0}, NumericCase{"1,5", false, 1},
         NumericCase{"++1", false, 0}, NumericCase{"1e3", false, 1}, NumericCase{"0x10", false, 0},
         NumericCase{"abc", false, 0}, NumericCase{"N", false, 0}));
+
+TEST(NumericForms, ShortTextsReadAsTheNearestDoubleLikeLongOnes)
+{
+    // Texts of up to 15 characters are read without the general parser; they must give the
+    // very double it gives (the nearest to the decimal), wherever the point stands.
+    std::mt19937 random(2718);
+    for (int round = 0; round < 20000; ++round) {
+        const std::size_t length = 1 + random() % 16;
+        std::string text;
+        for (std::size_t i = 0; i < length; ++i) {
+            text += static_cast<char>('0' + random() % 10);
+        }
+        if (random() % 4 != 0) {
+            text[random() % length] = '.';
+        }
+        if (text == ".") {
+            continue;
+        }
+        double expected = 0;
+        std::from_chars(text.data(), text.data() + text.size(), expected, std::chars_format::fixed);
+        EXPECT_EQ(toNumber(text), expected) << '"' << text << '"';
+        EXPECT_EQ(toNumber("-" + text), -expected) << '"' << text << '"';
+    }
+}
 
 TEST(NumericForms, DigitsBeyondTheDoubleRangeStillConvert)
 {

@@ -44,6 +44,9 @@ check libtarvocentervendor-dev "usr/include/TarvoCenterVendor/CenterVendor.h
     $lib/cmake/TarvoCenterVendor/TarvoCenterVendorTargets.cmake" "$runtime=$version qt6-base-dev"
 check tarvocentervendor-designer "$designer/libtarvocentervendorplugin.so" "$runtime=$version"
 check centervendor-server "usr/bin/centervendor-server lib/systemd/system/centervendor-server.service
+    lib/systemd/system/centervendor-server-backup.service
+    lib/systemd/system/centervendor-server-backup.timer
+    usr/lib/centervendor-server/centervendor-server-backup
     etc/default/centervendor-server usr/share/man/man1/centervendor-server.1.gz" "adduser libsqlite3-0"
 check centervendor-desk "usr/bin/centervendor-desk usr/share/man/man1/centervendor-desk.1.gz
     usr/share/applications/com.tarvo.CenterVendorDesk.desktop

@@ -1,4 +1,4 @@
-#include "Answers.h"
+#include "page/Answers.h"
 
 #include "SampleData.h"
 #include "ServerFixture.h"

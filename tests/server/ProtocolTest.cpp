@@ -1,4 +1,4 @@
-#include "Protocol.h"
+#include "page/Protocol.h"
 
 #include "CommandLine.h"
 #include "store/Store.h"

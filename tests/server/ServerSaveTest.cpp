@@ -1,6 +1,6 @@
 // The POST of a save batch over HTTP: applying, conflicts, limits.
-#include "Database.h"
 #include "ServerFixture.h"
+#include "store/sqlite/SqliteConnection.h"
 
 #include <algorithm>
 #include <barrier>
@@ -224,14 +224,87 @@ INSTANTIATE_TEST_SUITE_P(
                     "multipart/form-data; boundary=b", 415, "application/x-www-form-urlencoded"}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// Every byte as an escape, so that a body written byte by byte cuts escapes everywhere.
+std::string escapeEveryByte(const std::string &text)
+{
+    static const char *const kHex = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : text) {
+        out += '%';
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+    }
+    return out;
+}
+
+struct TrickledBodyCase
+{
+    const char *name;
+    std::string body;
+    int status;
+    const char *text;
+};
+
+void PrintTo(const TrickledBodyCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ServerTrickledBody : public ServerTest, public ::testing::WithParamInterface<TrickledBodyCase>
+{
+};
+
+// One byte per write with Nagle off: the server reads the body in pieces that end inside
+// escapes and between fields.
+TEST_P(ServerTrickledBody, IsReadAsIfItCameWhole)
+{
+    const Snapshot before = snapshot(*m_db);
+    RawConnection connection(m_port);
+    ASSERT_TRUE(connection.connected());
+    const std::string &body = GetParam().body;
+    ASSERT_TRUE(connection.send("POST /CenterVendor.asp HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                                "application/x-www-form-urlencoded\r\nContent-Length: " +
+                                std::to_string(body.size()) + "\r\n\r\n"));
+    for (const char c : body) {
+        ASSERT_TRUE(connection.send(std::string_view(&c, 1)));
+    }
+    const std::string answer = connection.receive(std::chrono::seconds(10));
+    EXPECT_EQ(RawConnection::status(answer), GetParam().status) << answer;
+    EXPECT_NE(answer.find(GetParam().text), std::string::npos) << answer;
+    if (GetParam().status != 200) {
+        EXPECT_EQ(snapshot(*m_db), before);
+        return;
+    }
+    const auto added = m_db->assignment(12, 7);
+    ASSERT_TRUE(added);
+    EXPECT_DOUBLE_EQ(added->fee, 0.05);
+    const auto updated = m_db->assignment(12, 9);
+    ASSERT_TRUE(updated);
+    EXPECT_DOUBLE_EQ(updated->fee, 0.025);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, ServerTrickledBody,
+    ::testing::Values(TrickledBodyCase{"EveryByteEscaped",
+                                       "SQL=" + escapeEveryByte(insertSql(12, 7, "0.05", 1)) +
+                                           "&SQL=" + escapeEveryByte(updateSql(12, 9, "0.025", 0)),
+                                       200, "Saved: 1 added, 1 updated, 0 removed."},
+                      TrickledBodyCase{"EmptyFieldBeforeAnEscape",
+                                       "SQL=&SQL=" + escapeEveryByte(insertSql(12, 7, "0.05", 1)),
+                                       400, "statement 1 was refused"},
+                      TrickledBodyCase{"EscapeCutByTheEnd",
+                                       "SQL=" + formEncode(insertSql(12, 7, "0.05", 1)) + "%2", 400,
+                                       "not form-URL-encoded"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 TEST_F(ServerSave, EveryCommitIsSyncedToDisk)
 {
     if (m_db->engine() != Engine::Sqlite) {
         GTEST_SKIP() << "PostgreSQL syncs every commit unless told otherwise";
     }
     // Set per connection: the server's own connections are opened like this one.
-    Database connection(m_db->location());
-    Prepared mode(connection.handle(), "PRAGMA synchronous");
+    SqliteConnection connection(m_db->location());
+    SqliteStatement mode(connection.handle(), "PRAGMA synchronous");
     ASSERT_TRUE(mode.step());
     EXPECT_EQ(mode.int64(0), 2) << "FULL: a batch answered 200 survives a power loss";
     mode.reset();

@@ -1,4 +1,4 @@
-#include "StatementParser.h"
+#include "page/StatementParser.h"
 
 #include <gtest/gtest.h>
 #include <string>

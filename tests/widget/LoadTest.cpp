@@ -286,7 +286,8 @@ TEST_F(Loading, anHttpErrorStatusIsAFailedFetch)
 TEST_F(Loading, aServerThatNeverAnswersEndsTheLoadAtTheTimeOut)
 {
     const auto saved = tarvo::load::queryFetchOptions();
-    tarvo::load::setQueryFetchOptions({std::chrono::milliseconds(1000), std::chrono::milliseconds(300)});
+    tarvo::load::setQueryFetchOptions(
+        {std::chrono::milliseconds(1000), std::chrono::milliseconds(300)});
     server.stallGet("/CenterVendor.asp");
     load();
     tarvo::load::setQueryFetchOptions(saved);

@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <random>
 
 using tarvo::list::ListError;
 using tarvo::list::VendorList;
@@ -218,6 +219,52 @@ TEST_F(VendorListTest, removeSelectedIsOneWalkWithTheSameResult)
     EXPECT_EQ(list.view()->model()->rowCount(), 100);
 }
 
+TEST_F(VendorListTest, theViewShowsExactlyTheSelectedRowsThroughAnyMixOfChanges)
+{
+    // The list counts its selected rows to skip walks; a count gone wrong would show a wrong
+    // selection or remove the wrong number of rows.
+    std::mt19937 random(31);
+    for (int i = 1; i <= 40; ++i) {
+        add(QString::number(random() % 50), "");
+    }
+    const auto row = [&] { return 1 + static_cast<int>(random() % list.Count()); };
+    for (int step = 0; step < 400; ++step) {
+        switch (list.Count() == 0 ? 5 : random() % 7) {
+        case 0:
+        case 1:
+            list.SetSelected(row(), random() % 3 != 0);
+            break;
+        case 2:
+            list.SetMultiSelect(random() % 2 == 0);
+            break;
+        case 3:
+            list.Remove(row());
+            break;
+        case 4: {
+            int selected = 0;
+            for (int i = 1; i <= list.Count(); ++i) {
+                selected += list.Selected(i) ? 1 : 0;
+            }
+            ASSERT_EQ(list.RemoveSelected(), selected) << "step " << step;
+            break;
+        }
+        case 5:
+            add(QString::number(random() % 50), "");
+            break;
+        default:
+            list.SetSortOrder(static_cast<int>(random() % 2));
+            break;
+        }
+        list.flush();
+        auto *selection = list.view()->selectionModel();
+        for (int i = 1; i <= list.Count(); ++i) {
+            ASSERT_EQ(selection->isRowSelected(i - 1, {}), list.Selected(i))
+                << "step " << step << " row " << i;
+        }
+        EXPECT_EQ(selection->currentIndex().row() + 1, list.SelectedItem()) << "step " << step;
+    }
+}
+
 TEST_F(VendorListTest, findItemMatchesTheWholeTextOrNothing)
 {
     add("123", "");
@@ -226,6 +273,9 @@ TEST_F(VendorListTest, findItemMatchesTheWholeTextOrNothing)
     EXPECT_EQ(list.FindItem("12"), 2);
     EXPECT_EQ(list.FindItem("1"), 0);
     EXPECT_EQ(list.FindItem("1234"), 0);
+    EXPECT_EQ(list.FindExact(0, "12"), 2);
+    EXPECT_EQ(list.FindExact(1, "second"), 3);
+    EXPECT_EQ(list.FindExact(1, "SECOND"), 0);
 }
 
 TEST_F(VendorListTest, aListHoldsAtMost32767Rows)

@@ -1,0 +1,175 @@
+// The program's two ways to run: serving until a signal drains the server, and adding a user.
+#include "Program.h"
+
+#include "ReferenceServer.h"
+#include "auth/Users.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <pthread.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tarvo::server {
+
+namespace {
+
+// SIGINT and SIGTERM (stop) and SIGHUP (read the users file again) are taken by a thread of
+// their own, so that they run as ordinary code rather than inside a signal handler. Called
+// before any other thread starts, so that every thread inherits the blocked mask.
+sigset_t blockHandledSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    return signals;
+}
+
+// One line of standard input, not echoed when it is a terminal.
+std::string readPassword()
+{
+    termios saved{};
+    const bool terminal = isatty(STDIN_FILENO) != 0 && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        std::fputs("Password: ", stderr);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string password;
+    std::getline(std::cin, password);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stderr);
+    }
+    if (!password.empty() && password.back() == '\r') {
+        password.pop_back();
+    }
+    return password;
+}
+
+std::string displayHost(const std::string &host)
+{
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+} // namespace
+
+int addUserFromInput(const std::string &program, const AccessOptions &access)
+{
+    const auto added =
+        addUser(access.usersFile, access.addUser, readPassword(), *parseCenters(access.centers));
+    std::fprintf(added.ok ? stdout : stderr, "%s: %s\n", program.c_str(), added.message.c_str());
+    return added.ok ? 0 : 1;
+}
+
+int serve(const std::string &program, const ServerOptions &options)
+{
+    // A log reader that goes away must not end the server: writes then just fail.
+    std::signal(SIGPIPE, SIG_IGN);
+    const sigset_t handledSignals = blockHandledSignals();
+    try {
+        StoreOptions storeOptions;
+        storeOptions.connections = options.dbConnections;
+        HttpLimits limits;
+        limits.shutdownGrace = options.shutdownGrace;
+        ReferenceServer server(options.db, storeOptions, limits);
+        server.setLogFormat(options.logFormat);
+        server.setAccess(options.access);
+        if (const auto users = server.userCount()) {
+            server.notice(program + ": " + std::to_string(*users) + " users from " +
+                          options.access.usersFile + "; each request needs the credentials of one");
+        } else {
+            server.notice(program + ": no --users file: anyone who reaches the port may read and "
+                                    "change every center");
+        }
+        if (options.sample) {
+            const FillResult filled = server.fillSample();
+            if (!filled.ok()) {
+                std::fprintf(stderr, "%s: cannot fill the sample: %s\n", program.c_str(),
+                             filled.message.c_str());
+                return 1;
+            }
+            if (!filled.filled) {
+                std::fprintf(stderr, "%s: %s already holds data; --sample leaves it as it is\n",
+                             program.c_str(), shownLocation(options.db).c_str());
+            }
+        }
+
+        int port = options.port;
+        if (port == 0) {
+            port = server.bindToAnyPort(options.host);
+        } else if (!server.bindToPort(options.host, port)) {
+            port = -1;
+        }
+        if (port < 0) {
+            std::fprintf(stderr, "%s: cannot listen on %s:%d\n", program.c_str(),
+                         options.host.c_str(), options.port);
+            return 1;
+        }
+        int metricsPort = -1;
+        if (!options.metricsHost.empty()) {
+            metricsPort = server.bindMetrics(options.metricsHost, options.metricsPort);
+            if (metricsPort < 0) {
+                std::fprintf(stderr, "%s: cannot listen for metrics on %s:%d\n", program.c_str(),
+                             options.metricsHost.c_str(), options.metricsPort);
+                return 1;
+            }
+        }
+        std::printf("listening on %s://%s:%d\n", options.access.tlsCert.empty() ? "http" : "https",
+                    displayHost(options.host).c_str(), port);
+        if (metricsPort >= 0) {
+            std::printf("metrics on http://%s:%d/metrics\n",
+                        displayHost(options.metricsHost).c_str(), metricsPort);
+        }
+        std::fflush(stdout);
+
+        std::atomic<bool> finished{false};
+        std::atomic<bool> signalled{false};
+        std::thread waiter([&] {
+            int signal = 0;
+            while (sigwait(&handledSignals, &signal) == 0 && signal == SIGHUP && !finished) {
+                server.reloadUsers();
+            }
+            if (!finished) {
+                signalled = true;
+                server.stop();
+            }
+        });
+        const bool served = server.listenAfterBind();
+        // Wake the waiter if no signal did, so that it never outlives the server: once
+        // finished, a SIGHUP ends its loop instead of reading the users file.
+        finished = true;
+        pthread_kill(waiter.native_handle(), SIGHUP);
+        waiter.join();
+        if (!served && !signalled) {
+            std::fprintf(stderr, "%s: serving ended with an error\n", program.c_str());
+            return 1;
+        }
+        if (!server.drained()) {
+            // Exiting closes their connections and database sessions; what they had not
+            // committed is rolled back by the database.
+            std::fprintf(stderr,
+                         "%s: requests were still at work when the shutdown grace of %lld s "
+                         "ran out; exiting without their answers\n",
+                         program.c_str(), static_cast<long long>(options.shutdownGrace.count()));
+            std::fflush(nullptr);
+            std::_Exit(0);
+        }
+    } catch (const std::exception &error) {
+        // StoreError among them: a database that cannot be opened or reached.
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), error.what());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace tarvo::server

@@ -1,0 +1,235 @@
+#include "page/CenterVendorPage.h"
+
+#include "auth/Access.h"
+#include "page/Answers.h"
+#include "page/Protocol.h"
+#include "page/StatementParser.h"
+
+#include <ctime>
+#include <set>
+
+namespace tarvo::server {
+
+namespace {
+
+constexpr std::size_t kLoggedStatement = 80;
+
+PageAnswer text(int status, std::string body)
+{
+    PageAnswer answer;
+    answer.status = status;
+    answer.contentType = kTextType;
+    answer.body = std::move(body);
+    return answer;
+}
+
+// A database that cannot answer is the server's fault, never the request's.
+PageAnswer databaseFailure(const StoreResult &failure, bool saving)
+{
+    const std::string lead = saving ? "Nothing was saved: " : "";
+    if (failure.status == StoreStatus::Busy) {
+        return text(503, lead + "the database is busy; try again.");
+    }
+    if (failure.status == StoreStatus::Unavailable) {
+        return text(503, lead + "the database cannot be reached; try again.");
+    }
+    PageAnswer answer = text(500, {});
+    answer.detail = "database error: " + failure.message;
+    return answer;
+}
+
+std::string centerOfBatch(const std::vector<Statement> &statements)
+{
+    std::set<std::int64_t> centers;
+    for (const Statement &statement : statements) {
+        std::visit([&centers](const auto &s) { centers.insert(s.centerId); }, statement);
+    }
+    if (centers.empty()) {
+        return {};
+    }
+    return centers.size() == 1 ? std::to_string(*centers.begin()) : "several";
+}
+
+StatementAction actionOf(const Statement &statement)
+{
+    if (std::holds_alternative<InsertAssignment>(statement)) {
+        return StatementAction::Add;
+    }
+    return std::holds_alternative<UpdateAssignment>(statement) ? StatementAction::Update
+                                                               : StatementAction::Remove;
+}
+
+} // namespace
+
+std::string localTimestamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[32];
+    const std::size_t size = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+    return std::string(buffer, size);
+}
+
+CenterVendorPage::CenterVendorPage(Store &store, std::function<std::string()> now)
+    : m_store(store), m_now(now ? std::move(now) : localTimestamp)
+{}
+
+PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std::string>> &params,
+                                   const Caller &caller)
+{
+    if (asksForCenters(params)) {
+        return centerList(caller);
+    }
+    const QueryParse parsed = parseQuery(params);
+    if (!parsed.ok) {
+        return text(404, "Malformed query: " + parsed.message + ".");
+    }
+    const QueryRequest &request = parsed.request;
+    const std::string center = std::to_string(request.centerId);
+    if (!caller.centers.allows(request.centerId)) {
+        PageAnswer answer =
+            text(403, "Refused: " + caller.user + " may not read center " + center + ".");
+        answer.note.center = center;
+        answer.note.refusal = Refusal::Rights;
+        return answer;
+    }
+    PageAnswer answer;
+    const StoreResult read = m_store.read([&](StoreReader &db) {
+        if (request.section == Section::Count) {
+            const auto counts = db.centerCounts(request.centerId);
+            if (counts) {
+                answer.body = countAnswer(*counts);
+            }
+        } else if (db.centerExists(request.centerId)) {
+            ListAnswer list(request.section);
+            if (request.section == Section::Active) {
+                db.forEachActiveNotSelected(request.centerId,
+                                            [&list](const ActiveVendorRow &row) { list.add(row); });
+            } else {
+                db.forEachSelected(request.centerId,
+                                   [&list](const SelectedVendorRow &row) { list.add(row); });
+            }
+            answer.body = list.text();
+        }
+    });
+    if (!read.ok()) {
+        answer = databaseFailure(read, false);
+        answer.note.center = center;
+        return answer;
+    }
+    if (answer.body.empty()) {
+        answer = text(404, "Unknown center " + center + ".");
+    } else {
+        answer.status = 200;
+        answer.contentType = kXmlType;
+    }
+    answer.note.center = center;
+    return answer;
+}
+
+PageAnswer CenterVendorPage::centerList(const Caller &caller)
+{
+    std::vector<Center> centers;
+    const StoreResult read = m_store.read([&](StoreReader &db) {
+        db.forEachCenter([&](const Center &center) {
+            if (caller.centers.allows(center.id)) {
+                centers.push_back(center);
+            }
+        });
+    });
+    if (!read.ok()) {
+        return databaseFailure(read, false);
+    }
+    PageAnswer answer;
+    answer.contentType = kXmlType;
+    answer.body = centersAnswer(centers);
+    return answer;
+}
+
+PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller,
+                                  std::function<bool()> mayCommit)
+{
+    if (form.status == FormParse::Status::TooManyStatements) {
+        PageAnswer answer = text(413, "Nothing was saved: " + form.message + ".");
+        answer.note.statements = kMaxStatements + 1;
+        answer.note.refusal = Refusal::Size;
+        return answer;
+    }
+    if (form.status == FormParse::Status::Malformed || form.statements.empty()) {
+        PageAnswer answer = text(400, form.status == FormParse::Status::Malformed
+                                          ? "Nothing was saved: " + form.message + "."
+                                          : "Nothing was saved: the request carries no SQL field.");
+        answer.note.refusal = Refusal::Shape;
+        return answer;
+    }
+
+    std::vector<Statement> statements;
+    statements.reserve(form.statements.size());
+    for (std::size_t i = 0; i < form.statements.size(); ++i) {
+        ParseResult parsed = StatementParser::parse(form.statements[i]);
+        if (!parsed.ok) {
+            PageAnswer answer = text(400, "Nothing was saved: statement " + std::to_string(i + 1) +
+                                              " was refused: " + parsed.message + ".");
+            answer.note.statements = form.statements.size();
+            answer.note.center = centerOfBatch(statements);
+            answer.note.refusal = Refusal::Shape;
+            // The operator sees the start of what was sent; a statement may be megabytes.
+            answer.detail = "statement " + std::to_string(i + 1) +
+                            " begins: " + form.statements[i].substr(0, kLoggedStatement);
+            return answer;
+        }
+        statements.push_back(std::move(parsed.statement));
+    }
+
+    if (const auto forbidden = forbiddenCenter(statements, caller.centers)) {
+        PageAnswer answer =
+            text(403, "Nothing was saved: " + caller.user + " may not change center " +
+                          std::to_string(*forbidden) + ".");
+        answer.note.statements = statements.size();
+        answer.note.center = centerOfBatch(statements);
+        answer.note.refusal = Refusal::Rights;
+        return answer;
+    }
+
+    PageAnswer answer;
+    bool withheld = false;
+    BatchContext context{m_now(), caller.user};
+    if (mayCommit) {
+        context.mayCommit = [&withheld, &mayCommit] {
+            withheld = !mayCommit();
+            return !withheld;
+        };
+    }
+    const BatchResult result = m_store.apply(statements, context);
+    const BatchOutcome &outcome = result.outcome;
+    if (!result.ok() && withheld) {
+        answer = text(503, "Nothing was saved: the server is stopping; try again.");
+    } else if (!result.ok()) {
+        answer = databaseFailure(result, true);
+    } else if (outcome.status == BatchOutcome::Status::Conflict) {
+        answer = text(409, "Nothing was saved: statement " +
+                               std::to_string(outcome.failedStatement + 1) +
+                               " conflicts with the database: " + outcome.message +
+                               ". Someone may have changed it since the lists were "
+                               "loaded; reload and try again.");
+        answer.note.refusal = Refusal::Conflict;
+    } else {
+        answer = text(200, "Saved: " + std::to_string(outcome.added) + " added, " +
+                               std::to_string(outcome.updated) + " updated, " +
+                               std::to_string(outcome.removed) + " removed.");
+        for (const Statement &statement : statements) {
+            ++answer.note.applied[static_cast<std::size_t>(actionOf(statement))];
+        }
+    }
+    answer.note.statements = statements.size();
+    answer.note.center = centerOfBatch(statements);
+    return answer;
+}
+
+PageAnswer CenterVendorPage::health()
+{
+    return m_store.ping().ok() ? text(200, "ok") : text(503, "unavailable");
+}
+
+} // namespace tarvo::server

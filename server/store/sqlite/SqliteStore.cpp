@@ -1,0 +1,107 @@
+#include "store/sqlite/SqliteStore.h"
+
+#include "store/Pool.h"
+#include "store/sqlite/SqliteConnection.h"
+
+namespace tarvo::server {
+
+namespace {
+
+// Longer than SQLite's own busy time-out, so that a writer waiting for the file's lock
+// reports that rather than an empty pool.
+constexpr std::chrono::milliseconds kPoolWait{10000};
+
+} // namespace
+
+struct SqliteStore::Private
+{
+    explicit Private(std::string file, std::size_t connections)
+        : path(std::move(file)),
+          pool(connections, kPoolWait, [this] { return std::make_unique<SqliteConnection>(path); })
+    {}
+
+    std::string path;
+    Pool<SqliteConnection> pool;
+};
+
+SqliteStore::SqliteStore(std::string path, const StoreOptions &options)
+    : d(std::make_unique<Private>(std::move(path), options.connections))
+{
+    // The first connection opens at once, so that a bad path fails here.
+    d->pool.acquire();
+}
+
+SqliteStore::~SqliteStore() = default;
+
+StoreResult SqliteStore::read(const std::function<void(StoreReader &)> &reads)
+{
+    return guarded<StoreResult>([&] {
+        auto db = d->pool.acquire();
+        // A deferred transaction reads one snapshot of the write-ahead log throughout.
+        db->execute("BEGIN");
+        try {
+            reads(*db);
+        } catch (...) {
+            db->execute("ROLLBACK");
+            throw;
+        }
+        db->execute("COMMIT");
+        return StoreResult{};
+    });
+}
+
+BatchResult SqliteStore::apply(const std::vector<Statement> &statements,
+                               const BatchContext &context)
+{
+    return guarded<BatchResult>([&] {
+        auto db = d->pool.acquire();
+        BatchResult result;
+        result.outcome = db->applyBatch(statements, context);
+        return result;
+    });
+}
+
+FillResult SqliteStore::fill(const Records &records, FillMode mode)
+{
+    return guarded<FillResult>([&] {
+        auto db = d->pool.acquire();
+        FillResult result;
+        SqliteTransaction transaction(*db);
+        if (mode == FillMode::OnlyWhenEmpty && !db->isEmpty()) {
+            return result;
+        }
+        for (const Center &center : records.centers) {
+            db->addCenter(center);
+        }
+        for (const Vendor &vendor : records.vendors) {
+            db->addVendor(vendor);
+        }
+        for (const Assignment &assignment : records.assignments) {
+            db->addAssignment(assignment);
+        }
+        transaction.commit();
+        result.filled = true;
+        return result;
+    });
+}
+
+StoreResult SqliteStore::ping()
+{
+    return guarded<StoreResult>([&] {
+        auto db = d->pool.acquire();
+        db->execute("SELECT Version FROM SchemaVersion");
+        return StoreResult{};
+    });
+}
+
+StoreFigures SqliteStore::figures() const
+{
+    return d->pool.figures();
+}
+
+std::string SqliteStore::location() const
+{
+    return d->path;
+}
+
+} // namespace tarvo::server
