@@ -16,7 +16,7 @@ PACKAGES=(
     libcurl4-openssl-dev libpugixml-dev
     # the reference server and its stores
     libmicrohttpd-dev libgnutls28-dev libsqlite3-dev libpq-dev postgresql libsodium-dev openssl
-    libcli11-dev
+    libcli11-dev libsystemd-dev
     # the desktop application
     qtkeychain-qt6-dev
     # tests, fuzzers, benchmarks, screenshots

@@ -19,7 +19,7 @@ namespace {
 struct Written
 {
     std::optional<std::string> db, dbConnections, listen, metricsListen, logFormat, grace;
-    std::optional<std::string> usersFile, addUser, centers, tlsCert, tlsKey;
+    std::optional<std::string> usersFile, addUser, centers, tlsCert, tlsKey, backup;
     std::vector<std::string> origins, serverNames;
     bool help = false;
     bool version = false;
@@ -87,6 +87,12 @@ std::unique_ptr<CLI::App> makeApp(const std::string &program, Written &w)
                 "when missing. A password comes from the URI, PGPASSWORD or ~/.pgpass and is "
                 "never shown",
                 "PATH|URI");
+    valueOption(*app, "--backup", w.backup,
+                "with a SQLite --db: write a consistent copy of it to the new file OUT while "
+                "servers keep using it, check the copy with PRAGMA integrity_check and exit (0 "
+                "only for a complete, sound copy); the database itself is only read. For "
+                "PostgreSQL use pg_dump",
+                "OUT");
     valueOption(*app, "--db-connections", w.dbConnections,
                 "database connections this process holds at most (default 8); requests beyond "
                 "them wait for a free one",
@@ -235,6 +241,15 @@ std::optional<std::string> optionsFrom(const Written &w, ServerOptions &options)
             return "--db needs a file path or a postgresql:// URI";
         }
         options.db = *w.db;
+    }
+    if (w.backup) {
+        if (w.backup->empty()) {
+            return "--backup needs the file to write the copy to";
+        }
+        if (w.sample) {
+            return "--backup only reads the database; it takes no --sample";
+        }
+        options.backup = *w.backup;
     }
     if (w.dbConnections &&
         !readNumber<std::size_t>(*w.dbConnections, options.dbConnections, 1, 1000)) {

@@ -35,6 +35,7 @@ struct ServerOptions
     std::size_t dbConnections = 8;
     AccessOptions access = {};
     bool version = false;
+    std::string backup{}; // with a SQLite db: write a copy of it here and exit
 
     // Operating the server.
     std::string metricsHost{}; // empty: no metrics listener
@@ -51,7 +52,8 @@ struct CommandLineParse
 };
 
 // `args` without the program name. Accepts "--name value" and "--name=value"; --db is
-// required unless --help, --version or --add-user is given. Never throws.
+// required unless --help, --version or --add-user is given, and --backup needs it. Never
+// throws.
 CommandLineParse parseCommandLine(const std::vector<std::string> &args);
 
 // "HOST:PORT" or "[IPv6]:PORT" with a port from 0 to 65535; false when malformed.

@@ -1,8 +1,11 @@
-// The program's two ways to run: serving until a signal drains the server, and adding a user.
+// The program's ways to run: serving until a signal drains the server, adding a user, and
+// writing a backup.
 #include "Program.h"
 
 #include "ReferenceServer.h"
+#include "ServiceNotice.h"
 #include "auth/Users.h"
+#include "store/sqlite/SqliteBackup.h"
 
 #include <atomic>
 #include <csignal>
@@ -71,6 +74,29 @@ int addUserFromInput(const std::string &program, const AccessOptions &access)
     return added.ok ? 0 : 1;
 }
 
+int writeBackup(const std::string &program, const ServerOptions &options)
+{
+    if (isPostgresLocation(options.db)) {
+        std::fprintf(stderr,
+                     "%s: --backup copies a SQLite database; back up PostgreSQL with pg_dump "
+                     "(see \"Backups of PostgreSQL\" in deploy.md)\n",
+                     program.c_str());
+        return 2;
+    }
+    const BackupResult written = backupSqlite(options.db, options.backup);
+    if (!written.ok()) {
+        std::fprintf(stderr, "%s: no backup of %s: %s\n", program.c_str(), options.db.c_str(),
+                     written.message.c_str());
+        return 1;
+    }
+    std::printf("%s: wrote %s, a copy of %s (schema version %lld, %llu bytes) that passes "
+                "PRAGMA integrity_check\n",
+                program.c_str(), options.backup.c_str(), options.db.c_str(),
+                static_cast<long long>(written.schemaVersion),
+                static_cast<unsigned long long>(written.bytes));
+    return 0;
+}
+
 int serve(const std::string &program, const ServerOptions &options)
 {
     // A log reader that goes away must not end the server: writes then just fail.
@@ -81,6 +107,7 @@ int serve(const std::string &program, const ServerOptions &options)
         storeOptions.connections = options.dbConnections;
         HttpLimits limits;
         limits.shutdownGrace = options.shutdownGrace;
+        service::status("Connecting to the database " + shownLocation(options.db));
         ReferenceServer server(options.db, storeOptions, limits);
         server.setLogFormat(options.logFormat);
         server.setAccess(options.access);
@@ -131,6 +158,9 @@ int serve(const std::string &program, const ServerOptions &options)
                         displayHost(options.metricsHost).c_str(), metricsPort);
         }
         std::fflush(stdout);
+        const std::string address = std::string(options.access.tlsCert.empty() ? "http" : "https") +
+                                    "://" + displayHost(options.host) + ":" + std::to_string(port);
+        service::ready("Serving " + address + " from " + shownLocation(options.db));
 
         std::atomic<bool> finished{false};
         std::atomic<bool> signalled{false};
@@ -142,6 +172,9 @@ int serve(const std::string &program, const ServerOptions &options)
             if (!finished) {
                 signalled = true;
                 server.stop();
+                service::stopping("Draining " + std::to_string(server.requestsUnderWay()) +
+                                  " requests under way, for up to " +
+                                  std::to_string(options.shutdownGrace.count()) + " s");
             }
         });
         const bool served = server.listenAfterBind();

@@ -340,6 +340,11 @@ bool ReferenceServer::isRunning() const
     return d->http.isRunning();
 }
 
+std::size_t ReferenceServer::requestsUnderWay() const
+{
+    return d->http.requestsUnderWay();
+}
+
 bool ReferenceServer::drained() const
 {
     return d->http.drained();

@@ -81,6 +81,8 @@ public:
 
     // True while a listen call is accepting connections.
     bool isRunning() const;
+    // Requests of the page and /healthz begun and not yet answered; a drain waits for them.
+    std::size_t requestsUnderWay() const;
 
     // After the listen call has returned: false when the grace ran out with requests still
     // at work; destroying the server then waits for them.

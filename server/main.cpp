@@ -30,5 +30,8 @@ int main(int argc, char **argv)
     if (!options.access.addUser.empty()) {
         return tarvo::server::addUserFromInput(program, options.access);
     }
+    if (!options.backup.empty()) {
+        return tarvo::server::writeBackup(program, options);
+    }
     return tarvo::server::serve(program, options);
 }

@@ -185,7 +185,9 @@ struct HttpServer::Impl
     std::condition_variable changed;
     bool stopRequested = false;
     std::size_t suspended = 0; // connections whose work is queued or running
-    std::size_t exchanges = 0; // requests begun and not yet ended
+    // Requests whose head is complete and that have not ended. One still sending its head
+    // has not begun: a drain does not wait for it, and stopping the library closes it.
+    std::size_t begun = 0;
     std::atomic<std::size_t> bodiesInFlight{0};
     bool drained = true;
     std::atomic<bool> running{false};
@@ -258,10 +260,6 @@ void HttpServer::Impl::sweep()
 void *HttpServer::Impl::opened(void *cls, const char *uri, MHD_Connection *c)
 {
     auto *self = static_cast<Impl *>(cls);
-    {
-        const std::lock_guard lock(self->stateMutex);
-        ++self->exchanges;
-    }
     auto *ex = new Exchange;
     ex->request.id = self->newId();
     ex->request.target = uri != nullptr ? uri : "";
@@ -292,6 +290,10 @@ MHD_Result HttpServer::Impl::handle(void *cls, MHD_Connection *c, const char *ur
     }
     if (!ex->admitted) {
         ex->admitted = true;
+        {
+            const std::lock_guard lock(self->stateMutex);
+            ++self->begun;
+        }
         ex->request.method = method;
         ex->loggedPath = url; // decoded by the library: what the operator reads
         MHD_get_connection_values(
@@ -497,13 +499,16 @@ void HttpServer::Impl::completed(void *cls, MHD_Connection *c, void **reqCls,
     self->report(*ex, c, code);
     self->armDeadline(ex->connection, false);
     self->bodiesInFlight -= ex->reserved;
+    const bool hadBegun = ex->admitted;
     delete ex;
     *reqCls = nullptr;
-    {
-        const std::lock_guard lock(self->stateMutex);
-        --self->exchanges;
+    if (hadBegun) {
+        {
+            const std::lock_guard lock(self->stateMutex);
+            --self->begun;
+        }
+        self->changed.notify_all();
     }
-    self->changed.notify_all();
 }
 
 void HttpServer::Impl::report(const Exchange &ex, MHD_Connection *c,
@@ -656,7 +661,7 @@ bool HttpServer::serve()
         std::unique_lock lock(d->stateMutex);
         const bool settled =
             d->changed.wait_until(lock, Clock::now() + d->limits.shutdownGrace,
-                                  [this] { return d->suspended == 0 && d->exchanges == 0; });
+                                  [this] { return d->suspended == 0 && d->begun == 0; });
         if (!settled && d->suspended > 0 && d->graceEnd) {
             lock.unlock();
             d->graceEnd();
@@ -684,6 +689,12 @@ void HttpServer::stop()
 bool HttpServer::isRunning() const
 {
     return d->running;
+}
+
+std::size_t HttpServer::requestsUnderWay() const
+{
+    const std::lock_guard lock(d->stateMutex);
+    return d->begun;
 }
 
 void HttpServer::onGraceEnd(std::function<void()> settle)

@@ -123,9 +123,12 @@ public:
     bool serve();
     // Stops accepting new connections at once and answers 503 to every request not yet at
     // work; lets the requests at work finish and their answers go out for up to the limits'
-    // shutdown grace, then ends serve(). Safe from any thread at any time; final.
+    // shutdown grace, then ends serve(). A connection still sending its request head does not
+    // hold the drain: it is closed unanswered. Safe from any thread at any time; final.
     void stop();
     bool isRunning() const;
+    // Requests whose head has arrived and whose answer has not gone out yet.
+    std::size_t requestsUnderWay() const;
     // Called once if the shutdown grace runs out with requests still at work, before serve()
     // gives up on them: a last chance to settle what must not be cut. Set before serving.
     void onGraceEnd(std::function<void()> settle);

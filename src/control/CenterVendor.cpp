@@ -14,7 +14,9 @@
 #include "search/Sorter.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -53,6 +55,40 @@ protected:
 private:
     QEvent::Type m_type;
     std::function<void()> m_handler;
+};
+
+// Return and Escape in the fee box, while it is open for typing: Save, and leaving the edit.
+class FeeBoxKeys : public QObject
+{
+public:
+    FeeBoxKeys(QObject *parent, std::function<bool()> save, std::function<bool()> cancel)
+        : QObject(parent), m_save(std::move(save)), m_cancel(std::move(cancel))
+    {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+            return false;
+        }
+        switch (key->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return m_save();
+        case Qt::Key_Escape:
+            return m_cancel();
+        default:
+            return false;
+        }
+    }
+
+private:
+    std::function<bool()> m_save;
+    std::function<bool()> m_cancel;
 };
 
 // Both lists show the id and the name; the other five columns are hidden carriers of the
@@ -117,6 +153,10 @@ struct Q_DECL_HIDDEN CenterVendor::Private
     // Runs the command of the move buttons for rows dropped from the list from.
     void dropRows(const VendorList &from, const QStringList &ids, void (Mover::*single)(),
                   void (Mover::*several)());
+    // Runs a load or a commit, which disable the control that may hold the keyboard: the
+    // keyboard then goes to "Selected Vendors", the first Tab stop, rather than on to
+    // whatever follows the control in its window.
+    void keepingFocus(const std::function<void()> &action);
 
     CenterVendor *q;
     Screen ui;
@@ -222,6 +262,21 @@ void CenterVendor::Private::dropRows(const VendorList &from, const QStringList &
     }
 }
 
+void CenterVendor::Private::keepingFocus(const std::function<void()> &action)
+{
+    const QWidget *before = QApplication::focusWidget();
+    const bool inside = before != nullptr && q->isAncestorOf(before);
+    if (inside && before == ui.cmdCommit) {
+        // The commit disables its button first; Qt would pass the keyboard on right then.
+        ui.lstVendorCenter->SetFocus();
+    }
+    action();
+    const QWidget *after = QApplication::focusWidget();
+    if (inside && (after == nullptr || !q->isAncestorOf(after) || !after->isEnabled())) {
+        ui.lstVendorCenter->SetFocus();
+    }
+}
+
 void CenterVendor::Private::chooseList(int index)
 {
     ui.optList[static_cast<std::size_t>(index)]->setChecked(true);
@@ -273,7 +328,7 @@ void CenterVendor::Private::connectEvents()
                      [this] { reporting([&] { feeArea.cmdcenterHandFee_Click(); }); });
     QObject::connect(ui.cmdCommit, &QPushButton::clicked, q, [this] {
         Saver::Commit commit;
-        reporting([&] { commit = saver.cmdCommit_Click(); });
+        keepingFocus([&] { reporting([&] { commit = saver.cmdCommit_Click(); }); });
         Q_EMIT q->commitFinished(commit.ok, commit.answer);
     });
     QObject::connect(Inet1, &Transfer::StateChanged, q,
@@ -299,6 +354,18 @@ void CenterVendor::Private::connectEvents()
     }));
     ui.txtCntHandFee->installEventFilter(
         new BoxEvents(q, QEvent::FocusIn, [this] { feeArea.txtCntHandFee_GotFocus(); }));
+    ui.txtCntHandFee->installEventFilter(new FeeBoxKeys(
+        q,
+        [this] {
+            bool saved = false;
+            reporting([&] { saved = feeArea.saveFromBox(); });
+            return saved;
+        },
+        [this] {
+            bool cancelled = false;
+            quietly([&] { cancelled = feeArea.cancelEdit(); });
+            return cancelled;
+        }));
 }
 
 CenterVendor::CenterVendor(QWidget *parent) : QWidget(parent), d(std::make_unique<Private>(this))
@@ -311,10 +378,14 @@ CenterVendor::~CenterVendor() = default;
 
 QVariant CenterVendor::LetDataFromDatabase(qint32 plCenterID, const QString &ptServerName)
 {
-    d->feeArea.rowsReloaded();
-    const bool ok = d->loader.load(plCenterID, ptServerName);
-    d->replayer.loaded();
-    flushLists(d->ui);
+    bool ok = false;
+    d->keepingFocus([&] {
+        d->feeArea.rowsReloaded();
+        nameFeeButton(d->ui);
+        ok = d->loader.load(plCenterID, ptServerName);
+        d->replayer.loaded();
+        flushLists(d->ui);
+    });
     d->notePendingChanges();
     d->noteVersion();
     Q_EMIT loadFinished(ok);
@@ -323,7 +394,8 @@ QVariant CenterVendor::LetDataFromDatabase(qint32 plCenterID, const QString &ptS
 
 bool CenterVendor::ReloadKeepingChanges()
 {
-    const auto result = d->replayingReload({});
+    merge::Replayer::Result result;
+    d->keepingFocus([&] { result = d->replayingReload({}); });
     Q_EMIT loadFinished(result.outcome != merge::Replayer::Outcome::Failed);
     return result.outcome != merge::Replayer::Outcome::Failed;
 }
@@ -336,6 +408,7 @@ QString CenterVendor::loadedVersion() const
 bool CenterVendor::Private::loadRows()
 {
     feeArea.rowsReloaded();
+    nameFeeButton(ui);
     return loader.load(fields.mlCenterID, {});
 }
 

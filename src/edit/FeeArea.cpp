@@ -133,6 +133,7 @@ void FeeArea::lstVendors_Click()
 void FeeArea::cmdcenterHandFee_Click()
 {
     if (ui.cmdcenterHandFee->text() == Update) {
+        m_textBeforeEdit = ui.txtCntHandFee->text();
         unlockBox(ui.txtCntHandFee);
         giveBoxFocus();
         ui.cmdcenterHandFee->setText(Save);
@@ -178,7 +179,27 @@ void FeeArea::cmdcenterHandFee_Click()
 void FeeArea::rowsReloaded()
 {
     close();
+    clear();
     m_showsLoadedRow = false;
+}
+
+bool FeeArea::saveFromBox()
+{
+    if (ui.cmdcenterHandFee->text() != Save || !ui.cmdcenterHandFee->isEnabled()) {
+        return false;
+    }
+    cmdcenterHandFee_Click();
+    return true;
+}
+
+bool FeeArea::cancelEdit()
+{
+    if (ui.cmdcenterHandFee->text() != Save) {
+        return false;
+    }
+    close();
+    ui.txtCntHandFee->setText(m_textBeforeEdit);
+    return true;
 }
 
 void FeeArea::txtCntHandFee_GotFocus()

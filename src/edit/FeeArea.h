@@ -3,6 +3,8 @@
 // list is active and which move commands fit the selection.
 #pragma once
 
+#include <QString>
+
 namespace tarvo::screen {
 struct Screen;
 }
@@ -29,9 +31,16 @@ public:
     void cmdcenterHandFee_Click();
     void txtCntHandFee_GotFocus();
 
-    // The rows were reloaded: closes an open edit (the typed fee is abandoned) and forgets the
-    // row shown, so "Save" stores nothing until a click in the selected list shows a row again.
+    // The rows were reloaded: closes an open edit (the typed fee is abandoned), empties the box
+    // and the flag, disables the fee button and forgets the row shown, so that no fee of a row
+    // the load replaced stays on screen or is stored on another row.
     void rowsReloaded();
+
+    // Return in the open box: what "Save" does. False when the box is not open.
+    bool saveFromBox();
+    // Escape in the open box: leaves editing as a click elsewhere would, and shows the fee the
+    // box held before "Update" again. False when the box is not open.
+    bool cancelEdit();
 
 private:
     void giveBoxFocus();
@@ -40,6 +49,8 @@ private:
     // False from a load until a click shows a row: the area then shows fees of a row the load
     // replaced, and a fee typed for it must not land on whichever row is current now.
     bool m_showsLoadedRow = false;
+    // What the box showed when "Update" opened it.
+    QString m_textBeforeEdit;
 };
 
 } // namespace tarvo::edit

@@ -1,8 +1,10 @@
 #include "list/CellDelegate.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QPainter>
 #include <QStyle>
+#include <algorithm>
 
 namespace tarvo::list {
 
@@ -49,6 +51,10 @@ void CellDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
 
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
     textRect.adjust(margin, 0, -margin, 0);
+    // The list never scrolls sideways: a name that runs past the visible edge is elided there.
+    if (const auto *view = qobject_cast<const QAbstractItemView *>(widget)) {
+        textRect.setRight(std::min(textRect.right(), view->viewport()->width() - 1 - margin));
+    }
     const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled)  ? QPalette::Disabled
                                        : !(opt.state & QStyle::State_Active) ? QPalette::Inactive
                                                                              : QPalette::Normal;

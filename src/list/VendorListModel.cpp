@@ -3,11 +3,14 @@
 #include "list/VendorDrag.h"
 #include "list/VendorList.h"
 #include "list/VendorView.h"
+#include "logic/Columns.h"
 #include "logic/RowMark.h"
+#include "logic/Rules.h"
 
 #include <QColor>
 #include <QIcon>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 #include <algorithm>
 #include <array>
@@ -45,7 +48,34 @@ QColor pendingColour(logic::Mark mark)
     }
 }
 
-// A small round marker; drawn once per kind of change.
+// A small marker before the id, drawn once per kind of change: its shape says the change as
+// much as its colour does (a plus to be added, a diamond for a changed fee, a bar to be
+// removed), so that it reads without telling green from orange and red.
+QPainterPath pendingShape(logic::Mark mark, qreal side)
+{
+    QPainterPath path;
+    const qreal c = side / 2;
+    switch (mark) {
+    case logic::Mark::New: {
+        const qreal t = side * 3 / 8; // stroke width of the plus
+        path.addRect(QRectF(0, c - t / 2, side, t));
+        path.addRect(QRectF(c - t / 2, 0, t, side));
+        path.setFillRule(Qt::WindingFill);
+        return path.simplified();
+    }
+    case logic::Mark::Updated:
+        path.moveTo(c, 0);
+        path.lineTo(side, c);
+        path.lineTo(c, side);
+        path.lineTo(0, c);
+        path.closeSubpath();
+        return path;
+    default:
+        path.addRect(QRectF(0, c - side * 3 / 16, side, side * 3 / 8));
+        return path;
+    }
+}
+
 QIcon pendingIcon(logic::Mark mark)
 {
     // Indexed by the mark's value: a standard container keyed by a library type would be
@@ -53,15 +83,19 @@ QIcon pendingIcon(logic::Mark mark)
     static std::array<QIcon, static_cast<std::size_t>(logic::Mark::Unknown) + 1> icons;
     auto &icon = icons.at(static_cast<std::size_t>(mark));
     if (icon.isNull()) {
-        for (const int side : {8, 16}) {
-            QPixmap dot(side, side);
-            dot.fill(Qt::transparent);
-            QPainter painter(&dot);
+        for (const int side : {10, 20, 40}) {
+            QPixmap marker(side, side);
+            marker.fill(Qt::transparent);
+            QPainter painter(&marker);
             painter.setRenderHint(QPainter::Antialiasing);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(pendingColour(mark));
-            painter.drawEllipse(QRectF(0.5, 0.5, side - 1.0, side - 1.0));
-            icon.addPixmap(dot);
+            const QColor colour = pendingColour(mark);
+            // A darker rim keeps the shape apart from a selected row's highlight.
+            const qreal rim = side / 16.0;
+            painter.setPen(QPen(colour.darker(170), rim));
+            painter.setBrush(colour);
+            painter.translate(rim / 2, rim / 2);
+            painter.drawPath(pendingShape(mark, side - rim));
+            icon.addPixmap(marker);
         }
     }
     return icon;
@@ -96,9 +130,7 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return cell(index.column());
     case Qt::DecorationRole:
-    case Qt::ToolTipRole:
-    case Qt::AccessibleTextRole:
-    case Qt::AccessibleDescriptionRole: {
+    case Qt::AccessibleTextRole: {
         if (index.column() != 0) {
             return {};
         }
@@ -108,20 +140,29 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
             // A screen reader hears the pending change with the id, not only on request.
             return text.isEmpty() ? cell(0) : QStringLiteral("%1, %2").arg(cell(0), text);
         }
-        if (role != Qt::DecorationRole) {
-            // A note (both sides of a collision) comes after what the mark says.
-            const QString note = m_list.rowNote(store.text(row, 0));
-            if (!note.isEmpty()) {
-                return text.isEmpty() ? note : text + QLatin1Char('\n') + note;
-            }
+        return text.isEmpty() ? QVariant() : QVariant(pendingIcon(mark));
+    }
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole: {
+        // The fees live in hidden columns; a vendor added with ">" gets the default fee, which
+        // the user must be able to read without opening the fee area.
+        QStringList lines;
+        const auto pending = pendingText(static_cast<logic::Mark>(store.mark(row)));
+        if (!pending.isEmpty()) {
+            lines << pending.left(1).toUpper() + pending.mid(1);
         }
-        if (text.isEmpty()) {
-            return {};
+        const auto fee = cell(logic::index(logic::Column::HandlingFee));
+        if (!fee.isEmpty()) {
+            lines << QStringLiteral("Handling fee %1 %").arg(fee);
         }
-        if (role == Qt::DecorationRole) {
-            return pendingIcon(mark);
+        lines << (logic::dutyShown(store.text(row, logic::index(logic::Column::DutyMark)))
+                      ? QStringLiteral("Duty / brokerage fee charged")
+                      : QStringLiteral("No duty / brokerage fee"));
+        // A note (both sides of a collision) comes last.
+        if (const QString note = m_list.rowNote(store.text(row, 0)); !note.isEmpty()) {
+            lines << note;
         }
-        return text;
+        return lines.join(role == Qt::ToolTipRole ? QStringLiteral("\n") : QStringLiteral(", "));
     }
     default:
         return {};
@@ -225,11 +266,14 @@ void VendorListModel::cellChanged(int row0, int column)
     if (!m_needReset && row0 < m_announced) {
         const auto at = index(row0, column);
         Q_EMIT dataChanged(at, at);
-        if (column == 4) {
-            const auto first = index(row0, 0);
-            Q_EMIT dataChanged(first, first,
-                               {Qt::DecorationRole, Qt::ToolTipRole, Qt::AccessibleTextRole,
-                                Qt::AccessibleDescriptionRole});
+        if (column == 3 || column == 4) {
+            // The visible cells' tooltips and descriptions tell the fees and the change; the
+            // id's marker and spoken text tell the change.
+            QList<int> roles{Qt::ToolTipRole, Qt::AccessibleDescriptionRole};
+            if (column == 4) {
+                roles << Qt::DecorationRole << Qt::AccessibleTextRole;
+            }
+            Q_EMIT dataChanged(index(row0, 0), index(row0, 1), roles);
         }
     }
 }

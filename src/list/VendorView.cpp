@@ -1,12 +1,15 @@
 #include "list/VendorView.h"
 
 #include "list/CellDelegate.h"
+#include "list/VendorViewAccessible.h"
 
+#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMetaMethod>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QStyle>
 #include <algorithm>
 
@@ -50,6 +53,7 @@ KeyCommand keyCommand(const QKeyEvent &event)
 
 VendorView::VendorView(QWidget *parent) : QTableView(parent)
 {
+    installListAccessibility();
     // Every row has one line of text and one fixed height, so no row is ever measured.
     auto *rows = verticalHeader();
     rows->hide();
@@ -66,7 +70,8 @@ VendorView::VendorView(QWidget *parent) : QTableView(parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSortingEnabled(false);
-    setIconSize(QSize(8, 8));
+    // Big enough for the pending markers to show their shape, small enough not to grow a row.
+    setIconSize(QSize(10, 10));
     // The id and name columns fill the list exactly; a scroll bar for the hidden ones is noise.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto *columns = horizontalHeader();
@@ -149,6 +154,53 @@ QModelIndex VendorView::moveCursor(CursorAction action, Qt::KeyboardModifiers mo
     default:
         return QTableView::moveCursor(action, modifiers);
     }
+}
+
+void VendorView::scrollTo(const QModelIndex &index, ScrollHint hint)
+{
+    QTableView::scrollTo(index.isValid() ? index.siblingAtColumn(0) : index, hint);
+}
+
+void VendorView::updateGeometries()
+{
+    QTableView::updateGeometries();
+    horizontalScrollBar()->setRange(0, 0);
+}
+
+namespace {
+void tellAssistiveTools(QTableView *view, QAccessible::Event type, const QModelIndex &index)
+{
+    const int child = accessibleChild(view, index);
+    if (child >= 0) {
+        QAccessibleEvent event(view, type);
+        event.setChild(child);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+} // namespace
+
+void VendorView::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    if (QAccessible::isActive() && current.isValid() && hasFocus()) {
+        tellAssistiveTools(this, QAccessible::Focus, current);
+    }
+    // QTableView's own only adds events numbered by every column, hidden ones included.
+    QAbstractItemView::currentChanged(current, previous); // NOLINT(bugprone-parent-virtual-call)
+}
+
+void VendorView::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)
+{
+    if (QAccessible::isActive()) {
+        if (!selected.isEmpty()) {
+            tellAssistiveTools(this, QAccessible::SelectionAdd, selected.first().topLeft());
+        }
+        if (!deselected.isEmpty()) {
+            tellAssistiveTools(this, QAccessible::SelectionRemove, deselected.first().topLeft());
+        }
+    }
+    // As for the current row: QTableView's own only adds its events.
+    // NOLINTNEXTLINE(bugprone-parent-virtual-call)
+    QAbstractItemView::selectionChanged(selected, deselected);
 }
 
 void VendorView::setMultiSelect(bool on)

@@ -28,6 +28,9 @@ public:
     // Only rows dragged from partner may be dropped here; null refuses every drop.
     void acceptDropsFrom(const VendorView *partner);
 
+    // Scrolls up and down only: the id column, with its pending marker, always stays in sight.
+    void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
+
 Q_SIGNALS:
     // A left press and release anywhere on the viewport, rows or empty space alike; also a
     // selection or current row changed with the keys, and the start of a drag.
@@ -46,6 +49,14 @@ Q_SIGNALS:
     void RowsDropped(const QStringList &ids);
 
 protected:
+    // The name column may end a few pixels past the viewport (the two columns fill the list's
+    // width, frame and scroll bar included); no hidden horizontal scrolling reaches them.
+    void updateGeometries() override;
+    // Tell assistive tools of the current and selected rows by the cells they are shown, the
+    // visible columns' (the table's own events count the hidden columns too).
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void selectionChanged(const QItemSelection &selected,
+                          const QItemSelection &deselected) override;
     // Keys move between rows as in a list: Home and End go to the first and last row, left
     // and right stay on the row.
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;

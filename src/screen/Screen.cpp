@@ -2,6 +2,7 @@
 
 #include "list/VendorList.h"
 #include "list/VendorView.h"
+#include "screen/BoxAccessible.h"
 
 #include <QAction>
 #include <QApplication>
@@ -139,6 +140,9 @@ void describeForAssistiveTools(const Screen &ui)
     describe(ui.cmdFind, QStringLiteral("Find the vendor"),
              QStringLiteral("Searches the list chosen under List to search and selects the "
                             "vendor found."));
+    // The frames' captions carry blanks around them; a screen reader should not spell those.
+    ui.fraFind->setAccessibleName(QStringLiteral("Find Vendor"));
+    ui.Frame1->setAccessibleName(QStringLiteral("List to search"));
     describe(ui.cmdCommit, QStringLiteral("Commit to Database"),
              QStringLiteral("Sends every pending change to the server, then reloads both lists."));
     describe(ui.prbLoad, QStringLiteral("Loading progress"),
@@ -151,12 +155,14 @@ void unlockBox(QLineEdit *box)
 {
     setBackground(box, QPalette::Base);
     box->setReadOnly(false);
+    announceLock(box);
 }
 
 void lockBox(QLineEdit *box)
 {
     setBackground(box, QPalette::Button);
     box->setReadOnly(true);
+    announceLock(box);
 }
 
 void flushLists(const Screen &ui)
@@ -221,6 +227,7 @@ Screen buildScreen(QWidget *surface)
         ui.Label1->setFont(narrow);
     }
     ui.txtCntHandFee = make<QLineEdit>(entry, "txtCntHandFee", 1980, 600, 525, 285);
+    useBoxAccessibility(ui.txtCntHandFee);
     ui.txtCntHandFee->setValidator(new TypedLengthLimit(4, ui.txtCntHandFee));
     ui.cmdcenterHandFee = make<QPushButton>(entry, "cmdcenterHandFee", 2625, 600, 1080, 315,
                                             QStringLiteral("Update"));
@@ -233,9 +240,11 @@ Screen buildScreen(QWidget *surface)
     auto *find = ui.fraFind;
     ui.optFind[1] = make<QRadioButton>(find, "optFind_1", 135, 240, 735, 255, QStringLiteral("ID"));
     ui.txtVendorID = make<QLineEdit>(find, "txtVendorID", 915, 255, 1095, 285);
+    useBoxAccessibility(ui.txtVendorID);
     ui.optFind[0] =
         make<QRadioButton>(find, "optFind_0", 135, 600, 765, 255, QStringLiteral("Name"));
     ui.txtVendorName = make<QLineEdit>(find, "txtVendorName", 915, 615, 3330, 285);
+    useBoxAccessibility(ui.txtVendorName);
     ui.Frame1 = make<QGroupBox>(find, "Frame1", 135, 915, 2490, 825);
     ui.Frame1->setTitle(QStringLiteral(" List to search  "));
     ui.optList[0] = make<QRadioButton>(ui.Frame1, "optList_0", 120, 225, 2040, 255,

@@ -47,7 +47,7 @@ check centervendor-server "usr/bin/centervendor-server lib/systemd/system/center
     lib/systemd/system/centervendor-server-backup.service
     lib/systemd/system/centervendor-server-backup.timer
     usr/lib/centervendor-server/centervendor-server-backup
-    etc/default/centervendor-server usr/share/man/man1/centervendor-server.1.gz" "adduser libsqlite3-0"
+    etc/default/centervendor-server usr/share/man/man1/centervendor-server.1.gz" "adduser libsqlite3-0 libsystemd0"
 check centervendor-desk "usr/bin/centervendor-desk usr/share/man/man1/centervendor-desk.1.gz
     usr/share/applications/com.tarvo.CenterVendorDesk.desktop
     usr/share/icons/hicolor/scalable/apps/com.tarvo.CenterVendorDesk.svg

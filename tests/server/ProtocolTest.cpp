@@ -133,6 +133,7 @@ TEST_P(CommandLineParsing, ReadsTheOptions)
     EXPECT_EQ(result.options.metricsPort, expected->metricsPort);
     EXPECT_EQ(result.options.logFormat, expected->logFormat);
     EXPECT_EQ(result.options.shutdownGrace, expected->shutdownGrace);
+    EXPECT_EQ(result.options.backup, expected->backup);
 }
 
 ServerOptions withAccess(std::string db, AccessOptions access)
@@ -140,6 +141,14 @@ ServerOptions withAccess(std::string db, AccessOptions access)
     ServerOptions options;
     options.db = std::move(db);
     options.access = std::move(access);
+    return options;
+}
+
+ServerOptions backingUp(std::string db, std::string out)
+{
+    ServerOptions options;
+    options.db = std::move(db);
+    options.backup = std::move(out);
     return options;
 }
 
@@ -217,8 +226,10 @@ INSTANTIATE_TEST_SUITE_P(
             "MetricsWithoutPort", {"--db", "x.db", "--metrics-listen", "h"}, std::nullopt},
         CommandLineCase{"UnknownLogFormat", {"--db", "x.db", "--log-format", "xml"}, std::nullopt},
         CommandLineCase{"GraceNegative", {"--db", "x.db", "--shutdown-grace=-1"}, std::nullopt},
-        CommandLineCase{
-            "GraceWithUnit", {"--db", "x.db", "--shutdown-grace", "30s"}, std::nullopt}),
+        CommandLineCase{"GraceWithUnit", {"--db", "x.db", "--shutdown-grace", "30s"}, std::nullopt},
+        CommandLineCase{"Backup", {"--db", "x.db", "--backup=c.db"}, backingUp("x.db", "c.db")},
+        CommandLineCase{"BackupWithoutDb", {"--backup", "c.db"}, std::nullopt},
+        CommandLineCase{"BackupWithoutFile", {"--db", "x.db", "--backup"}, std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct LocationCase

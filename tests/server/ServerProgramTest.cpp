@@ -3,15 +3,20 @@
 #include "ExpositionCheck.h"
 #include "SampleData.h"
 #include "ServerFixture.h"
+#include "ServerProcess.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -19,134 +24,6 @@
 
 namespace tarvo::server::testing {
 namespace {
-
-struct Finished
-{
-    int exitCode = -1; // -1: did not exit in time (then killed)
-    std::string out;
-    std::string err;
-};
-
-// Runs the program; `stopAfterFirstLine` gets the first stdout line and may act on the
-// running server before it is sent SIGTERM. Every wait is bounded.
-class Program
-{
-public:
-    explicit Program(const std::vector<std::string> &args)
-    {
-        int out[2];
-        int err[2];
-        if (pipe(out) != 0 || pipe(err) != 0) {
-            throw std::runtime_error("pipe");
-        }
-        // Everything the child needs is built before fork: it may only exec.
-        std::string program = CENTERVENDOR_SERVER_PATH;
-        std::vector<std::string> copies = args;
-        std::vector<char *> argv{program.data()};
-        for (std::string &arg : copies) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            dup2(err[1], STDERR_FILENO);
-            close(out[0]);
-            close(err[0]);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        m_out = out[0];
-        m_err = err[0];
-    }
-
-    ~Program()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-        close(m_out);
-        close(m_err);
-    }
-
-    // The first stdout line, or "" when none came within the time limit.
-    std::string firstLine() { return stdoutLine(0); }
-
-    // Line `index` (from 0) of stdout, or "" when it did not come within the time limit.
-    std::string stdoutLine(std::size_t index)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        const auto lines = [this] {
-            return static_cast<std::size_t>(std::count(m_stdout.begin(), m_stdout.end(), '\n'));
-        };
-        while (lines() <= index && readSome(m_out, m_stdout, deadline)) {
-        }
-        std::size_t start = 0;
-        for (std::size_t i = 0; i < index && start != std::string::npos; ++i) {
-            start = m_stdout.find('\n', start);
-            start = start == std::string::npos ? start : start + 1;
-        }
-        const std::size_t end = start == std::string::npos ? start : m_stdout.find('\n', start);
-        return end == std::string::npos ? std::string() : m_stdout.substr(start, end - start);
-    }
-
-    void signal(int number) { kill(m_pid, number); }
-
-    Finished finish()
-    {
-        Finished result;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (readSome(m_out, m_stdout, deadline)) {
-        }
-        while (readSome(m_err, m_stderr, deadline)) {
-        }
-        int status = 0;
-        pid_t done = 0;
-        while ((done = waitpid(m_pid, &status, WNOHANG)) == 0 &&
-               std::chrono::steady_clock::now() < deadline) {
-            pollfd none{};
-            poll(&none, 0, 10);
-        }
-        if (done == m_pid) {
-            m_pid = -1;
-            result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        result.out = m_stdout;
-        result.err = m_stderr;
-        return result;
-    }
-
-private:
-    // False at the end of the stream or the deadline.
-    static bool readSome(int fd, std::string &into, std::chrono::steady_clock::time_point deadline)
-    {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return false;
-        }
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-            return false;
-        }
-        char buffer[4096];
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            return false;
-        }
-        into.append(buffer, static_cast<std::size_t>(n));
-        return true;
-    }
-
-    pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
-    std::string m_stdout;
-    std::string m_stderr;
-};
 
 TEST(ServerProgram, PortZeroPrintsTheAddressFirstServesAndStopsOnSigterm)
 {
@@ -174,10 +51,57 @@ TEST(ServerProgram, PortZeroPrintsTheAddressFirstServesAndStopsOnSigterm)
         << finished.err;
 }
 
-// The port after `prefix` at the start of `line`; 0 when the line does not start so.
-int portAfter(const std::string &line, const std::string &prefix)
+// A datagram socket standing in for systemd's notification socket.
+class NotifySocket
 {
-    return line.rfind(prefix, 0) == 0 ? std::atoi(line.c_str() + prefix.size()) : 0;
+public:
+    explicit NotifySocket(const std::filesystem::path &path) : m_path(path.string())
+    {
+        m_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        m_path.copy(address.sun_path, sizeof address.sun_path - 1);
+        bind(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    }
+    ~NotifySocket() { close(m_fd); }
+    NotifySocket(const NotifySocket &) = delete;
+    NotifySocket &operator=(const NotifySocket &) = delete;
+
+    // The next message, or "" when none comes within 10 s.
+    std::string next()
+    {
+        pollfd p{m_fd, POLLIN, 0};
+        char buffer[4096];
+        if (poll(&p, 1, 10000) != 1) {
+            return {};
+        }
+        const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+        return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    }
+    const std::string &path() const { return m_path; }
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+};
+
+TEST(ServerProgram, TellsSystemdWhatItDoesFromConnectingToDraining)
+{
+    TempDir dir;
+    TestDatabase db;
+    NotifySocket systemd(dir.path() / "notify");
+    setenv("NOTIFY_SOCKET", systemd.path().c_str(), 1);
+    Program program({"--db", db.location(), "--listen", "127.0.0.1:0"});
+    unsetenv("NOTIFY_SOCKET");
+    const int port = portAfter(program.firstLine(), "listening on http://127.0.0.1:");
+    ASSERT_GT(port, 0);
+
+    EXPECT_EQ(systemd.next().rfind("STATUS=Connecting to the database ", 0), 0u);
+    EXPECT_EQ(systemd.next(), "READY=1\nSTATUS=Serving http://127.0.0.1:" + std::to_string(port) +
+                                  " from " + shownLocation(db.location()));
+    program.signal(SIGTERM);
+    EXPECT_EQ(systemd.next(), "STOPPING=1\nSTATUS=Draining 0 requests under way, for up to 30 s");
+    EXPECT_EQ(program.finish().exitCode, 0);
 }
 
 // A series of the metrics page at `port`; -1 when it cannot be read.
@@ -424,6 +348,9 @@ struct DrainCase
     const char *name;
     const char *grace;
     bool commitMustComplete; // the grace outlasts the commit: it completes and is answered
+    // A client sends half a request head just before the signal and then nothing: the stop
+    // must not wait for it (only the idle time-out of 10 s would end it).
+    bool halfSentHead = false;
 };
 
 void PrintTo(const DrainCase &c, std::ostream *os)
@@ -458,17 +385,23 @@ TEST_P(ServerDrainsALargeCommit, CompletesAndIsAnsweredOrIsNotAppliedAtAll)
 
     std::atomic<bool> answered{false};
     int status = 0;
+    std::chrono::steady_clock::time_point answeredAt;
     std::thread committing([&] {
         httplib::Client cli("127.0.0.1", port);
         cli.set_read_timeout(60);
         const auto res = cli.Post("/CenterVendor.asp", body, "application/x-www-form-urlencoded");
         status = res ? res->status : -1;
+        answeredAt = std::chrono::steady_clock::now();
         answered = true;
     });
     // The signal comes while the batch holds a database connection, unless it was quicker.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!answered && std::chrono::steady_clock::now() < deadline &&
            scraped(metricsPort, "centervendor_store_connections_in_use") < 1) {
+    }
+    RawConnection halfHead(port);
+    if (GetParam().halfSentHead) {
+        ASSERT_TRUE(halfHead.send("GET /healthz HTTP/1.1\r\nHost: test\r\n"));
     }
     const auto signalled = std::chrono::steady_clock::now();
     program.signal(SIGTERM);
@@ -478,6 +411,11 @@ TEST_P(ServerDrainsALargeCommit, CompletesAndIsAnsweredOrIsNotAppliedAtAll)
 
     EXPECT_EQ(finished.exitCode, 0) << finished.err;
     EXPECT_LT(exited - signalled, std::chrono::seconds(std::atoi(GetParam().grace) + 5));
+    if (GetParam().halfSentHead) {
+        EXPECT_LT(exited - std::max(signalled, answeredAt), std::chrono::seconds(5))
+            << "the half-sent head held the stop";
+        EXPECT_TRUE(halfHead.closedWithin(std::chrono::seconds(1)));
+    }
     const auto rows =
         db.rows("SELECT COUNT(*) FROM VendorCenterCrossReference WHERE CenterID = 50");
     const std::string stored = rows.at(0).at(0);
@@ -491,6 +429,7 @@ TEST_P(ServerDrainsALargeCommit, CompletesAndIsAnsweredOrIsNotAppliedAtAll)
 
 INSTANTIATE_TEST_SUITE_P(Grace, ServerDrainsALargeCommit,
                          ::testing::Values(DrainCase{"LongerThanTheCommit", "30", true},
+                                           DrainCase{"NotHeldByAHalfSentHead", "30", true, true},
                                            DrainCase{"None", "0", false}),
                          [](const auto &info) { return std::string(info.param.name); });
 

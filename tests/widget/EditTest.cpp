@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QTest>
+#include <QWheelEvent>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <string_view>
@@ -368,34 +371,67 @@ TEST_F(Editing, removingWhileEditingClosesTheFeeAreaWithoutSaving)
     EXPECT_TRUE(child<QLineEdit>("txtCntHandFee")->text().isEmpty());
 }
 
-// A typed fee is stored, or a message says why not: never dropped with the area closed.
-TEST_F(Editing, aReloadPutsAnOpenFeeAreaToRestAndAFeeNeedsARowShownAgain)
-{
-    input.clickId(Center, "20");
-    input.clickButton("cmdcenterHandFee");
-    input.type("txtCntHandFee", "42");
-    load();
-    EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Update");
-    EXPECT_TRUE(child<QLineEdit>("txtCntHandFee")->isReadOnly());
+// No fee of a row that a load replaced stays on screen, and none can be stored on another row:
+// whether the area was open with a typed fee or at rest showing a row, and whatever loaded.
+enum class Reload { Again, OtherCenter, Commit };
 
-    MessageWatcher messages;
-    input.clickButton("cmdcenterHandFee");
-    input.type("txtCntHandFee", "42");
-    input.clickButton("cmdcenterHandFee");
-    ASSERT_EQ(messages.seen().size(), 1u);
-    EXPECT_EQ(messages.seen()[0].text, "Choose a vendor in the Selected Vendors list first");
-    EXPECT_EQ(messages.seen()[0].icon, QMessageBox::Information);
-    EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Save") << "the typed fee stays";
+struct StaleCase
+{
+    Reload reload;
+    bool typing;
+};
+
+void PrintTo(const StaleCase &c, std::ostream *out)
+{
+    *out << int(c.reload) << (c.typing ? " typing" : " at rest");
+}
+
+class StaleFeeArea : public Editing, public ::testing::WithParamInterface<StaleCase>
+{
+};
+
+TEST_P(StaleFeeArea, aLoadEmptiesTheFeeAreaAndAFeeNeedsARowShownAgain)
+{
+    const auto &c = GetParam();
+    MessageWatcher messages; // the commit shows the server's answer
+    server.answerPost("/CenterVendor.asp", TestHttpServer::text("Saved", 200));
+    storeFee("21", "3");
+    input.clickId(Center, "20"); // 5.00 %, duty 1
+    if (c.typing) {
+        input.clickButton("cmdcenterHandFee");
+        input.type("txtCntHandFee", "42");
+    }
+    switch (c.reload) {
+    case Reload::Again:
+        load();
+        break;
+    case Reload::OtherCenter:
+        load(13);
+        break;
+    case Reload::Commit:
+        input.clickButton("cmdCommit");
+        break;
+    }
+    EXPECT_TRUE(child<QLineEdit>("txtCntHandFee")->text().isEmpty());
+    EXPECT_FALSE(child<QCheckBox>("chkDuty")->isChecked());
+    EXPECT_TRUE(child<QLineEdit>("txtCntHandFee")->isReadOnly());
+    EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Update");
+    EXPECT_FALSE(enabled("cmdcenterHandFee")) << "nothing to update until a row is shown";
     for (const auto &row : rowsOf(control, Center)) {
         EXPECT_NE(row.value(3), "42.00");
-        EXPECT_FALSE(row.value(4).endsWith('U'));
     }
-    EXPECT_FALSE(enabled("cmdCommit"));
 
-    storeFee("20", "42");
-    EXPECT_EQ(input.row(Center, "20").mid(3, 2), (QStringList{"42.00", "1U"}));
-    EXPECT_EQ(messages.seen().size(), 1u);
+    storeFee("22", "42");
+    EXPECT_EQ(input.row(Center, "22").mid(3, 2), (QStringList{"42.00", "1U"}));
+    EXPECT_EQ(input.row(Center, "20").value(3), "5.00");
 }
+
+INSTANTIATE_TEST_SUITE_P(Loads, StaleFeeArea,
+                         ::testing::Values(StaleCase{Reload::Again, true},
+                                           StaleCase{Reload::Again, false},
+                                           StaleCase{Reload::OtherCenter, true},
+                                           StaleCase{Reload::Commit, true},
+                                           StaleCase{Reload::Commit, false}));
 
 TEST_F(Editing, pendingRowsCarryAMarkerAndATooltipWithoutChangingTheirText)
 {
@@ -403,14 +439,18 @@ TEST_F(Editing, pendingRowsCarryAMarkerAndATooltipWithoutChangingTheirText)
     removeById("21");
     auto *center = listView(control, Center)->model();
     const auto added = center->index(input.rowOf(Center, "10"), 0);
-    EXPECT_EQ(added.data(Qt::ToolTipRole).toString(), "to be added");
+    EXPECT_EQ(added.data(Qt::ToolTipRole).toString(),
+              "To be added\nHandling fee 8.00 %\nDuty / brokerage fee charged");
+    EXPECT_EQ(center->index(input.rowOf(Center, "10"), 1).data(Qt::AccessibleDescriptionRole),
+              "To be added, Handling fee 8.00 %, Duty / brokerage fee charged")
+        << "the default fee of an added vendor is readable without selecting it";
     EXPECT_TRUE(added.data(Qt::DecorationRole).isValid());
     EXPECT_EQ(added.data().toString(), "10");
     const auto stored = center->index(input.rowOf(Center, "20"), 0);
     EXPECT_FALSE(stored.data(Qt::DecorationRole).isValid());
     auto *vendors = listView(control, Vendors)->model();
     EXPECT_EQ(vendors->index(input.rowOf(Vendors, "21"), 0).data(Qt::ToolTipRole).toString(),
-              "to be removed");
+              "To be removed\nHandling fee 8.00 %\nNo duty / brokerage fee");
 }
 
 TEST_F(Editing, aReloadDiscardsEveryPendingChange)
@@ -473,6 +513,29 @@ TEST_F(LongLists, aMovedRowIsSelectedAndScrolledIntoViewInItsNewList)
     EXPECT_EQ(selectedRowsOf(control, Vendors), std::vector<int>{input.rowOf(Vendors, "5")});
     input.doubleClickId(Vendors, "150");
     EXPECT_TRUE(rowVisible(Center, "150"));
+}
+
+} // namespace
+
+namespace {
+
+// The name column ends a little past the visible edge; a click or a wheel turned sideways on a
+// name must not carry the id column and its pending marker out of sight.
+TEST_F(Editing, clickingANameKeepsTheIdColumnInSight)
+{
+    addById("10");
+    for (const char *list : {Vendors, Center}) {
+        auto *view = listView(control, list);
+        const QRect name = view->visualRect(view->model()->index(0, 1));
+        const QPoint nearEnd(std::min(name.right(), view->viewport()->width() - 2),
+                             name.center().y());
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, nearEnd);
+        QWheelEvent sideways(nearEnd, view->viewport()->mapToGlobal(nearEnd), {}, {-120, 0},
+                             Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view->viewport(), &sideways);
+        EXPECT_EQ(view->horizontalScrollBar()->value(), 0) << list;
+        EXPECT_EQ(view->visualRect(view->model()->index(0, 0)).left(), 0) << list;
+    }
 }
 
 } // namespace

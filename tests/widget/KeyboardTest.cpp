@@ -5,7 +5,9 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -318,6 +320,84 @@ TEST_F(Keyboard, tabLeavesTheListsInTheLaidOutOrderWithoutMovingTheirRows)
     view(Vendors)->setFocus(Qt::TabFocusReason);
     QTest::keyClick(view(Vendors), Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(QApplication::focusWidget()->objectName(), "cmdAdd");
+}
+
+} // namespace
+
+namespace {
+
+// The keyboard after a load or a commit: where it was, when that control is still usable, or
+// else on "Selected Vendors", never on a control the load disabled nor passed on to the host.
+struct FocusCase
+{
+    const char *name;
+    const char *focused; // before the load
+    bool commit;         // the commit's reload (by Space on its button) instead of the host's
+    const char *after;
+};
+
+void PrintTo(const FocusCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class FocusAfterLoad : public ServedControl, public ::testing::WithParamInterface<FocusCase>
+{
+protected:
+    FocusAfterLoad()
+    {
+        serveStandardCenter(page);
+        server.answerPost("/CenterVendor.asp", TestHttpServer::text("Saved", 200));
+        load();
+        QApplication::setActiveWindow(&control);
+    }
+};
+
+TEST_P(FocusAfterLoad, leavesTheKeyboardOnAUsableControl)
+{
+    const auto &c = GetParam();
+    MessageWatcher messages; // the commit shows the server's answer
+    input.doubleClickId(Vendors, "10");
+    input.clickId(Center, "20");
+    auto *start = child<QWidget>(c.focused);
+    start->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), start);
+    if (c.commit) {
+        QTest::keyClick(start, Qt::Key_Space);
+    } else {
+        load();
+    }
+    // The window's focus widget: it has the keyboard again once the answer's box is closed.
+    ASSERT_NE(control.focusWidget(), nullptr);
+    EXPECT_EQ(control.focusWidget()->objectName(), c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, FocusAfterLoad,
+    ::testing::Values(FocusCase{"feeButton", "cmdcenterHandFee", false, Center},
+                      FocusCase{"commitButton", "cmdCommit", true, Center},
+                      FocusCase{"stillEnabledButton", "cmdDelete", false, "cmdDelete"},
+                      FocusCase{"otherList", Vendors, false, Vendors}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Keyboard, returnInTheOpenFeeBoxSavesAndEscapeLeavesTheEdit)
+{
+    QApplication::setActiveWindow(&byKeys);
+    keysInput.clickId(Center, "21");
+    keysInput.clickButton("cmdcenterHandFee");
+    auto *box = child<QLineEdit>("txtCntHandFee");
+    keysInput.type("txtCntHandFee", "4");
+    QTest::keyClick(box, Qt::Key_Escape);
+    EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Update");
+    EXPECT_TRUE(box->isReadOnly());
+    EXPECT_EQ(box->text(), "8.00") << "the fee shown before Update comes back";
+    EXPECT_EQ(keysInput.row(Center, "21").value(3), "8.00");
+
+    keysInput.clickButton("cmdcenterHandFee");
+    keysInput.type("txtCntHandFee", "4");
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(keysInput.row(Center, "21").mid(3, 2), (QStringList{"4.00", "0U"}));
+    EXPECT_EQ(child<QPushButton>("cmdcenterHandFee")->text(), "Update");
 }
 
 } // namespace
