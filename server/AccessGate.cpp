@@ -3,11 +3,29 @@
 #include "auth/Access.h"
 #include "auth/Authenticator.h"
 
+#include <algorithm>
+#include <deque>
+#include <mutex>
+#include <unordered_map>
+
 namespace tarvo::server {
 
 namespace {
 
 constexpr const char *kText = "text/plain; charset=utf-8";
+constexpr std::size_t kHomesPerUser = 16;
+
+HttpAnswer unauthorized(std::string text);
+
+std::string userOf(const HttpRequest &request)
+{
+    const auto header = request.header("Authorization");
+    if (!header) {
+        return {};
+    }
+    const auto credentials = parseBasicCredentials(*header);
+    return credentials ? credentials->user : std::string();
+}
 
 HttpAnswer refusal(int status, std::string text)
 {
@@ -29,25 +47,55 @@ struct AccessGate::Private
     std::vector<std::string> serverNames;
     std::string listenHost;
     std::unique_ptr<Authenticator> users;
-    FailureThrottle throttle;
+    FailureThrottle addresses;
+    FailureThrottle names;
 
-    std::optional<HttpAnswer> throttled(const HttpRequest &request)
+    // Where each user signed in lately, so that its owner is not locked out with the
+    // strangers who try its name.
+    std::mutex homesMutex;
+    std::unordered_map<std::string, std::deque<std::string>> homes;
+
+    bool signedInFrom(const std::string &user, const std::string &address)
     {
-        const auto wait = throttle.retryAfter(request.client, FailureThrottle::Clock::now());
-        if (wait.count() == 0) {
-            return std::nullopt;
+        const std::lock_guard lock(homesMutex);
+        const auto found = homes.find(user);
+        return found != homes.end() && std::find(found->second.begin(), found->second.end(),
+                                                 address) != found->second.end();
+    }
+
+    void rememberHome(const std::string &user, const std::string &address)
+    {
+        const std::lock_guard lock(homesMutex);
+        std::deque<std::string> &known = homes[user];
+        if (std::find(known.begin(), known.end(), address) != known.end()) {
+            return;
         }
+        known.push_back(address);
+        if (known.size() > kHomesPerUser) {
+            known.pop_front();
+        }
+    }
+
+    static HttpAnswer tooMany(std::chrono::seconds wait, const char *what)
+    {
         HttpAnswer answer =
-            refusal(429, "Refused: too many failed logins from this address; try again in " +
-                             std::to_string(wait.count()) + " s.");
+            refusal(429, std::string("Refused: too many failed logins ") + what +
+                             "; try again in " + std::to_string(wait.count()) + " s.");
         answer.headers.emplace_back("Retry-After", std::to_string(wait.count()));
         return answer;
     }
 
-    HttpAnswer failed(const HttpRequest &request)
+    std::optional<HttpAnswer> throttled(const HttpRequest &request, const std::string &user)
     {
-        throttle.recordFailure(request.client, FailureThrottle::Clock::now());
-        return unauthorized("Refused: unknown user or wrong password.");
+        const auto now = FailureThrottle::Clock::now();
+        if (const auto wait = addresses.retryAfter(request.client, now); wait.count() > 0) {
+            return tooMany(wait, "from this address");
+        }
+        if (const auto wait = names.retryAfter(user, now);
+            wait.count() > 0 && !signedInFrom(user, request.client)) {
+            return tooMany(wait, "for this user name");
+        }
+        return std::nullopt;
     }
 };
 
@@ -83,15 +131,33 @@ std::optional<HttpAnswer> AccessGate::screen(const HttpRequest &request, bool po
     if (!d->users) {
         return std::nullopt;
     }
-    if (auto wait = d->throttled(request)) {
-        return wait;
-    }
     const auto quick = d->users->quickCheck(request.header("Authorization"));
+    if (quick && quick->status == AuthCheck::Status::Accepted) {
+        return std::nullopt;
+    }
     if (quick && quick->status == AuthCheck::Status::Missing) {
         return unauthorized("Refused: this server needs a user name and password.");
     }
+    if (auto wait = d->throttled(request, userOf(request))) {
+        return wait;
+    }
     if (quick && quick->status == AuthCheck::Status::Refused) {
-        return d->failed(request);
+        d->addresses.charge(request.client, FailureThrottle::Clock::now());
+        return unauthorized("Refused: unknown user or wrong password.");
+    }
+    return std::nullopt;
+}
+
+bool AccessGate::needsVerify(const HttpRequest &request)
+{
+    return d->users && !d->users->quickCheck(request.header("Authorization"));
+}
+
+std::optional<HttpAnswer> AccessGate::verify(const HttpRequest &request)
+{
+    const auto answer = identify(request);
+    if (const auto *refused = std::get_if<HttpAnswer>(&answer)) {
+        return *refused;
     }
     return std::nullopt;
 }
@@ -101,16 +167,40 @@ std::variant<Caller, HttpAnswer> AccessGate::identify(const HttpRequest &request
     if (!d->users) {
         return Caller{};
     }
-    if (auto wait = d->throttled(request)) {
-        return *wait;
+    const auto authorization = request.header("Authorization");
+    if (auto quick = d->users->quickCheck(authorization)) {
+        if (quick->status == AuthCheck::Status::Accepted) {
+            return Caller{quick->user, quick->centers};
+        }
+        if (quick->status == AuthCheck::Status::Missing) {
+            return unauthorized("Refused: this server needs a user name and password.");
+        }
+        d->addresses.charge(request.client, FailureThrottle::Clock::now());
+        return unauthorized("Refused: unknown user or wrong password.");
     }
-    const AuthCheck checked = d->users->check(request.header("Authorization"));
-    if (checked.status == AuthCheck::Status::Missing) {
-        return unauthorized("Refused: this server needs a user name and password.");
+    // Charged before the check, so that checks running at once never pass the limits.
+    const std::string user = userOf(request);
+    const bool home = d->signedInFrom(user, request.client);
+    const auto now = FailureThrottle::Clock::now();
+    if (!d->addresses.charge(request.client, now)) {
+        return Private::tooMany(
+            std::max(std::chrono::seconds(1), d->addresses.retryAfter(request.client, now)),
+            "from this address");
     }
+    if (!home && !d->names.charge(user, now)) {
+        d->addresses.refund(request.client, now);
+        return Private::tooMany(std::max(std::chrono::seconds(1), d->names.retryAfter(user, now)),
+                                "for this user name");
+    }
+    const AuthCheck checked = d->users->check(authorization);
     if (checked.status != AuthCheck::Status::Accepted) {
-        return d->failed(request);
+        return unauthorized("Refused: unknown user or wrong password.");
     }
+    d->addresses.refund(request.client, now);
+    if (!home) {
+        d->names.refund(user, now);
+    }
+    d->rememberHome(checked.user, request.client);
     return Caller{checked.user, checked.centers};
 }
 

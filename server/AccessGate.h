@@ -29,12 +29,22 @@ public:
     void setListenHost(std::string host);
 
     // Refusals that need no password check, before any body byte is read: 421 for a foreign
-    // Host, 403 for a POST from a foreign Origin, 429 for an address that failed too often,
-    // 401 without usable credentials.
+    // Host, 403 for a POST from a foreign Origin, 429 for an address or user name that failed
+    // too often, 401 without usable credentials.
     std::optional<HttpAnswer> screen(const HttpRequest &request, bool post);
 
-    // The caller, or 401 (429 once the address has failed too often). Costs one password
-    // check unless the same credentials were accepted before.
+    // Cheap: true when only verify() can tell whether the credentials hold (they were not
+    // accepted before).
+    bool needsVerify(const HttpRequest &request);
+
+    // The slow check (one argon2 verification), charged before it runs to the client address
+    // and to the user name, each allowed ten failures a minute, so that checks running at
+    // once never pass that; a success takes the charges back. A name under attack still
+    // signs in from an address where it signed in before. nullopt when the credentials hold.
+    std::optional<HttpAnswer> verify(const HttpRequest &request);
+
+    // The caller, or 401/429. Costs a verify() unless the same credentials were accepted
+    // before.
     std::variant<Caller, HttpAnswer> identify(const HttpRequest &request);
 
     // Without a users file: nullopt. Otherwise the users read last.

@@ -5,6 +5,7 @@
 #include "auth/Users.h"
 
 #include <CLI/CLI.hpp>
+#include <arpa/inet.h>
 #include <charconv>
 #include <memory>
 #include <optional>
@@ -21,6 +22,8 @@ struct Written
     std::optional<std::string> db, dbConnections, listen, metricsListen, logFormat, grace;
     std::optional<std::string> usersFile, addUser, centers, tlsCert, tlsKey, backup;
     std::vector<std::string> origins, serverNames;
+    std::optional<std::string> tlsPriorities;
+    std::vector<std::string> trustedProxies;
     bool help = false;
     bool version = false;
     bool sample = false;
@@ -123,6 +126,10 @@ std::unique_ptr<CLI::App> makeApp(const std::string &program, Written &w)
                 "and this PEM private key; the server does not start when either cannot be read "
                 "or they do not match",
                 "FILE");
+    valueOption(*app, "--tls-priorities", w.tlsPriorities,
+                "with --tls-cert: the GnuTLS priority string (default: TLS 1.2 and 1.3, "
+                "forward-secret AEAD suites, the server's order first)",
+                "STRING");
     valueOption(*app, "--users", w.usersFile,
                 "every request needs HTTP Basic credentials of a user in FILE (lines "
                 "name:hash:centers, centers \"*\" or ids like 1,2; \"#\" starts a comment); FILE "
@@ -145,6 +152,11 @@ std::unique_ptr<CLI::App> makeApp(const std::string &program, Written &w)
                "a request whose Host names neither the listen address nor a NAME is refused with "
                "421; repeatable",
                "NAME");
+    listOption(*app, "--trusted-proxy", w.trustedProxies,
+               "a load balancer at this IP address: the client is the rightmost "
+               "X-Forwarded-For entry that is not a trusted proxy, and the proxy is exempt from "
+               "the per-address connection limit; repeatable",
+               "ADDR");
     return app;
 }
 
@@ -192,6 +204,16 @@ std::optional<std::string> accessProblem(const AccessOptions &access)
     if (access.tlsCert.empty() != access.tlsKey.empty()) {
         return "--tls-cert and --tls-key go together";
     }
+    if (!access.tlsPriorities.empty() && access.tlsCert.empty()) {
+        return "--tls-priorities goes with --tls-cert";
+    }
+    for (const std::string &proxy : access.trustedProxies) {
+        unsigned char address[16];
+        if (inet_pton(AF_INET, proxy.c_str(), address) != 1 &&
+            inet_pton(AF_INET6, proxy.c_str(), address) != 1) {
+            return "--trusted-proxy needs an IP address, not \"" + proxy + "\"";
+        }
+    }
     return std::nullopt;
 }
 
@@ -209,6 +231,7 @@ std::optional<std::string> accessFrom(const Written &w, AccessOptions &access)
         {w.centers, &AccessOptions::centers, "--centers needs \"*\" or center ids like 1,2"},
         {w.tlsCert, &AccessOptions::tlsCert, "--tls-cert needs a PEM file"},
         {w.tlsKey, &AccessOptions::tlsKey, "--tls-key needs a PEM file"},
+        {w.tlsPriorities, &AccessOptions::tlsPriorities, "--tls-priorities needs a string"},
     };
     for (const Text &text : texts) {
         if (text.value) {
@@ -220,7 +243,8 @@ std::optional<std::string> accessFrom(const Written &w, AccessOptions &access)
     }
     for (const auto &[list, into, name] :
          {std::tuple{&w.origins, &access.allowedOrigins, "--allow-origin"},
-          std::tuple{&w.serverNames, &access.serverNames, "--server-name"}}) {
+          std::tuple{&w.serverNames, &access.serverNames, "--server-name"},
+          std::tuple{&w.trustedProxies, &access.trustedProxies, "--trusted-proxy"}}) {
         for (const std::string &value : *list) {
             if (value.empty()) {
                 return std::string(name) + " needs a value";

@@ -21,6 +21,8 @@ struct AccessOptions
     std::string tlsKey;
     std::vector<std::string> allowedOrigins; // a POST naming another Origin is refused
     std::vector<std::string> serverNames;    // when given, a Host naming another is refused
+    std::string tlsPriorities;               // GnuTLS priority string; empty: the default
+    std::vector<std::string> trustedProxies; // load balancers whose X-Forwarded-For counts
 
     bool operator==(const AccessOptions &) const = default;
 };

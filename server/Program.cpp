@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <pthread.h>
 #include <termios.h>
 #include <thread>
@@ -64,6 +66,75 @@ std::string displayHost(const std::string &host)
     return host.find(':') != std::string::npos ? "[" + host + "]" : host;
 }
 
+// Takes the handled signals from the start: while the server is still starting (connecting
+// to its database may take long), SIGINT and SIGTERM end the process at once as if unhandled;
+// once it is registered, they drain it and SIGHUP reads the users file again.
+class SignalWaiter
+{
+public:
+    explicit SignalWaiter(const sigset_t &signals)
+        : m_signals(signals), m_thread([this] { wait(); })
+    {}
+    ~SignalWaiter()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_finished = true;
+            m_server = nullptr;
+        }
+        // Wakes it if no signal did; once finished, a SIGHUP ends its loop.
+        pthread_kill(m_thread.native_handle(), SIGHUP);
+        m_thread.join();
+    }
+    // graceSeconds only goes into the stopping notice to systemd.
+    void serving(ReferenceServer *server, long long graceSeconds = 0)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_server = server;
+        m_grace = graceSeconds;
+    }
+    bool signalled() const { return m_signalled; }
+
+private:
+    void wait()
+    {
+        int signal = 0;
+        while (sigwait(&m_signals, &signal) == 0) {
+            const std::lock_guard lock(m_mutex);
+            if (m_finished) {
+                return;
+            }
+            if (signal == SIGHUP) {
+                if (m_server != nullptr) {
+                    m_server->reloadUsers();
+                }
+                continue;
+            }
+            if (m_server == nullptr) {
+                std::signal(signal, SIG_DFL);
+                sigset_t one;
+                sigemptyset(&one);
+                sigaddset(&one, signal);
+                pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+                raise(signal);
+            }
+            m_signalled = true;
+            m_server->stop();
+            service::stopping("Draining " + std::to_string(m_server->requestsUnderWay()) +
+                              " requests under way, for up to " + std::to_string(m_grace) + " s");
+            return;
+        }
+    }
+
+    sigset_t m_signals;
+    std::mutex m_mutex;
+    ReferenceServer *m_server = nullptr;
+    long long m_grace = 0;
+    bool m_finished = false;
+    std::atomic<bool> m_signalled{false};
+    std::thread m_thread;
+};
+
 } // namespace
 
 int addUserFromInput(const std::string &program, const AccessOptions &access)
@@ -102,6 +173,7 @@ int serve(const std::string &program, const ServerOptions &options)
     // A log reader that goes away must not end the server: writes then just fail.
     std::signal(SIGPIPE, SIG_IGN);
     const sigset_t handledSignals = blockHandledSignals();
+    auto waiter = std::make_unique<SignalWaiter>(handledSignals);
     try {
         StoreOptions storeOptions;
         storeOptions.connections = options.dbConnections;
@@ -109,6 +181,13 @@ int serve(const std::string &program, const ServerOptions &options)
         limits.shutdownGrace = options.shutdownGrace;
         service::status("Connecting to the database " + shownLocation(options.db));
         ReferenceServer server(options.db, storeOptions, limits);
+        // Taken out of the waiter's hands before the server goes away.
+        struct Registration
+        {
+            SignalWaiter &waiter;
+            ~Registration() { waiter.serving(nullptr); }
+        } registration{*waiter};
+        waiter->serving(&server, options.shutdownGrace.count());
         server.setLogFormat(options.logFormat);
         server.setAccess(options.access);
         if (const auto users = server.userCount()) {
@@ -121,13 +200,13 @@ int serve(const std::string &program, const ServerOptions &options)
         if (options.sample) {
             const FillResult filled = server.fillSample();
             if (!filled.ok()) {
-                std::fprintf(stderr, "%s: cannot fill the sample: %s\n", program.c_str(),
-                             filled.message.c_str());
+                server.notice(program + ": cannot fill the sample: " + filled.message);
                 return 1;
             }
             if (!filled.filled) {
-                std::fprintf(stderr, "%s: %s already holds data; --sample leaves it as it is\n",
-                             program.c_str(), shownLocation(options.db).c_str());
+                // In the log's format, as every line on stderr while the server runs.
+                server.notice(program + ": " + shownLocation(options.db) +
+                              " already holds data; --sample leaves it as it is");
             }
         }
 
@@ -138,16 +217,16 @@ int serve(const std::string &program, const ServerOptions &options)
             port = -1;
         }
         if (port < 0) {
-            std::fprintf(stderr, "%s: cannot listen on %s:%d\n", program.c_str(),
-                         options.host.c_str(), options.port);
+            server.notice(program + ": cannot listen on " + options.host + ":" +
+                          std::to_string(options.port));
             return 1;
         }
         int metricsPort = -1;
         if (!options.metricsHost.empty()) {
             metricsPort = server.bindMetrics(options.metricsHost, options.metricsPort);
             if (metricsPort < 0) {
-                std::fprintf(stderr, "%s: cannot listen for metrics on %s:%d\n", program.c_str(),
-                             options.metricsHost.c_str(), options.metricsPort);
+                server.notice(program + ": cannot listen for metrics on " + options.metricsHost +
+                              ":" + std::to_string(options.metricsPort));
                 return 1;
             }
         }
@@ -162,38 +241,17 @@ int serve(const std::string &program, const ServerOptions &options)
                                     "://" + displayHost(options.host) + ":" + std::to_string(port);
         service::ready("Serving " + address + " from " + shownLocation(options.db));
 
-        std::atomic<bool> finished{false};
-        std::atomic<bool> signalled{false};
-        std::thread waiter([&] {
-            int signal = 0;
-            while (sigwait(&handledSignals, &signal) == 0 && signal == SIGHUP && !finished) {
-                server.reloadUsers();
-            }
-            if (!finished) {
-                signalled = true;
-                server.stop();
-                service::stopping("Draining " + std::to_string(server.requestsUnderWay()) +
-                                  " requests under way, for up to " +
-                                  std::to_string(options.shutdownGrace.count()) + " s");
-            }
-        });
         const bool served = server.listenAfterBind();
-        // Wake the waiter if no signal did, so that it never outlives the server: once
-        // finished, a SIGHUP ends its loop instead of reading the users file.
-        finished = true;
-        pthread_kill(waiter.native_handle(), SIGHUP);
-        waiter.join();
-        if (!served && !signalled) {
-            std::fprintf(stderr, "%s: serving ended with an error\n", program.c_str());
+        if (!served && !waiter->signalled()) {
+            server.notice(program + ": serving ended with an error");
             return 1;
         }
         if (!server.drained()) {
             // Exiting closes their connections and database sessions; what they had not
             // committed is rolled back by the database.
-            std::fprintf(stderr,
-                         "%s: requests were still at work when the shutdown grace of %lld s "
-                         "ran out; exiting without their answers\n",
-                         program.c_str(), static_cast<long long>(options.shutdownGrace.count()));
+            server.notice(program + ": requests were still at work when the shutdown grace of " +
+                          std::to_string(options.shutdownGrace.count()) +
+                          " s ran out; exiting without their answers");
             std::fflush(nullptr);
             std::_Exit(0);
         }

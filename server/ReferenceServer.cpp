@@ -5,6 +5,7 @@
 
 #include "AccessGate.h"
 #include "SampleData.h"
+#include "auth/SecretFiles.h"
 #include "auth/TlsFiles.h"
 #include "ops/CommitGate.h"
 #include "ops/ServerMetrics.h"
@@ -30,8 +31,25 @@ constexpr std::chrono::seconds kCommitsUnderWay(10);
 HttpAnswer httpAnswer(PageAnswer answer, const std::string &user = {})
 {
     answer.note.user = user;
-    return {answer.status, std::move(answer.contentType), std::move(answer.body),
-            std::move(answer.note), std::move(answer.detail)};
+    return {answer.status,          std::move(answer.contentType), std::move(answer.body),
+            std::move(answer.note), std::move(answer.detail),      std::move(answer.headers)};
+}
+
+// The values of every header line of that name joined, as one list.
+std::optional<std::string> listHeader(const HttpRequest &request, std::string_view name)
+{
+    std::optional<std::string> joined;
+    for (const auto &[key, value] : request.headers) {
+        if (equalsIgnoringCase(key, name)) {
+            joined = joined ? *joined + ", " + value : value;
+        }
+    }
+    return joined;
+}
+
+Conditions conditionsOf(const HttpRequest &request)
+{
+    return {listHeader(request, "If-Match"), listHeader(request, "If-None-Match")};
 }
 
 // Scrapes are few and come from a few monitoring hosts.
@@ -157,6 +175,8 @@ void ReferenceServer::Impl::install()
 {
     HttpRoute query;
     query.admit = [this](const HttpRequest &request) { return access->screen(request, false); };
+    query.needsVerify = [this](const HttpRequest &request) { return access->needsVerify(request); };
+    query.verify = [this](const HttpRequest &request) { return access->verify(request); };
     query.run = [this](const HttpRequest &request, const HttpForm &) {
         auto caller = access->identify(request);
         if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
@@ -170,9 +190,9 @@ void ReferenceServer::Impl::install()
                 {404, kTextType, "Malformed query: a % is not followed by two hex digits.", {}, {}},
                 who.user);
         }
-        return httpAnswer(page.query(params, who), who.user);
+        return httpAnswer(page.query(params, who, conditionsOf(request)), who.user);
     };
-    http.route("GET", kPage, std::move(query));
+    http.route("GET", kPage, query);
 
     HttpRoute health;
     health.run = [this](const HttpRequest &, const HttpForm &) {
@@ -198,6 +218,8 @@ void ReferenceServer::Impl::install()
         return std::nullopt;
     };
     save.form = FormFields{"SQL", kMaxStatements};
+    save.needsVerify = query.needsVerify;
+    save.verify = query.verify;
     save.run = [this](const HttpRequest &request, const HttpForm &form) {
         auto caller = access->identify(request);
         if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
@@ -205,10 +227,13 @@ void ReferenceServer::Impl::install()
         }
         const Caller &who = std::get<Caller>(caller);
         bool through = false;
-        PageAnswer answer = page.save(formParse(form), who, [this, &through] {
-            through = through || gate.pass();
-            return through;
-        });
+        PageAnswer answer = page.save(
+            formParse(form), who,
+            [this, &through] {
+                through = through || gate.pass();
+                return through;
+            },
+            conditionsOf(request));
         answer.note.committing = through;
         return httpAnswer(std::move(answer), who.user);
     };
@@ -249,6 +274,20 @@ void ReferenceServer::setLogSink(std::function<void(const std::string &)> sink)
 
 void ReferenceServer::setAccess(const AccessOptions &access)
 {
+    // Secrets anyone could replace are refused; ones anyone could read are served, with a word.
+    for (const auto &[path, what] :
+         {std::pair{access.usersFile, "users file"}, std::pair{access.tlsKey, "TLS key"}}) {
+        if (path.empty()) {
+            continue;
+        }
+        const SecretFileCheck check = checkSecretFile(path, what);
+        if (check.refusal) {
+            throw std::runtime_error(*check.refusal);
+        }
+        if (check.warning) {
+            d->notice(*check.warning);
+        }
+    }
     auto gate =
         std::make_unique<AccessGate>(access, [this](const std::string &line) { d->notice(line); });
     if (!access.tlsCert.empty()) {
@@ -256,8 +295,9 @@ void ReferenceServer::setAccess(const AccessOptions &access)
         if (!tls.ok) {
             throw std::runtime_error(tls.message);
         }
-        d->http.setTls(tls.certificatePem, tls.keyPem);
+        d->http.setTls(tls.certificatePem, tls.keyPem, access.tlsPriorities);
     }
+    d->http.setTrustedProxies(access.trustedProxies);
     gate->setListenHost(d->listenHost);
     d->access = std::move(gate);
 }

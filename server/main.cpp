@@ -2,8 +2,11 @@
 #include "CommandLine.h"
 #include "Program.h"
 #include "Version.h"
+#include "store/Store.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,17 @@ int main(int argc, char **argv)
         return 2;
     }
     const tarvo::server::ServerOptions &options = parsed.options;
+    // A password in the database URI is visible to every local user in /proc/PID/cmdline
+    // until here: the arguments are overwritten with their masked form once read.
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const std::string shown = tarvo::server::shownLocation(argument);
+        if (shown != argument) {
+            const std::size_t kept = std::min(shown.size(), argument.size());
+            std::memcpy(argv[i], shown.data(), kept);
+            std::memset(argv[i] + kept, 0, argument.size() - kept);
+        }
+    }
     if (options.help) {
         std::fputs(tarvo::server::usageText(program).c_str(), stdout);
         return 0;

@@ -110,4 +110,42 @@ void FailureThrottle::recordFailure(const std::string &address, Clock::time_poin
     m_windows[address] = Window{now, 1};
 }
 
+bool FailureThrottle::charge(const std::string &key, Clock::time_point now)
+{
+    const std::lock_guard lock(m_mutex);
+    const auto found = m_windows.find(key);
+    if (found != m_windows.end() && now - found->second.start < m_window) {
+        if (found->second.failures >= m_limit) {
+            return false;
+        }
+        ++found->second.failures;
+        return true;
+    }
+    if (found != m_windows.end()) {
+        found->second = Window{now, 1};
+        return true;
+    }
+    if (m_windows.size() >= m_addresses) {
+        std::erase_if(m_windows,
+                      [&](const auto &item) { return now - item.second.start >= m_window; });
+        if (m_windows.size() >= m_addresses) {
+            m_windows.erase(std::min_element(
+                m_windows.begin(), m_windows.end(),
+                [](const auto &a, const auto &b) { return a.second.start < b.second.start; }));
+        }
+    }
+    m_windows[key] = Window{now, 1};
+    return true;
+}
+
+void FailureThrottle::refund(const std::string &key, Clock::time_point now)
+{
+    const std::lock_guard lock(m_mutex);
+    const auto found = m_windows.find(key);
+    if (found != m_windows.end() && now - found->second.start < m_window &&
+        found->second.failures > 0) {
+        --found->second.failures;
+    }
+}
+
 } // namespace tarvo::server

@@ -33,8 +33,10 @@ bool originAllowed(std::optional<std::string_view> origin, const std::vector<std
 std::optional<std::int64_t> forbiddenCenter(const std::vector<Statement> &statements,
                                             const CenterRights &rights);
 
-// Counts failed logins per client address: once `limit` failures fall within `window`, the
-// address is refused until the window that began with its first failure has passed.
+// Counts failed logins per key (a client address, a user name): once `limit` failures fall
+// within `window`, the key is refused until the window that began with its first failure has
+// passed. A check is charged before it runs and refunded when it succeeds, so that checks
+// running at once can never pass the limit.
 class FailureThrottle
 {
 public:
@@ -47,6 +49,10 @@ public:
     // Zero when `address` may try now; otherwise how long until it may (at least 1 s).
     std::chrono::seconds retryAfter(const std::string &address, Clock::time_point now);
     void recordFailure(const std::string &address, Clock::time_point now);
+    // Counts a failure unless the key is refused already: false then, nothing counted.
+    bool charge(const std::string &key, Clock::time_point now);
+    // Takes back a charge whose check succeeded.
+    void refund(const std::string &key, Clock::time_point now);
 
 private:
     struct Window

@@ -1,5 +1,7 @@
 #include "auth/Authenticator.h"
 
+#include "auth/SecretFiles.h"
+
 #include <array>
 #include <atomic>
 #include <cctype>
@@ -47,15 +49,14 @@ Stamp stampOf(const std::string &path)
 
 UsersParse readUsers(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const SecretRead read = readSecretFile(path);
+    if (!read.ok) {
         UsersParse failed;
-        failed.message = "cannot be read";
+        failed.message = read.message.substr(read.message.find(": ") + 2);
+        failed.message = "cannot be read: " + failed.message;
         return failed;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseUsers(text.str());
+    return parseUsers(read.text);
 }
 
 } // namespace

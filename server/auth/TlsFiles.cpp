@@ -1,5 +1,7 @@
 #include "auth/TlsFiles.h"
 
+#include "auth/SecretFiles.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -13,14 +15,13 @@ namespace {
 
 bool readFile(const std::string &path, std::string &into, std::string &message)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        message = "cannot read " + path + ": " + std::strerror(errno);
+    // A key or chain is a few KiB; a bound keeps /dev/zero from being read until memory ends.
+    SecretRead read = readSecretFile(path, std::size_t{1024} * 1024);
+    if (!read.ok) {
+        message = std::move(read.message);
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    into = text.str();
+    into = std::move(read.text);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "auth/Users.h"
 
+#include "auth/SecretFiles.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -8,6 +10,7 @@
 #include <fstream>
 #include <sodium.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -215,18 +218,63 @@ AddUserResult addUser(const std::string &path, std::string_view name, std::strin
         result.message = "the password is empty";
         return result;
     }
+    // Runs that overlap take turns on a lock of the users file, so that none writes over a
+    // user another has just added. A run that waited finds the file renamed over: it locks
+    // the new one.
+    int lockFd = -1;
+    for (;;) {
+        lockFd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (lockFd < 0 || flock(lockFd, LOCK_EX) != 0) {
+            result.message = errno == ELOOP ? path + " is a symbolic link; the file was left as "
+                                                     "it is"
+                                            : "cannot lock " + path + ": " + std::strerror(errno);
+            if (lockFd >= 0) {
+                close(lockFd);
+            }
+            return result;
+        }
+        struct stat locked
+        {
+        }, named{};
+        if (fstat(lockFd, &locked) == 0 && stat(path.c_str(), &named) == 0 &&
+            locked.st_ino == named.st_ino && locked.st_dev == named.st_dev) {
+            break;
+        }
+        close(lockFd);
+    }
+    struct Unlock
+    {
+        int fd;
+        ~Unlock() { close(fd); }
+    } unlock{lockFd};
+
     std::string text;
     mode_t mode = 0600;
-    if (std::ifstream in{path, std::ios::binary}) {
-        std::ostringstream read;
-        read << in.rdbuf();
-        text = read.str();
-        struct stat info
-        {
-        };
-        if (stat(path.c_str(), &info) == 0) {
-            mode = info.st_mode & 07777;
+    uid_t owner = geteuid();
+    gid_t group = getegid();
+    struct stat info
+    {
+    };
+    if (lstat(path.c_str(), &info) == 0) {
+        if (S_ISLNK(info.st_mode) || !S_ISREG(info.st_mode)) {
+            result.message = path + " is not a regular file (a symbolic link?); the file was "
+                                    "left as it is";
+            return result;
         }
+        if ((info.st_mode & S_IROTH) != 0) {
+            result.message = path + " may be read by every user of this machine; make it 0640 "
+                                    "or 0600 first (chmod o-r)";
+            return result;
+        }
+        mode = info.st_mode & 07777;
+        owner = info.st_uid;
+        group = info.st_gid;
+        const SecretRead read = readSecretFile(path);
+        if (!read.ok) {
+            result.message = read.message;
+            return result;
+        }
+        text = read.text;
         if (const UsersParse parsed = parseUsers(text); !parsed.ok) {
             result.message = path + ": " + parsed.message + "; the file was left as it is";
             return result;
@@ -251,7 +299,10 @@ AddUserResult addUser(const std::string &path, std::string_view name, std::strin
         result.message = "cannot write beside " + path + ": " + std::strerror(errno);
         return result;
     }
-    bool written = fchmod(fd, mode) == 0;
+    // The service reads the file through its group (root:centervendor 0640): the new file
+    // keeps owner, group and mode, or is not put in place.
+    bool written = (fchown(fd, owner, group) == 0 || (owner == geteuid() && group == getegid())) &&
+                   fchmod(fd, mode) == 0;
     for (std::size_t done = 0; written && done < updated.size();) {
         const ssize_t n = write(fd, updated.data() + done, updated.size() - done);
         written = n > 0;

@@ -2,17 +2,21 @@
 // client, target); the first handler call has the whole head and either refuses at once,
 // which leaves the body unread, or admits it; body bytes go to the route's form reader as
 // they arrive; then the connection is suspended while a worker runs the route, and resumed with
-// the answer. The completion callback reports the finished request and frees the Exchange.
+// the answer. A request whose credentials were not seen before waits suspended, before
+// any of that, for their check on a small pool of its own. The completion callback reports the
+// finished request and frees the Exchange.
 //
 // The library's own time-out only measures silence, so a client trickling one byte a second
 // would hold its connection for ever: a sweeper thread shuts down the socket of every
 // connection past its deadline, and the library then closes it as if the client had gone.
 #include "http/HttpServer.h"
 
+#include "http/FairPool.h"
 #include "http/FormReader.h"
 #include "http/WorkerPool.h"
 #include "text/AsciiCase.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <charconv>
@@ -25,6 +29,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace tarvo::server {
@@ -81,6 +86,7 @@ struct Connection
     Clock::time_point deadline;
     bool working = false; // a worker holds its request: the deadline waits
     bool cut = false;
+    std::string peer;
 };
 
 // One request from its first line to its end.
@@ -92,11 +98,14 @@ struct Exchange
     std::string loggedPath;
     const HttpRoute *route = nullptr;
     bool admitted = false;
+    bool verifying = false;            // its credentials wait for or are in their check
+    std::optional<HttpAnswer> verdict; // the check's refusal, set before the resume
     bool working = false;
     std::unique_ptr<FormReader> reader;
     bool readerRefused = false;
     std::size_t bodyBytes = 0;
     std::size_t reserved = 0;         // of the budget for bodies in flight
+    std::uint64_t announced = 0;      // its Content-Length
     std::optional<HttpAnswer> answer; // set by the worker before it resumes the connection
     int status = 0;                   // 0: none of ours was sent
     RequestNote note;
@@ -121,6 +130,8 @@ struct HttpServer::Impl
     Impl(const HttpLimits &l, std::function<void(const RequestRecord &)> done)
         : limits(l), finished(std::move(done)),
           workers(std::make_unique<WorkerPool>(l.workers, l.pendingWork)),
+          verifiers(std::make_unique<FairPool>(l.verifiers, l.pendingVerifications,
+                                               l.verificationsPerAddress)),
           idSeed(std::random_device{}())
     {}
 
@@ -128,6 +139,7 @@ struct HttpServer::Impl
     {
         // A drain cut short left work running on suspended connections: the library may be
         // stopped only once that work has resumed them.
+        verifiers.reset();
         workers.reset();
         if (daemon != nullptr) {
             MHD_stop_daemon(daemon);
@@ -147,7 +159,12 @@ struct HttpServer::Impl
     static void connectionEvent(void *cls, MHD_Connection *c, void **socketContext,
                                 MHD_ConnectionNotificationCode code);
 
+    static MHD_Result acceptable(void *cls, const sockaddr *address, socklen_t length);
+
     std::optional<HttpAnswer> admit(Exchange &ex, MHD_Connection *c);
+    // The admission's second half, once the credentials hold: the body budget and reader.
+    std::optional<HttpAnswer> admitBody(Exchange &ex, MHD_Connection *c);
+    MHD_Result startVerifying(Exchange &ex, MHD_Connection *c);
     // Takes `bytes` of the budget for bodies in flight; false, taking nothing, when they do
     // not fit. Only the polling thread takes, so the count never passes the budget.
     bool reserveBody(std::size_t bytes)
@@ -173,7 +190,10 @@ struct HttpServer::Impl
     std::vector<std::pair<std::string, HttpRoute>> routes; // "METHOD path"
     std::string tlsCertificate;                            // PEM; empty: plain HTTP
     std::string tlsKey;
+    std::string tlsPriorities = kDefaultTlsPriorities;
+    std::vector<std::string> trustedProxies;
     std::unique_ptr<WorkerPool> workers;
+    std::unique_ptr<FairPool> verifiers;
     std::uint64_t idSeed;
     std::atomic<std::uint64_t> idCounter{0};
 
@@ -194,6 +214,9 @@ struct HttpServer::Impl
 
     std::mutex connectionsMutex;
     std::unordered_set<Connection *> connections;
+    // Open connections per peer address, trusted proxies left out; only the polling thread
+    // counts, as it alone accepts and closes.
+    std::unordered_map<std::string, unsigned> perAddress;
 };
 
 std::string HttpServer::Impl::newId()
@@ -219,16 +242,42 @@ void HttpServer::Impl::connectionEvent(void *cls, MHD_Connection *c, void **sock
             MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
         connection->fd = info != nullptr ? info->connect_fd : -1;
         connection->deadline = Clock::now() + self->limits.requestDeadline;
+        const MHD_ConnectionInfo *address =
+            MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        connection->peer = addressText(address != nullptr ? address->client_addr : nullptr);
+        ++self->perAddress[connection->peer];
         self->connections.insert(connection);
         *socketContext = connection;
     } else {
         // Called before the library closes the socket, so the sweeper never shuts down a
         // number that a new connection has taken over.
         auto *connection = static_cast<Connection *>(*socketContext);
+        if (connection == nullptr) {
+            return;
+        }
+        if (const auto count = self->perAddress.find(connection->peer);
+            count != self->perAddress.end() && --count->second == 0) {
+            self->perAddress.erase(count);
+        }
         self->connections.erase(connection);
         delete connection;
         *socketContext = nullptr;
     }
+}
+
+MHD_Result HttpServer::Impl::acceptable(void *cls, const sockaddr *address, socklen_t)
+{
+    auto *self = static_cast<Impl *>(cls);
+    const std::string peer = addressText(address);
+    const auto &trusted = self->trustedProxies;
+    if (std::find(trusted.begin(), trusted.end(), peer) != trusted.end()) {
+        return MHD_YES;
+    }
+    const std::lock_guard lock(self->connectionsMutex);
+    const auto count = self->perAddress.find(peer);
+    return count == self->perAddress.end() || count->second < self->limits.connectionsPerAddress
+               ? MHD_YES
+               : MHD_NO;
 }
 
 void HttpServer::Impl::armDeadline(Connection *connection, bool working)
@@ -280,7 +329,7 @@ void *HttpServer::Impl::opened(void *cls, const char *uri, MHD_Connection *c)
 }
 
 MHD_Result HttpServer::Impl::handle(void *cls, MHD_Connection *c, const char *url,
-                                    const char *method, const char *, const char *upload,
+                                    const char *method, const char *version, const char *upload,
                                     std::size_t *uploadSize, void **reqCls)
 {
     auto *self = static_cast<Impl *>(cls);
@@ -304,7 +353,43 @@ MHD_Result HttpServer::Impl::handle(void *cls, MHD_Connection *c, const char *ur
                 return MHD_YES;
             },
             &ex->request.headers);
+        if (const auto fault =
+                framingFault(version != nullptr ? version : "", ex->request.headers)) {
+            HttpAnswer refused =
+                refusal(400, "Refused: the request's framing is ambiguous: " + *fault + ".");
+            refused.headers.emplace_back(MHD_HTTP_HEADER_CONNECTION, "close");
+            return self->send(*ex, c, std::move(refused));
+        }
+        if (!self->trustedProxies.empty()) {
+            std::vector<std::string> forwarded;
+            for (const auto &[key, value] : ex->request.headers) {
+                if (equalsIgnoringCase(key, "X-Forwarded-For")) {
+                    forwarded.push_back(value);
+                }
+            }
+            ex->request.client =
+                forwardedClient(ex->request.client, forwarded, self->trustedProxies);
+        }
         if (std::optional<HttpAnswer> refused = self->admit(*ex, c)) {
+            return self->send(*ex, c, std::move(*refused));
+        }
+        if (ex->route->needsVerify && ex->route->needsVerify(ex->request)) {
+            return self->startVerifying(*ex, c);
+        }
+        if (std::optional<HttpAnswer> refused = self->admitBody(*ex, c)) {
+            return self->send(*ex, c, std::move(*refused));
+        }
+        return MHD_YES;
+    }
+    if (ex->verifying) {
+        // Called again once the check has resumed the connection, still before any body.
+        ex->verifying = false;
+        if (ex->verdict) {
+            HttpAnswer refused = std::move(*ex->verdict);
+            ex->verdict.reset();
+            return self->send(*ex, c, std::move(refused));
+        }
+        if (std::optional<HttpAnswer> refused = self->admitBody(*ex, c)) {
             return self->send(*ex, c, std::move(*refused));
         }
         return MHD_YES;
@@ -348,7 +433,7 @@ MHD_Result HttpServer::Impl::handle(void *cls, MHD_Connection *c, const char *ur
     return self->dispatch(*ex, c);
 }
 
-std::optional<HttpAnswer> HttpServer::Impl::admit(Exchange &ex, MHD_Connection *c)
+std::optional<HttpAnswer> HttpServer::Impl::admit(Exchange &ex, MHD_Connection *)
 {
     const HttpRequest &request = ex.request;
     std::size_t head = request.method.size() + request.target.size() + 12;
@@ -397,6 +482,49 @@ std::optional<HttpAnswer> HttpServer::Impl::admit(Exchange &ex, MHD_Connection *
             return refused;
         }
     }
+    ex.announced = announced;
+    return std::nullopt;
+}
+
+MHD_Result HttpServer::Impl::startVerifying(Exchange &ex, MHD_Connection *c)
+{
+    {
+        const std::lock_guard lock(stateMutex);
+        if (stopRequested) {
+            return send(ex, c, refusal(503, "Refused: the server is stopping."));
+        }
+        ++suspended;
+    }
+    ex.verifying = true;
+    MHD_suspend_connection(c);
+    const bool queued = verifiers->post(ex.request.client, [this, &ex, c] {
+        try {
+            ex.verdict = ex.route->verify(ex.request);
+        } catch (const std::exception &error) {
+            ex.verdict = HttpAnswer{500, kTextType, {}, {}, error.what()};
+        }
+        MHD_resume_connection(c);
+        {
+            const std::lock_guard lock(stateMutex);
+            --suspended;
+        }
+        changed.notify_all();
+    });
+    if (!queued) {
+        HttpAnswer busy = refusal(503, "Refused: too many logins are being checked; try again.");
+        busy.headers.emplace_back("Retry-After", "1");
+        busy.detail = "credential checks over their queue or this address's share";
+        ex.verdict = std::move(busy);
+        MHD_resume_connection(c);
+        const std::lock_guard lock(stateMutex);
+        --suspended;
+    }
+    return MHD_YES;
+}
+
+std::optional<HttpAnswer> HttpServer::Impl::admitBody(Exchange &ex, MHD_Connection *c)
+{
+    const std::uint64_t announced = ex.announced;
     if (ex.route->form) {
         if (!reserveBody(announced)) {
             HttpAnswer busy = refusal(503, "Refused: the server is busy; try again.");
@@ -479,7 +607,9 @@ MHD_Result HttpServer::Impl::send(Exchange &ex, MHD_Connection *c, HttpAnswer an
         delete body;
         return MHD_NO;
     }
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.c_str());
+    if (!answer.contentType.empty()) { // a 304 has no body to describe
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.c_str());
+    }
     for (const auto &[name, value] : answer.headers) {
         MHD_add_response_header(response, name.c_str(), value.c_str());
     }
@@ -596,10 +726,17 @@ void HttpServer::route(std::string method, std::string path, HttpRoute route)
     d->routes.emplace_back(std::move(method) + " " + std::move(path), std::move(route));
 }
 
-void HttpServer::setTls(std::string certificatePem, std::string keyPem)
+void HttpServer::setTls(std::string certificatePem, std::string keyPem, std::string priorities)
 {
     d->tlsCertificate = std::move(certificatePem);
     d->tlsKey = std::move(keyPem);
+    d->tlsPriorities =
+        priorities.empty() ? std::string(kDefaultTlsPriorities) : std::move(priorities);
+}
+
+void HttpServer::setTrustedProxies(std::vector<std::string> addresses)
+{
+    d->trustedProxies = std::move(addresses);
 }
 
 int HttpServer::bindToAnyPort(const std::string &host)
@@ -626,18 +763,19 @@ bool HttpServer::serve()
     MHD_OptionItem tlsOptions[] = {
         {tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, 0, d->tlsCertificate.data()},
         {MHD_OPTION_HTTPS_MEM_KEY, 0, d->tlsKey.data()},
+        {MHD_OPTION_HTTPS_PRIORITIES, 0, d->tlsPriorities.data()},
         {MHD_OPTION_END, 0, nullptr},
     };
     d->daemon = MHD_start_daemon(
         MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ITC |
             (tls ? MHD_USE_TLS : 0),
-        0, nullptr, nullptr, &Impl::handle, d.get(), MHD_OPTION_LISTEN_SOCKET, d->listenFd,
-        MHD_OPTION_CONNECTION_LIMIT, l.connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-        l.connectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, l.connectionMemory,
-        MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(l.idleTimeout.count()),
-        MHD_OPTION_URI_LOG_CALLBACK, &Impl::opened, d.get(), MHD_OPTION_NOTIFY_COMPLETED,
-        &Impl::completed, d.get(), MHD_OPTION_NOTIFY_CONNECTION, &Impl::connectionEvent, d.get(),
-        MHD_OPTION_ARRAY, tlsOptions, MHD_OPTION_END);
+        0, &Impl::acceptable, d.get(), &Impl::handle, d.get(), MHD_OPTION_LISTEN_SOCKET,
+        d->listenFd, MHD_OPTION_CONNECTION_LIMIT, l.connections, MHD_OPTION_STRICT_FOR_CLIENT, 1,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, l.connectionMemory, MHD_OPTION_CONNECTION_TIMEOUT,
+        static_cast<unsigned>(l.idleTimeout.count()), MHD_OPTION_URI_LOG_CALLBACK, &Impl::opened,
+        d.get(), MHD_OPTION_NOTIFY_COMPLETED, &Impl::completed, d.get(),
+        MHD_OPTION_NOTIFY_CONNECTION, &Impl::connectionEvent, d.get(), MHD_OPTION_ARRAY, tlsOptions,
+        MHD_OPTION_END);
     if (d->daemon == nullptr) {
         close(d->listenFd);
         d->listenFd = -1;

@@ -22,6 +22,26 @@ namespace tarvo::server {
 inline constexpr std::size_t kKiB = 1024;
 inline constexpr std::size_t kMiB = 1024 * kKiB;
 
+// TLS 1.2 and 1.3 only, forward-secret key exchange and AEAD ciphers only, the server's
+// order first.
+inline constexpr const char *kDefaultTlsPriorities =
+    "SECURE128:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-RSA:-DHE-RSA:-DHE-DSS:-CIPHER-ALL:"
+    "+AES-256-GCM:+CHACHA20-POLY1305:+AES-128-GCM:-MAC-ALL:+AEAD:%SERVER_PRECEDENCE";
+
+// The client a request speaks for: the rightmost entry of the X-Forwarded-For values (joined
+// in order) that is not one of `trusted`, when `peer` is trusted; otherwise `peer`. An entry
+// that is no IP address is taken as it is, cut to 64 bytes.
+std::string forwardedClient(const std::string &peer, const std::vector<std::string> &forwardedFor,
+                            const std::vector<std::string> &trusted);
+
+// Why a request's framing could be read two ways (by a proxy and by this server), so it is
+// refused with 400 and its connection closed: repeated Content-Length, Content-Length with
+// Transfer-Encoding, a transfer coding other than chunked, a header name with a blank, an
+// HTTP/1.1 request without exactly one Host. nullopt when the framing is sound.
+std::optional<std::string>
+framingFault(std::string_view version,
+             const std::vector<std::pair<std::string, std::string>> &headers);
+
 struct HttpLimits
 {
     unsigned connections = 1024;              // open connections in all
@@ -36,14 +56,21 @@ struct HttpLimits
     std::chrono::seconds requestDeadline{60}; // a whole request, its answer included
     unsigned workers = 4;                     // threads running the requests' work
     std::size_t pendingWork = 256;            // requests waiting for a worker; more answer 503
-    std::chrono::seconds shutdownGrace{30};   // stopping: how long requests in flight may finish
+    // Checks of credentials not seen before run on a small pool of their own, before a request
+    // gets any body budget or worker: a flood of strangers waits behind itself only.
+    unsigned verifiers = 2;
+    std::size_t pendingVerifications = 64;   // queued in all; more answer 503
+    std::size_t verificationsPerAddress = 4; // queued or running for one client address
+    std::chrono::seconds shutdownGrace{30};  // stopping: how long requests in flight may finish
 };
 
 // What the layer knows of one request; handlers read it.
 struct HttpRequest
 {
-    std::string id;     // short, random-looking, also in the log line
-    std::string client; // the peer's address
+    std::string id; // short, random-looking, also in the log line
+    // The peer's address; behind a trusted proxy, the rightmost X-Forwarded-For entry that is
+    // not a trusted proxy.
+    std::string client;
     std::string method; // as sent; HEAD is served by the GET route
     std::string target; // the request target as sent, query included
     std::string path;   // the target before "?", as sent (not decoded)
@@ -87,6 +114,13 @@ struct HttpRoute
     // Before any body byte is read, on the polling thread: an answer here refuses the
     // request and leaves its body unread. Optional.
     std::function<std::optional<HttpAnswer>(const HttpRequest &)> admit;
+    // After admit, on the polling thread and cheap: true when the request must pass `verify`
+    // first. Optional (unset: never).
+    std::function<bool(const HttpRequest &)> needsVerify;
+    // The slow check of credentials, on the layer's verification pool while the connection
+    // waits suspended, before any body budget, worker or database connection is taken: an
+    // answer refuses the request and leaves its body unread.
+    std::function<std::optional<HttpAnswer>(const HttpRequest &)> verify;
     // Set: the body is read as a form (also without a Content-Type), its reading stopped
     // at the first fault. Unset: a request carrying a body is refused unread.
     std::optional<FormFields> form;
@@ -111,7 +145,12 @@ public:
     void route(std::string method, std::string path, HttpRoute route);
     // Serves HTTPS only, with these PEM texts (a certificate chain and its key, which the
     // caller has checked). Set before serving.
-    void setTls(std::string certificatePem, std::string keyPem);
+    // `priorities` is a GnuTLS priority string; empty: kDefaultTlsPriorities. Set before
+    // serving; a string GnuTLS refuses makes serve() fail.
+    void setTls(std::string certificatePem, std::string keyPem, std::string priorities = {});
+    // Load balancers whose X-Forwarded-For names the client, as IP addresses. They are exempt
+    // from the per-address connection limit. Set before serving.
+    void setTrustedProxies(std::vector<std::string> addresses);
 
     // Binds a free port of `host`; the port, or -1. Connections queue from here on.
     int bindToAnyPort(const std::string &host);

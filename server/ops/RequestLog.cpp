@@ -89,16 +89,34 @@ void appendJsonStringOrNull(std::string &out, std::string_view text, std::size_t
     }
 }
 
-// Attacker-chosen text in the text line: one line, bounded.
-std::string loggable(std::string_view text, std::size_t max)
+// Attacker-chosen text in the text line: one line, bounded, invalid UTF-8 as U+FFFD. In a
+// field, blanks, "=" and "%" are written %XX as well, so that no value can look like another
+// field; the last field (the detail) keeps its blanks, as it runs to the end of the line.
+std::string loggable(std::string_view text, std::size_t max, bool lastField = false)
 {
+    static constexpr char kHex[] = "0123456789ABCDEF";
     bool cut = false;
-    std::string out(clipped(text, max, cut));
-    for (char &c : out) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            c = '?';
+    const std::string_view kept = clipped(text, max, cut);
+    std::string out;
+    std::size_t i = 0;
+    while (i < kept.size()) {
+        const auto byte = static_cast<unsigned char>(kept[i]);
+        if (byte >= 0x80) {
+            std::size_t invalid = 0;
+            const std::size_t length = utf8Length(kept.substr(i), invalid);
+            out += length == 0 ? std::string_view("\xEF\xBF\xBD") : kept.substr(i, length);
+            i += length == 0 ? std::max<std::size_t>(invalid, 1) : length;
+            continue;
         }
+        if (byte < 0x20 || byte == 0x7F ||
+            (!lastField && (byte == ' ' || byte == '=' || byte == '%'))) {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += static_cast<char>(byte);
+        }
+        ++i;
     }
     if (cut) {
         out += "...";
@@ -131,7 +149,7 @@ std::string textLogLine(const RequestRecord &r)
         line += " end=" + loggable(r.ending, kMaxName);
     }
     if (!r.detail.empty()) {
-        line += " detail=" + loggable(r.detail, kMaxText);
+        line += " detail=" + loggable(r.detail, kMaxText, true);
     }
     return line;
 }

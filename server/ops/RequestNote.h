@@ -15,6 +15,7 @@ enum class Refusal {
     Conflict, // the database holds something else than the batch expects
     Rights,   // the user may not change that center
     Size,     // too many statements or too large a body
+    Stale,    // If-Match named a version the center has moved on from
 };
 
 enum class StatementAction { Add, Update, Remove };

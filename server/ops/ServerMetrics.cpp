@@ -49,7 +49,7 @@ struct ServerMetrics::Private
                                    CounterFamily::Shown::Always)),
           refused(registry.counter("centervendor_batches_refused_total",
                                    "Batches refused whole, nothing saved, by reason.",
-                                   {{"reason", {"shape", "conflict", "rights", "size"}}},
+                                   {{"reason", {"shape", "conflict", "rights", "size", "stale"}}},
                                    CounterFamily::Shown::Always))
     {
         registry.gauge("centervendor_build_info", "The running server's version.",

@@ -1,5 +1,7 @@
 #include "page/Answers.h"
 
+#include "page/Validators.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -223,6 +225,24 @@ std::string centersAnswer(const std::vector<Center> &centers)
         field(record, "ID", center.id);
         field(record, "Name", center.name);
         field(record, "CenterCode", std::int64_t{center.code});
+    }
+    return serialize(doc);
+}
+
+std::string historyAnswer(std::int64_t centerId, const std::vector<AssignmentChange> &changes)
+{
+    pugi::xml_document doc;
+    pugi::xml_node list = answerRoot(doc).append_child("History");
+    for (const AssignmentChange &change : changes) {
+        pugi::xml_node record = list.append_child("Change");
+        field(record, "ChangedAt", change.changedAt);
+        field(record, "User", change.user);
+        field(record, "Action", change.action);
+        field(record, "VendorID", change.vendorId);
+        field(record, "VendorName", change.vendorName);
+        field(record, "Fee", fractionText(change.fee));
+        field(record, "Duty", std::int64_t{change.duty ? 1 : 0});
+        field(record, "ETag", change.version != 0 ? entityTag(centerId, change.version) : "");
     }
     return serialize(doc);
 }

@@ -44,6 +44,11 @@ private:
 // and CenterCode, in the order given.
 std::string centersAnswer(const std::vector<Center> &centers);
 
+// A center's audit rows in the order given: one Change record per row with its ChangedAt,
+// User, Action, VendorID, VendorName, Fee (a fraction), Duty (1 or 0) and ETag, the center's
+// tag right after the change (empty for a change older than versions).
+std::string historyAnswer(std::int64_t centerId, const std::vector<AssignmentChange> &changes);
+
 std::string activeAnswer(const std::vector<ActiveVendorRow> &rows);
 std::string selectedAnswer(const std::vector<SelectedVendorRow> &rows);
 

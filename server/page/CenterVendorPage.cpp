@@ -2,9 +2,11 @@
 
 #include "auth/Access.h"
 #include "page/Answers.h"
+#include "page/Changes.h"
 #include "page/Protocol.h"
 #include "page/StatementParser.h"
 
+#include <algorithm>
 #include <ctime>
 #include <set>
 
@@ -76,7 +78,7 @@ CenterVendorPage::CenterVendorPage(Store &store, std::function<std::string()> no
 {}
 
 PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std::string>> &params,
-                                   const Caller &caller)
+                                   const Caller &caller, const Conditions &conditions)
 {
     if (asksForCenters(params)) {
         return centerList(caller);
@@ -94,14 +96,31 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
         answer.note.refusal = Refusal::Rights;
         return answer;
     }
+    // A malformed If-None-Match matches nothing: the full answer is never wrong.
+    const std::optional<EntityTags> unlessTags =
+        conditions.ifNoneMatch ? parseEntityTags(*conditions.ifNoneMatch) : std::nullopt;
     PageAnswer answer;
+    std::string tag;
+    bool unchanged = false;
+    // The version and the answer come from one snapshot, so the tag describes this body.
     const StoreResult read = m_store.read([&](StoreReader &db) {
-        if (request.section == Section::Count) {
-            const auto counts = db.centerCounts(request.centerId);
-            if (counts) {
+        const std::optional<std::int64_t> version = db.centerVersion(request.centerId);
+        if (!version) {
+            return; // an unknown center
+        }
+        tag = entityTag(request.centerId, *version);
+        if (unlessTags && anyTagMatches(*unlessTags, tag)) {
+            unchanged = true; // the lists are not read: polling stays cheap
+            return;
+        }
+        switch (request.section) {
+        case Section::Count:
+            if (const auto counts = db.centerCounts(request.centerId)) {
                 answer.body = countAnswer(*counts);
             }
-        } else if (db.centerExists(request.centerId)) {
+            break;
+        case Section::Active:
+        case Section::Selected: {
             ListAnswer list(request.section);
             if (request.section == Section::Active) {
                 db.forEachActiveNotSelected(request.centerId,
@@ -111,6 +130,16 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
                                    [&list](const SelectedVendorRow &row) { list.add(row); });
             }
             answer.body = list.text();
+            break;
+        }
+        case Section::History: {
+            std::vector<AssignmentChange> changes;
+            db.forEachChange(
+                request.centerId, request.limit,
+                [&changes](const AssignmentChange &change) { changes.push_back(change); });
+            answer.body = historyAnswer(request.centerId, changes);
+            break;
+        }
         }
     });
     if (!read.ok()) {
@@ -118,11 +147,17 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
         answer.note.center = center;
         return answer;
     }
-    if (answer.body.empty()) {
+    if (unchanged) {
+        answer.status = 304;
+    } else if (answer.body.empty()) {
         answer = text(404, "Unknown center " + center + ".");
     } else {
         answer.status = 200;
         answer.contentType = kXmlType;
+    }
+    if (!tag.empty() && answer.status != 404) {
+        // no-cache: a cache in between asks again each time rather than show an old load.
+        answer.headers = {{"ETag", tag}, {"Cache-Control", "no-cache"}};
     }
     answer.note.center = center;
     return answer;
@@ -148,7 +183,7 @@ PageAnswer CenterVendorPage::centerList(const Caller &caller)
 }
 
 PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller,
-                                  std::function<bool()> mayCommit)
+                                  std::function<bool()> mayCommit, const Conditions &conditions)
 {
     if (form.status == FormParse::Status::TooManyStatements) {
         PageAnswer answer = text(413, "Nothing was saved: " + form.message + ".");
@@ -182,6 +217,35 @@ PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller,
         statements.push_back(std::move(parsed.statement));
     }
 
+    std::optional<VersionCondition> condition;
+    if (conditions.ifMatch) {
+        auto refused = [&](const std::string &why) {
+            PageAnswer answer = text(400, "Nothing was saved: " + why + ".");
+            answer.note.statements = statements.size();
+            answer.note.center = centerOfBatch(statements);
+            answer.note.refusal = Refusal::Shape;
+            return answer;
+        };
+        const std::optional<EntityTags> tags = parseEntityTags(*conditions.ifMatch);
+        if (!tags) {
+            return refused("If-Match must be * or a list of entity tags");
+        }
+        const std::string center = centerOfBatch(statements);
+        if (center == "several") {
+            return refused("a commit with If-Match must change exactly one center");
+        }
+        // "*" holds for any version of a center that exists; the batch checks that.
+        if (!tags->any) {
+            const std::int64_t centerId = std::stoll(center);
+            condition = VersionCondition{centerId, {}};
+            for (const std::string &tag : tags->tags) {
+                if (const auto version = versionOfTag(tag, centerId)) {
+                    condition->versions.push_back(*version);
+                }
+            }
+        }
+    }
+
     if (const auto forbidden = forbiddenCenter(statements, caller.centers)) {
         PageAnswer answer =
             text(403, "Nothing was saved: " + caller.user + " may not change center " +
@@ -195,6 +259,7 @@ PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller,
     PageAnswer answer;
     bool withheld = false;
     BatchContext context{m_now(), caller.user};
+    context.ifVersion = condition;
     if (mayCommit) {
         context.mayCommit = [&withheld, &mayCommit] {
             withheld = !mayCommit();
@@ -207,6 +272,8 @@ PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller,
         answer = text(503, "Nothing was saved: the server is stopping; try again.");
     } else if (!result.ok()) {
         answer = databaseFailure(result, true);
+    } else if (outcome.status == BatchOutcome::Status::Stale) {
+        answer = changedSinceLoad(condition->centerId, condition->versions);
     } else if (outcome.status == BatchOutcome::Status::Conflict) {
         answer = text(409, "Nothing was saved: statement " +
                                std::to_string(outcome.failedStatement + 1) +
@@ -224,6 +291,23 @@ PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller,
     }
     answer.note.statements = statements.size();
     answer.note.center = centerOfBatch(statements);
+    return answer;
+}
+
+PageAnswer CenterVendorPage::changedSinceLoad(std::int64_t centerId,
+                                              const std::vector<std::int64_t> &versions)
+{
+    const std::int64_t since =
+        versions.empty() ? 0 : *std::max_element(versions.begin(), versions.end());
+    std::vector<AssignmentChange> newest;
+    // One row more than is named, to know whether earlier ones follow. A failed read leaves
+    // only the first line: the refusal itself stands.
+    m_store.read([&](StoreReader &db) {
+        db.forEachChange(centerId, kChangesNamed + 1,
+                         [&newest](const AssignmentChange &change) { newest.push_back(change); });
+    });
+    PageAnswer answer = text(412, changedSinceText(centerId, since, newest));
+    answer.note.refusal = Refusal::Stale;
     return answer;
 }
 

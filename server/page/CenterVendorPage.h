@@ -5,6 +5,7 @@
 #include "auth/Users.h"
 #include "ops/RequestNote.h"
 #include "page/Protocol.h"
+#include "page/Validators.h"
 #include "store/Store.h"
 
 #include <cstddef>
@@ -18,10 +19,11 @@ namespace tarvo::server {
 struct PageAnswer
 {
     int status = 200;
-    std::string contentType;
+    std::string contentType; // empty for a 304, which has no body
     std::string body;
     std::string detail; // for the log only: what failed behind a 500, a refused statement
     RequestNote note;   // the center, the SQL fields received, a refusal, what was applied
+    std::vector<std::pair<std::string, std::string>> headers{}; // besides Content-Type
 };
 
 class CenterVendorPage
@@ -31,29 +33,36 @@ public:
     // the local time when the request is applied.
     explicit CenterVendorPage(Store &store, std::function<std::string()> now = {});
 
-    // One of the three XML answers, or for centers=1 the list of the centers the caller may
-    // read; 404 with a short text for an unknown center or a malformed query, 403 for a center
-    // outside the caller's. Never throws: a database that is busy or cannot be reached
-    // answers 503, any other database failure 500 with an empty body and the failure in
-    // `detail`.
+    // One of the three XML answers or the center's history, or for centers=1 the list of the
+    // centers the caller may read; 404 with a short text for an unknown center or a
+    // malformed query, 403 for a center outside the caller's. A center's answers carry its
+    // version as ETag; while If-None-Match names it they are 304 without a body instead.
+    // Never throws: a database that is busy or cannot be reached answers 503, any other
+    // database failure 500 with an empty body and the failure in `detail`.
     PageAnswer query(const std::vector<std::pair<std::string, std::string>> &params,
-                     const Caller &caller = {});
+                     const Caller &caller = {}, const Conditions &conditions = {});
 
     // Applies the SQL fields of a form body, all or none. 200 with a one-line summary; 400
     // for a malformed body, no SQL field or a statement of another shape; 409 when the batch
     // conflicts with the database; 403, with nothing applied, when any statement names a
     // center outside the caller's; 413 for too many statements. The audit rows name the
     // caller. Never throws; a database failure answers like query().
+    // With If-Match: 400 unless the batch writes exactly one center, and 412 with nothing
+    // applied when that center is at none of the versions named, checked inside the write
+    // transaction and before any conflict (refusals come 400, 403, 412, 409). Without it,
+    // versions play no part.
     // `mayCommit` is asked before anything of the batch can be committed: false answers 503
     // with nothing saved, as the server is stopping.
     PageAnswer save(const FormParse &form, const Caller &caller = {},
-                    std::function<bool()> mayCommit = {});
+                    std::function<bool()> mayCommit = {}, const Conditions &conditions = {});
 
     // For a load balancer: 200 "ok" while the database answers, 503 while it does not.
     PageAnswer health();
 
 private:
     PageAnswer centerList(const Caller &caller);
+    // The 412 answer for center `centerId`, whose caller loaded the highest of `versions`.
+    PageAnswer changedSinceLoad(std::int64_t centerId, const std::vector<std::int64_t> &versions);
 
     Store &m_store;
     std::function<std::string()> m_now;

@@ -54,11 +54,14 @@ QueryParse malformed(std::string message)
 
 QueryParse parseQuery(const std::vector<std::pair<std::string, std::string>> &params)
 {
-    static constexpr std::pair<const char *, Section> kKinds[] = {
-        {"count", Section::Count}, {"active", Section::Active}, {"selected", Section::Selected}};
+    static constexpr std::pair<const char *, Section> kKinds[] = {{"count", Section::Count},
+                                                                  {"active", Section::Active},
+                                                                  {"selected", Section::Selected},
+                                                                  {"history", Section::History}};
 
     std::optional<Section> section;
     std::optional<std::string> center;
+    std::optional<std::string> limit;
     for (const auto &[name, value] : params) {
         if (equalsIgnoringCase(name, "centerID")) {
             if (center) {
@@ -67,12 +70,19 @@ QueryParse parseQuery(const std::vector<std::pair<std::string, std::string>> &pa
             center = value;
             continue;
         }
+        if (equalsIgnoringCase(name, "limit")) {
+            if (limit) {
+                return malformed("limit is given twice");
+            }
+            limit = value;
+            continue;
+        }
         for (const auto &[kind, kindSection] : kKinds) {
             if (!equalsIgnoringCase(name, kind)) {
                 continue;
             }
             if (section) {
-                return malformed("ask for one of count, active or selected at a time");
+                return malformed("ask for one of count, active, selected or history at a time");
             }
             if (value != "1") {
                 return malformed(std::string(kind) + " must be 1");
@@ -81,7 +91,7 @@ QueryParse parseQuery(const std::vector<std::pair<std::string, std::string>> &pa
         }
     }
     if (!section) {
-        return malformed("ask for count=1, active=1 or selected=1");
+        return malformed("ask for count=1, active=1, selected=1 or history=1");
     }
     if (!center) {
         return malformed("centerID is missing");
@@ -91,8 +101,21 @@ QueryParse parseQuery(const std::vector<std::pair<std::string, std::string>> &pa
         return malformed("centerID must be a whole number");
     }
     QueryParse result;
-    result.ok = true;
     result.request = {*section, *centerId};
+    if (*section == Section::History && limit) {
+        // Digits only; a number too large to read is as many as may be.
+        const bool digits =
+            !limit->empty() &&
+            std::all_of(limit->begin(), limit->end(), [](char c) { return c >= '0' && c <= '9'; });
+        const std::optional<std::int64_t> rows = digits ? wholeNumber(*limit) : std::nullopt;
+        if (!digits || (rows && *rows < 1)) {
+            return malformed("limit must be a whole number from 1");
+        }
+        result.request.limit = rows ? static_cast<std::size_t>(std::min<std::int64_t>(
+                                          *rows, static_cast<std::int64_t>(kMaxHistoryRows)))
+                                    : kMaxHistoryRows;
+    }
+    result.ok = true;
     return result;
 }
 

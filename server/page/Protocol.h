@@ -13,16 +13,22 @@
 
 namespace tarvo::server {
 
-// Which of the three queries a request asks; also the position of its answer's section.
-enum class Section { Count = 0, Active = 1, Selected = 2 };
+// Which query a request asks; for the three the control reads, also the position of its
+// answer's section. History is the center's audit trail, an answer of its own.
+enum class Section { Count = 0, Active = 1, Selected = 2, History = 3 };
 
 // The most statements one request may carry (the body's size is the HTTP layer's limit).
 inline constexpr std::size_t kMaxStatements = 32767;
+
+// The audit rows a history answer holds without a limit, and at most.
+inline constexpr std::size_t kDefaultHistoryRows = 50;
+inline constexpr std::size_t kMaxHistoryRows = 1000;
 
 struct QueryRequest
 {
     Section section = Section::Count;
     std::int64_t centerId = 0;
+    std::size_t limit = kDefaultHistoryRows; // History only
 };
 
 struct QueryParse
@@ -32,8 +38,9 @@ struct QueryParse
     std::string message; // why the query is malformed; empty when ok
 };
 
-// Exactly one of count=1, active=1, selected=1 and one centerID holding a whole number;
-// parameter names in any letter case, other parameters ignored. Never throws.
+// Exactly one of count=1, active=1, selected=1, history=1 and one centerID holding a whole
+// number; for history, limit a whole number from 1 (above kMaxHistoryRows it counts as that).
+// Parameter names in any letter case, other parameters ignored. Never throws.
 QueryParse parseQuery(const std::vector<std::pair<std::string, std::string>> &params);
 
 // The SQL fields of a POST body, as the body reader (FormReader.h) found them.

@@ -66,13 +66,28 @@ struct SelectedVendorRow
 
 struct BatchOutcome
 {
-    enum class Status { Applied, Conflict };
+    // Stale: the batch's version condition did not hold; nothing was tried.
+    enum class Status { Applied, Conflict, Stale };
     Status status = Status::Applied;
     std::size_t added = 0;
     std::size_t updated = 0;
     std::size_t removed = 0;
     std::size_t failedStatement = 0; // 0-based; meaningful on Conflict
     std::string message;             // why the batch conflicts; empty when applied
+};
+
+// One row of the audit trail as the history of a center shows it.
+struct AssignmentChange
+{
+    std::int64_t vendorId = 0;
+    std::string vendorName; // empty when the vendor no longer exists
+    std::string changedAt;  // "YYYY-MM-DD HH:MM:SS"
+    std::string user;       // empty when the server had no users
+    std::string action;     // "add", "update" or "remove"
+    double fee = 0.0;       // written by an add or update; the one removed by a remove
+    bool duty = false;
+    std::int64_t version = 0; // the center's version right after the change; 0 when older
+                              // than versions
 };
 
 // "YYYY-MM-DD..." as "mm/dd/yyyy"; any other text unchanged.

@@ -55,6 +55,14 @@ struct FillResult : StoreResult
     bool filled = false; // false when Ok: the store already held data and was kept
 };
 
+// A batch applied only while a center's assignments are at one of these versions, the
+// check made inside the batch's own transaction.
+struct VersionCondition
+{
+    std::int64_t centerId = 0;
+    std::vector<std::int64_t> versions; // empty: never holds
+};
+
 // What a batch carries besides its statements.
 struct BatchContext
 {
@@ -63,10 +71,16 @@ struct BatchContext
     // Asked before anything of the batch can be committed (again on a retry): false rolls
     // it back and fails it as Unavailable. Empty: always allowed.
     std::function<bool()> mayCommit{};
+    // Unset: applied whatever the versions are.
+    std::optional<VersionCondition> ifVersion{};
 };
 
 // Throws StoreError (Unavailable) when `context` withholds the commit.
 void requireCommitAllowed(const BatchContext &context);
+
+// True when `current` is one of the versions the condition names; an unknown center's counts
+// as 0.
+bool versionHolds(const VersionCondition &condition, std::optional<std::int64_t> current);
 
 // The reads of one request; every call sees the same snapshot of the database.
 class StoreReader
@@ -86,6 +100,14 @@ public:
                                  const std::function<void(const SelectedVendorRow &)> &visit) = 0;
     // Calls `visit` per center in id order.
     virtual void forEachCenter(const std::function<void(const Center &)> &visit) = 0;
+    // The version of the center's assignments: moved by every insert, update and delete of
+    // one of them, whoever writes, and never back to an earlier value. 0 for a center whose
+    // assignments were never written since versions exist; empty when the center does not
+    // exist (one query answers both, for cheap polling).
+    virtual std::optional<std::int64_t> centerVersion(std::int64_t centerId) = 0;
+    // Calls `visit` for the center's newest audit rows, newest first, at most `limit`.
+    virtual void forEachChange(std::int64_t centerId, std::size_t limit,
+                               const std::function<void(const AssignmentChange &)> &visit) = 0;
 };
 
 struct StoreOptions
@@ -123,13 +145,19 @@ public:
     // a conflict with what the database holds is an Ok result whose outcome says which
     // statement and why, and leaves no audit row.
     // Collisions with concurrent batches are retried a few times, then reported as a
-    // conflict.
+    // conflict. With `context.ifVersion`, a center at another version makes the outcome
+    // Stale before any statement runs, even one that would conflict.
     virtual BatchResult apply(const std::vector<Statement> &statements,
                               const BatchContext &context) = 0;
 
     // Writes the records in one transaction. OnlyWhenEmpty writes nothing when the store
     // holds centers or vendors (filled is false then).
     virtual FillResult fill(const Records &records, FillMode mode) = 0;
+
+    // Off only to measure what they cost: while the triggers are off no write moves a
+    // version, so a stale If-Match goes unseen. Changes the schema for every connection
+    // and every server on the database; needs the right to alter the table.
+    virtual StoreResult enableVersionTriggers(bool on) = 0;
 
     // One round trip to the database, for health checks.
     virtual StoreResult ping() = 0;

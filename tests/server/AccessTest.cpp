@@ -4,6 +4,7 @@
 
 #include "ServerFixture.h"
 #include "auth/Authenticator.h"
+#include "http/HttpServer.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -137,6 +138,8 @@ protected:
     {
         m_path = m_dir.path() / "users";
         writeFile(m_path, "alice:" + hashPassword("right") + ":12\n");
+        std::filesystem::permissions(m_path, std::filesystem::perms::owner_read |
+                                                 std::filesystem::perms::owner_write);
         m_auth = std::make_unique<Authenticator>(
             m_path, [this](const std::string &line) { m_log.push_back(line); });
     }
@@ -265,6 +268,46 @@ TEST(FailureThrottle, TenFailuresInAMinuteRefuseTheAddressUntilTheMinuteEnds)
     }
     throttle.recordFailure("10.0.0.3", t0 + 63s);
     EXPECT_EQ(throttle.retryAfter("10.0.0.2", t0 + 63s), 59s);
+}
+
+TEST(FailureThrottle, ChargesBeforeTheCheckSoThatChecksAtOnceStayWithinTheLimit)
+{
+    using namespace std::chrono_literals;
+    FailureThrottle throttle(10, 60s);
+    const auto t0 = FailureThrottle::Clock::time_point{} + 1000s;
+    int charged = 0;
+    for (int i = 0; i < 48; ++i) {
+        charged += throttle.charge("alice", t0) ? 1 : 0;
+    }
+    EXPECT_EQ(charged, 10);
+    throttle.refund("alice", t0 + 1s); // one of them succeeded
+    EXPECT_TRUE(throttle.charge("alice", t0 + 1s));
+    EXPECT_FALSE(throttle.charge("alice", t0 + 1s));
+    EXPECT_TRUE(throttle.charge("alice", t0 + 60s)) << "a new window";
+}
+
+TEST(RequestChecks, TheClientBehindTrustedProxiesIsTheRightmostUntrustedForwardedEntry)
+{
+    const std::vector<std::string> proxies = {"10.0.0.1", "10.0.0.2"};
+    struct Case
+    {
+        std::string peer;
+        std::vector<std::string> forwarded;
+        std::string client;
+    };
+    const Case cases[] = {
+        {"192.0.2.9", {"203.0.113.5"}, "192.0.2.9"}, // not a proxy: its header is ignored
+        {"10.0.0.1", {}, "10.0.0.1"},
+        {"10.0.0.1", {"203.0.113.5"}, "203.0.113.5"},
+        {"10.0.0.1", {"6.6.6.6, 203.0.113.5"}, "203.0.113.5"}, // a forged entry on the left
+        {"10.0.0.1", {"6.6.6.6", "203.0.113.5 , 10.0.0.2"}, "203.0.113.5"},
+        {"10.0.0.1", {"10.0.0.2"}, "10.0.0.1"},
+        {"10.0.0.1", {"2001:db8::7"}, "2001:db8::7"},
+        {"10.0.0.1", {"x" + std::string(100, 'y')}, "x" + std::string(63, 'y')},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(forwardedClient(c.peer, c.forwarded, proxies), c.client) << c.peer;
+    }
 }
 
 } // namespace

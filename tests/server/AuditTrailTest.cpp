@@ -1,4 +1,5 @@
-// The audit trail a store writes with each batch, on the engine under test.
+// The audit trail a store writes with each batch and the versions it keeps per center, on the
+// engine under test.
 #include "ServerFixture.h"
 #include "store/Store.h"
 
@@ -35,6 +36,31 @@ protected:
         return m_db->rows("SELECT ChangedAt, UserName, CenterID, VendorID, Action, HandlingFee, "
                           "DutyBrokerageFee FROM AssignmentAudit "
                           "ORDER BY CenterID, VendorID, Action");
+    }
+
+    std::int64_t version(std::int64_t centerId)
+    {
+        std::int64_t found = -1;
+        EXPECT_TRUE(
+            m_store->read([&](StoreReader &db) { found = *db.centerVersion(centerId); }).ok());
+        return found;
+    }
+
+    // The version column of the audit rows, oldest first.
+    std::vector<std::int64_t> auditVersions()
+    {
+        std::vector<std::int64_t> versions;
+        m_store->read([&](StoreReader &db) {
+            db.forEachChange(12, 100, [&](const AssignmentChange &change) {
+                versions.insert(versions.begin(), change.version);
+            });
+        });
+        return versions;
+    }
+
+    void toolWrites()
+    {
+        m_db->execute("UPDATE VendorCenterCrossReference SET DutyBrokerageFee = 0");
     }
 
     std::unique_ptr<TestDatabase> m_db;
@@ -74,9 +100,52 @@ TEST_F(AuditTrail, ADatabaseOfTheFormerSchemaGainsTheTrailWhenOpened)
     m_db->execute("DROP TABLE AssignmentAudit");
     m_db->execute("UPDATE SchemaVersion SET Version = 1");
     m_store = Store::open(m_db->location());
-    EXPECT_EQ(m_db->rows("SELECT Version FROM SchemaVersion"), (Rows{{"2"}}));
+    EXPECT_EQ(m_db->rows("SELECT Version FROM SchemaVersion"), (Rows{{"3"}}));
     ASSERT_EQ(apply({DeleteAssignments{13, {4}}}, "").status, BatchOutcome::Status::Applied);
     EXPECT_EQ(auditRows(), (Rows{{"2026-03-04 05:06:07", "", "13", "4", "remove", "0.125", "0"}}));
+}
+
+TEST_F(AuditTrail, ADatabaseOfTheFormerSchemaGainsVersionsWhenOpened)
+{
+    apply({UpdateAssignment{12, 8, 0.04, false}}, "alice");
+    m_store.reset();
+    const std::vector<std::string> downgrade =
+        m_db->engine() == Engine::Sqlite
+            ? std::vector<std::string>{"DROP TRIGGER AssignmentAddMovesVersion",
+                                       "DROP TRIGGER AssignmentUpdateMovesVersion",
+                                       "DROP TRIGGER AssignmentRemoveMovesVersion"}
+            : std::vector<std::string>{"DROP FUNCTION MoveCenterVersions() CASCADE"};
+    for (const std::string &sql : downgrade) {
+        m_db->execute(sql);
+    }
+    for (const char *sql : {"DROP TABLE CenterVersion", "DROP INDEX AssignmentAuditByCenter",
+                            "ALTER TABLE AssignmentAudit DROP COLUMN CenterVersion",
+                            "UPDATE SchemaVersion SET Version = 2"}) {
+        m_db->execute(sql);
+    }
+
+    m_store = Store::open(m_db->location());
+    EXPECT_EQ(m_db->rows("SELECT Version FROM SchemaVersion"), (Rows{{"3"}}));
+    EXPECT_EQ(version(12), 0) << "no write since versions exist";
+    toolWrites();
+    const std::int64_t moved = version(12);
+    EXPECT_GT(moved, 0);
+    ASSERT_EQ(apply({DeleteAssignments{12, {9}}}, "bob").status, BatchOutcome::Status::Applied);
+    EXPECT_GT(version(12), moved);
+    EXPECT_EQ(auditVersions(), (std::vector<std::int64_t>{0, version(12)}))
+        << "the older row has no version; the new one the version its change gave";
+}
+
+TEST_F(AuditTrail, VersionTriggersSwitchOffAndOnThroughTheStore)
+{
+    toolWrites();
+    const std::int64_t before = version(12);
+    ASSERT_TRUE(m_store->enableVersionTriggers(false).ok());
+    toolWrites();
+    EXPECT_EQ(version(12), before);
+    ASSERT_TRUE(m_store->enableVersionTriggers(true).ok());
+    toolWrites();
+    EXPECT_GT(version(12), before);
 }
 
 } // namespace

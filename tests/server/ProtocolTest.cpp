@@ -33,6 +33,7 @@ TEST_P(QueryParsing, AcceptsExactlyOneKindAndAWholeCenterId)
     if (expected) {
         EXPECT_EQ(result.request.section, expected->section);
         EXPECT_EQ(result.request.centerId, expected->centerId);
+        EXPECT_EQ(result.request.limit, expected->limit);
     } else {
         EXPECT_FALSE(result.message.empty());
     }
@@ -54,6 +55,18 @@ INSTANTIATE_TEST_SUITE_P(
         QueryCase{"OtherParameterIgnored",
                   {{"count", "1"}, {"centerID", "1"}, {"nocache", "x"}},
                   QueryRequest{Section::Count, 1}},
+        QueryCase{"History",
+                  {{"history", "1"}, {"centerID", "12"}},
+                  QueryRequest{Section::History, 12, 50}},
+        QueryCase{"HistoryLimitBeyondTheMost",
+                  {{"history", "1"}, {"centerID", "12"}, {"Limit", "99999999999999999999"}},
+                  QueryRequest{Section::History, 12, 1000}},
+        QueryCase{"HistoryLimitZero",
+                  {{"history", "1"}, {"centerID", "1"}, {"limit", "0"}},
+                  std::nullopt},
+        QueryCase{"HistoryLimitNegative",
+                  {{"history", "1"}, {"centerID", "1"}, {"limit", "-3"}},
+                  std::nullopt},
         QueryCase{"NoKind", {{"centerID", "1"}}, std::nullopt},
         QueryCase{"TwoKinds", {{"count", "1"}, {"active", "1"}, {"centerID", "1"}}, std::nullopt},
         QueryCase{"KindNotOne", {{"count", "0"}, {"centerID", "1"}}, std::nullopt},
@@ -201,11 +214,12 @@ INSTANTIATE_TEST_SUITE_P(
             "AccessOptions",
             {"--db", "x.db", "--users", "u", "--tls-cert", "c.pem", "--tls-key=k.pem",
              "--allow-origin", "https://a", "--allow-origin", "https://b", "--server-name", "desk"},
-            withAccess("x.db",
-                       {"u", "", "*", "c.pem", "k.pem", {"https://a", "https://b"}, {"desk"}})},
+            withAccess(
+                "x.db",
+                {"u", "", "*", "c.pem", "k.pem", {"https://a", "https://b"}, {"desk"}, {}, {}})},
         CommandLineCase{"AddUserWithoutDb",
                         {"--users", "u", "--add-user", "alice", "--centers", "1,2"},
-                        withAccess("", {"u", "alice", "1,2", "", "", {}, {}})},
+                        withAccess("", {"u", "alice", "1,2", "", "", {}, {}, {}, {}})},
         CommandLineCase{"AddUserWithoutUsers", {"--add-user", "alice"}, std::nullopt},
         CommandLineCase{"AddUserBadName", {"--users", "u", "--add-user", "a:b"}, std::nullopt},
         CommandLineCase{"CentersWithoutAddUser",
@@ -249,16 +263,21 @@ TEST_P(ShownLocation, NeverShowsAPassword)
 
 INSTANTIATE_TEST_SUITE_P(
     Locations, ShownLocation,
-    ::testing::Values(LocationCase{"postgresql://app:s3cret@db:5432/centers",
-                                   "postgresql://app:***@db:5432/centers"},
-                      LocationCase{"postgres://app:p%40ss@db/centers?sslmode=require",
-                                   "postgres://app:***@db/centers?sslmode=require"},
-                      LocationCase{"postgresql://app@db/centers?password=s3cret&sslmode=require",
-                                   "postgresql://app@db/centers?password=***&sslmode=require"},
-                      LocationCase{"postgresql:///centers?host=/run/postgresql&password=x",
-                                   "postgresql:///centers?host=/run/postgresql&password=***"},
-                      LocationCase{"postgresql://app@db/centers", "postgresql://app@db/centers"},
-                      LocationCase{"data/centers.db", "data/centers.db"}));
+    ::testing::Values(
+        LocationCase{"postgresql://app:s3cret@db:5432/centers",
+                     "postgresql://app:***@db:5432/centers"},
+        LocationCase{"postgres://app:p%40ss@db/centers?sslmode=require",
+                     "postgres://app:***@db/centers?sslmode=require"},
+        LocationCase{"postgresql://app@db/centers?password=s3cret&sslmode=require",
+                     "postgresql://app@db/centers?password=***&sslmode=require"},
+        LocationCase{"postgresql:///centers?host=/run/postgresql&password=x",
+                     "postgresql:///centers?host=/run/postgresql&password=***"},
+        LocationCase{"postgresql://app@db/centers", "postgresql://app@db/centers"},
+        LocationCase{"postgresql://app:pa?ss#w@db/centers", "postgresql://app:***@db/centers"},
+        LocationCase{"postgresql://app@db/centers?pass%77ord=s3cret",
+                     "postgresql://app@db/centers?pass%77ord=***"},
+        LocationCase{"--db=postgresql://app:s3cret@db/c", "--db=postgresql://app:***@db/c"},
+        LocationCase{"data/centers.db", "data/centers.db"}));
 
 } // namespace
 } // namespace tarvo::server

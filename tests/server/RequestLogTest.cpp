@@ -122,9 +122,31 @@ TEST(RequestLog, TextLineStaysOneBoundedLine)
     const std::string line = formatLogLine(hostileRecord(), LogFormat::Text);
     EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
     EXPECT_LT(line.size(), 700u);
-    EXPECT_EQ(line.rfind("POST /Center\"Vendor?.asp", 0), 0u) << line;
+    EXPECT_EQ(line.rfind("POST /Center\"Vendor%0A.asp\xEF\xBF\xBD", 0), 0u) << line;
     EXPECT_NE(line.find(" status=400 12.3 ms id=0a1b2c3d from=127.0.0.1"), std::string::npos)
         << line;
+}
+
+TEST(RequestLog, NoTextFieldCanBeForgedAndInvalidUtf8BecomesTheReplacementCharacter)
+{
+    RequestRecord record;
+    record.method = "GET";
+    record.status = 401;
+    const std::pair<std::string, std::string> cases[] = {
+        {"/x status=200 user=ceo", "GET /x%20status%3D200%20user%3Dceo center=-"},
+        {"/a%20b", "GET /a%2520b center=-"},
+        {"/caf\xC3\xA9\xFF", "GET /caf\xC3\xA9\xEF\xBF\xBD center=-"},
+        {"/x\ty", "GET /x%09y center=-"},
+    };
+    for (const auto &[path, start] : cases) {
+        record.path = path;
+        const std::string text = formatLogLine(record, LogFormat::Text);
+        EXPECT_EQ(text.rfind(start, 0), 0u) << text;
+        EXPECT_NE(text.find(" status=401 "), std::string::npos) << text;
+        const std::string json = formatLogLine(record, LogFormat::Json);
+        EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(json)).isNull()) << json;
+        EXPECT_EQ(json.find("\xFF"), std::string::npos) << json;
+    }
 }
 
 } // namespace

@@ -1,12 +1,16 @@
 // Who may do what over HTTP: users and their centers, failed logins, Origin and Host, HTTPS.
 #include "ServerFixture.h"
+#include "auth/SecretFiles.h"
 #include "auth/Users.h"
 #include "support/TestCertificates.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace tarvo::server::testing {
 namespace {
@@ -198,6 +202,75 @@ TEST(ServerAddUser, TheProgramWritesAHashOfThePasswordOnItsStandardInput)
     EXPECT_TRUE(verifyPassword(parsed.users[0].hash, "pa ss:word"));
 }
 
+TEST(ServerAddUser, OverlappingRunsAllLandAndKeepTheFilesOwnerGroupAndMode)
+{
+    TempDir dir;
+    const std::string users = (dir.path() / "users").string();
+    writeFile(users, "# staff\n");
+    ASSERT_EQ(chown(users.c_str(), getuid(), 65534), 0) << "the group nogroup";
+    ASSERT_EQ(chmod(users.c_str(), 0640), 0);
+    std::vector<FILE *> runs;
+    for (int i = 0; i < 4; ++i) {
+        runs.push_back(popen((std::string(CENTERVENDOR_SERVER_PATH) + " --users " + users +
+                              " --add-user user" + std::to_string(i) + " >/dev/null")
+                                 .c_str(),
+                             "w"));
+        ASSERT_NE(runs.back(), nullptr);
+    }
+    for (FILE *run : runs) {
+        std::fputs("secret\n", run);
+    }
+    for (FILE *run : runs) {
+        const int status = pclose(run);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::ifstream in(users);
+    const UsersParse parsed = parseUsers(std::string((std::istreambuf_iterator<char>(in)), {}));
+    ASSERT_TRUE(parsed.ok) << parsed.message;
+    EXPECT_EQ(parsed.users.size(), 4u);
+    struct stat info
+    {
+    };
+    ASSERT_EQ(stat(users.c_str(), &info), 0);
+    EXPECT_EQ(info.st_gid, 65534u);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST(ServerAddUser, RefusesASymbolicLinkOrAFileEveryoneMayRead)
+{
+    TempDir dir;
+    const std::string target = (dir.path() / "target").string();
+    const std::string link = (dir.path() / "link").string();
+    const std::string open = (dir.path() / "open").string();
+    writeFile(target, "");
+    writeFile(open, "");
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_EQ(chmod(open.c_str(), 0644), 0);
+    for (const std::string &path : {link, open}) {
+        const AddUserResult result = addUser(path, "alice", "pw", CenterRights::all());
+        EXPECT_FALSE(result.ok) << path;
+        std::ifstream in(path);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "") << path;
+    }
+}
+
+TEST(ServerSecretFiles, AreReadWithABoundAndJudgedByWhoElseMayReadOrChangeThem)
+{
+    TempDir dir;
+    EXPECT_FALSE(readSecretFile("/dev/zero").ok);
+    const std::string big = (dir.path() / "big").string();
+    writeFile(big, std::string(2000, 'x'));
+    EXPECT_FALSE(readSecretFile(big, 1000).ok);
+    EXPECT_TRUE(readSecretFile(big, 2000).ok);
+    const std::pair<mode_t, int> cases[] = {{0600, 0}, {0640, 0}, {0644, 1}, {0662, 2}};
+    for (const auto &[mode, verdict] : cases) {
+        ASSERT_EQ(chmod(big.c_str(), mode), 0);
+        const SecretFileCheck check = checkSecretFile(big, "users file");
+        EXPECT_EQ(check.warning.has_value(), verdict == 1) << mode;
+        EXPECT_EQ(check.refusal.has_value(), verdict == 2) << mode;
+    }
+}
+
 class ServerWithTls : public ServerTest
 {
 protected:
@@ -232,6 +305,31 @@ TEST_F(ServerWithTls, ServesHttpsOnlyToClientsThatTrustItsCertificate)
     httplib::Client plain = client();
     plain.set_read_timeout(5);
     EXPECT_FALSE(plain.Get(kCount12));
+}
+
+// testssl.sh, where installed: only TLS 1.2 and 1.3, only forward-secret AEAD suites.
+TEST_F(ServerWithTls, TestsslFindsNoProtocolOrCipherItFlags)
+{
+    if (!std::filesystem::exists("/usr/bin/testssl")) {
+        GTEST_SKIP() << "testssl.sh is not installed";
+    }
+    const std::string command = "timeout 300 testssl --quiet --color 0 --warnings off -p -s -f "
+                                "127.0.0.1:" +
+                                std::to_string(m_port) + " 2>&1";
+    FILE *pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string report;
+    char buffer[4096];
+    while (const std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) {
+        report.append(buffer, n);
+    }
+    pclose(pipe);
+    ASSERT_NE(report.find("TLS 1.3    offered (OK)"), std::string::npos) << report;
+    for (const char *flagged :
+         {"NOT ok", "deprecated", "TLS 1      offered", "TLS 1.1    offered",
+          "Obsolete CBC ciphers (AES, ARIA etc.)         offered", "PFS is not offered"}) {
+        EXPECT_EQ(report.find(flagged), std::string::npos) << flagged << "\n" << report;
+    }
 }
 
 TEST(ServerTlsFiles, AServerWithFilesThatCannotServeDoesNotStart)

@@ -74,6 +74,7 @@ TEST_F(ServerOps, MetricsCountAKnownSequenceOfRequestsExactly)
         {"centervendor_batches_refused_total{reason=\"conflict\"}", 1},
         {"centervendor_batches_refused_total{reason=\"rights\"}", 0},
         {"centervendor_batches_refused_total{reason=\"size\"}", 1},
+        {"centervendor_batches_refused_total{reason=\"stale\"}", 0},
     };
     EXPECT_EQ(counted, expected);
     EXPECT_EQ(page.samples.at("centervendor_store_up"), 1);

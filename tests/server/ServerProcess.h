@@ -26,6 +26,7 @@ struct Finished
 class Program
 {
 public:
+    pid_t pid() const { return m_pid; }
     explicit Program(const std::vector<std::string> &args)
     {
         int out[2];

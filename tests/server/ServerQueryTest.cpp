@@ -245,7 +245,7 @@ TEST_F(ServerQuery, EveryRequestIsLoggedOnOneLine)
     ASSERT_EQ(lines.size(), 3u);
     // Each worker thread logs its own request, so the order of the lines may vary.
     for (const char *expected : {"GET /CenterVendor.asp center=12 statements=0 status=200 ",
-                                 "GET /elsewhere?forged center=- statements=0 status=404 ",
+                                 "GET /elsewhere%0Aforged center=- statements=0 status=404 ",
                                  "POST /CenterVendor.asp center=12 statements=1 status=200 "}) {
         EXPECT_EQ(
             std::count_if(lines.begin(), lines.end(),

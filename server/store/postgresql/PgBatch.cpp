@@ -81,10 +81,30 @@ BatchOutcome PgConnection::applyBatch(const std::vector<Statement> &statements,
     requireCommitAllowed(context);
     const std::vector<Row> rows = rowsOf<Row>(statements);
     const std::vector<Op> runs = runsOf(rows, context);
-    if (auto applied = applyChecked(rows, runs)) {
+    if (auto applied = applyChecked(rows, runs, context)) {
         return *applied;
     }
-    return applyTraced(rows, runs);
+    return applyTraced(rows, runs, context);
+}
+
+std::optional<BatchOutcome> PgConnection::begin(const BatchContext &context, std::vector<Op> &ops)
+{
+    if (!context.ifVersion) {
+        ops.push_back(Op::text(kBegin));
+        return std::nullopt;
+    }
+    // A round trip of its own, as the runs must not be sent when the condition fails. A
+    // batch that commits a change of the center after this snapshot makes this one's
+    // trigger fail to serialize, so that its retry reads the new version.
+    execute(kBegin);
+    const VersionCondition &condition = *context.ifVersion;
+    if (versionHolds(condition, centerVersion(condition.centerId))) {
+        return std::nullopt;
+    }
+    rollbackQuietly();
+    BatchOutcome stale;
+    stale.status = BatchOutcome::Status::Stale;
+    return stale;
 }
 
 std::vector<PgConnection::Op> PgConnection::runsOf(const std::vector<Row> &rows,
@@ -133,9 +153,13 @@ std::vector<PgConnection::Op> PgConnection::runsOf(const std::vector<Row> &rows,
 // The usual case in one round trip: BEGIN, the runs and COMMIT in one pipeline, each run
 // failing when it writes fewer rows than it holds, which leaves nothing committed.
 std::optional<BatchOutcome> PgConnection::applyChecked(const std::vector<Row> &rows,
-                                                       const std::vector<Op> &runs)
+                                                       const std::vector<Op> &runs,
+                                                       const BatchContext &context)
 {
-    std::vector<Op> ops{Op::text(kBegin)};
+    std::vector<Op> ops;
+    if (auto stale = begin(context, ops)) {
+        return stale;
+    }
     for (Op run : runs) {
         run.name = run.kind == Op::Kind::Insert   ? "insertChecked"
                    : run.kind == Op::Kind::Update ? "updateChecked"
@@ -189,9 +213,14 @@ std::optional<BatchOutcome> PgConnection::applyChecked(const std::vector<Row> &r
 // Runs the batch again so that each run says which rows it wrote; the first row that wrote
 // nothing is the conflict. Commits when none is found: a concurrent batch may have made
 // room since the first attempt.
-BatchOutcome PgConnection::applyTraced(const std::vector<Row> &rows, const std::vector<Op> &runs)
+BatchOutcome PgConnection::applyTraced(const std::vector<Row> &rows, const std::vector<Op> &runs,
+                                       const BatchContext &context)
 {
-    std::vector<Op> ops{Op::text(kBegin)};
+    // The version is read again: another batch may have moved it since the first attempt.
+    std::vector<Op> ops;
+    if (auto stale = begin(context, ops)) {
+        return *stale;
+    }
     ops.insert(ops.end(), runs.begin(), runs.end());
 
     BatchOutcome outcome;

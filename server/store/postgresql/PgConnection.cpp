@@ -16,9 +16,10 @@ using namespace pg;
 
 namespace {
 
-// Raised whenever the tables change; every table is created only where missing, so that the
-// schema text itself brings an older database up to date (2 added AssignmentAudit).
-constexpr int kSchemaVersion = 2;
+// Raised whenever the schema changes (2 added AssignmentAudit; 3 the centers' versions, their
+// triggers and the version on each audit row). Every table, column and index is created only
+// where missing, so that the schema text itself brings an older database up to date.
+constexpr int kSchemaVersion = 3;
 // Any constant of our own: servers starting together create the tables one after another.
 constexpr const char *kSchemaLock = "SELECT pg_advisory_xact_lock(7346212011)";
 
@@ -59,7 +60,73 @@ CREATE TABLE IF NOT EXISTS AssignmentAudit (
     HandlingFee double precision NOT NULL,
     DutyBrokerageFee smallint NOT NULL
 );
+ALTER TABLE AssignmentAudit ADD COLUMN IF NOT EXISTS CenterVersion bigint;
+CREATE INDEX IF NOT EXISTS AssignmentAuditByCenter ON AssignmentAudit (CenterID, AuditID);
+CREATE TABLE IF NOT EXISTS CenterVersion (
+    CenterID bigint PRIMARY KEY,
+    Version bigint NOT NULL
+);
 )sql";
+
+// Every statement writing assignments moves the version of each center it wrote to the
+// microseconds of the statement's time, or one past the version the center had when that is
+// later: so a version never comes back, not even after a backup was restored, and never
+// moves another center's. Triggers, so that another program writing the table moves it too;
+// per statement, so that a batch's run of 32767 rows moves it once. The audit rows of the
+// server's batches compute the same value (kMovedVersion) in the same statement.
+constexpr const char *kTriggers = R"sql(
+CREATE OR REPLACE FUNCTION MoveCenterVersions() RETURNS trigger LANGUAGE plpgsql AS $fn$
+DECLARE
+    moved bigint := (extract(epoch FROM statement_timestamp()) * 1000000)::bigint;
+BEGIN
+    IF TG_OP = 'INSERT' THEN
+        INSERT INTO CenterVersion AS v (CenterID, Version)
+        SELECT DISTINCT CenterID, moved FROM NewRows
+        ON CONFLICT (CenterID) DO UPDATE SET Version = greatest(v.Version + 1, EXCLUDED.Version);
+    ELSIF TG_OP = 'UPDATE' THEN
+        INSERT INTO CenterVersion AS v (CenterID, Version)
+        SELECT CenterID, moved FROM (SELECT CenterID FROM NewRows
+                                     UNION SELECT CenterID FROM OldRows) AS c
+        ON CONFLICT (CenterID) DO UPDATE SET Version = greatest(v.Version + 1, EXCLUDED.Version);
+    ELSIF TG_OP = 'DELETE' THEN
+        INSERT INTO CenterVersion AS v (CenterID, Version)
+        SELECT DISTINCT CenterID, moved FROM OldRows
+        ON CONFLICT (CenterID) DO UPDATE SET Version = greatest(v.Version + 1, EXCLUDED.Version);
+    ELSE
+        -- TRUNCATE names no rows: every center may have lost assignments.
+        UPDATE CenterVersion SET Version = greatest(Version + 1, moved);
+        INSERT INTO CenterVersion (CenterID, Version) SELECT CenterID, moved FROM Centers
+        ON CONFLICT (CenterID) DO NOTHING;
+    END IF;
+    RETURN NULL;
+END
+$fn$;
+DROP TRIGGER IF EXISTS AssignmentAddMovesVersion ON VendorCenterCrossReference;
+CREATE TRIGGER AssignmentAddMovesVersion AFTER INSERT ON VendorCenterCrossReference
+    REFERENCING NEW TABLE AS NewRows
+    FOR EACH STATEMENT EXECUTE FUNCTION MoveCenterVersions();
+DROP TRIGGER IF EXISTS AssignmentUpdateMovesVersion ON VendorCenterCrossReference;
+CREATE TRIGGER AssignmentUpdateMovesVersion AFTER UPDATE ON VendorCenterCrossReference
+    REFERENCING OLD TABLE AS OldRows NEW TABLE AS NewRows
+    FOR EACH STATEMENT EXECUTE FUNCTION MoveCenterVersions();
+DROP TRIGGER IF EXISTS AssignmentRemoveMovesVersion ON VendorCenterCrossReference;
+CREATE TRIGGER AssignmentRemoveMovesVersion AFTER DELETE ON VendorCenterCrossReference
+    REFERENCING OLD TABLE AS OldRows
+    FOR EACH STATEMENT EXECUTE FUNCTION MoveCenterVersions();
+DROP TRIGGER IF EXISTS AssignmentsEmptiedMoveVersions ON VendorCenterCrossReference;
+CREATE TRIGGER AssignmentsEmptiedMoveVersions AFTER TRUNCATE ON VendorCenterCrossReference
+    FOR EACH STATEMENT EXECUTE FUNCTION MoveCenterVersions();
+)sql";
+
+constexpr const char *kTriggerNames[] = {
+    "AssignmentAddMovesVersion", "AssignmentUpdateMovesVersion", "AssignmentRemoveMovesVersion",
+    "AssignmentsEmptiedMoveVersions"};
+
+// The version a run's trigger gives its center (v the center's row before the run), for the
+// run's audit rows.
+constexpr const char *kMovedVersion =
+    "greatest(COALESCE(v.Version, 0) + 1, "
+    "(extract(epoch FROM statement_timestamp()) * 1000000)::bigint)";
 
 struct Prepared
 {
@@ -94,6 +161,13 @@ constexpr std::array kStatements = {
              "INSERT INTO Centers (CenterID, CenterName, CenterCode) VALUES ($1, $2, $3)"},
     Prepared{"addVendor", "INSERT INTO Vendors (VendorID, VendorName, CountryID, Active, "
                           "RecordLastUpdated) VALUES ($1, $2, $3, $4, $5)"},
+    Prepared{"version", "SELECT COALESCE((SELECT Version FROM CenterVersion WHERE CenterID = $1), "
+                        "0) FROM Centers WHERE CenterID = $1"},
+    Prepared{"changes", "SELECT a.VendorID, COALESCE(v.VendorName, ''), "
+                        "to_char(a.ChangedAt, 'YYYY-MM-DD HH24:MI:SS'), a.UserName, a.Action, "
+                        "a.HandlingFee, a.DutyBrokerageFee, COALESCE(a.CenterVersion, 0) "
+                        "FROM AssignmentAudit a LEFT JOIN Vendors v ON v.VendorID = a.VendorID "
+                        "WHERE a.CenterID = $1 ORDER BY a.AuditID DESC LIMIT $2"},
 };
 
 // A run of batch rows in one statement that returns the rows it wrote, with their fees, and
@@ -141,9 +215,10 @@ std::string withAudit(const Run &run, const std::string &answer)
 {
     return std::string("WITH w AS (") + run.write +
            "), a AS (INSERT INTO AssignmentAudit (ChangedAt, UserName, CenterID, VendorID, "
-           "Action, HandlingFee, DutyBrokerageFee) SELECT " +
+           "Action, HandlingFee, DutyBrokerageFee, CenterVersion) SELECT " +
            run.changedAt + "::timestamp, " + run.userName + "::text, w.CenterID, w.VendorID, '" +
-           run.action + "', w.CenterHandlingFee, w.DutyBrokerageFee FROM w) " + answer;
+           run.action + "', w.CenterHandlingFee, w.DutyBrokerageFee, " + kMovedVersion +
+           " FROM w LEFT JOIN CenterVersion v ON v.CenterID = w.CenterID) " + answer;
 }
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
@@ -274,6 +349,7 @@ void PgConnection::createSchema()
         }
         if (found < kSchemaVersion) {
             execute(kSchema);
+            execute(kTriggers);
             execute("DELETE FROM SchemaVersion");
             execute(("INSERT INTO SchemaVersion (Version) VALUES (" +
                      std::to_string(kSchemaVersion) + ")")
@@ -474,6 +550,51 @@ void PgConnection::forEachCenter(const std::function<void(const Center &)> &visi
         center.code = number<int>(r, i, 2);
         visit(center);
     }
+}
+
+std::optional<std::int64_t> PgConnection::centerVersion(std::int64_t centerId)
+{
+    const Rows rows = query("version", centerId);
+    if (PQntuples(rows.get()) == 0) {
+        return std::nullopt;
+    }
+    return number<std::int64_t>(rows.get(), 0, 0);
+}
+
+void PgConnection::forEachChange(std::int64_t centerId, std::size_t limit,
+                                 const std::function<void(const AssignmentChange &)> &visit)
+{
+    const std::string id = text(centerId);
+    const std::string most = text(static_cast<std::int64_t>(limit));
+    const char *values[] = {id.c_str(), most.c_str()};
+    const Rows rows(PQexecPrepared(m_conn, "changes", 2, values, nullptr, nullptr, 0), PQclear);
+    check(rows.get(), "query failed");
+    const PGresult *r = rows.get();
+    AssignmentChange change;
+    for (int i = 0, n = PQntuples(r); i < n; ++i) {
+        change.vendorId = number<std::int64_t>(r, i, 0);
+        assign(change.vendorName, r, i, 1);
+        assign(change.changedAt, r, i, 2);
+        assign(change.user, r, i, 3);
+        assign(change.action, r, i, 4);
+        change.fee = number<double>(r, i, 5);
+        change.duty = number<int>(r, i, 6) != 0;
+        change.version = number<std::int64_t>(r, i, 7);
+        visit(change);
+    }
+}
+
+void PgConnection::setVersionTriggers(bool on)
+{
+    std::string sql = "ALTER TABLE VendorCenterCrossReference";
+    const char *separator = " ";
+    for (const char *name : kTriggerNames) {
+        sql += separator;
+        sql += on ? "ENABLE TRIGGER " : "DISABLE TRIGGER ";
+        sql += name;
+        separator = ", ";
+    }
+    execute(sql.c_str());
 }
 
 bool PgConnection::isEmpty()

@@ -58,6 +58,13 @@ public:
     void forEachSelected(std::int64_t centerId,
                          const std::function<void(const SelectedVendorRow &)> &visit) override;
     void forEachCenter(const std::function<void(const Center &)> &visit) override;
+    std::optional<std::int64_t> centerVersion(std::int64_t centerId) override;
+    void forEachChange(std::int64_t centerId, std::size_t limit,
+                       const std::function<void(const AssignmentChange &)> &visit) override;
+
+    // Enables or disables the triggers that move the versions; needs the table's owner.
+    // Throws StoreError.
+    void setVersionTriggers(bool on);
 
     // Runs constant SQL text without parameters. Throws StoreError.
     void execute(const char *sql);
@@ -65,7 +72,8 @@ public:
     void rollbackQuietly();
 
     // Applies the statements in one REPEATABLE READ transaction, committed only when none
-    // conflicts. Throws SerializationFailure when a concurrent batch got in the way, and
+    // conflicts, and only while the context's version condition holds in its snapshot (else
+    // Stale). Throws SerializationFailure when a concurrent batch got in the way, and
     // StoreError otherwise; nothing is kept then.
     // One AssignmentAudit row per assignment written, in the same transaction.
     BatchOutcome applyBatch(const std::vector<Statement> &statements, const BatchContext &context);
@@ -113,10 +121,16 @@ private:
     bool vendorExists(std::int64_t vendorId);
     // The batch rows as statements over arrays, one per run of rows of one kind.
     static std::vector<Op> runsOf(const std::vector<Row> &rows, const BatchContext &context);
+    // Starts the batch's transaction: BEGIN put first in `ops`, or with a version condition
+    // sent at once with the version read in the transaction's snapshot. A Stale outcome,
+    // rolled back, when the condition does not hold.
+    std::optional<BatchOutcome> begin(const BatchContext &context, std::vector<Op> &ops);
     // Empty when a run wrote fewer rows than it holds; nothing is kept then.
     std::optional<BatchOutcome> applyChecked(const std::vector<Row> &rows,
-                                             const std::vector<Op> &runs);
-    BatchOutcome applyTraced(const std::vector<Row> &rows, const std::vector<Op> &runs);
+                                             const std::vector<Op> &runs,
+                                             const BatchContext &context);
+    BatchOutcome applyTraced(const std::vector<Row> &rows, const std::vector<Op> &runs,
+                             const BatchContext &context);
 
     pg_conn *m_conn = nullptr;
     bool m_poisoned = false; // left in the middle of a pipeline

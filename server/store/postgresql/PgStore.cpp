@@ -116,6 +116,16 @@ FillResult PgStore::fill(const Records &records, FillMode mode)
     });
 }
 
+StoreResult PgStore::enableVersionTriggers(bool on)
+{
+    return guarded<StoreResult>([&] {
+        return d->leased([on](PgConnection &db) {
+            db.setVersionTriggers(on);
+            return StoreResult{};
+        });
+    });
+}
+
 StoreResult PgStore::ping()
 {
     return guarded<StoreResult>([&] {

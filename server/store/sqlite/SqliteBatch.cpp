@@ -15,6 +15,12 @@ BatchOutcome SqliteConnection::applyBatch(const std::vector<Statement> &statemen
 {
     BatchOutcome outcome;
     SqliteTransaction transaction(*this);
+    // Under the write lock, so that no other writer can move the version after the check.
+    if (context.ifVersion &&
+        !versionHolds(*context.ifVersion, centerVersion(context.ifVersion->centerId))) {
+        outcome.status = BatchOutcome::Status::Stale;
+        return outcome;
+    }
     for (std::size_t i = 0; i < statements.size(); ++i) {
         if (auto conflict = conflictOf(statements[i], context, outcome)) {
             BatchOutcome refused;

@@ -8,48 +8,6 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 
-// Raised whenever the tables change; every table is created only where missing, so that the
-// schema text itself brings an older file up to date (2 added AssignmentAudit).
-constexpr std::int64_t kSchemaVersion = 2;
-
-constexpr const char *kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS SchemaVersion (
-    Version INTEGER NOT NULL
-);
-CREATE TABLE IF NOT EXISTS Centers (
-    CenterID INTEGER PRIMARY KEY,
-    CenterName TEXT NOT NULL,
-    CenterCode INTEGER NOT NULL
-);
-CREATE TABLE IF NOT EXISTS Vendors (
-    VendorID INTEGER PRIMARY KEY,
-    VendorName TEXT NOT NULL,
-    CountryID INTEGER NOT NULL,
-    Active INTEGER NOT NULL DEFAULT 1 CHECK (Active IN (0, 1)),
-    RecordLastUpdated TEXT NOT NULL
-);
-CREATE TABLE IF NOT EXISTS VendorCenterCrossReference (
-    CenterID INTEGER NOT NULL REFERENCES Centers (CenterID),
-    VendorID INTEGER NOT NULL REFERENCES Vendors (VendorID),
-    CenterHandlingFee REAL NOT NULL,
-    DutyBrokerageFee INTEGER NOT NULL CHECK (DutyBrokerageFee IN (0, 1)),
-    RecordLastUpdated TEXT NOT NULL,
-    PRIMARY KEY (CenterID, VendorID)
-) WITHOUT ROWID;
-CREATE INDEX IF NOT EXISTS VendorCenterCrossReferenceByVendor
-    ON VendorCenterCrossReference (VendorID);
-CREATE TABLE IF NOT EXISTS AssignmentAudit (
-    AuditID INTEGER PRIMARY KEY,
-    ChangedAt TEXT NOT NULL,
-    UserName TEXT NOT NULL,
-    CenterID INTEGER NOT NULL,
-    VendorID INTEGER NOT NULL,
-    Action TEXT NOT NULL CHECK (Action IN ('add', 'update', 'remove')),
-    HandlingFee REAL NOT NULL,
-    DutyBrokerageFee INTEGER NOT NULL
-);
-)sql";
-
 [[noreturn]] void fail(sqlite3 *db, int rc, const std::string &what)
 {
     const char *detail = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
@@ -219,54 +177,26 @@ SqliteConnection::SqliteConnection(const std::string &path)
         m_delete = std::make_unique<SqliteStatement>(
             m_db, "DELETE FROM VendorCenterCrossReference WHERE CenterID = ?1 AND VendorID = ?2 "
                   "RETURNING CenterHandlingFee, DutyBrokerageFee");
+        // Written after the assignment, so that the row carries the version its trigger gave.
         m_audit = std::make_unique<SqliteStatement>(
             m_db, "INSERT INTO AssignmentAudit (ChangedAt, UserName, CenterID, VendorID, Action, "
-                  "HandlingFee, DutyBrokerageFee) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+                  "HandlingFee, DutyBrokerageFee, CenterVersion) VALUES (?1, ?2, ?3, ?4, ?5, ?6, "
+                  "?7, (SELECT Version FROM CenterVersion WHERE CenterID = ?3))");
         m_centerExists =
             std::make_unique<SqliteStatement>(m_db, "SELECT 1 FROM Centers WHERE CenterID = ?1");
         m_vendorExists =
             std::make_unique<SqliteStatement>(m_db, "SELECT 1 FROM Vendors WHERE VendorID = ?1");
+        m_version = std::make_unique<SqliteStatement>(
+            m_db, "SELECT COALESCE((SELECT Version FROM CenterVersion WHERE CenterID = ?1), 0) "
+                  "FROM Centers WHERE CenterID = ?1");
+        m_changes = std::make_unique<SqliteStatement>(
+            m_db, "SELECT a.VendorID, v.VendorName, a.ChangedAt, a.UserName, a.Action, "
+                  "a.HandlingFee, a.DutyBrokerageFee, a.CenterVersion FROM AssignmentAudit a "
+                  "LEFT JOIN Vendors v ON v.VendorID = a.VendorID WHERE a.CenterID = ?1 "
+                  "ORDER BY a.AuditID DESC LIMIT ?2");
     } catch (...) {
         finalizeAll();
         throw;
-    }
-}
-
-// Only a file without the tables, or of an older schema, is written to, so that opening a
-// connection of a busy server takes no write lock.
-void SqliteConnection::createSchema()
-{
-    auto storedVersion = [this]() -> std::int64_t {
-        SqliteStatement versionTable(m_db,
-                                     "SELECT 1 FROM sqlite_master WHERE name = 'SchemaVersion'");
-        if (!versionTable.step()) {
-            return 0;
-        }
-        versionTable.reset();
-        SqliteStatement version(m_db, "SELECT MAX(Version) FROM SchemaVersion");
-        version.step();
-        const std::int64_t found = version.int64(0);
-        version.reset();
-        return found;
-    };
-    std::int64_t found = storedVersion();
-    if (found < kSchemaVersion) {
-        SqliteTransaction transaction(*this);
-        // Another server may have brought the file up to date while this one waited.
-        found = storedVersion();
-        if (found < kSchemaVersion) {
-            execute(kSchema);
-            execute("DELETE FROM SchemaVersion");
-            SqliteStatement version(m_db, "INSERT INTO SchemaVersion (Version) VALUES (?1)");
-            version.bind(1, kSchemaVersion).run();
-            found = kSchemaVersion;
-        }
-        transaction.commit();
-    }
-    if (found > kSchemaVersion) {
-        throw SqliteError("the database has schema version " + std::to_string(found) +
-                              ", newer than this server's " + std::to_string(kSchemaVersion),
-                          SQLITE_MISMATCH);
     }
 }
 
@@ -278,9 +208,9 @@ SqliteConnection::~SqliteConnection()
 // The prepared statements must be finalized before the connection they belong to is closed.
 void SqliteConnection::finalizeAll()
 {
-    for (auto *prepared :
-         {&m_centerCode, &m_nonSelectedCount, &m_selectedCount, &m_activeNotSelected, &m_selected,
-          &m_insert, &m_update, &m_delete, &m_audit, &m_centerExists, &m_vendorExists}) {
+    for (auto *prepared : {&m_centerCode, &m_nonSelectedCount, &m_selectedCount,
+                           &m_activeNotSelected, &m_selected, &m_insert, &m_update, &m_delete,
+                           &m_audit, &m_centerExists, &m_vendorExists, &m_version, &m_changes}) {
         prepared->reset();
     }
     sqlite3_close(m_db);
@@ -372,6 +302,37 @@ void SqliteConnection::forEachCenter(const std::function<void(const Center &)> &
         query.text(1, center.name);
         center.code = static_cast<int>(query.int64(2));
         visit(center);
+    }
+}
+
+std::optional<std::int64_t> SqliteConnection::centerVersion(std::int64_t centerId)
+{
+    m_version->reset();
+    std::optional<std::int64_t> version;
+    if (m_version->bind(1, centerId).step()) {
+        version = m_version->int64(0);
+    }
+    m_version->reset();
+    return version;
+}
+
+void SqliteConnection::forEachChange(std::int64_t centerId, std::size_t limit,
+                                     const std::function<void(const AssignmentChange &)> &visit)
+{
+    SqliteStatement &query = *m_changes;
+    query.reset();
+    query.bind(1, centerId).bind(2, static_cast<std::int64_t>(limit));
+    AssignmentChange change;
+    while (query.step()) {
+        change.vendorId = query.int64(0);
+        query.text(1, change.vendorName);
+        query.text(2, change.changedAt);
+        query.text(3, change.user);
+        query.text(4, change.action);
+        change.fee = query.real(5);
+        change.duty = query.int64(6) != 0;
+        change.version = query.int64(7); // NULL reads as 0
+        visit(change);
     }
 }
 

@@ -81,10 +81,18 @@ public:
     void forEachSelected(std::int64_t centerId,
                          const std::function<void(const SelectedVendorRow &)> &visit) override;
     void forEachCenter(const std::function<void(const Center &)> &visit) override;
+    std::optional<std::int64_t> centerVersion(std::int64_t centerId) override;
+    void forEachChange(std::int64_t centerId, std::size_t limit,
+                       const std::function<void(const AssignmentChange &)> &visit) override;
+
+    // Creates or drops the triggers that move the versions, in a write transaction of its
+    // own. Throws SqliteError.
+    void setVersionTriggers(bool on);
 
     // Applies every statement in order inside one write transaction, with the context's
     // time as GETDATE() and one AssignmentAudit row per assignment written. All or nothing:
-    // on a conflict nothing is kept and the outcome says which statement and why. Throws
+    // on a conflict nothing is kept and the outcome says which statement and why; a version
+    // condition that does not hold makes it Stale before any statement runs. Throws
     // SqliteError (nothing kept either).
     BatchOutcome applyBatch(const std::vector<Statement> &statements, const BatchContext &context);
 
@@ -124,6 +132,8 @@ private:
     std::unique_ptr<SqliteStatement> m_audit;
     std::unique_ptr<SqliteStatement> m_centerExists;
     std::unique_ptr<SqliteStatement> m_vendorExists;
+    std::unique_ptr<SqliteStatement> m_version;
+    std::unique_ptr<SqliteStatement> m_changes;
 };
 
 // Rolls back unless committed; BEGIN IMMEDIATE so that a second writer waits for the lock

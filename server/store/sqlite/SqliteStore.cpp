@@ -85,6 +85,14 @@ FillResult SqliteStore::fill(const Records &records, FillMode mode)
     });
 }
 
+StoreResult SqliteStore::enableVersionTriggers(bool on)
+{
+    return guarded<StoreResult>([&] {
+        d->pool.acquire()->setVersionTriggers(on);
+        return StoreResult{};
+    });
+}
+
 StoreResult SqliteStore::ping()
 {
     return guarded<StoreResult>([&] {

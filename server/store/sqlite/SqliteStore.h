@@ -20,6 +20,7 @@ public:
     BatchResult apply(const std::vector<Statement> &statements,
                       const BatchContext &context) override;
     FillResult fill(const Records &records, FillMode mode) override;
+    StoreResult enableVersionTriggers(bool on) override;
     StoreResult ping() override;
     StoreFigures figures() const override;
     std::string location() const override;
