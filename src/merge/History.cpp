@@ -58,7 +58,7 @@ void collect(const net::AnswerNode &node, std::vector<HistoryEntry> &entries)
         entry.action = field(node, {"Action"}).value_or(std::string());
         if (entry.action != "remove") {
             // The audit keeps the fee as stored: a fraction (0.08 is 8 %).
-            if (auto fee = number(field(node, {"HandlingFee", "CenterHandlingFee"}))) {
+            if (auto fee = number(field(node, {"Fee", "HandlingFee"}))) {
                 entry.feePercent = *fee * 100;
             }
             if (auto duty = number(field(node, {"DutyBrokerageFee", "Duty"}))) {

@@ -27,8 +27,8 @@ struct HistoryResult
     std::vector<HistoryEntry> entries;
 };
 
-// Every element with a VendorID child is an entry (names compared ignoring letter case; user
-// from UserName or User, time from ChangedAt or When). Surprise: a fee that is no number is
+// Every element with a VendorID child is an entry (names compared ignoring letter case; fee
+// from Fee or HandlingFee, user from User or UserName, time from ChangedAt or When). Surprise: a fee that is no number is
 // left empty rather than refusing the whole history.
 HistoryResult historyOf(const net::QueryDocument &doc);
 

@@ -70,10 +70,10 @@ struct VersionedCenter::State
         } else if (kind == "history") {
             xml += "<History>";
             for (auto it = history.rbegin(); it != history.rend(); ++it) {
-                xml += "<Change><ChangedAt>" + it->when + "</ChangedAt><UserName>" + it->user +
-                       "</UserName><VendorID>" + it->id + "</VendorID><Action>" + it->action +
-                       "</Action><HandlingFee>" + it->fee + "</HandlingFee><DutyBrokerageFee>" +
-                       std::to_string(it->duty) + "</DutyBrokerageFee></Change>";
+                xml += "<Change><ChangedAt>" + it->when + "</ChangedAt><User>" + it->user +
+                       "</User><VendorID>" + it->id + "</VendorID><Action>" + it->action +
+                       "</Action><Fee>" + it->fee + "</Fee><Duty>" + std::to_string(it->duty) +
+                       "</Duty></Change>";
             }
             xml += "</History>";
         }
