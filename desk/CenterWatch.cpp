@@ -51,7 +51,8 @@ std::optional<QList<HistoryRow>> readHistory(const QByteArray &xml)
                 row.when = fields.value(QStringLiteral("changedat"), fields.value("when"));
                 row.action = fields.value(QStringLiteral("action"));
                 if (row.action != QStringLiteral("remove")) {
-                    row.fee = percent(fields.value(QStringLiteral("fee"), fields.value("handlingfee")));
+                    row.fee =
+                        percent(fields.value(QStringLiteral("fee"), fields.value("handlingfee")));
                 }
                 rows << row;
             }

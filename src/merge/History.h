@@ -28,8 +28,8 @@ struct HistoryResult
 };
 
 // Every element with a VendorID child is an entry (names compared ignoring letter case; fee
-// from Fee or HandlingFee, user from User or UserName, time from ChangedAt or When). Surprise: a fee that is no number is
-// left empty rather than refusing the whole history.
+// from Fee or HandlingFee, user from User or UserName, time from ChangedAt or When).
+// Surprise: a fee that is no number is left empty rather than refusing the whole history.
 HistoryResult historyOf(const net::QueryDocument &doc);
 
 // Blocking GET of `<server>/CenterVendor.asp?history=1&centerID=N&limit=K`.
