@@ -48,6 +48,32 @@ std::optional<QList<CenterEntry>> readCenters(const QByteArray &xml)
     return centers;
 }
 
+QNetworkRequest pageRequest(const QString &server, const QString &query,
+                            const Credentials &credentials)
+{
+    QNetworkRequest request(
+        QUrl(plainServerName(server) + QStringLiteral("/CenterVendor.asp?") + query));
+    request.setTransferTimeout(kTimeoutMs);
+    // The control's transport trusts only the authorities of the file CURL_CA_BUNDLE names,
+    // when it is set; the window's own requests must reach the same servers.
+    if (const QString bundle = qEnvironmentVariable("CURL_CA_BUNDLE"); !bundle.isEmpty()) {
+        // Read once per file: a system bundle takes long to parse, and the window polls.
+        static QString readPath;
+        static QList<QSslCertificate> read;
+        if (bundle != readPath) {
+            read = QSslCertificate::fromPath(bundle);
+            readPath = bundle;
+        }
+        QSslConfiguration ssl = request.sslConfiguration();
+        ssl.setCaCertificates(read);
+        request.setSslConfiguration(ssl);
+    }
+    if (!credentials.isEmpty()) {
+        request.setRawHeader("Authorization", basicAuthorization(credentials));
+    }
+    return request;
+}
+
 CenterDirectory::CenterDirectory(QObject *parent) : QObject(parent) {}
 
 CenterDirectory::~CenterDirectory()
@@ -65,19 +91,7 @@ void CenterDirectory::fetch(const QString &server, const Credentials &credential
         m_reply->abort();
         m_reply->deleteLater();
     }
-    QNetworkRequest request(
-        QUrl(plainServerName(server) + QStringLiteral("/CenterVendor.asp?centers=1")));
-    request.setTransferTimeout(kTimeoutMs);
-    // The control's transport trusts only the authorities of the file CURL_CA_BUNDLE names,
-    // when it is set; the list of centers must reach the same servers.
-    if (const QString bundle = qEnvironmentVariable("CURL_CA_BUNDLE"); !bundle.isEmpty()) {
-        QSslConfiguration ssl = request.sslConfiguration();
-        ssl.setCaCertificates(QSslCertificate::fromPath(bundle));
-        request.setSslConfiguration(ssl);
-    }
-    if (!credentials.isEmpty()) {
-        request.setRawHeader("Authorization", basicAuthorization(credentials));
-    }
+    QNetworkRequest request = pageRequest(server, QStringLiteral("centers=1"), credentials);
     m_reply = m_network.get(request);
     QNetworkReply *reply = m_reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply] { finish(reply); });

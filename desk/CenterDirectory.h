@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QNetworkAccessManager>
+#include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
 #include <optional>
@@ -38,6 +39,12 @@ struct CenterList
 // center, whose first three child elements are the id, the name and the center code.
 // Empty when the answer is not such a list.
 std::optional<QList<CenterEntry>> readCenters(const QByteArray &xml);
+
+// A GET of the server page with `query`, trusting what the control trusts and carrying the
+// credentials when there are any. Surprise: a server name's user information is dropped; only
+// `credentials` are sent.
+QNetworkRequest pageRequest(const QString &server, const QString &query,
+                            const Credentials &credentials);
 
 class CenterDirectory : public QObject
 {

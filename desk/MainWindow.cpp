@@ -10,6 +10,8 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDockWidget>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -19,6 +21,7 @@
 #include <QScrollArea>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -49,7 +52,10 @@ int rowsOf(CenterVendor *control, const char *list)
 
 // Which kind of message the bar holds, so that the end of a load clears only a load's message.
 const char *const kTopic = "topic";
-enum class Topic { Load, Commit, Keyring, Connection };
+enum class Topic { Load, Commit, Keyring, Connection, Changed };
+
+// History rows read for the panel and for counting others' changes since the load.
+constexpr int kHistoryRows = 50;
 
 } // namespace
 
@@ -62,7 +68,12 @@ MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *p
           }),
       m_control(new CenterVendor), m_centerBox(new CenterBox), m_bar(new MessageBar),
       m_counts(new QLabel), m_pending(new QLabel), m_commit(new ElidedLabel),
-      m_commitBusy(new QProgressBar)
+      m_commitBusy(new QProgressBar),
+      m_watch(new CenterWatch(
+          [this](const QString &query) {
+              return pageRequest(m_server, query, m_access.credentials(m_server));
+          },
+          this))
 {
     // The control places its children at fixed positions: a smaller window scrolls it.
     auto *scroll = new QScrollArea;
@@ -79,7 +90,11 @@ MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *p
 
     buildActions();
     buildStatusBar();
+    buildHistory();
     connect(m_control, &CenterVendor::loadFinished, this, &MainWindow::loaded);
+    // The control's own commits move the version it loaded: they are not someone else's.
+    connect(m_control, &CenterVendor::loadedVersionChanged, this, &MainWindow::watchLoadedVersion);
+    connect(m_watch, &CenterWatch::changed, this, &MainWindow::centerChanged);
     // The count as the control tells it: read in the middle of a move (when the lists' row
     // signals come), the lists can still hold the moving row twice.
     connect(m_control, &CenterVendor::pendingChangeCountChanged, this, &MainWindow::showPending);
@@ -146,6 +161,9 @@ void MainWindow::buildActions()
             openCenter(m_failed->first, m_failed->second);
         }
     });
+    m_reloadKeeping = new QAction(tr("Reload and &keep my changes"), this);
+    m_reloadKeeping->setObjectName(QStringLiteral("reloadKeeping"));
+    connect(m_reloadKeeping, &QAction::triggered, this, &MainWindow::reloadKeepingChanges);
     auto *quit = new QAction(tr("&Quit"), this);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, this, &QWidget::close);
@@ -153,6 +171,7 @@ void MainWindow::buildActions()
     auto *file = menuBar()->addMenu(tr("&File"));
     file->addAction(m_connect);
     file->addAction(m_reload);
+    file->addAction(m_reloadKeeping);
     file->addAction(m_commitAction);
     file->addSeparator();
     file->addAction(quit);
@@ -240,6 +259,17 @@ void MainWindow::reload()
     }
 }
 
+void MainWindow::reloadKeepingChanges()
+{
+    if (!m_shown || m_busy || m_committing) {
+        return;
+    }
+    if (m_bar->property(kTopic).toInt() == int(Topic::Changed)) {
+        m_bar->clear();
+    }
+    m_control->ReloadKeepingChanges();
+}
+
 void MainWindow::commit()
 {
     if (QPushButton *button = commitButton(); button->isEnabled() && !m_committing) {
@@ -264,14 +294,19 @@ bool MainWindow::openCenter(const QString &server, qint32 center)
         return true;
     }
     const bool again = m_shown && plain == m_server && center == m_center;
-    const bool settled =
-        again ? settlePendingChanges(tr("Save it before reloading?"),
-                                     tr("Save them before reloading?"))
-              : settlePendingChanges(tr("Save it before opening center %1?").arg(center),
-                                     tr("Save them before opening center %1?").arg(center));
-    if (!settled) {
+    const Settled settled =
+        again ? settle(tr("Save it before reloading, or keep it on the reloaded lists?"),
+                       tr("Save them before reloading, or keep them on the reloaded lists?"),
+                       !m_loadFailed)
+              : settle(tr("Save it before opening center %1?").arg(center),
+                       tr("Save them before opening center %1?").arg(center), false);
+    if (settled == Settled::Cancel) {
         m_centerBox->showCenter(m_center);
         return false;
+    }
+    if (settled == Settled::KeepChanges) {
+        reloadKeepingChanges();
+        return true;
     }
     const QWidget *focus = QApplication::focusWidget();
     m_focusBeforeLoad = focus && focus == listOf(m_control, "lstVendors")
@@ -338,11 +373,110 @@ void MainWindow::loaded(bool ok)
     updateTitle();
     updateStatus();
     updateActions();
+    watchLoadedVersion();
     if (ok) {
         focusList();
     } else if (!m_bar->actionButtons().isEmpty()) {
         m_bar->actionButtons().front()->setFocus(Qt::OtherFocusReason);
     }
+}
+
+void MainWindow::buildHistory()
+{
+    auto *dock = new QDockWidget(tr("History"), this);
+    dock->setObjectName(QStringLiteral("historyDock"));
+    m_history = new QTableWidget(0, 6, dock);
+    m_history->setObjectName(QStringLiteral("historyTable"));
+    m_history->setHorizontalHeaderLabels(
+        {tr("When"), tr("Who"), tr("Vendor"), tr("What"), tr("Old fee"), tr("New fee")});
+    m_history->verticalHeader()->hide();
+    m_history->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_history->horizontalHeader()->setStretchLastSection(true);
+    dock->setWidget(m_history);
+    addDockWidget(Qt::BottomDockWidgetArea, dock);
+    dock->hide();
+    QAction *toggle = dock->toggleViewAction();
+    toggle->setObjectName(QStringLiteral("history"));
+    toggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    menuBar()->addMenu(tr("&View"))->addAction(toggle);
+    connect(dock, &QDockWidget::visibilityChanged, this, [this](bool shown) {
+        if (shown && m_shown) {
+            m_watch->readHistory(m_center, kHistoryRows, [this](const auto &rows) {
+                if (rows) {
+                    showHistory(*rows);
+                }
+            });
+        }
+    });
+}
+
+void MainWindow::showHistory(const QList<HistoryRow> &rows)
+{
+    static const QHash<QString, QString> actions = {{QStringLiteral("add"), tr("added")},
+                                                    {QStringLiteral("update"), tr("fee changed")},
+                                                    {QStringLiteral("remove"), tr("removed")}};
+    m_history->setRowCount(static_cast<int>(rows.size()));
+    for (int r = 0; r < rows.size(); ++r) {
+        const HistoryRow &row = rows[r];
+        const QStringList cells = {row.when,
+                                   row.user,
+                                   row.vendorId,
+                                   actions.value(row.action, row.action),
+                                   row.oldFee.isEmpty() ? QString()
+                                                        : row.oldFee + QStringLiteral(" %"),
+                                   row.fee.isEmpty() ? QString() : row.fee + QStringLiteral(" %")};
+        for (int c = 0; c < cells.size(); ++c) {
+            m_history->setItem(r, c, new QTableWidgetItem(cells[c]));
+        }
+    }
+    m_history->resizeColumnsToContents();
+}
+
+void MainWindow::watchLoadedVersion()
+{
+    if (m_bar->property(kTopic).toInt() == int(Topic::Changed)) {
+        m_bar->clear();
+    }
+    m_watch->watch(m_center, m_loadFailed ? QString() : m_control->loadedVersion());
+    m_historyTop.reset();
+    if (m_control->loadedVersion().isEmpty()) {
+        return;
+    }
+    const qint32 center = m_center;
+    m_watch->readHistory(center, kHistoryRows, [this, center](const auto &rows) {
+        if (rows && center == m_center) {
+            m_historyTop = rows->isEmpty() ? std::nullopt : std::optional(rows->front());
+            showHistory(*rows);
+        }
+    });
+}
+
+void MainWindow::centerChanged()
+{
+    const qint32 center = m_center;
+    m_watch->readHistory(center, kHistoryRows, [this, center](const auto &rows) {
+        if (center != m_center || m_committing) {
+            return;
+        }
+        QString text = tr("Someone else changed center %1 since you loaded it.").arg(center);
+        if (rows) {
+            showHistory(*rows);
+            const ChangesSince changes = changesSince(*rows, m_historyTop);
+            if (!changes.users.isEmpty()) {
+                text = (changes.count == 1
+                            ? tr("%1 changed center %2 since you loaded it (1 change).")
+                            : tr("%1 changed center %2 since you loaded it (%3 changes)."))
+                           .arg(QLocale().createSeparatedList(changes.users))
+                           .arg(center)
+                           .arg(changes.count);
+            }
+        }
+        if (m_control->hasPendingChanges()) {
+            text += u' ' + tr("Your changes are kept when you reload this way.");
+        }
+        m_bar->showMessage(MessageBar::Kind::Information, text, {m_reloadKeeping});
+        m_bar->setProperty(kTopic, int(Topic::Changed));
+    });
 }
 
 void MainWindow::focusList()
@@ -369,10 +503,11 @@ void MainWindow::centerChosen()
     }
 }
 
-bool MainWindow::settlePendingChanges(const QString &questionOne, const QString &questionMany)
+MainWindow::Settled MainWindow::settle(const QString &questionOne, const QString &questionMany,
+                                       bool offerKeep)
 {
     if (!m_control->hasPendingChanges()) {
-        return true;
+        return Settled::Proceed;
     }
     const int count = m_control->pendingChangeCount();
     const QString text = count == 1 ? tr("Center %1 has 1 change that is not committed.")
@@ -382,15 +517,21 @@ bool MainWindow::settlePendingChanges(const QString &questionOne, const QString 
                     QMessageBox::NoButton, this);
     box.setInformativeText(count == 1 ? questionOne : questionMany);
     QPushButton *save = box.addButton(tr("&Save first"), QMessageBox::AcceptRole);
+    QPushButton *keep =
+        offerKeep ? box.addButton(tr("Reload and &keep my changes"), QMessageBox::ActionRole)
+                  : nullptr;
     QPushButton *discard = box.addButton(tr("&Discard"), QMessageBox::DestructiveRole);
     QPushButton *cancel = box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(save);
     box.setEscapeButton(cancel);
     box.exec();
     if (box.clickedButton() == discard) {
-        return true;
+        return Settled::Proceed;
     }
-    return box.clickedButton() == save && commitNow();
+    if (keep != nullptr && box.clickedButton() == keep) {
+        return Settled::KeepChanges;
+    }
+    return box.clickedButton() == save && commitNow() ? Settled::Proceed : Settled::Cancel;
 }
 
 bool MainWindow::commitNow()
@@ -418,6 +559,7 @@ void MainWindow::commitStarting()
         return;
     }
     m_committing = true;
+    m_watch->setPaused(true);
     const QString before = m_commit->fullText();
     const int count = m_control->pendingChangeCount();
     m_commit->setFullText(count == 1
@@ -453,6 +595,7 @@ void MainWindow::commitStarting()
 void MainWindow::commitEnded(bool ok, const QString &answer)
 {
     m_committing = false;
+    m_watch->setPaused(false);
     m_commitBusy->hide();
     if (ok) {
         const QString shown = answer.trimmed().isEmpty() ? tr("nothing to save") : answer.trimmed();
@@ -505,6 +648,7 @@ void MainWindow::updateActions()
     const bool free = !m_busy && !m_committing;
     m_connect->setEnabled(free);
     m_reload->setEnabled(free && m_shown);
+    m_reloadKeeping->setEnabled(free && m_shown && !m_loadFailed);
     m_centerBox->setEnabled(free);
     m_commitAction->setEnabled(free && m_control->isEnabled() && commitButton()->isEnabled());
 }

@@ -4,6 +4,7 @@
 // changes and the last commit's answer.
 #pragma once
 
+#include "CenterWatch.h"
 #include "ServerAccess.h"
 
 #include <QMainWindow>
@@ -16,10 +17,12 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QSettings;
+class QTableWidget;
 
 namespace tarvo::desk {
 
 class CenterBox;
+class CenterWatch;
 class ElidedLabel;
 class MessageBar;
 
@@ -53,6 +56,10 @@ public:
     void reload();
     // The control's "Commit to Database" (Ctrl+S), when it is offered.
     void commit();
+    // The shown center again, keeping the pending changes (the control's replaying reload).
+    void reloadKeepingChanges();
+    // The poll for other people's commits; tests shorten its interval.
+    CenterWatch *watch() const { return m_watch; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -62,9 +69,20 @@ protected:
 private:
     void buildActions();
     void buildStatusBar();
+    enum class Settled { Proceed, KeepChanges, Cancel };
     // The Save first / Discard / Cancel question when changes are pending, asking
-    // `questionOne` or `questionMany` by their number; true to go on.
-    bool settlePendingChanges(const QString &questionOne, const QString &questionMany);
+    // `questionOne` or `questionMany` by their number; with `offerKeep` (a reload of the same
+    // center) also "Reload and keep my changes".
+    Settled settle(const QString &questionOne, const QString &questionMany, bool offerKeep);
+    bool settlePendingChanges(const QString &questionOne, const QString &questionMany)
+    {
+        return settle(questionOne, questionMany, false) == Settled::Proceed;
+    }
+    void buildHistory();
+    // Watches the loaded version and reads the history it starts from.
+    void watchLoadedVersion();
+    void centerChanged();
+    void showHistory(const QList<HistoryRow> &rows);
     // Runs the control's "Commit to Database"; true when the server took every change.
     bool commitNow();
     void reached(const QString &server, qint32 center, const CenterList &list);
@@ -92,11 +110,15 @@ private:
     QAction *m_reload = nullptr;
     QAction *m_commitAction = nullptr;
     QAction *m_retry = nullptr;
+    QAction *m_reloadKeeping = nullptr;
+    QTableWidget *m_history = nullptr;
+    std::optional<HistoryRow> m_historyTop; // the newest history row at the load
     MessageBar *m_bar;
     QLabel *m_counts;
     QLabel *m_pending;
     ElidedLabel *m_commit;
     QProgressBar *m_commitBusy;
+    CenterWatch *m_watch;
     QString m_server;
     qint32 m_center = 0;
     bool m_shown = false;      // a center has been loaded at least once

@@ -34,6 +34,11 @@ QString ServerAccess::controlServerName(const QString &server) const
     return serverNameWith(server, m_known.value(plainServerName(server)));
 }
 
+Credentials ServerAccess::credentials(const QString &server) const
+{
+    return m_known.value(plainServerName(server));
+}
+
 void ServerAccess::reach(const QString &server, std::function<void(const CenterList &)> done)
 {
     const QString plain = plainServerName(server);

@@ -41,6 +41,8 @@ public:
 
     // The server name to hand to the control, with the credentials known for it.
     QString controlServerName(const QString &server) const;
+    // The credentials known for `server` in this run (empty when none).
+    Credentials credentials(const QString &server) const;
 
 Q_SIGNALS:
     // "Remember" was asked for but the password store refused it (no keyring, ...): the

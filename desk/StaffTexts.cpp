@@ -64,6 +64,9 @@ QString loadFailureText(const CenterVendor::LoadFailure &failure, qint32 center,
     case Reason::BadAnswer:
         why = tr("the server's answer could not be read. Tell your administrator.");
         break;
+    case Reason::KeptChanging:
+        why = tr("others kept changing it while it was read. Reload in a moment.");
+        break;
     }
     return tr("Center %1 could not be loaded: %2").arg(center).arg(why);
 }
@@ -93,6 +96,19 @@ CommitText commitFailureText(const QString &answer, const QString &server)
     if (answer.startsWith(QStringLiteral("could not send to "))) {
         return {tr("connection failed"),
                 tr("Nothing was saved: the connection to %1 failed. %2").arg(server, kept)};
+    }
+    if (answer.startsWith(QStringLiteral("Someone else changed the same vendors"))) {
+        return {tr("changed by someone else"),
+                tr("Nothing was saved: someone else changed the same vendors since you loaded "
+                   "the center. %1 Commit again to save what you chose to keep.")
+                    .arg(kept)};
+    }
+    if (answer.startsWith(QStringLiteral("The center kept changing")) ||
+        answer.startsWith(QStringLiteral("The center changed since it was loaded"))) {
+        return {tr("center kept changing"),
+                tr("Nothing was saved: others kept changing the center while your changes were "
+                   "sent. %1 Commit again.")
+                    .arg(kept)};
     }
     // Anything else is the server's own reason for refusing the batch.
     const QString reason = answer.trimmed().section(u'\n', 0, 0);

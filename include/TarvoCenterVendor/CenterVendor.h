@@ -5,6 +5,7 @@
 // sends it to the server page as one form POST and reloads both lists.
 #pragma once
 
+#include <QStringList>
 #include <QVariant>
 #include <QWidget>
 #include <TarvoCenterVendor/TarvoCenterVendorExport.h>
@@ -15,6 +16,7 @@ class TARVOCENTERVENDOR_EXPORT CenterVendor : public QWidget
     Q_OBJECT
     Q_PROPERTY(bool hasPendingChanges READ hasPendingChanges NOTIFY pendingChangesChanged)
     Q_PROPERTY(int pendingChangeCount READ pendingChangeCount NOTIFY pendingChangeCountChanged)
+    Q_PROPERTY(QString loadedVersion READ loadedVersion NOTIFY loadedVersionChanged)
 public:
     explicit CenterVendor(QWidget *parent = nullptr);
     ~CenterVendor() override;
@@ -31,6 +33,7 @@ public:
         NoSuchPage,       // HTTP 404: the server has no /CenterVendor.asp
         ServerError,      // another HTTP status of 400 or more
         BadAnswer,        // an answer that is not the page's XML, or a value of the wrong form
+        KeptChanging,     // the center changed during every one of the load's reads
     };
     Q_ENUM(LoadFailureReason)
 
@@ -56,6 +59,14 @@ public:
     // code page "%3F".
     Q_INVOKABLE QString urlEncode(const QString &theData);
 
+    // Reads the current center again and keeps every pending change: a change nobody else
+    // touched is put back on the fresh rows, one the server already holds is dropped as done,
+    // and one that collides with someone else's change of the same vendor is shown in the
+    // collision view (collisionsFound, then collisionsResolved). Blocks like
+    // LetDataFromDatabase and raises loadFinished once. Returns false when the center could not
+    // be read again: then the lists stay exactly as they were, pending changes included.
+    Q_INVOKABLE bool ReloadKeepingChanges();
+
     // True while a row of either list carries a change that the next commit would write
     // (uncommitted changes are lost by the next load).
     bool hasPendingChanges() const;
@@ -65,6 +76,11 @@ public:
     // Why the last load stopped early; reason None when it completed. The next load replaces
     // it, so read it in a slot of loadFinished(false).
     LoadFailure loadFailure() const;
+
+    // The version of the center the lists were loaded at (the server's ETag, quotes included),
+    // sent as If-Match with the commit; "" when the server gives no versions. Surprise: a load
+    // whose answers never agreed keeps its first answer's tag, so its commit is checked.
+    QString loadedVersion() const;
 
 Q_SIGNALS:
     // hasPendingChanges() turned true or false; at most once per action.
@@ -78,6 +94,14 @@ Q_SIGNALS:
     // there was nothing to send; answer is the server's text, or why nothing was saved (then
     // the pending changes stay). SaveToDatabase called by a host does not raise it.
     void commitFinished(bool ok, const QString &answer);
+    // loadedVersion() moved: after a load, the replaying reload and a commit's reload included.
+    void loadedVersionChanged(const QString &version);
+    // The replaying reload found that someone else changed these vendors too; the collision
+    // view opens next.
+    void collisionsFound(const QStringList &vendorIds);
+    // The user chose in the collision view: keptMine stay pending over the other side's values,
+    // tookTheirs were let go. Closing the view keeps mine for every vendor.
+    void collisionsResolved(const QStringList &keptMine, const QStringList &tookTheirs);
 
 private:
     struct Private;

@@ -4,6 +4,7 @@
 #include "list/VendorList.h"
 #include "list/VendorView.h"
 #include "load/Loader.h"
+#include "merge/Replayer.h"
 #include "net/Transfer.h"
 #include "save/Saver.h"
 #include "screen/ControlState.h"
@@ -26,6 +27,7 @@
 using namespace tarvo::edit;
 using namespace tarvo::list;
 using namespace tarvo::load;
+namespace merge = tarvo::merge;
 using namespace tarvo::net;
 using namespace tarvo::save;
 using namespace tarvo::screen;
@@ -119,9 +121,22 @@ struct Q_DECL_HIDDEN CenterVendor::Private
     explicit Private(CenterVendor *q)
         : q(q), ui(buildScreen(q)), Inet1(makeTransfer(q)), loader(ui, fields), feeArea(ui),
           mover(ui, fields, feeArea, [this](int index) { chooseList(index); }), finder(ui, feeArea),
-          saver(ui, fields, *Inet1,
-                [this] { this->q->LetDataFromDatabase(fields.mlCenterID, fields.mtServerName); })
+          saver(
+              ui, fields, *Inet1,
+              [this] { this->q->LetDataFromDatabase(fields.mlCenterID, fields.mtServerName); },
+              [this](const QString &reason) { return replayAfterRefusal(reason); }),
+          replayer(
+              ui, fields, [this] { return loadRows(); },
+              [this](const QStringList &ids) { Q_EMIT this->q->collisionsFound(ids); })
     {}
+
+    // One load into the rows, recorded as the state the pending changes start from.
+    bool loadRows();
+    // Tells the host when the loaded version moved.
+    void noteVersion();
+    // The replaying reload, with what it tells the host; loadFinished is left to the caller.
+    merge::Replayer::Result replayingReload(const QString &reason);
+    Saver::Replayed replayAfterRefusal(const QString &reason);
 
     void UserControl_Initialize();
     void connectEvents();
@@ -152,7 +167,9 @@ struct Q_DECL_HIDDEN CenterVendor::Private
     Mover mover;
     Finder finder;
     Saver saver;
+    merge::Replayer replayer;
     int pendingCount = 0; // as the host was last told
+    QString version;      // as the host was last told
 };
 
 int CenterVendor::Private::markedRows() const
@@ -366,11 +383,73 @@ QVariant CenterVendor::LetDataFromDatabase(qint32 plCenterID, const QString &ptS
         d->feeArea.rowsReloaded();
         nameFeeButton(d->ui);
         ok = d->loader.load(plCenterID, ptServerName);
+        d->replayer.loaded();
         flushLists(d->ui);
     });
     d->notePendingChanges();
+    d->noteVersion();
     Q_EMIT loadFinished(ok);
     return {};
+}
+
+bool CenterVendor::ReloadKeepingChanges()
+{
+    merge::Replayer::Result result;
+    d->keepingFocus([&] { result = d->replayingReload({}); });
+    Q_EMIT loadFinished(result.outcome != merge::Replayer::Outcome::Failed);
+    return result.outcome != merge::Replayer::Outcome::Failed;
+}
+
+QString CenterVendor::loadedVersion() const
+{
+    return d->fields.loadedVersion;
+}
+
+bool CenterVendor::Private::loadRows()
+{
+    feeArea.rowsReloaded();
+    nameFeeButton(ui);
+    return loader.load(fields.mlCenterID, {});
+}
+
+void CenterVendor::Private::noteVersion()
+{
+    if (version != fields.loadedVersion) {
+        version = fields.loadedVersion;
+        Q_EMIT q->loadedVersionChanged(version);
+    }
+}
+
+merge::Replayer::Result CenterVendor::Private::replayingReload(const QString &reason)
+{
+    const auto result = replayer.reloadKeepingChanges(reason);
+    flushLists(ui);
+    nameFeeButton(ui);
+    if (markedRows() > 0) {
+        // The fresh rows carry changes still to be committed.
+        ui.cmdCommit->setEnabled(true);
+    }
+    notePendingChanges();
+    noteVersion();
+    if (result.outcome == merge::Replayer::Outcome::Collided) {
+        Q_EMIT q->collisionsResolved(result.keptMine, result.tookTheirs);
+    }
+    return result;
+}
+
+Saver::Replayed CenterVendor::Private::replayAfterRefusal(const QString &reason)
+{
+    switch (replayingReload(reason).outcome) {
+    case merge::Replayer::Outcome::Replayed:
+        return Saver::Replayed::Resend;
+    case merge::Replayer::Outcome::Done:
+        return Saver::Replayed::Done;
+    case merge::Replayer::Outcome::Collided:
+        return Saver::Replayed::Collided;
+    case merge::Replayer::Outcome::Failed:
+        break;
+    }
+    return Saver::Replayed::Failed;
 }
 
 void CenterVendor::SaveToDatabase()
@@ -399,6 +478,8 @@ static_assert(int(CenterVendor::LoadFailureReason::BadAnswer) ==
               int(tarvo::load::FailureReason::BadAnswer));
 static_assert(int(CenterVendor::LoadFailureReason::NotSignedIn) ==
               int(tarvo::load::FailureReason::NotSignedIn));
+static_assert(int(CenterVendor::LoadFailureReason::KeptChanging) ==
+              int(tarvo::load::FailureReason::KeptChanging));
 
 CenterVendor::LoadFailure CenterVendor::loadFailure() const
 {

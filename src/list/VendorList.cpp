@@ -225,6 +225,7 @@ int VendorList::RemoveSelected()
 
 void VendorList::Clear()
 {
+    m_notes.clear();
     m_order.clear();
     m_store.clear();
     m_current = NoRow;
@@ -513,6 +514,29 @@ void VendorList::flush()
         }
     }
     m_pushing = false;
+}
+
+} // namespace tarvo::list
+
+namespace tarvo::list {
+
+void VendorList::SetRowNote(const QString &id, const QString &note)
+{
+    if (note.isEmpty()) {
+        m_notes.erase(id.toStdString());
+    } else {
+        m_notes[id.toStdString()] = note;
+    }
+    rowsChanged();
+}
+
+QString VendorList::rowNote(std::string_view id) const
+{
+    if (m_notes.empty()) {
+        return {};
+    }
+    const auto it = m_notes.find(id);
+    return it == m_notes.end() ? QString() : it->second;
 }
 
 } // namespace tarvo::list

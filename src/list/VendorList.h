@@ -12,7 +12,9 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -101,6 +103,12 @@ public:
 
     void SetFocus();
 
+    // A note for the row with this id (exact text), added to its tooltip and accessible
+    // description; an empty note removes it. Surprise: notes belong to ids, not rows, so a row
+    // keeps its note when it is re-added; Clear() drops every note.
+    void SetRowNote(const QString &id, const QString &note);
+    QString rowNote(std::string_view id) const;
+
     // Pushes every pending change of rows, selection and current row to the view.
     void flush();
 
@@ -131,6 +139,7 @@ private:
     bool m_selectionDirty = false;
     bool m_flushQueued = false;
     bool m_pushing = false;
+    std::map<std::string, QString, std::less<>> m_notes;
     VendorListModel *m_model = nullptr;
     VendorView *m_view = nullptr;
 };

@@ -158,6 +158,10 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
         lines << (logic::dutyShown(store.text(row, logic::index(logic::Column::DutyMark)))
                       ? QStringLiteral("Duty / brokerage fee charged")
                       : QStringLiteral("No duty / brokerage fee"));
+        // A note (both sides of a collision) comes last.
+        if (const QString note = m_list.rowNote(store.text(row, 0)); !note.isEmpty()) {
+            lines << note;
+        }
         return lines.join(role == Qt::ToolTipRole ? QStringLiteral("\n") : QStringLiteral(", "));
     }
     default:

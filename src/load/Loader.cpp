@@ -14,7 +14,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <algorithm>
 #include <array>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -80,14 +82,56 @@ Loader::Loader(Screen &ui, ControlFields &fields) : ui(ui), fields(fields) {}
 
 bool Loader::load(qint32 centerId, const QString &serverName)
 {
+    fields.mlCenterID = centerId;
+    if (!serverName.isEmpty()) {
+        fields.mtServerName = serverName;
+    }
+    // A commit that lands between the three answers tears the load: lists from two states and
+    // a tag that vouches for neither. Such a load is read again until its answers agree.
+    for (int round = 1;; ++round) {
+        m_tags.clear();
+        const bool ok = loadOnce();
+        const Versions versions = versionsOf(m_tags, 3);
+        if (!ok) {
+            // The first answer's tag, where there was one, makes the commit of what was read
+            // so far be refused and replayed rather than applied blind.
+            fields.loadedVersion = m_tags.empty() ? QString() : QString::fromStdString(m_tags[0]);
+            return false;
+        }
+        if (versions.state != Versions::Torn) {
+            fields.loadedVersion = QString::fromStdString(versions.tag);
+            return true;
+        }
+        if (round >= MaxLoadRounds) {
+            fields.loadedVersion = QString::fromStdString(m_tags[0]);
+            m_failure = {
+                Reason::KeptChanging, 0,
+                QStringLiteral("the center changed during each of %1 reads").arg(MaxLoadRounds)};
+            logInfo(QStringLiteral("LetDataFromDatabase failed: ") + m_failure.detail);
+            return false;
+        }
+        logInfo(QStringLiteral("the center changed while it was read; reading it again"));
+    }
+}
+
+Versions versionsOf(const std::vector<std::string> &tags, std::size_t answers)
+{
+    if (tags.size() != answers ||
+        std::any_of(tags.begin(), tags.end(), [](const auto &t) { return t.empty(); })) {
+        return {Versions::Unversioned, {}};
+    }
+    if (std::adjacent_find(tags.begin(), tags.end(), std::not_equal_to<>()) != tags.end()) {
+        return {Versions::Torn, {}};
+    }
+    return {Versions::Agreed, tags.front()};
+}
+
+bool Loader::loadOnce()
+{
     m_failure = {};
     try {
         ui.cmdCommit->setEnabled(false);
         ui.surface->setCursor(Qt::WaitCursor);
-        fields.mlCenterID = centerId;
-        if (!serverName.isEmpty()) {
-            fields.mtServerName = serverName;
-        }
         ui.lstVendors->Clear();
         ui.lstVendorCenter->Clear();
         logInfo(QStringLiteral("CountDisplay"));
@@ -119,6 +163,7 @@ net::QueryDocument Loader::request(const char *query)
                         QLatin1String(query) + QStringLiteral("&centerID=") +
                         QString::number(fields.mlCenterID);
     auto doc = net::QueryDocument::fetch(text(url), queryFetchOptions());
+    m_tags.push_back(doc.etag());
     if (!doc.hasDocumentElement()) {
         m_failure = fetchFailure(doc.error());
     }

@@ -6,6 +6,8 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <string>
+#include <vector>
 
 namespace tarvo::screen {
 struct ControlFields;
@@ -29,6 +31,7 @@ enum class FailureReason {
     NoSuchPage,
     ServerError,
     BadAnswer,
+    KeptChanging,
 };
 
 struct Failure
@@ -42,12 +45,34 @@ struct Failure
 void setQueryFetchOptions(const net::FetchOptions &options);
 net::FetchOptions queryFetchOptions();
 
+// A load reads the center again while its answers carry different versions, this many times in
+// all.
+inline constexpr int MaxLoadRounds = 10;
+
+// What the ETags of one load's answers say together.
+struct Versions
+{
+    enum State {
+        Unversioned, // an answer carried no tag, or an answer is missing
+        Agreed,      // every answer carried the same tag
+        Torn,        // the answers came from different versions of the center
+    } state = Unversioned;
+    std::string tag; // Agreed: the common tag
+};
+
+// Surprise: fewer tags than answers counts as unversioned, not torn.
+Versions versionsOf(const std::vector<std::string> &tags, std::size_t answers);
+
 class Loader
 {
 public:
     Loader(Screen &ui, ControlFields &fields);
 
-    // The whole load; returns false when a step failed (the rows read so far stay).
+    // The whole load, read again (at most MaxLoadRounds times in all) while its answers carry
+    // different versions; sets fields.loadedVersion to the agreed tag, "" for an unversioned
+    // server. Returns false when a step failed (the rows read so far stay) or the answers never
+    // agreed; either way the version is the first answer's tag of the last round, so a commit of
+    // such rows is checked by the server.
     bool load(qint32 centerId, const QString &serverName);
     // Why the last load stopped early.
     const Failure &failure() const { return m_failure; }
@@ -57,6 +82,7 @@ public:
     void SelectedVendorDisplay();
 
 private:
+    bool loadOnce();
     net::QueryDocument request(const char *query);
     void showProgress(int value);
     void showLastProgress();
@@ -71,6 +97,7 @@ private:
     int m_value = -1;
     QElapsedTimer m_sincePaint;
     Failure m_failure;
+    std::vector<std::string> m_tags; // of this round's answers, in order
 };
 
 } // namespace tarvo::load

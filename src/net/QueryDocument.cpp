@@ -179,7 +179,7 @@ QueryDocument::~QueryDocument()
 
 QueryDocument::QueryDocument(QueryDocument &&other) noexcept
     : m_body(std::move(other.m_body)), m_doc(std::move(other.m_doc)),
-      m_error(std::move(other.m_error))
+      m_error(std::move(other.m_error)), m_etag(std::move(other.m_etag))
 {}
 
 QueryDocument &QueryDocument::operator=(QueryDocument &&other) noexcept
@@ -190,6 +190,7 @@ QueryDocument &QueryDocument::operator=(QueryDocument &&other) noexcept
         m_doc = std::move(other.m_doc);
         m_body = std::move(other.m_body);
         m_error = std::move(other.m_error);
+        m_etag = std::move(other.m_etag);
     }
     return *this;
 }
@@ -234,6 +235,11 @@ QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &o
         return failed;
     }
     QueryDocument doc = parseInPlace(std::move(body));
+    // The last answer's header: a redirect's own tag says nothing about the page.
+    curl_header *etag = nullptr;
+    if (curl_easy_header(h, "ETag", 0, CURLH_HEADER, -1, &etag) == CURLHE_OK && etag != nullptr) {
+        doc.m_etag = etag->value;
+    }
     if (!doc.hasDocumentElement())
         doc.m_error += " (from " + shown + ")";
     return doc;
@@ -275,6 +281,11 @@ bool QueryDocument::hasDocumentElement() const
 const std::string &QueryDocument::error() const
 {
     return m_error;
+}
+
+const std::string &QueryDocument::etag() const
+{
+    return m_etag;
 }
 
 AnswerNode QueryDocument::documentElement() const

@@ -52,6 +52,11 @@ public:
     // Why there is no document element (empty when there is one).
     const std::string &error() const;
 
+    // The answer's ETag exactly as sent, quotes included; "" when it carried none. Surprise:
+    // kept also when the body failed to parse, since the tag names the server's state, not the
+    // body's form.
+    const std::string &etag() const;
+
     // Throws AnswerError when there is no document element.
     AnswerNode documentElement() const;
 
@@ -62,6 +67,7 @@ private:
     std::unique_ptr<std::string> m_body;
     std::unique_ptr<pugi::xml_document> m_doc;
     std::string m_error;
+    std::string m_etag;
 };
 
 // A node of a query document; every accessor that can miss throws AnswerError.
@@ -71,6 +77,8 @@ public:
     explicit AnswerNode(pugi::xml_node node) : m_node(node) {}
 
     std::size_t childCount() const;
+    // The element's name; "" for other nodes.
+    std::string_view name() const { return m_node.name(); }
     bool hasChildren() const { return static_cast<bool>(m_node.first_child()); }
 
     // Child at a 0-based position; throws AnswerError naming `what` when there is none.

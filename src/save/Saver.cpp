@@ -61,13 +61,16 @@ QString urlEncoded(const QString &text)
     return QString::fromStdString(logic::urlEncode(units));
 }
 
-Saver::Saver(Screen &ui, ControlFields &fields, Transfer &inet, std::function<void()> reload)
-    : ui(ui), fields(fields), Inet1(inet), reload(std::move(reload))
+Saver::Saver(Screen &ui, ControlFields &fields, Transfer &inet, std::function<void()> reload,
+             Replay replay)
+    : ui(ui), fields(fields), Inet1(inet), reload(std::move(reload)), replay(std::move(replay))
 {}
 
-Saver::Outcome Saver::SaveToDatabase()
+Saver::Outcome Saver::SaveToDatabase(bool quietWhenStale)
 {
     m_answer.clear();
+    m_stale = false;
+    m_quietWhenStale = quietWhenStale;
     try {
         ui.surface->setCursor(Qt::WaitCursor);
         const auto statements = logic::buildStatements(
@@ -79,9 +82,14 @@ Saver::Outcome Saver::SaveToDatabase()
         }
         m_transferFailed = false;
         m_answer.clear();
+        QString headers = QStringLiteral("Content-Type: application/x-www-form-urlencoded");
+        if (!fields.loadedVersion.isEmpty()) {
+            // Applied only while the center still is as loaded; the transfer splits header
+            // lines at any CR or LF, so a tag cannot add a header of its own.
+            headers += QStringLiteral("\r\nIf-Match: ") + fields.loadedVersion;
+        }
         Inet1.Execute(fields.mtServerName + QStringLiteral("/CenterVendor.asp"),
-                      QStringLiteral("Post"), QString::fromStdString(body),
-                      QStringLiteral("Content-Type: application/x-www-form-urlencoded"));
+                      QStringLiteral("Post"), QString::fromStdString(body), headers);
         if (Inet1.StillExecuting()) {
             // Events, repaints and the transfer's own state event are served meanwhile.
             QEventLoop wait;
@@ -89,6 +97,9 @@ Saver::Outcome Saver::SaveToDatabase()
             wait.exec();
         }
         ui.surface->unsetCursor();
+        if (m_stale) {
+            return Outcome::Stale;
+        }
         return m_transferFailed ? Outcome::TransferFailed : Outcome::Sent;
     } catch (const std::exception &error) {
         ui.surface->unsetCursor();
@@ -106,17 +117,55 @@ Saver::Commit Saver::cmdCommit_Click()
         button->setEnabled(false);
     }
     fields.committing = true;
-    const Outcome outcome = SaveToDatabase();
-    ui.prbLoad->setValue(0);
-    if (outcome == Outcome::TransferFailed || outcome == Outcome::NotSent) {
-        // Reloading now would throw away every change the server did not take.
+    const auto stop = [this](bool ok, const QString &answer) {
         fields.committing = false;
-        ui.cmdCommit->setEnabled(true);
-        return {false, m_answer};
+        if (!ok) {
+            ui.cmdCommit->setEnabled(true);
+        }
+        return Commit{ok, answer};
+    };
+    for (int round = 0;; ++round) {
+        const Outcome outcome = SaveToDatabase(true);
+        ui.prbLoad->setValue(0);
+        if (outcome == Outcome::TransferFailed || outcome == Outcome::NotSent) {
+            // Reloading now would throw away every change the server did not take.
+            return stop(false, m_answer);
+        }
+        if (outcome != Outcome::Stale) {
+            break;
+        }
+        const QString reason = m_answer;
+        switch (replay(reason)) {
+        case Replayed::Done:
+            reload();
+            return stop(true, QString());
+        case Replayed::Collided:
+            return stop(false, QStringLiteral("Someone else changed the same vendors; nothing "
+                                              "was saved and your changes are kept. ") +
+                                   reason);
+        case Replayed::Failed: {
+            const QString detail =
+                QStringLiteral("The center changed since it was loaded and could not be read "
+                               "again; your changes are kept.");
+            showMessage(ui.surface, QStringLiteral("Error During saving to Database"), vbOKOnly, {},
+                        detail);
+            return stop(false, detail);
+        }
+        case Replayed::Resend:
+            break;
+        }
+        if (round >= MaxReplayRounds) {
+            const QString detail =
+                QStringLiteral("The center kept changing while your changes were sent; nothing "
+                               "was saved and your changes are kept on the fresh lists. Commit "
+                               "again.");
+            showMessage(ui.surface, QStringLiteral("Error During saving to Database"), vbOKOnly, {},
+                        detail);
+            return stop(false, detail);
+        }
     }
     reload();
-    fields.committing = false;
-    return {true, m_answer};
+    return stop(true, m_answer);
 }
 
 QString Saver::fetchAnswer()
@@ -137,6 +186,12 @@ QString Saver::fetchAnswer()
 
 void Saver::Inet1_StateChanged(int state)
 {
+    if (state == Transfer::icError && m_quietWhenStale && Inet1.httpStatus() == 412) {
+        // The commit reads the center again and replays; the user sees the outcome of that.
+        m_stale = true;
+        m_answer = fetchAnswer().trimmed();
+        return;
+    }
     if (state == Transfer::icError) {
         m_transferFailed = true;
         QString detail = Inet1.httpStatus() >= 400 ? fetchAnswer().trimmed() : QString();

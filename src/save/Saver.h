@@ -27,16 +27,34 @@ public:
         Sent,           // the server took the batch
         TransferFailed, // no answer, or an answer of 400 or more
         NotSent,        // the batch could not be built or started; "Error Occoured" was shown
+        Stale,          // 412: the center changed since the load; nothing applied, nothing shown
     };
+
+    // What a replaying reload (after a 412) left on the rows.
+    enum class Replayed {
+        Resend,   // every pending change is on the fresh rows and nothing collides: send again
+        Done,     // the server already holds every pending change
+        Collided, // a change collides; the collision view was shown, everything stays pending
+        Failed,   // the center could not be read again; the rows are as they were
+    };
+    // reason: the 412's text. Returns what is on the rows now.
+    using Replay = std::function<Replayed(const QString &reason)>;
+
+    // Automatic re-sends after a 412 within one commit; the next 412 ends it with the changes
+    // kept.
+    static constexpr int MaxReplayRounds = 3;
 
     // reload runs LetDataFromDatabase with the stored center id and server name.
     // inet posts the batch; the caller connects its StateChanged to Inet1_StateChanged.
-    Saver(Screen &ui, ControlFields &fields, Transfer &inet, std::function<void()> reload);
+    // replay runs the replaying reload after a 412.
+    Saver(Screen &ui, ControlFields &fields, Transfer &inet, std::function<void()> reload,
+          Replay replay);
 
-    // Posts every pending change and waits inside the event loop until the transfer has
-    // stopped; shows "Error Occoured" itself when nothing could be sent. Leaves the rows as
-    // they are.
-    Outcome SaveToDatabase();
+    // Posts every pending change, with If-Match when the load gave a version, and waits inside
+    // the event loop until the transfer has stopped; shows "Error Occoured" itself when nothing
+    // could be sent. Leaves the rows as they are. Surprise: a 412 shows a message only when
+    // quietWhenStale is false (a host's own save), since the commit replays instead.
+    Outcome SaveToDatabase(bool quietWhenStale = false);
 
     struct Commit
     {
@@ -44,7 +62,9 @@ public:
         QString answer;  // the server's text, or why nothing was saved
     };
 
-    // Saves, then reloads; a failed save keeps the marks and offers the commit again.
+    // Saves, then reloads; a failed save keeps the marks and offers the commit again. A 412
+    // replays the pending changes onto the fresh rows and sends again, at most MaxReplayRounds
+    // times; a collision ends the commit with everything pending.
     Commit cmdCommit_Click();
 
     // The transfer's end: the server's answer or the failure notice.
@@ -57,7 +77,10 @@ private:
     ControlFields &fields;
     Transfer &Inet1;
     std::function<void()> reload;
+    Replay replay;
     bool m_transferFailed = false;
+    bool m_stale = false;
+    bool m_quietWhenStale = false;
     QString m_answer; // of the last save
 };
 

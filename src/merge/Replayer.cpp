@@ -1,0 +1,217 @@
+#include "merge/Replayer.h"
+
+#include "list/VendorList.h"
+#include "logic/Columns.h"
+#include "merge/CollisionDialog.h"
+#include "merge/History.h"
+#include "screen/ControlState.h"
+#include "screen/Screen.h"
+
+#include <QDateTime>
+
+namespace tarvo::merge {
+
+namespace {
+
+constexpr int NameColumn = logic::index(logic::Column::Name);
+
+// History rows read for who changed a colliding assignment: enough for any burst of commits
+// since a load, small enough to stay one quick request.
+constexpr int HistoryRows = 200;
+
+struct ListRows
+{
+    std::vector<RowTexts> rows;
+    int sortKey = 0;
+    int sortOrder = 0;
+};
+
+ListRows rowsOf(const VendorList &list)
+{
+    ListRows saved{{}, list.SortKey(), list.SortOrder()};
+    saved.rows.reserve(static_cast<std::size_t>(list.Count()));
+    for (int i = 1; i <= list.Count(); ++i) {
+        RowTexts row;
+        for (int k = 0; k < VendorList::Columns; ++k) {
+            row[static_cast<std::size_t>(k)] = std::string(list.Utf8(i, k));
+        }
+        saved.rows.push_back(std::move(row));
+    }
+    return saved;
+}
+
+void putBack(VendorList &list, const ListRows &saved)
+{
+    list.Clear();
+    list.Reserve(static_cast<int>(saved.rows.size()));
+    for (const RowTexts &row : saved.rows) {
+        VendorList::Utf8Row cells{};
+        std::copy(row.begin(), row.end(), cells.begin());
+        list.AddRow(cells);
+    }
+    // The rows come back in the order they stood; setting the sort moves none of them.
+    list.SetSortOrder(saved.sortOrder);
+    list.SetSortKey(saved.sortKey);
+    if (list.Count() > 0) {
+        list.SetSelected(list.SelectedItem(), false);
+    }
+}
+
+QString nameOf(const PendingRows &kept, const VendorList &a, const VendorList &b,
+               const std::string &id)
+{
+    if (const auto it = kept.rows.find(id); it != kept.rows.end()) {
+        return QString::fromStdString(it->second[NameColumn]);
+    }
+    for (const VendorList *list : {&a, &b}) {
+        for (int i = 1; i <= list->Count(); ++i) {
+            if (list->Utf8(i, 0) == id) {
+                return QString::fromStdString(std::string(list->Utf8(i, NameColumn)));
+            }
+        }
+    }
+    return {};
+}
+
+QString whoAndWhen(const HistoryResult &history, const std::string &id)
+{
+    const HistoryEntry *entry = latestFor(history, id);
+    if (entry == nullptr) {
+        return {};
+    }
+    const QString user = QString::fromStdString(entry->user);
+    const QString when = QString::fromStdString(entry->when);
+    if (when.isEmpty()) {
+        return user;
+    }
+    return QStringLiteral("%1, %2").arg(user.isEmpty() ? QStringLiteral("someone") : user, when);
+}
+
+} // namespace
+
+struct Replayer::Saved
+{
+    ListRows vendors;
+    ListRows selected;
+    ControlFields fields;
+    Snapshot loaded;
+};
+
+Replayer::Replayer(Screen &ui, ControlFields &fields, std::function<bool()> load,
+                   std::function<void(const QStringList &)> collisionsFound)
+    : ui(ui), fields(fields), m_load(std::move(load)), m_collisionsFound(std::move(collisionsFound))
+{}
+
+void Replayer::loaded()
+{
+    m_loaded = assignmentsOf(*ui.lstVendorCenter);
+}
+
+Replayer::Saved Replayer::save() const
+{
+    return Saved{rowsOf(*ui.lstVendors), rowsOf(*ui.lstVendorCenter), fields, m_loaded};
+}
+
+void Replayer::restore(const Saved &saved)
+{
+    putBack(*ui.lstVendors, saved.vendors);
+    putBack(*ui.lstVendorCenter, saved.selected);
+    const bool committing = fields.committing;
+    fields = saved.fields;
+    fields.committing = committing;
+    m_loaded = saved.loaded;
+}
+
+Replayer::Result Replayer::reloadKeepingChanges(const QString &reason)
+{
+    auto &vendors = *ui.lstVendors;
+    auto &selected = *ui.lstVendorCenter;
+    const PendingRows kept = pendingOf(m_loaded, vendors, selected);
+    if (!kept.ok) {
+        return {Outcome::Failed, QString::fromStdString(kept.message), {}, {}};
+    }
+    const Saved saved = save();
+    if (!m_load()) {
+        restore(saved);
+        return {Outcome::Failed, QStringLiteral("the center could not be read again"), {}, {}};
+    }
+    loaded();
+    const auto planned =
+        replay::plan(kept.pending, freshOf(m_loaded, vendors, fields.miCenterCode));
+    if (!planned.ok()) {
+        restore(saved);
+        return {Outcome::Failed, QString::fromStdString(planned.message), {}, {}};
+    }
+    for (const replay::Change &change : planned.plan.replays) {
+        if (!putChange(vendors, selected, change, kept)) {
+            restore(saved);
+            return {Outcome::Failed,
+                    QStringLiteral("vendor %1 has no row to replay its change on")
+                        .arg(QString::fromStdString(change.vendorId)),
+                    {},
+                    {}};
+        }
+    }
+    Result result;
+    result.outcome = settle(planned.plan, kept, reason, result);
+    return result;
+}
+
+Replayer::Outcome Replayer::settle(const replay::Plan &plan, const PendingRows &kept,
+                                   const QString &reason, Result &result)
+{
+    auto &vendors = *ui.lstVendors;
+    auto &selected = *ui.lstVendorCenter;
+    if (plan.collisions.empty()) {
+        return plan.replays.empty() ? Outcome::Done : Outcome::Replayed;
+    }
+    const HistoryResult history =
+        fetchHistory(fields.mtServerName.toStdString(), fields.mlCenterID, HistoryRows);
+    std::vector<CollisionRow> rows;
+    QStringList ids;
+    for (const replay::Collision &c : plan.collisions) {
+        CollisionRow row;
+        row.vendorId = QString::fromStdString(c.vendorId);
+        row.name = nameOf(kept, vendors, selected, c.vendorId);
+        row.mine = stateText(c.mine);
+        row.theirs = c.why == replay::Conflict::NoLongerActive
+                         ? QStringLiteral("no longer an active vendor")
+                         : stateText(c.theirs);
+        row.changedBy = whoAndWhen(history, c.vendorId);
+        // Both values stay readable on the row itself, whatever the user chooses.
+        const QString note =
+            row.changedBy.isEmpty()
+                ? QStringLiteral("Changed by someone else. Mine: %1. Theirs: %2.")
+                      .arg(row.mine, row.theirs)
+                : QStringLiteral("Changed by someone else (%3). Mine: %1. Theirs: %2.")
+                      .arg(row.mine, row.theirs, row.changedBy);
+        vendors.SetRowNote(row.vendorId, note);
+        selected.SetRowNote(row.vendorId, note);
+        ids << row.vendorId;
+        rows.push_back(std::move(row));
+    }
+    flushLists(ui);
+    m_collisionsFound(ids);
+
+    CollisionDialog dialog(rows, reason, ui.surface);
+    // Closing the view without a choice keeps every change of the user: nothing is dropped
+    // that the user did not choose to drop.
+    const bool chose = dialog.exec() == QDialog::Accepted;
+    const auto choices = chose ? dialog.choices()
+                               : std::vector<replay::Choice>(rows.size(), replay::Choice::KeepMine);
+    for (std::size_t i = 0; i < plan.collisions.size(); ++i) {
+        const replay::Collision &c = plan.collisions[i];
+        const QString id = QString::fromStdString(c.vendorId);
+        if (choices[i] == replay::Choice::TakeTheirs) {
+            result.tookTheirs << id;
+            continue;
+        }
+        result.keptMine << id;
+        if (const auto change = replay::resolve(c, replay::Choice::KeepMine)) {
+            putChange(vendors, selected, *change, kept);
+        }
+    }
+    return Outcome::Collided;
+}
+
+} // namespace tarvo::merge
