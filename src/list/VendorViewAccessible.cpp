@@ -10,15 +10,12 @@ namespace tarvo::list {
 
 namespace {
 
-// One cell of a visible column.
-class CellAccessible : public QAccessibleInterface, public QAccessibleTableCellInterface
+// What a cell and a header section share: a leaf of the view, read-only, without an object.
+class LeafAccessible : public QAccessibleInterface
 {
 public:
-    CellAccessible(QTableView *view, const QModelIndex &index, int exposedColumn)
-        : m_view(view), m_index(index), m_column(exposedColumn)
-    {}
+    explicit LeafAccessible(QTableView *view) : m_view(view) {}
 
-    bool isValid() const override { return m_view && m_index.isValid(); }
     QObject *object() const override { return nullptr; }
     QAccessibleInterface *childAt(int, int) const override { return nullptr; }
     QAccessibleInterface *parent() const override
@@ -28,8 +25,22 @@ public:
     QAccessibleInterface *child(int) const override { return nullptr; }
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface *) const override { return -1; }
-    QAccessible::Role role() const override { return QAccessible::Cell; }
     void setText(QAccessible::Text, const QString &) override {}
+
+protected:
+    QPointer<QTableView> m_view;
+};
+
+// One cell of a visible column.
+class CellAccessible : public LeafAccessible, public QAccessibleTableCellInterface
+{
+public:
+    CellAccessible(QTableView *view, const QModelIndex &index, int exposedColumn)
+        : LeafAccessible(view), m_index(index), m_column(exposedColumn)
+    {}
+
+    bool isValid() const override { return m_view && m_index.isValid(); }
+    QAccessible::Role role() const override { return QAccessible::Cell; }
 
     QString text(QAccessible::Text t) const override
     {
@@ -101,31 +112,20 @@ public:
     int childNumber() const { return isValid() ? accessibleChild(m_view, m_index) : -1; }
 
 private:
-    QPointer<QTableView> m_view;
     QPersistentModelIndex m_index;
     int m_column;
 };
 
 // The header of a visible column.
-class HeaderAccessible : public QAccessibleInterface
+class HeaderAccessible : public LeafAccessible
 {
 public:
     HeaderAccessible(QTableView *view, int logical, int exposedColumn)
-        : m_view(view), m_logical(logical), m_column(exposedColumn)
+        : LeafAccessible(view), m_logical(logical), m_column(exposedColumn)
     {}
 
     bool isValid() const override { return m_view && m_view->model() != nullptr; }
-    QObject *object() const override { return nullptr; }
-    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
-    QAccessibleInterface *parent() const override
-    {
-        return QAccessible::queryAccessibleInterface(m_view.data());
-    }
-    QAccessibleInterface *child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
     QAccessible::Role role() const override { return QAccessible::ColumnHeader; }
-    void setText(QAccessible::Text, const QString &) override {}
 
     QString text(QAccessible::Text t) const override
     {
@@ -156,7 +156,6 @@ public:
     int childNumber() const { return m_column; }
 
 private:
-    QPointer<QTableView> m_view;
     int m_logical;
     int m_column;
 };
