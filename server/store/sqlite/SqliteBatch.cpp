@@ -38,6 +38,9 @@ BatchOutcome SqliteConnection::applyBatch(const std::vector<Statement> &statemen
 void SqliteConnection::audit(const BatchContext &context, std::int64_t centerId,
                              std::int64_t vendorId, const char *action, double fee, bool duty)
 {
+    if (!m_auditTrail) {
+        return;
+    }
     m_audit->bind(1, context.now)
         .bind(2, context.user)
         .bind(3, centerId)

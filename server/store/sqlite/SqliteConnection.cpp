@@ -126,7 +126,8 @@ std::string SqliteStatement::text(int column) const
     return data != nullptr ? std::string(data, static_cast<std::size_t>(size)) : std::string();
 }
 
-SqliteConnection::SqliteConnection(const std::string &path)
+SqliteConnection::SqliteConnection(const std::string &path, bool auditTrail)
+    : m_auditTrail(auditTrail)
 {
     const int rc =
         sqlite3_open_v2(path.c_str(), &m_db,

@@ -67,8 +67,9 @@ class SqliteConnection final : public StoreReader
 {
 public:
     // Opens or creates the file and its schema; WAL journal synced at every commit, foreign
-    // keys on, a busy time-out of 5 s. Throws SqliteError.
-    explicit SqliteConnection(const std::string &path);
+    // keys on, a busy time-out of 5 s. Without `auditTrail` batches write no audit rows (only
+    // to measure what they cost). Throws SqliteError.
+    explicit SqliteConnection(const std::string &path, bool auditTrail = true);
     ~SqliteConnection() override;
     SqliteConnection(const SqliteConnection &) = delete;
     SqliteConnection &operator=(const SqliteConnection &) = delete;
@@ -121,6 +122,7 @@ private:
                const char *action, double fee, bool duty);
 
     sqlite3 *m_db = nullptr;
+    bool m_auditTrail = true;
     std::unique_ptr<SqliteStatement> m_centerCode;
     std::unique_ptr<SqliteStatement> m_nonSelectedCount;
     std::unique_ptr<SqliteStatement> m_selectedCount;

@@ -15,17 +15,19 @@ constexpr std::chrono::milliseconds kPoolWait{10000};
 
 struct SqliteStore::Private
 {
-    explicit Private(std::string file, std::size_t connections)
-        : path(std::move(file)),
-          pool(connections, kPoolWait, [this] { return std::make_unique<SqliteConnection>(path); })
+    explicit Private(std::string file, const StoreOptions &options)
+        : path(std::move(file)), auditTrail(options.auditTrail),
+          pool(options.connections, kPoolWait,
+               [this] { return std::make_unique<SqliteConnection>(path, auditTrail); })
     {}
 
     std::string path;
+    bool auditTrail;
     Pool<SqliteConnection> pool;
 };
 
 SqliteStore::SqliteStore(std::string path, const StoreOptions &options)
-    : d(std::make_unique<Private>(std::move(path), options.connections))
+    : d(std::make_unique<Private>(std::move(path), options))
 {
     // The first connection opens at once, so that a bad path fails here.
     d->pool.acquire();

@@ -1,0 +1,14 @@
+// The cost of the audit trail and the version triggers for 32767-statement batches.
+#pragma once
+
+#include "support/TestDatabase.h"
+
+#include <string>
+
+namespace tarvo::bench {
+
+// Registers the with/without comparisons of inserts and updates, posted and applied to the
+// store directly, for `engine` under `name`.
+void registerBatchBenchmarks(server::testing::Engine engine, const std::string &name);
+
+} // namespace tarvo::bench
