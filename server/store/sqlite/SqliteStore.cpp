@@ -3,6 +3,8 @@
 #include "store/Pool.h"
 #include "store/sqlite/SqliteConnection.h"
 
+#include <sqlite3.h>
+
 namespace tarvo::server {
 
 namespace {
@@ -67,6 +69,18 @@ FillResult SqliteStore::fill(const Records &records, FillMode mode)
 {
     return guarded<FillResult>([&] {
         auto db = d->pool.acquire();
+        // Filled assignments move their centers' versions through the triggers, as those of
+        // any other writer do.
+        db->runTriggers(true);
+        struct TriggersOff
+        {
+            SqliteConnection &db;
+            // Cannot fail but for a misuse of SQLite's interface.
+            ~TriggersOff()
+            {
+                sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+            }
+        } triggersOff{*db};
         FillResult result;
         SqliteTransaction transaction(*db);
         if (mode == FillMode::OnlyWhenEmpty && !db->isEmpty()) {
