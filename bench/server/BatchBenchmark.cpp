@@ -27,15 +27,16 @@ double median(std::vector<double> values)
     return n == 0 ? 0.0 : n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-std::vector<server::Statement> statementsFor(Kind kind)
+// Updates alternate between two fees, so that each run writes every row anew.
+std::vector<server::Statement> statementsFor(Kind kind, double fee)
 {
     std::vector<server::Statement> statements;
     statements.reserve(static_cast<std::size_t>(kRows));
     for (std::int64_t id = 1; id <= kRows; ++id) {
         if (kind == Kind::Inserts) {
-            statements.emplace_back(server::InsertAssignment{kInsertCenter, id, 0.05, true});
+            statements.emplace_back(server::InsertAssignment{kInsertCenter, id, fee, true});
         } else {
-            statements.emplace_back(server::UpdateAssignment{kUpdateCenter, id, 0.125, true});
+            statements.emplace_back(server::UpdateAssignment{kUpdateCenter, id, fee, true});
         }
     }
     return statements;
@@ -52,10 +53,14 @@ std::unique_ptr<server::Store> storeFor(const std::string &location, bool auditT
 void bookkeepingCost(benchmark::State &state, Engine engine, Kind kind, Path path)
 {
     BenchServer &server = BenchServer::instance(engine);
-    const std::string body = kind == Kind::Inserts
-                                 ? controlBody(kInsertCenter, kRows, "5.00", "1N")
-                                 : controlBody(kUpdateCenter, kRows, "12.50", "1U");
-    const std::vector<server::Statement> statements = statementsFor(kind);
+    const std::string bodies[2] = {
+        kind == Kind::Inserts ? controlBody(kInsertCenter, kRows, "5.00", "1N")
+                              : controlBody(kUpdateCenter, kRows, "12.50", "1U"),
+        kind == Kind::Inserts ? controlBody(kInsertCenter, kRows, "5.00", "1N")
+                              : controlBody(kUpdateCenter, kRows, "13.50", "1U")};
+    const std::vector<server::Statement> statements[2] = {statementsFor(kind, 0.125),
+                                                          statementsFor(kind, 0.135)};
+    std::size_t run = 0;
     std::unique_ptr<server::Store> stores[2];
     if (path == Path::Store) {
         stores[0] = storeFor(server.db().location(), true);
@@ -68,14 +73,15 @@ void bookkeepingCost(benchmark::State &state, Engine engine, Kind kind, Path pat
         for (int turn = 0; turn < 2; ++turn) {
             const bool with = (turn == 0) == withFirst;
             server.versionTriggers(with);
+            const std::size_t variant = run++ % 2;
             const auto start = std::chrono::steady_clock::now();
             if (path == Path::Post) {
-                if (!expectOk(state, server.post(body, !with))) {
+                if (!expectOk(state, server.post(bodies[variant], !with))) {
                     break;
                 }
             } else {
-                const server::BatchResult result =
-                    stores[with ? 0 : 1]->apply(statements, {"2026-12-07 18:00:00", "bench"});
+                const server::BatchResult result = stores[with ? 0 : 1]->apply(
+                    statements[variant], {"2026-12-07 18:00:00", "bench"});
                 if (!result.ok() ||
                     result.outcome.status != server::BatchOutcome::Status::Applied) {
                     state.SkipWithError((result.message + result.outcome.message).c_str());
@@ -99,6 +105,7 @@ void bookkeepingCost(benchmark::State &state, Engine engine, Kind kind, Path pat
     const double without = median(times[1]);
     state.counters["with_ms"] = with;
     state.counters["without_ms"] = without;
+    state.counters["body_bytes"] = static_cast<double>(bodies[0].size());
     state.counters["ratio"] = without > 0.0 ? with / without : 0.0;
 }
 
