@@ -218,12 +218,17 @@ std::string withAudit(const Run &run, const std::string &answer, bool auditTrail
         return std::string("WITH w AS (") + run.write + "), a AS (SELECT " + run.changedAt +
                "::timestamp, " + run.userName + "::text) " + answer;
     }
-    return std::string("WITH w AS (") + run.write +
-           "), a AS (INSERT INTO AssignmentAudit (ChangedAt, UserName, CenterID, VendorID, "
+    // The moved versions once per center (m), joined to the rows by hash rather than looked
+    // up per row.
+    return std::string("WITH w AS (") + run.write + "), m AS MATERIALIZED (SELECT c.CenterID, " +
+           kMovedVersion +
+           " AS Moved FROM (SELECT DISTINCT CenterID FROM w) c "
+           "LEFT JOIN CenterVersion v ON v.CenterID = c.CenterID), "
+           "a AS (INSERT INTO AssignmentAudit (ChangedAt, UserName, CenterID, VendorID, "
            "Action, HandlingFee, DutyBrokerageFee, CenterVersion) SELECT " +
            run.changedAt + "::timestamp, " + run.userName + "::text, w.CenterID, w.VendorID, '" +
-           run.action + "', w.CenterHandlingFee, w.DutyBrokerageFee, " + kMovedVersion +
-           " FROM w LEFT JOIN CenterVersion v ON v.CenterID = w.CenterID) " + answer;
+           run.action + "', w.CenterHandlingFee, w.DutyBrokerageFee, m.Moved " +
+           "FROM w JOIN m ON m.CenterID = w.CenterID) " + answer;
 }
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
