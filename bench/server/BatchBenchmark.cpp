@@ -10,12 +10,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 #include <vector>
 
 namespace tarvo::bench {
 
 namespace {
+
+std::vector<std::string> &summary()
+{
+    static std::vector<std::string> lines;
+    return lines;
+}
 
 enum class Kind { Inserts, Updates };
 enum class Path { Post, Store };
@@ -50,7 +57,8 @@ std::unique_ptr<server::Store> storeFor(const std::string &location, bool auditT
     return server::Store::open(location, options);
 }
 
-void bookkeepingCost(benchmark::State &state, Engine engine, Kind kind, Path path)
+void bookkeepingCost(benchmark::State &state, Engine engine, Kind kind, Path path,
+                     const std::string &name)
 {
     BenchServer &server = BenchServer::instance(engine);
     const std::string bodies[2] = {
@@ -107,9 +115,18 @@ void bookkeepingCost(benchmark::State &state, Engine engine, Kind kind, Path pat
     state.counters["without_ms"] = without;
     state.counters["body_bytes"] = static_cast<double>(bodies[0].size());
     state.counters["ratio"] = without > 0.0 ? with / without : 0.0;
+    char line[200];
+    std::snprintf(line, sizeof line, "%-52s with %8.1f ms  without %8.1f ms  ratio %.2f",
+                  name.c_str(), with, without, without > 0.0 ? with / without : 0.0);
+    summary().emplace_back(line);
 }
 
 } // namespace
+
+const std::vector<std::string> &batchSummary()
+{
+    return summary();
+}
 
 void registerBatchBenchmarks(Engine engine, const std::string &name)
 {
@@ -123,8 +140,8 @@ void registerBatchBenchmarks(Engine engine, const std::string &name)
                              Variant{"Post32767Updates", Kind::Updates, Path::Post},
                              Variant{"Store32767Inserts", Kind::Inserts, Path::Store},
                              Variant{"Store32767Updates", Kind::Updates, Path::Store}}) {
-        benchmark::RegisterBenchmark((std::string(v.label) + "WithAndWithoutAudit/" + name).c_str(),
-                                     bookkeepingCost, engine, v.kind, v.path)
+        const std::string full = std::string(v.label) + "WithAndWithoutAudit/" + name;
+        benchmark::RegisterBenchmark(full.c_str(), bookkeepingCost, engine, v.kind, v.path, full)
             ->Unit(benchmark::kMillisecond)
             ->UseManualTime()
             ->Iterations(5);

@@ -1,14 +1,23 @@
-// The cost of the audit trail and the version triggers for 32767-statement batches.
+// The cost of the audit trail and the version triggers for 32767-statement batches, and the
+// commits per second of two builds.
 #pragma once
 
 #include "support/TestDatabase.h"
 
 #include <string>
+#include <vector>
 
 namespace tarvo::bench {
 
 // Registers the with/without comparisons of inserts and updates, posted and applied to the
 // store directly, for `engine` under `name`.
 void registerBatchBenchmarks(server::testing::Engine engine, const std::string &name);
+
+// One line per comparison run so far: its name, the medians with and without, the ratio.
+const std::vector<std::string> &batchSummary();
+
+// Registers the commits per second of an older build of the server beside this one's when
+// TARVO_BENCH_BEFORE names its program (CommitsBenchmark.cpp).
+void registerCommitComparison(server::testing::Engine engine, const std::string &name);
 
 } // namespace tarvo::bench
