@@ -18,12 +18,6 @@ namespace tarvo::bench {
 
 namespace {
 
-std::vector<std::string> &summary()
-{
-    static std::vector<std::string> lines;
-    return lines;
-}
-
 enum class Kind { Inserts, Updates };
 enum class Path { Post, Store };
 
@@ -116,17 +110,12 @@ void bookkeepingCost(benchmark::State &state, Engine engine, Kind kind, Path pat
     state.counters["body_bytes"] = static_cast<double>(bodies[0].size());
     state.counters["ratio"] = without > 0.0 ? with / without : 0.0;
     char line[200];
-    std::snprintf(line, sizeof line, "%-52s with %8.1f ms  without %8.1f ms  ratio %.2f",
+    std::snprintf(line, sizeof line, "%-50s with %7.1f ms  without %7.1f ms  ratio %.2f",
                   name.c_str(), with, without, without > 0.0 ? with / without : 0.0);
-    summary().emplace_back(line);
+    addSummaryLine(line);
 }
 
 } // namespace
-
-const std::vector<std::string> &batchSummary()
-{
-    return summary();
-}
 
 void registerBatchBenchmarks(Engine engine, const std::string &name)
 {

@@ -5,16 +5,12 @@
 #include "support/TestDatabase.h"
 
 #include <string>
-#include <vector>
 
 namespace tarvo::bench {
 
 // Registers the with/without comparisons of inserts and updates, posted and applied to the
 // store directly, for `engine` under `name`.
 void registerBatchBenchmarks(server::testing::Engine engine, const std::string &name);
-
-// One line per comparison run so far: its name, the medians with and without, the ratio.
-const std::vector<std::string> &batchSummary();
 
 // Registers the commits per second of an older build of the server beside this one's when
 // TARVO_BENCH_BEFORE names its program (CommitsBenchmark.cpp).

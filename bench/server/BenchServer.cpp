@@ -118,6 +118,26 @@ void BenchServer::fill()
     m_db.add(records);
 }
 
+namespace {
+
+std::vector<std::string> &summary()
+{
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+} // namespace
+
+void addSummaryLine(const std::string &line)
+{
+    summary().push_back(line);
+}
+
+const std::vector<std::string> &summaryLines()
+{
+    return summary();
+}
+
 bool expectOk(benchmark::State &state, const httplib::Result &res)
 {
     if (!res || res->status != 200) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tarvo::bench {
 
@@ -64,6 +65,10 @@ private:
     std::unique_ptr<server::Store> m_store;
     Serving m_servers[2];
 };
+
+// Lines printed once every benchmark has run: the comparisons' medians and ratios.
+void addSummaryLine(const std::string &line);
+const std::vector<std::string> &summaryLines();
 
 // False, and the benchmark failed with the answer, unless `res` is a 200.
 bool expectOk(benchmark::State &state, const httplib::Result &res);

@@ -1,7 +1,7 @@
 // Commits per second of two builds of centervendor-server, with 8 clients sending batches of
 // 100 fee updates to centers of their own: the program named by TARVO_BENCH_BEFORE (an older
 // build; ./scripts/bench-server --before REV makes one) and this build's, each started on the
-// same database in turns, three rounds of 5 s each, first one then the other going first.
+// same database in turns, four rounds of 4 s each, first one then the other going first.
 // Only the program's options and HTTP are used, so that any build can be measured.
 #include "BenchServer.h"
 
@@ -26,8 +26,9 @@ namespace tarvo::bench {
 
 namespace {
 
-constexpr int kRounds = 3;
-constexpr auto kRoundTime = std::chrono::seconds(5);
+// Even, so that each build goes first as often: the audit rows of each round slow the next.
+constexpr int kRounds = 4;
+constexpr auto kRoundTime = std::chrono::seconds(4);
 
 // The program serving `db` on a free loopback port until destroyed.
 class ServerProcess
@@ -116,7 +117,8 @@ double commitsPerSecond(int port, const std::vector<std::string> &bodies, long &
     return static_cast<double>(batches) / std::chrono::duration<double>(kRoundTime).count();
 }
 
-void beforeAndAfter(benchmark::State &state, Engine engine, std::string before, std::string after)
+void beforeAndAfter(benchmark::State &state, Engine engine, std::string before, std::string after,
+                    std::string name)
 {
     BenchServer &server = BenchServer::instance(engine);
     std::vector<std::string> bodies;
@@ -141,13 +143,23 @@ void beforeAndAfter(benchmark::State &state, Engine engine, std::string before, 
     rmdir(dir.c_str());
     auto median = [](std::vector<double> values) {
         std::sort(values.begin(), values.end());
-        return values.empty() ? 0.0 : values[values.size() / 2];
+        const std::size_t n = values.size();
+        return n == 0 ? 0.0 : n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
     };
     state.counters["before_batches_per_second"] = median(rates[0]);
     state.counters["after_batches_per_second"] = median(rates[1]);
     state.counters["after_over_before"] =
         median(rates[0]) > 0 ? median(rates[1]) / median(rates[0]) : 0.0;
     state.counters["failed_batches"] = static_cast<double>(failures);
+    std::string line = name + "  before " + std::to_string(median(rates[0])) + "/s  after " +
+                       std::to_string(median(rates[1])) + "/s  rounds (before, after):";
+    for (int round = 0; round < static_cast<int>(rates[0].size()); ++round) {
+        char figures[64];
+        std::snprintf(figures, sizeof figures, " %.0f %.0f", rates[0][round],
+                      round < static_cast<int>(rates[1].size()) ? rates[1][round] : 0.0);
+        line += figures;
+    }
+    addSummaryLine(line);
 }
 
 } // namespace
@@ -159,10 +171,10 @@ void registerCommitComparison(Engine engine, const std::string &name)
         return;
     }
     const char *after = std::getenv("TARVO_BENCH_AFTER");
+    const std::string full = "EightClientsCommitsBeforeAndAfter/" + name;
     benchmark::RegisterBenchmark(
-        ("EightClientsCommitsBeforeAndAfter/" + name).c_str(), beforeAndAfter, engine,
-        std::string(before),
-        std::string(after != nullptr && *after != '\0' ? after : CENTERVENDOR_SERVER_PATH))
+        full.c_str(), beforeAndAfter, engine, std::string(before),
+        std::string(after != nullptr && *after != '\0' ? after : CENTERVENDOR_SERVER_PATH), full)
         ->Unit(benchmark::kSecond)
         ->UseRealTime()
         ->Iterations(1);
