@@ -133,7 +133,7 @@ void registerBatchBenchmarks(Engine engine, const std::string &name)
         benchmark::RegisterBenchmark(full.c_str(), bookkeepingCost, engine, v.kind, v.path, full)
             ->Unit(benchmark::kMillisecond)
             ->UseManualTime()
-            ->Iterations(5);
+            ->Iterations(7);
     }
 }
 

@@ -151,8 +151,11 @@ void beforeAndAfter(benchmark::State &state, Engine engine, std::string before, 
     state.counters["after_over_before"] =
         median(rates[0]) > 0 ? median(rates[1]) / median(rates[0]) : 0.0;
     state.counters["failed_batches"] = static_cast<double>(failures);
-    std::string line = name + "  before " + std::to_string(median(rates[0])) + "/s  after " +
-                       std::to_string(median(rates[1])) + "/s  rounds (before, after):";
+    char head[200];
+    std::snprintf(head, sizeof head,
+                  "%-44s before %5.0f/s  after %5.0f/s  rounds (before, after):", name.c_str(),
+                  median(rates[0]), median(rates[1]));
+    std::string line = head;
     for (int round = 0; round < static_cast<int>(rates[0].size()); ++round) {
         char figures[64];
         std::snprintf(figures, sizeof figures, " %.0f %.0f", rates[0][round],
