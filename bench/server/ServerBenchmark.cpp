@@ -7,6 +7,7 @@
 // through the store), which gives their cost.
 // PostgreSQL runs when TARVO_TEST_PG names a cluster (./scripts/bench-server starts one).
 #include "ReferenceServer.h"
+#include "logic/RowText.h"
 #include "logic/Statements.h"
 #include "store/Store.h"
 #include "support/TestDatabase.h"
@@ -50,7 +51,8 @@ std::string controlBody(std::int64_t center, std::int64_t rows, const char *fee,
     std::vector<tarvo::logic::SelectedRow> selected;
     selected.reserve(static_cast<std::size_t>(rows));
     for (std::int64_t id = 1; id <= rows; ++id) {
-        selected.push_back({std::to_string(id), fee, column4});
+        selected.push_back({std::to_string(id), tarvo::logic::feeFromText(fee),
+                            tarvo::logic::dutyMarkFromText(column4)});
     }
     return tarvo::logic::buildBody(
         tarvo::logic::buildStatements(static_cast<std::int32_t>(center), selected, {}));
