@@ -151,10 +151,10 @@ RowStore::Handle RowStore::add(const logic::Row &row)
     const auto keptText = [](bool typed, const std::string &text) {
         return typed ? std::string_view() : std::string_view(text);
     };
-    place(record, {row.id, row.name, row.countryId,
-                   keptText(row.fee.hundredths.has_value(), row.fee.text),
-                   keptText(row.duty.duty.has_value(), row.duty.text), row.date,
-                   keptText(row.key.number.has_value(), row.key.text)});
+    place(record,
+          {row.id, row.name, row.countryId, keptText(row.fee.hundredths.has_value(), row.fee.text),
+           keptText(row.duty.duty.has_value(), row.duty.text), row.date,
+           keptText(row.key.number.has_value(), row.key.text)});
     setTypedFee(record, row.fee);
     setTypedDuty(record, row.duty);
     setTypedKey(record, row.key);

@@ -384,9 +384,8 @@ int VendorList::FindExact(int column, std::string_view text) const
         throw ListError("no such column: " + std::to_string(column));
     }
     logic::CellBuffer buffer;
-    const auto it = std::find_if(m_order.begin(), m_order.end(), [&](Handle h) {
-        return m_store.text(h, column, buffer) == text;
-    });
+    const auto it = std::find_if(m_order.begin(), m_order.end(),
+                                 [&](Handle h) { return m_store.text(h, column, buffer) == text; });
     return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
 }
 

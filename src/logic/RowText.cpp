@@ -142,7 +142,8 @@ Fee feeFromPercent(double percent)
         const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), percent,
                                           std::chars_format::fixed, 2);
         if (result.ec == std::errc()) {
-            Fee fee = feeFromText({buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data())});
+            Fee fee =
+                feeFromText({buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data())});
             if (fee.hundredths || fee.text != "-0.00") {
                 return fee;
             }

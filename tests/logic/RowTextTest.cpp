@@ -2,8 +2,8 @@
 
 #include "logic/ValueForms.h"
 
-#include <gtest/gtest.h>
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -63,8 +63,8 @@ TEST(RowText, EveryCellReadsBackAsItWasWritten)
         const bool typed = row.fee.hundredths.has_value() || row.duty.duty.has_value() ||
                            row.key.number.has_value();
         EXPECT_EQ(typed, c.typed);
-        EXPECT_EQ(row.fee.written() || row.duty.written() || row.key.written() ||
-                      !row.id.empty() || !row.name.empty(),
+        EXPECT_EQ(row.fee.written() || row.duty.written() || row.key.written() || !row.id.empty() ||
+                      !row.name.empty(),
                   std::string(c.text) != "");
     }
 }
@@ -72,8 +72,8 @@ TEST(RowText, EveryCellReadsBackAsItWasWritten)
 TEST(RowText, FeesOfPercentsRoundAsTheListsFormDoes)
 {
     const std::pair<double, const char *> cases[] = {
-        {8, "8.00"},       {12.5, "12.50"}, {0.125, "0.12"}, {-0.001, "0.00"},
-        {99.999, "100.00"}, {-5, "-5.00"},  {1e20, nullptr},
+        {8, "8.00"},        {12.5, "12.50"}, {0.125, "0.12"}, {-0.001, "0.00"},
+        {99.999, "100.00"}, {-5, "-5.00"},   {1e20, nullptr},
     };
     for (const auto &[percent, text] : cases) {
         const Fee fee = feeFromPercent(percent);
@@ -89,8 +89,7 @@ TEST(RowText, StatementsWriteTypedFeesAsTheirTextsRead)
         const Fee fee = feeFromText(text);
         ASSERT_TRUE(fee.hundredths.has_value()) << text;
         EXPECT_EQ(feeFractionText(fee), generalNumber(toNumber(text) / 100.0)) << text;
-        EXPECT_EQ(feeFractionText(feeFromText(std::string(" ") + text)),
-                  feeFractionText(fee));
+        EXPECT_EQ(feeFractionText(feeFromText(std::string(" ") + text)), feeFractionText(fee));
     }
     EXPECT_THROW(feeFractionText(Fee{}), ValueError);
     EXPECT_EQ(dutyStatementText(dutyMarkFromText("1DU")), "1");
@@ -101,9 +100,17 @@ TEST(RowText, StatementsWriteTypedFeesAsTheirTextsRead)
 TEST(RowText, IdKeysArePaddedNumbersOrTheValueFormsText)
 {
     const std::pair<const char *, const char *> cases[] = {
-        {"7", "0007"},  {"007", "0007"},   {"123", "0123"},     {"12345", "12345"},
-        {"0", "0000"},  {"-7", "-0007"},   {"7.5", "0008"},     {"abc", "abc"},
-        {"", ""},       {"0012345", "12345"}, {"1234567890123456", "1234567890123456"},
+        {"7", "0007"},
+        {"007", "0007"},
+        {"123", "0123"},
+        {"12345", "12345"},
+        {"0", "0000"},
+        {"-7", "-0007"},
+        {"7.5", "0008"},
+        {"abc", "abc"},
+        {"", ""},
+        {"0012345", "12345"},
+        {"1234567890123456", "1234567890123456"},
     };
     for (const auto &[id, key] : cases) {
         EXPECT_EQ(idKeyText(idKeyOf(id)), key) << id;
@@ -114,9 +121,9 @@ TEST(RowText, IdKeysArePaddedNumbersOrTheValueFormsText)
 // Keys order as their texts do: ids up to four digits numerically, longer ones by their text.
 TEST(RowText, TypedKeysOrderAsTheirTexts)
 {
-    const std::vector<std::uint64_t> numbers = {0,     7,     10,     99,     100,  999,
-                                                1000,  9999,  10000,  12345,  99999, 100000,
-                                                123,   1230,  12300,  123000, 5,    50000};
+    const std::vector<std::uint64_t> numbers = {0,    7,    10,    99,     100,   999,
+                                                1000, 9999, 10000, 12345,  99999, 100000,
+                                                123,  1230, 12300, 123000, 5,     50000};
     for (const std::uint64_t a : numbers) {
         for (const std::uint64_t b : numbers) {
             CellBuffer ba;

@@ -71,7 +71,7 @@ TEST(SaveBatch, OnlyRemovalsGiveOneDeleteInListOrder)
 {
     const Statements statements =
         build(-3, {{"8", "3.00", "1"}},
-                        {{"30", "1D"}, {"5", "0"}, {"4", "1DU"}, {"-6", ""}, {"007", " 0D "}});
+              {{"30", "1D"}, {"5", "0"}, {"4", "1DU"}, {"-6", ""}, {"007", " 0D "}});
     EXPECT_EQ(statements,
               (Statements{"DELETE FROM VENDORCENTERCROSSREFERENCE WHERE CENTERID=-3 AND "
                           "VENDORID IN(30,4,-6,007)"}));
@@ -132,9 +132,8 @@ TEST(SaveBatch, NonNumericFeeOfAMarkedRowFailsTheWholeBatch)
 {
     for (const char *fee : {"", " ", "abc", "5,00", "5%", "1e2"}) {
         for (const char *column4 : {"1N", "0U"}) {
-            EXPECT_THROW(
-                build(12, {{"7", "5.00", "1N"}, {"9", fee, column4}}, {{"3", "1D"}}),
-                BatchError)
+            EXPECT_THROW(build(12, {{"7", "5.00", "1N"}, {"9", fee, column4}}, {{"3", "1D"}}),
+                         BatchError)
                 << '"' << fee << "\" " << column4;
         }
     }
