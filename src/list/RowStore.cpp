@@ -158,27 +158,18 @@ RowStore::Handle RowStore::add(const logic::Row &row)
     setTypedFee(record, row.fee);
     setTypedDuty(record, row.duty);
     setTypedKey(record, row.key);
-    record.loaded = row.loaded.has_value();
-    if (row.loaded) {
-        record.loadedFee = row.loaded->feeHundredths;
+    // A fee as loaded beyond an int is none the replay could use: the row counts as not
+    // assigned when loaded, as the replay would take it.
+    record.loaded = row.loaded.has_value() &&
+                    row.loaded->feeHundredths >= std::numeric_limits<std::int32_t>::min() &&
+                    row.loaded->feeHundredths <= std::numeric_limits<std::int32_t>::max();
+    if (record.loaded) {
+        record.loadedFee = static_cast<std::int32_t>(row.loaded->feeHundredths);
         record.loadedDuty = row.loaded->duty;
     }
     record.live = true;
     noteMark(handle);
     return handle;
-}
-
-RowStore::Handle RowStore::add(const Texts &texts)
-{
-    logic::Row row;
-    row.id = texts[0];
-    row.name = texts[1];
-    row.countryId = texts[2];
-    row.fee = logic::feeFromText(texts[FeeColumn]);
-    row.duty = logic::dutyMarkFromText(texts[DutyColumn]);
-    row.date = texts[5];
-    row.key = logic::idKeyFromText(texts[KeyColumn]);
-    return add(row);
 }
 
 void RowStore::release(Handle handle)

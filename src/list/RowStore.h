@@ -33,9 +33,6 @@ public:
 
     // Copies the row in.
     Handle add(const logic::Row &row);
-    // Reads each cell from its text (typed where the text allows); the views may point into
-    // this store.
-    Handle add(const Texts &texts);
     // The handle's slot is reused by a later add.
     void release(Handle handle);
     // Drops every row and every arena block.
@@ -86,24 +83,26 @@ public:
     std::size_t arenaBytes() const { return m_live + m_dead; }
 
 private:
+    // 64 bytes: the typed values beside the text offsets, the flags packed.
     struct Record
     {
         const char *base = nullptr;
         std::uint32_t end[Columns] = {};
+        std::int32_t loadedFee = 0; // the replay reasons about fees up to an int's range only
         std::int64_t fee = 0;
         std::uint64_t key = 0;
-        std::int64_t loadedFee = 0;
         logic::Pending pending = logic::Pending::Unknown;
-        bool feeTyped = false;
-        bool dutyTyped = false;
-        bool duty = false;
-        bool keyTyped = false;
-        bool loaded = false;
-        bool loadedDuty = false;
-        bool marked = false;
-        bool selected = false;
-        bool live = false;
+        bool feeTyped : 1 = false;
+        bool dutyTyped : 1 = false;
+        bool duty : 1 = false;
+        bool keyTyped : 1 = false;
+        bool loaded : 1 = false;
+        bool loadedDuty : 1 = false;
+        bool marked : 1 = false;
+        bool selected : 1 = false;
+        bool live : 1 = false;
     };
+    static_assert(sizeof(void *) != 8 || sizeof(Record) <= 64);
 
     struct Block
     {

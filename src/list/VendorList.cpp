@@ -118,18 +118,9 @@ int VendorList::indexOf(Handle h) const
 
 int VendorList::Add(const QString &text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    Utf8Row texts;
-    texts[0] = {utf8.constData(), static_cast<std::size_t>(utf8.size())};
-    return AddRow(texts);
-}
-
-int VendorList::AddRow(const Utf8Row &texts)
-{
-    if (Count() >= MaxRows) {
-        throw ListError("a list holds at most 32767 rows");
-    }
-    return appended(m_store.add(texts));
+    logic::Row row;
+    row.id = text.toStdString();
+    return AddRow(row);
 }
 
 int VendorList::AddRow(const logic::Row &row)

@@ -41,7 +41,6 @@ class VendorList : public QObject
 public:
     static constexpr int Columns = RowStore::Columns;
     static constexpr int MaxRows = 32767;
-    using Utf8Row = RowStore::Texts;
 
     explicit VendorList(QWidget *viewParent);
     ~VendorList() override;
@@ -57,9 +56,6 @@ public:
     // Appends a row and returns its index; the first row of an empty list becomes its
     // current, selected row. Throws ListError past 32767 rows.
     int Add(const QString &text);
-    // Add with every column given at once, as UTF-8 texts (each cell read as SetSubItem reads
-    // it).
-    int AddRow(const Utf8Row &texts);
     // Add with a typed row; the row's values as loaded come with it.
     int AddRow(const logic::Row &row);
     // Room for rows without growing; no limit on how many may come.
