@@ -83,8 +83,9 @@ TEST_F(RowStates, pendingChangesStartFromTheValuesTheRowsWereLoadedWith)
     EXPECT_EQ(pendingLoaded(rows, "8"), (State{{1250, false}}));
     EXPECT_EQ(pendingLoaded(rows, "3"), State{});
     for (const auto &p : rows.pending) {
-        const State mine = p.vendorId == "7" ? State{} : p.vendorId == "8" ? State{{900, false}}
-                                                                          : State{{800, false}};
+        const State mine = p.vendorId == "7"   ? State{}
+                           : p.vendorId == "8" ? State{{900, false}}
+                                               : State{{800, false}};
         EXPECT_EQ(p.mine, mine) << p.vendorId;
     }
 }
@@ -93,8 +94,8 @@ TEST_F(RowStates, aRowBroughtBackFromTheUsersRowsWasNotAssignedWhenLoaded)
 {
     tarvo::merge::PendingRows kept;
     kept.rows["4"] = loadedRow("4", Assignment{700, true});
-    const tarvo::replay::Change add{
-        "4", tarvo::replay::Mark::Add, tarvo::replay::Assignment{700, false}};
+    const tarvo::replay::Change add{"4", tarvo::replay::Mark::Add,
+                                    tarvo::replay::Assignment{700, false}};
     ASSERT_TRUE(tarvo::merge::putChange(vendors, selected, add, kept));
     ASSERT_EQ(selected.Count(), 1);
     EXPECT_EQ(selected.SubItem(1, 3), "7.00");
