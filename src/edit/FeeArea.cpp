@@ -1,7 +1,6 @@
 #include "edit/FeeArea.h"
 
 #include "list/VendorList.h"
-#include "logic/Columns.h"
 #include "logic/RowMark.h"
 #include "logic/RowText.h"
 #include "logic/Rules.h"
@@ -22,7 +21,6 @@ namespace {
 const QString Update = QStringLiteral("Update");
 const QString Save = QStringLiteral("Save");
 const QString ValidationTitle = QStringLiteral("Information Validation");
-constexpr int FeeColumn = logic::index(logic::Column::HandlingFee);
 
 void disableMoves(const Commands &commands)
 {
@@ -93,7 +91,7 @@ void FeeArea::lstVendorCenter_Click()
     }
     close();
     const int current = selected.SelectedItem();
-    editor.txtCntHandFee->setText(selected.SubItem(current, FeeColumn));
+    editor.txtCntHandFee->setText(QString::fromStdString(logic::feeText(selected.fee(current))));
     m_showsLoadedRow = true;
     editor.chkDuty->setChecked(logic::dutyShown(selected.dutyMark(current)));
     selected.SetMultiSelect(true);

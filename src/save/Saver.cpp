@@ -1,7 +1,6 @@
 #include "save/Saver.h"
 
 #include "list/VendorList.h"
-#include "logic/Columns.h"
 #include "logic/Statements.h"
 #include "logic/UrlEncode.h"
 #include "net/Transfer.h"
