@@ -1,5 +1,6 @@
 #include "BenchServer.h"
 
+#include "logic/RowText.h"
 #include "logic/Statements.h"
 #include "store/Store.h"
 
@@ -15,7 +16,8 @@ std::string controlBody(std::int64_t center, std::int64_t rows, const char *fee,
     std::vector<logic::SelectedRow> selected;
     selected.reserve(static_cast<std::size_t>(rows));
     for (std::int64_t id = 1; id <= rows; ++id) {
-        selected.push_back({std::to_string(id), fee, column4});
+        selected.push_back(
+            {std::to_string(id), logic::feeFromText(fee), logic::dutyMarkFromText(column4)});
     }
     return logic::buildBody(
         logic::buildStatements(static_cast<std::int32_t>(center), selected, {}));

@@ -2,6 +2,7 @@
 
 #include "list/VendorList.h"
 #include "logic/Columns.h"
+#include "logic/RowText.h"
 #include "logic/Rules.h"
 #include "logic/ValueForms.h"
 #include "screen/ControlState.h"
@@ -197,25 +198,30 @@ void Loader::CountDisplay()
 
 namespace {
 
-// Adds the row with the columns read so far also when reading the rest fails, as a row added
+// Adds the row with the values read so far also when reading the rest fails, as a row added
 // first and then written column by column would stand.
-// The columns as indexes of a row's cells.
-constexpr auto Id = static_cast<std::size_t>(logic::Column::Id);
-constexpr auto Name = static_cast<std::size_t>(logic::Column::Name);
-constexpr auto Country = static_cast<std::size_t>(logic::Column::CountryId);
-constexpr auto Fee = static_cast<std::size_t>(logic::Column::HandlingFee);
-constexpr auto Duty = static_cast<std::size_t>(logic::Column::DutyMark);
-constexpr auto Key = static_cast<std::size_t>(logic::Column::IdKey);
-
-template <typename Read> void addRead(VendorList &list, VendorList::Utf8Row &cells, Read read)
+template <typename Read> void addRead(VendorList &list, const logic::Row &row, Read read)
 {
     try {
         read();
     } catch (...) {
-        list.AddRow(cells);
+        list.AddRow(row);
         throw;
     }
-    list.AddRow(cells);
+    list.AddRow(row);
+}
+
+// Empties a row for the next record, keeping the room its texts had.
+void startRow(logic::Row &row, std::string_view id)
+{
+    row.id = id;
+    row.name.clear();
+    row.countryId.clear();
+    row.fee = {};
+    row.duty = {};
+    row.date.clear();
+    row.key = {};
+    row.loaded.reset();
 }
 
 } // namespace
@@ -226,14 +232,12 @@ void Loader::NonSelectVendorsDisplay()
     const auto doc = request("active=1");
     const auto section = doc.documentElement().child(1, "active vendors section");
     list.Reserve(fields.miNonSelectedCount);
-    const std::string defaultFee = logic::defaultFeeText();
-    // Texts the document does not hold in one piece, and the id key, live here while their row
-    // is added.
+    // Texts the document does not hold in one piece live here while their row is added.
     std::array<std::string, VendorList::Columns> scratch;
+    logic::Row row;
     section.forEachChild([&](const net::AnswerNode &record, std::size_t) {
-        VendorList::Utf8Row cells{};
-        cells[Id] = record.child(0, "vendor id").firstChildView("vendor id", scratch[Id]);
-        addRead(list, cells, [&] {
+        startRow(row, record.child(0, "vendor id").firstChildView("vendor id", scratch[0]));
+        addRead(list, row, [&] {
             // Every child is copied in turn, so the last one's text is what stays.
             record.forEachChild([&](const net::AnswerNode &field, std::size_t k) {
                 if (k == 0 || !field.hasChildren()) {
@@ -242,12 +246,12 @@ void Loader::NonSelectVendorsDisplay()
                 if (k >= VendorList::Columns) {
                     throw ListError("no such column: " + std::to_string(k));
                 }
-                cells[k] = field.lastChildView(scratch[k]);
+                logic::setCellText(row, static_cast<logic::Column>(k),
+                                   field.lastChildView(scratch[k]));
             });
-            cells[Fee] = defaultFee;
-            cells[Duty] = logic::dutyText(logic::dutyApplies(cells[Country], fields.miCenterCode));
-            scratch[Key] = logic::formatId0000(cells[Id]);
-            cells[Key] = scratch[Key];
+            row.fee = logic::defaultFee();
+            row.duty = logic::loadedDuty(logic::dutyApplies(row.countryId, fields.miCenterCode));
+            row.key = logic::idKeyOf(row.id);
         });
         countLoadedRow();
     });
@@ -266,21 +270,25 @@ void Loader::SelectedVendorDisplay()
     const auto doc = request("selected=1");
     const auto section = doc.documentElement().child(2, "selected vendors section");
     list.Reserve(fields.miSelectedCount);
-    std::array<std::string, VendorList::Columns> scratch;
+    std::array<std::string, 4> scratch;
+    logic::Row row;
     section.forEachChild([&](const net::AnswerNode &record, std::size_t) {
-        VendorList::Utf8Row cells{};
-        cells[Id] = record.child(0, "vendor id").firstChildView("vendor id", scratch[Id]);
-        addRead(list, cells, [&] {
-            cells[Name] =
-                record.child(1, "vendor name").firstChildView("vendor name", scratch[Name]);
-            scratch[Fee] = logic::feePercentText(
-                record.child(2, "handling fee").firstChildView("handling fee", scratch[Country]));
-            cells[Fee] = scratch[Fee];
+        startRow(row, record.child(0, "vendor id").firstChildView("vendor id", scratch[0]));
+        addRead(list, row, [&] {
+            row.name = record.child(1, "vendor name").firstChildView("vendor name", scratch[1]);
+            row.fee = logic::feeFromFraction(
+                record.child(2, "handling fee").firstChildView("handling fee", scratch[2]));
+            if (row.fee.hundredths) {
+                // What the server holds, carried by the row wherever it moves.
+                row.loaded = logic::Assignment{*row.fee.hundredths, false};
+            }
             const bool duty = logic::toBoolean(
-                record.child(3, "duty flag").firstChildView("duty flag", scratch[Duty]));
-            cells[Duty] = logic::dutyText(duty);
-            scratch[Key] = logic::formatId0000(cells[Id]);
-            cells[Key] = scratch[Key];
+                record.child(3, "duty flag").firstChildView("duty flag", scratch[3]));
+            row.duty = logic::loadedDuty(duty);
+            if (row.loaded) {
+                row.loaded->duty = duty;
+            }
+            row.key = logic::idKeyOf(row.id);
         });
         countLoadedRow();
     });
