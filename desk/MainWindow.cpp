@@ -638,39 +638,40 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::EnabledChange) {
         updateActions();
     }
-    if (watched == m_bar && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
-        makeRoomForBar(event->type() == QEvent::Show);
+    if (watched == m_bar && (event->type() == QEvent::Show || event->type() == QEvent::Resize ||
+                             event->type() == QEvent::Hide)) {
+        makeRoomForBar(event->type() != QEvent::Hide);
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::makeRoomForBar(bool shown)
 {
-    if (isMaximized() || isFullScreen()) {
+    if (!shown) {
+        if (m_roomForBar > 0 && !isMaximized() && !isFullScreen()) {
+            resize(width(), height() - m_roomForBar);
+        }
         m_roomForBar = 0;
         return;
     }
-    if (!shown) {
-        if (m_roomForBar > 0) {
-            resize(width(), height() - m_roomForBar);
-            m_roomForBar = 0;
+    // Measured once the layout has given the bar its height at this width (its wrapped text
+    // decides it, and may take a second pass): only what the control would lose, so a window
+    // the user made taller already has room, and never more than the bar itself takes.
+    QTimer::singleShot(0, this, [this] {
+        if (!m_bar->isVisible() || isMaximized() || isFullScreen()) {
+            return;
         }
-        return;
-    }
-    if (m_roomForBar > 0) {
-        return;
-    }
-    // Only what the control would lose: a window the user made taller already has room.
-    const auto *area = findChild<QScrollArea *>(QStringLiteral("controlArea"));
-    const int spare = area->viewport()->height() - m_control->height();
-    int grow = m_bar->sizeHint().height() - std::max(0, spare);
-    if (const QScreen *where = screen(); where != nullptr) {
-        grow = std::min(grow, where->availableGeometry().bottom() - frameGeometry().bottom());
-    }
-    if (grow > 0) {
-        m_roomForBar = grow;
-        resize(width(), height() + grow);
-    }
+        const auto *area = findChild<QScrollArea *>(QStringLiteral("controlArea"));
+        int grow = std::min(m_control->height() - area->viewport()->height(),
+                            m_bar->height() - m_roomForBar);
+        if (const QScreen *where = screen(); where != nullptr) {
+            grow = std::min(grow, where->availableGeometry().bottom() - frameGeometry().bottom());
+        }
+        if (grow > 0) {
+            m_roomForBar += grow;
+            resize(width(), height() + grow);
+        }
+    });
 }
 
 void MainWindow::setBusy(bool busy)
