@@ -329,9 +329,7 @@ AnswerNode AnswerNode::child(std::size_t position, const char *what) const
         found = walkFromFirst(m_node, position);
     }
     if (!found)
-        throw AnswerError("missing " + std::string(what) + " at position " +
-                          std::to_string(position) + " (the node has " +
-                          std::to_string(countChildren(m_node)) + " child nodes)");
+        detail::throwMissingChild(position, what, countChildren(m_node));
     return AnswerNode(found);
 }
 
@@ -363,7 +361,7 @@ std::string AnswerNode::firstChildText(const char *what) const
 {
     const pugi::xml_node first = m_node.first_child();
     if (!first)
-        throw AnswerError("missing " + std::string(what) + ": the node has no child node");
+        detail::throwNoChild(what);
     return AnswerNode(first).text();
 }
 
@@ -381,7 +379,8 @@ std::string_view AnswerNode::textView(std::string &scratch) const
     const pugi::xml_node only = m_node.first_child();
     if (!only)
         return {};
-    if (!only.next_sibling() && !only.first_child() &&
+    // Text nodes never have children, so a lone one is the whole text.
+    if (!only.next_sibling() &&
         (only.type() == pugi::node_pcdata || only.type() == pugi::node_cdata))
         return only.value();
     scratch = text();
@@ -392,7 +391,7 @@ std::string_view AnswerNode::firstChildView(const char *what, std::string &scrat
 {
     const pugi::xml_node first = m_node.first_child();
     if (!first)
-        throw AnswerError("missing " + std::string(what) + ": the node has no child node");
+        detail::throwNoChild(what);
     return AnswerNode(first).textView(scratch);
 }
 
@@ -401,5 +400,40 @@ std::string_view AnswerNode::lastChildView(std::string &scratch) const
     const pugi::xml_node last = m_node.last_child();
     return last ? AnswerNode(last).textView(scratch) : std::string_view();
 }
+
+namespace detail {
+
+void throwMissingChild(std::size_t position, const char *what, std::size_t count)
+{
+    throw AnswerError("missing " + std::string(what) + " at position " + std::to_string(position) +
+                      " (the node has " + std::to_string(count) + " child nodes)");
+}
+
+void throwNoChild(const char *what)
+{
+    throw AnswerError("missing " + std::string(what) + ": the node has no child node");
+}
+
+RecordShape readFields(pugi::xml_node record, std::size_t lastChildFrom, FieldText *fields,
+                       std::string *scratch, std::size_t kept)
+{
+    RecordShape shape;
+    std::size_t k = 0;
+    for (pugi::xml_node field = record.first_child(); field; field = field.next_sibling(), ++k) {
+        if (k >= kept) {
+            if (shape.overflow == npos && field.first_child())
+                shape.overflow = k;
+            continue;
+        }
+        const pugi::xml_node chosen = k < lastChildFrom ? field.first_child() : field.last_child();
+        fields[k] = chosen ? FieldText{AnswerNode(chosen).textView(scratch[k]), true} : FieldText{};
+    }
+    for (std::size_t rest = k; rest < kept; ++rest)
+        fields[rest] = FieldText{};
+    shape.count = k;
+    return shape;
+}
+
+} // namespace detail
 
 } // namespace tarvo::net

@@ -15,6 +15,7 @@ using tarvo::net::AnswerError;
 using tarvo::net::AnswerNode;
 using tarvo::net::FetchOptions;
 using tarvo::net::QueryDocument;
+using tarvo::net::RecordFields;
 using tarvo::test::Answer;
 using tarvo::test::caseName;
 using tarvo::test::RefusingPort;
@@ -451,6 +452,120 @@ TEST(PositionalReads, MovedDocumentKeepsItsTree)
     assigned = std::move(moved);
     ASSERT_TRUE(assigned.hasDocumentElement());
     EXPECT_EQ(assigned.documentElement().childCount(), 2u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// A record's fields read in one walk: the same texts and errors as reading each field by
+// position.
+
+constexpr std::size_t kKept = 3;
+constexpr std::size_t kNone = RecordFields<kKept>::npos;
+
+struct RecordCase
+{
+    const char *name;
+    std::string record; // the record's content
+    std::size_t lastChildFrom;
+    std::string fields; // the kept fields' texts joined by '|', "-" for one without a child node
+    std::size_t count;
+    std::size_t overflow;
+};
+
+void PrintTo(const RecordCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class RecordWalk : public ::testing::TestWithParam<RecordCase>
+{
+};
+
+// The error a read throws, or "" when it does not.
+template <typename Read> std::string errorOf(Read read)
+{
+    try {
+        read();
+    } catch (const AnswerError &e) {
+        return e.what();
+    }
+    return {};
+}
+
+TEST_P(RecordWalk, ReadsWhatPositionalReadsRead)
+{
+    const RecordCase &c = GetParam();
+    const QueryDocument doc = QueryDocument::parse("<s><r>" + c.record + "</r></s>");
+    ASSERT_TRUE(doc.hasDocumentElement()) << doc.error();
+    const AnswerNode record = doc.documentElement().child(0, "record");
+    std::size_t visits = 0;
+    doc.documentElement().forEachRecord<kKept>(
+        c.lastChildFrom, [&](const RecordFields<kKept> &fields, std::size_t position) {
+            ++visits;
+            EXPECT_EQ(position, 0u);
+            EXPECT_EQ(fields.count(), c.count);
+            EXPECT_EQ(fields.count(), record.childCount());
+            EXPECT_EQ(fields.overflow(), c.overflow);
+            std::string joined;
+            for (std::size_t k = 0; k < kKept; ++k) {
+                joined += (k > 0 ? "|" : "") +
+                          (fields[k].filled ? std::string(fields[k].text) : std::string("-"));
+                // text() insists on a child node, as firstChildText does.
+                EXPECT_EQ(errorOf([&] { (void)fields.text(k, "field"); }),
+                          errorOf([&] { (void)record.child(k, "field").firstChildText("field"); }))
+                    << "field " << k;
+                if (k < record.childCount()) {
+                    const AnswerNode field = record.child(k, "field");
+                    const std::string expected = k >= c.lastChildFrom ? field.lastChildText()
+                                                 : field.hasChildren()
+                                                     ? field.firstChildText("field")
+                                                     : std::string();
+                    EXPECT_EQ(fields[k].text, expected) << "field " << k;
+                    EXPECT_EQ(fields[k].filled, field.hasChildren()) << "field " << k;
+                }
+            }
+            EXPECT_EQ(joined, c.fields);
+        });
+    EXPECT_EQ(visits, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, RecordWalk,
+    ::testing::Values(
+        RecordCase{"one text each", "<i>7</i><n>Acme</n><c>1</c>", kNone, "7|Acme|1", 3, kNone},
+        RecordCase{"comment and pi are fields without text", "<i>7</i><!--c--><?p q?>", kNone,
+                   "7|-|-", 3, kNone},
+        RecordCase{"comment and pi are children", "<i><!--n-->8</i><n><?p q?></n>", kNone, "n|q|-",
+                   2, kNone},
+        RecordCase{"whitespace is no field and no text", "\n <i>7</i>\n <n> </n>\n", kNone, "7|-|-",
+                   2, kNone},
+        RecordCase{"last child from position 1", "<i>a<!--x-->b</i><n>c<!--y-->d</n><e/>", 1,
+                   "a|d|-", 3, kNone},
+        RecordCase{"element children are joined", "<i><b>x</b>y</i><n><b>p<j>q</j></b>r</n>", kNone,
+                   "x|pq|-", 2, kNone},
+        RecordCase{"joined last children", "<i>0</i><n>a<b>x<j>y</j></b></n><c><b>z</b></c>", 1,
+                   "0|xy|z", 3, kNone},
+        RecordCase{"cdata and references", "<i><![CDATA[a<b]]></i><n>&lt;&#65;&bogus;</n>", kNone,
+                   "a<b|<A&bogus;|-", 2, kNone},
+        RecordCase{"content past the kept fields", "<i>1</i><n/><c/><d/><e>5</e><f>6</f>", kNone,
+                   "1|-|-", 6, 4},
+        RecordCase{"empty fields past the kept ones", "<i>1</i><n/><c/><d/><e><!----></e>", 1,
+                   "1|-|-", 5, 4},
+        RecordCase{"no fields", "", kNone, "-|-|-", 0, kNone}),
+    caseName);
+
+TEST(RecordWalk, VisitsEveryRecordInOrderWithItsOwnTexts)
+{
+    const QueryDocument doc =
+        QueryDocument::parse("<s>\n<r><i>1</i><n>a<b>b</b></n></r>\n<!--gap-->\n"
+                             "<r><i>2</i><n>c<b>d</b></n></r></s>");
+    ASSERT_TRUE(doc.hasDocumentElement()) << doc.error();
+    std::vector<std::string> seen;
+    doc.documentElement().forEachRecord<2>(
+        RecordFields<2>::npos, [&](const RecordFields<2> &fields, std::size_t position) {
+            seen.push_back(std::to_string(position) + ":" + std::to_string(fields.count()) + ":" +
+                           std::string(fields[0].text) + std::string(fields[1].text));
+        });
+    EXPECT_EQ(seen, (std::vector<std::string>{"0:2:1a", "1:0:", "2:2:2c"}));
 }
 
 } // namespace
