@@ -5,6 +5,7 @@
 
 #include "AccessGate.h"
 #include "SampleData.h"
+#include "Version.h"
 #include "auth/SecretFiles.h"
 #include "auth/TlsFiles.h"
 #include "ops/CommitGate.h"
@@ -112,8 +113,7 @@ FormParse formParse(const HttpForm &form)
 struct ReferenceServer::Impl
 {
     Impl(const std::string &location, const StoreOptions &options, const HttpLimits &limits)
-        : store(Store::open(location, withNotices(options))), page(*store),
-          metrics(TARVO_SERVER_VERSION),
+        : store(Store::open(location, withNotices(options))), page(*store), metrics(version::text),
           http(oneWorkerPerConnection(limits, options),
                [this](const RequestRecord &record) { finished(record); }),
           metricsHttp(metricsLimits(), nullptr),

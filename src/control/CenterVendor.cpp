@@ -119,14 +119,18 @@ Transfer *makeTransfer(QWidget *control)
 struct Q_DECL_HIDDEN CenterVendor::Private
 {
     explicit Private(CenterVendor *q)
-        : q(q), ui(buildScreen(q)), Inet1(makeTransfer(q)), loader(ui, fields), feeArea(ui),
-          mover(ui, fields, feeArea, [this](int index) { chooseList(index); }), finder(ui, feeArea),
+        : q(q), ui(buildScreen(q)), Inet1(makeTransfer(q)),
+          loader(ui.lists(), ui.commands(), ui.findArea(), ui.feedback(), fields),
+          feeArea(ui.lists(), ui.commands(), ui.feeEditor(), ui.feedback()),
+          mover(ui.lists(), ui.commands(), ui.feeEditor(), ui.findArea(), fields, feeArea,
+                [this](int index) { chooseList(index); }),
+          finder(ui.lists(), ui.findArea(), ui.feedback(), feeArea),
           saver(
-              ui, fields, *Inet1,
+              ui.lists(), ui.commands(), ui.feedback(), fields, *Inet1,
               [this] { this->q->LetDataFromDatabase(fields.mlCenterID, fields.mtServerName); },
               [this](const QString &reason) { return replayAfterRefusal(reason); }),
           replayer(
-              ui, fields, [this] { return loadRows(); },
+              ui.lists(), ui.feedback(), fields, [this] { return loadRows(); },
               [this](const QStringList &ids) { Q_EMIT this->q->collisionsFound(ids); })
     {}
 
@@ -210,7 +214,7 @@ void CenterVendor::Private::quietly(const std::function<void()> &handler)
     } catch (const std::exception &) {
         // The step that failed ends the handler; what it did before stays.
     }
-    flushLists(ui);
+    flushLists(ui.lists());
     nameFeeButton(ui);
     notePendingChanges();
 }
@@ -220,10 +224,10 @@ void CenterVendor::Private::reporting(const std::function<void()> &handler)
     try {
         handler();
     } catch (const std::exception &error) {
-        flushLists(ui);
+        flushLists(ui.lists());
         showMessage(q, QString::fromUtf8(error.what()), vbCritical);
     }
-    flushLists(ui);
+    flushLists(ui.lists());
     nameFeeButton(ui);
     notePendingChanges();
 }
@@ -384,7 +388,7 @@ QVariant CenterVendor::LetDataFromDatabase(qint32 plCenterID, const QString &ptS
         nameFeeButton(d->ui);
         ok = d->loader.load(plCenterID, ptServerName);
         d->replayer.loaded();
-        flushLists(d->ui);
+        flushLists(d->ui.lists());
     });
     d->notePendingChanges();
     d->noteVersion();
@@ -423,7 +427,7 @@ void CenterVendor::Private::noteVersion()
 merge::Replayer::Result CenterVendor::Private::replayingReload(const QString &reason)
 {
     const auto result = replayer.reloadKeepingChanges(reason);
-    flushLists(ui);
+    flushLists(ui.lists());
     nameFeeButton(ui);
     if (markedRows() > 0) {
         // The fresh rows carry changes still to be committed.
@@ -455,7 +459,7 @@ Saver::Replayed CenterVendor::Private::replayAfterRefusal(const QString &reason)
 void CenterVendor::SaveToDatabase()
 {
     d->saver.SaveToDatabase();
-    flushLists(d->ui);
+    flushLists(d->ui.lists());
 }
 
 QString CenterVendor::urlEncode(const QString &theData)

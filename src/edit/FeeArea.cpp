@@ -24,12 +24,12 @@ const QString ValidationTitle = QStringLiteral("Information Validation");
 constexpr int FeeColumn = logic::index(logic::Column::HandlingFee);
 constexpr int DutyColumn = logic::index(logic::Column::DutyMark);
 
-void disableMoves(Screen &ui)
+void disableMoves(const Commands &commands)
 {
-    ui.cmdAdd->setEnabled(false);
-    ui.cmdAddAll->setEnabled(false);
-    ui.cmdDelete->setEnabled(false);
-    ui.cmdRemoveAll->setEnabled(false);
+    commands.cmdAdd->setEnabled(false);
+    commands.cmdAddAll->setEnabled(false);
+    commands.cmdDelete->setEnabled(false);
+    commands.cmdRemoveAll->setEnabled(false);
 }
 
 void deselectAll(VendorList &list)
@@ -56,26 +56,29 @@ bool severalSelected(const VendorList &list)
 }
 } // namespace
 
-FeeArea::FeeArea(Screen &ui) : ui(ui) {}
+FeeArea::FeeArea(const ListArea &lists, const Commands &commands, const FeeEditor &editor,
+                 const Feedback &feedback)
+    : lists(lists), commands(commands), editor(editor), feedback(feedback)
+{}
 
 void FeeArea::clear()
 {
-    ui.chkDuty->setChecked(false);
-    ui.txtCntHandFee->setText(QString());
-    ui.cmdcenterHandFee->setEnabled(false);
+    editor.chkDuty->setChecked(false);
+    editor.txtCntHandFee->setText(QString());
+    editor.cmdcenterHandFee->setEnabled(false);
 }
 
 void FeeArea::close()
 {
-    if (ui.cmdcenterHandFee->text() == Save) {
-        ui.cmdcenterHandFee->setText(Update);
-        lockBox(ui.txtCntHandFee);
+    if (editor.cmdcenterHandFee->text() == Save) {
+        editor.cmdcenterHandFee->setText(Update);
+        lockBox(editor.txtCntHandFee);
     }
 }
 
 void FeeArea::abandon()
 {
-    if (ui.cmdcenterHandFee->isEnabled()) {
+    if (editor.cmdcenterHandFee->isEnabled()) {
         clear();
     }
     close();
@@ -83,81 +86,81 @@ void FeeArea::abandon()
 
 void FeeArea::lstVendorCenter_Click()
 {
-    auto &selected = *ui.lstVendorCenter;
+    auto &selected = *lists.lstVendorCenter;
     if (selected.Count() == 0) {
-        disableMoves(ui);
+        disableMoves(commands);
         return;
     }
     close();
     const int current = selected.SelectedItem();
-    ui.txtCntHandFee->setText(selected.SubItem(current, FeeColumn));
+    editor.txtCntHandFee->setText(selected.SubItem(current, FeeColumn));
     m_showsLoadedRow = true;
-    ui.chkDuty->setChecked(logic::dutyShown(selected.Utf8(current, DutyColumn)));
+    editor.chkDuty->setChecked(logic::dutyShown(selected.Utf8(current, DutyColumn)));
     selected.SetMultiSelect(true);
-    ui.lstVendors->SetMultiSelect(false);
-    deselectAll(*ui.lstVendors);
-    ui.cmdAdd->setEnabled(false);
-    ui.cmdAddAll->setEnabled(false);
+    lists.lstVendors->SetMultiSelect(false);
+    deselectAll(*lists.lstVendors);
+    commands.cmdAdd->setEnabled(false);
+    commands.cmdAddAll->setEnabled(false);
     if (severalSelected(selected)) {
-        ui.cmdRemoveAll->setEnabled(true);
-        ui.cmdDelete->setEnabled(false);
-        ui.cmdcenterHandFee->setEnabled(false);
-        ui.txtCntHandFee->setText(QString());
-        ui.chkDuty->setChecked(false);
+        commands.cmdRemoveAll->setEnabled(true);
+        commands.cmdDelete->setEnabled(false);
+        editor.cmdcenterHandFee->setEnabled(false);
+        editor.txtCntHandFee->setText(QString());
+        editor.chkDuty->setChecked(false);
         return;
     }
-    ui.cmdRemoveAll->setEnabled(false);
-    ui.cmdDelete->setEnabled(true);
-    ui.cmdcenterHandFee->setEnabled(true);
+    commands.cmdRemoveAll->setEnabled(false);
+    commands.cmdDelete->setEnabled(true);
+    editor.cmdcenterHandFee->setEnabled(true);
 }
 
 void FeeArea::lstVendors_Click()
 {
-    auto &nonSelected = *ui.lstVendors;
+    auto &nonSelected = *lists.lstVendors;
     if (nonSelected.Count() == 0) {
-        disableMoves(ui);
+        disableMoves(commands);
         return;
     }
     clear();
     close();
-    ui.cmdDelete->setEnabled(false);
-    ui.cmdRemoveAll->setEnabled(false);
+    commands.cmdDelete->setEnabled(false);
+    commands.cmdRemoveAll->setEnabled(false);
     nonSelected.SetMultiSelect(true);
-    ui.lstVendorCenter->SetMultiSelect(false);
-    deselectAll(*ui.lstVendorCenter);
+    lists.lstVendorCenter->SetMultiSelect(false);
+    deselectAll(*lists.lstVendorCenter);
     const bool several = severalSelected(nonSelected);
-    ui.cmdAddAll->setEnabled(several);
-    ui.cmdAdd->setEnabled(!several);
+    commands.cmdAddAll->setEnabled(several);
+    commands.cmdAdd->setEnabled(!several);
 }
 
 void FeeArea::cmdcenterHandFee_Click()
 {
-    if (ui.cmdcenterHandFee->text() == Update) {
-        m_textBeforeEdit = ui.txtCntHandFee->text();
-        unlockBox(ui.txtCntHandFee);
+    if (editor.cmdcenterHandFee->text() == Update) {
+        m_textBeforeEdit = editor.txtCntHandFee->text();
+        unlockBox(editor.txtCntHandFee);
         giveBoxFocus();
-        ui.cmdcenterHandFee->setText(Save);
+        editor.cmdcenterHandFee->setText(Save);
         return;
     }
-    const std::string boxText = ui.txtCntHandFee->text().toStdString();
+    const std::string boxText = editor.txtCntHandFee->text().toStdString();
     const std::string typed(logic::trimBlanks(boxText));
     if (!logic::isNumeric(typed)) {
-        showMessage(ui.surface, QStringLiteral("The Numeric value will be required"), vbInformation,
-                    ValidationTitle);
+        showMessage(feedback.surface, QStringLiteral("The Numeric value will be required"),
+                    vbInformation, ValidationTitle);
         giveBoxFocus();
         return;
     }
     const double fee = logic::toNumber(typed);
     if (fee >= 100) {
-        showMessage(ui.surface, QStringLiteral("The Numeric value should be less Than 100"),
+        showMessage(feedback.surface, QStringLiteral("The Numeric value should be less Than 100"),
                     vbInformation, ValidationTitle);
         giveBoxFocus();
         return;
     }
-    auto &selected = *ui.lstVendorCenter;
+    auto &selected = *lists.lstVendorCenter;
     const int current = selected.SelectedItem();
     if (!m_showsLoadedRow || current <= 0) {
-        showMessage(ui.surface,
+        showMessage(feedback.surface,
                     QStringLiteral("Choose a vendor in the Selected Vendors list first"),
                     vbInformation, ValidationTitle);
         giveBoxFocus();
@@ -170,9 +173,9 @@ void FeeArea::cmdcenterHandFee_Click()
     selected.SetSubItem(
         current, DutyColumn,
         QString::fromStdString(logic::transition(logic::Move::FeeUpdate, dutyColumn)));
-    lockBox(ui.txtCntHandFee);
-    ui.cmdcenterHandFee->setText(Update);
-    ui.cmdCommit->setEnabled(true);
+    lockBox(editor.txtCntHandFee);
+    editor.cmdcenterHandFee->setText(Update);
+    commands.cmdCommit->setEnabled(true);
     selected.SetFocus();
 }
 
@@ -185,7 +188,7 @@ void FeeArea::rowsReloaded()
 
 bool FeeArea::saveFromBox()
 {
-    if (ui.cmdcenterHandFee->text() != Save || !ui.cmdcenterHandFee->isEnabled()) {
+    if (editor.cmdcenterHandFee->text() != Save || !editor.cmdcenterHandFee->isEnabled()) {
         return false;
     }
     cmdcenterHandFee_Click();
@@ -194,22 +197,22 @@ bool FeeArea::saveFromBox()
 
 bool FeeArea::cancelEdit()
 {
-    if (ui.cmdcenterHandFee->text() != Save) {
+    if (editor.cmdcenterHandFee->text() != Save) {
         return false;
     }
     close();
-    ui.txtCntHandFee->setText(m_textBeforeEdit);
+    editor.txtCntHandFee->setText(m_textBeforeEdit);
     return true;
 }
 
 void FeeArea::txtCntHandFee_GotFocus()
 {
-    ui.txtCntHandFee->selectAll();
+    editor.txtCntHandFee->selectAll();
 }
 
 void FeeArea::giveBoxFocus()
 {
-    ui.txtCntHandFee->setFocus(Qt::OtherFocusReason);
+    editor.txtCntHandFee->setFocus(Qt::OtherFocusReason);
     // The focus event only arrives while the window is active; the text is selected either way.
     txtCntHandFee_GotFocus();
 }

@@ -3,20 +3,17 @@
 // list is active and which move commands fit the selection.
 #pragma once
 
+#include "screen/Screen.h"
+
 #include <QString>
 
-namespace tarvo::screen {
-struct Screen;
-}
-
 namespace tarvo::edit {
-
-using screen::Screen;
 
 class FeeArea
 {
 public:
-    explicit FeeArea(Screen &ui);
+    FeeArea(const screen::ListArea &lists, const screen::Commands &commands,
+            const screen::FeeEditor &editor, const screen::Feedback &feedback);
 
     // Unchecks the flag, empties the box and disables the fee button.
     void clear();
@@ -45,7 +42,10 @@ public:
 private:
     void giveBoxFocus();
 
-    Screen &ui;
+    screen::ListArea lists;
+    screen::Commands commands;
+    screen::FeeEditor editor;
+    screen::Feedback feedback;
     // False from a load until a click shows a row: the area then shows fees of a row the load
     // replaced, and a fee typed for it must not land on whichever row is current now.
     bool m_showsLoadedRow = false;

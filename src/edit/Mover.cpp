@@ -116,23 +116,25 @@ void selectAndShow(VendorList &list, const QString &id)
 
 } // namespace
 
-Mover::Mover(Screen &ui, ControlFields &fields, FeeArea &feeArea,
+Mover::Mover(const ListArea &lists, const Commands &commands, const FeeEditor &editor,
+             const FindArea &find, ControlFields &fields, FeeArea &feeArea,
              std::function<void(int)> chooseList)
-    : ui(ui), fields(fields), feeArea(feeArea), chooseList(std::move(chooseList))
+    : lists(lists), commands(commands), editor(editor), find(find), fields(fields),
+      feeArea(feeArea), chooseList(std::move(chooseList))
 {}
 
 void Mover::setCountCaptions()
 {
-    ui.lblSelVendors->setText(
-        QStringLiteral("Selected Vendors (%1):").arg(ui.lstVendorCenter->Count()));
-    ui.lblAllVendors->setText(
-        QStringLiteral("Non Selected Active Vendors (%1):").arg(ui.lstVendors->Count()));
+    lists.lblSelVendors->setText(
+        QStringLiteral("Selected Vendors (%1):").arg(lists.lstVendorCenter->Count()));
+    lists.lblAllVendors->setText(
+        QStringLiteral("Non Selected Active Vendors (%1):").arg(lists.lstVendors->Count()));
 }
 
 void Mover::cmdAdd_Click()
 {
-    auto &from = *ui.lstVendors;
-    auto &to = *ui.lstVendorCenter;
+    auto &from = *lists.lstVendors;
+    auto &to = *lists.lstVendorCenter;
     if (from.Count() == 0) {
         return;
     }
@@ -148,18 +150,18 @@ void Mover::cmdAdd_Click()
     from.Remove(current);
     to.SetMultiSelect(false);
     to.PlaceInOrder(appendRow(to, row, logic::Move::Add, utf8(now("MM/dd/yyyy HH:mm:ss"))));
-    ui.txtCntHandFee->setText(QString());
-    ui.chkDuty->setChecked(false);
+    editor.txtCntHandFee->setText(QString());
+    editor.chkDuty->setChecked(false);
     setCountCaptions();
     selectAndShow(to, id);
-    ui.cmdAdd->setEnabled(false);
-    ui.cmdDelete->setEnabled(true);
-    ui.cmdCommit->setEnabled(true);
+    commands.cmdAdd->setEnabled(false);
+    commands.cmdDelete->setEnabled(true);
+    commands.cmdCommit->setEnabled(true);
     chooseList(1);
     if (from.Count() == 0) {
-        ui.optList[0]->setEnabled(false);
+        find.optList[0]->setEnabled(false);
     }
-    ui.optList[1]->setEnabled(to.Count() > 0);
+    find.optList[1]->setEnabled(to.Count() > 0);
 }
 
 void Mover::lstVendors_DblClick()
@@ -171,35 +173,35 @@ void Mover::lstVendors_DblClick()
 
 void Mover::cmdAddAll_Click()
 {
-    auto &from = *ui.lstVendors;
-    auto &to = *ui.lstVendorCenter;
+    auto &from = *lists.lstVendors;
+    auto &to = *lists.lstVendorCenter;
     if (from.Count() == 0) {
         return;
     }
     moveSelectedRows(from, to, logic::Move::Add, now("MM/dd/yyyy"));
     setCountCaptions();
-    ui.cmdAddAll->setEnabled(false);
-    ui.cmdRemoveAll->setEnabled(true);
-    ui.cmdCommit->setEnabled(true);
+    commands.cmdAddAll->setEnabled(false);
+    commands.cmdRemoveAll->setEnabled(true);
+    commands.cmdCommit->setEnabled(true);
     chooseList(1);
     if (from.Count() == 0) {
-        ui.optList[0]->setEnabled(false);
-        ui.optList[1]->setEnabled(true);
+        find.optList[0]->setEnabled(false);
+        find.optList[1]->setEnabled(true);
     }
 }
 
 void Mover::resetFeeArea()
 {
-    ui.chkDuty->setChecked(false);
-    ui.txtCntHandFee->setText(QString());
-    ui.cmdcenterHandFee->setEnabled(false);
+    editor.chkDuty->setChecked(false);
+    editor.txtCntHandFee->setText(QString());
+    editor.cmdcenterHandFee->setEnabled(false);
     feeArea.close();
 }
 
 void Mover::cmdDelete_Click()
 {
-    auto &from = *ui.lstVendorCenter;
-    auto &to = *ui.lstVendors;
+    auto &from = *lists.lstVendorCenter;
+    auto &to = *lists.lstVendors;
     if (from.Count() == 0) {
         return;
     }
@@ -213,15 +215,15 @@ void Mover::cmdDelete_Click()
     from.Remove(current);
     setCountCaptions();
     selectAndShow(to, QString::fromStdString(row[0]));
-    ui.cmdDelete->setEnabled(false);
-    ui.cmdAdd->setEnabled(true);
-    ui.cmdCommit->setEnabled(true);
+    commands.cmdDelete->setEnabled(false);
+    commands.cmdAdd->setEnabled(true);
+    commands.cmdCommit->setEnabled(true);
     resetFeeArea();
     if (from.Count() == 0) {
-        ui.optList[1]->setEnabled(false);
+        find.optList[1]->setEnabled(false);
     }
     chooseList(0);
-    ui.optList[0]->setEnabled(to.Count() > 0);
+    find.optList[0]->setEnabled(to.Count() > 0);
 }
 
 void Mover::lstVendorCenter_DblClick()
@@ -240,32 +242,32 @@ void Mover::mnuRemoveItems_Click()
 
 void Mover::lstVendorCenter_MouseUp(int button, const QPoint &globalPos)
 {
-    auto &list = *ui.lstVendorCenter;
+    auto &list = *lists.lstVendorCenter;
     if (list.Count() == 0 || list.Text(list.SelectedItem()).isEmpty()) {
         return;
     }
     if (button == 2 && !fields.committing) {
-        ui.mnuRemove->exec(globalPos);
+        commands.mnuRemove->exec(globalPos);
     }
 }
 
 void Mover::cmdRemoveAll_Click()
 {
-    auto &from = *ui.lstVendorCenter;
-    auto &to = *ui.lstVendors;
+    auto &from = *lists.lstVendorCenter;
+    auto &to = *lists.lstVendors;
     if (from.Count() == 0) {
         return;
     }
     moveSelectedRows(from, to, logic::Move::Remove, QString());
     setCountCaptions();
-    ui.cmdRemoveAll->setEnabled(false);
-    ui.cmdAddAll->setEnabled(true);
-    ui.cmdCommit->setEnabled(true);
+    commands.cmdRemoveAll->setEnabled(false);
+    commands.cmdAddAll->setEnabled(true);
+    commands.cmdCommit->setEnabled(true);
     resetFeeArea();
     chooseList(0);
     if (from.Count() == 0) {
-        ui.optList[1]->setEnabled(false);
-        ui.optList[0]->setEnabled(true);
+        find.optList[1]->setEnabled(false);
+        find.optList[0]->setEnabled(true);
     }
 }
 

@@ -2,25 +2,27 @@
 // must write for it; nothing reaches the server here.
 #pragma once
 
+#include "screen/Screen.h"
+
 #include <QPoint>
 #include <functional>
 
 namespace tarvo::screen {
 struct ControlFields;
-struct Screen;
 } // namespace tarvo::screen
 
 namespace tarvo::edit {
 
 class FeeArea;
 using screen::ControlFields;
-using screen::Screen;
 
 class Mover
 {
 public:
     // chooseList sets an optList member from code, which runs its click handling at once.
-    Mover(Screen &ui, ControlFields &fields, FeeArea &feeArea, std::function<void(int)> chooseList);
+    Mover(const screen::ListArea &lists, const screen::Commands &commands,
+          const screen::FeeEditor &editor, const screen::FindArea &find, ControlFields &fields,
+          FeeArea &feeArea, std::function<void(int)> chooseList);
 
     // Single add: moves the current row of lstVendors only, even when others are selected.
     // Throws where a step fails; the caller stops silently and keeps what was done.
@@ -41,7 +43,10 @@ private:
     void setCountCaptions();
     void resetFeeArea();
 
-    Screen &ui;
+    screen::ListArea lists;
+    screen::Commands commands;
+    screen::FeeEditor editor;
+    screen::FindArea find;
     ControlFields &fields;
     FeeArea &feeArea;
     std::function<void(int)> chooseList;

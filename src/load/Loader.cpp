@@ -78,7 +78,10 @@ net::FetchOptions queryFetchOptions()
     return sharedOptions;
 }
 
-Loader::Loader(Screen &ui, ControlFields &fields) : ui(ui), fields(fields) {}
+Loader::Loader(const ListArea &lists, const Commands &commands, const FindArea &find,
+               const Feedback &feedback, ControlFields &fields)
+    : lists(lists), commands(commands), find(find), feedback(feedback), fields(fields)
+{}
 
 bool Loader::load(qint32 centerId, const QString &serverName)
 {
@@ -130,10 +133,10 @@ bool Loader::loadOnce()
 {
     m_failure = {};
     try {
-        ui.cmdCommit->setEnabled(false);
-        ui.surface->setCursor(Qt::WaitCursor);
-        ui.lstVendors->Clear();
-        ui.lstVendorCenter->Clear();
+        commands.cmdCommit->setEnabled(false);
+        feedback.surface->setCursor(Qt::WaitCursor);
+        lists.lstVendors->Clear();
+        lists.lstVendorCenter->Clear();
         logInfo(QStringLiteral("CountDisplay"));
         CountDisplay();
         logInfo(QStringLiteral("NonSelectVendorsDisplay"));
@@ -141,7 +144,7 @@ bool Loader::loadOnce()
         logInfo(QStringLiteral("SelectedVendorDisplay"));
         SelectedVendorDisplay();
         setBarValue(0);
-        ui.surface->unsetCursor();
+        feedback.surface->unsetCursor();
         return true;
     } catch (const std::exception &error) {
         // A failed load ends quietly: no message, the rows read so far stay, and the bar
@@ -152,7 +155,7 @@ bool Loader::loadOnce()
             m_failure = {Reason::BadAnswer, 0, QString::fromUtf8(error.what())};
         }
         showLastProgress();
-        ui.surface->unsetCursor();
+        feedback.surface->unsetCursor();
         return false;
     }
 }
@@ -179,15 +182,16 @@ void Loader::CountDisplay()
     fields.miSelectedCount = logic::toInt16(record.child(2, "selected count").text());
     const int max = logic::toInt16(double(fields.miNonSelectedCount) + fields.miSelectedCount);
     // QProgressBar keeps a minimum above a negative maximum; move both.
-    ui.prbLoad->setRange(std::min(0, max), max);
+    feedback.prbLoad->setRange(std::min(0, max), max);
     m_shownPercent = -1;
     // A load that ends within a paint interval looks instant; painting its bar on the way
     // would only slow it.
     m_sincePaint.start();
     m_value = -1;
-    ui.lblAllVendors->setText(
+    lists.lblAllVendors->setText(
         QStringLiteral("Non Selected Active Vendors (%1):").arg(fields.miNonSelectedCount));
-    ui.lblSelVendors->setText(QStringLiteral("Selected Vendors (%1):").arg(fields.miSelectedCount));
+    lists.lblSelVendors->setText(
+        QStringLiteral("Selected Vendors (%1):").arg(fields.miSelectedCount));
     fields.miLoadedRows = 0;
 }
 
@@ -218,7 +222,7 @@ template <typename Read> void addRead(VendorList &list, VendorList::Utf8Row &cel
 
 void Loader::NonSelectVendorsDisplay()
 {
-    auto &list = *ui.lstVendors;
+    auto &list = *lists.lstVendors;
     const auto doc = request("active=1");
     const auto section = doc.documentElement().child(1, "active vendors section");
     list.Reserve(fields.miNonSelectedCount);
@@ -247,9 +251,9 @@ void Loader::NonSelectVendorsDisplay()
         });
         countLoadedRow();
     });
-    ui.lstVendors->SetSortKey(logic::index(logic::Column::IdKey));
-    ui.lstVendorCenter->SetSortKey(logic::index(logic::Column::IdKey));
-    ui.optList[0]->setEnabled(true);
+    lists.lstVendors->SetSortKey(logic::index(logic::Column::IdKey));
+    lists.lstVendorCenter->SetSortKey(logic::index(logic::Column::IdKey));
+    find.optList[0]->setEnabled(true);
     enableSearch();
     if (list.Count() > 0) {
         list.SetSelected(list.SelectedItem(), false);
@@ -258,7 +262,7 @@ void Loader::NonSelectVendorsDisplay()
 
 void Loader::SelectedVendorDisplay()
 {
-    auto &list = *ui.lstVendorCenter;
+    auto &list = *lists.lstVendorCenter;
     const auto doc = request("selected=1");
     const auto section = doc.documentElement().child(2, "selected vendors section");
     list.Reserve(fields.miSelectedCount);
@@ -281,9 +285,9 @@ void Loader::SelectedVendorDisplay()
         countLoadedRow();
     });
     list.SetSortKey(logic::index(logic::Column::IdKey));
-    ui.optList[1]->setEnabled(true);
+    find.optList[1]->setEnabled(true);
     enableSearch();
-    setBarValue(ui.prbLoad->maximum());
+    setBarValue(feedback.prbLoad->maximum());
     if (list.Count() > 0) {
         list.SetSelected(list.SelectedItem(), false);
     }
@@ -291,10 +295,10 @@ void Loader::SelectedVendorDisplay()
 
 void Loader::enableSearch()
 {
-    ui.optFind[0]->setEnabled(true);
-    ui.optFind[1]->setEnabled(true);
-    ui.txtVendorID->setEnabled(true);
-    unlockBox(ui.txtVendorID);
+    find.optFind[0]->setEnabled(true);
+    find.optFind[1]->setEnabled(true);
+    find.txtVendorID->setEnabled(true);
+    unlockBox(find.txtVendorID);
 }
 
 void Loader::countLoadedRow()
@@ -309,8 +313,9 @@ void Loader::showProgress(int value)
     // QProgressBar::setValue restyles the bar on every call, which at 32767 rows costs more
     // than reading the answers; a value that moves the bar by less than a hundredth waits
     // until one does (every value still reaches the bar while it has up to a hundred steps).
-    const qint64 span = qint64(ui.prbLoad->maximum()) - ui.prbLoad->minimum();
-    const qint64 percent = span > 0 ? 100 * (qint64(value) - ui.prbLoad->minimum()) / span : 0;
+    const qint64 span = qint64(feedback.prbLoad->maximum()) - feedback.prbLoad->minimum();
+    const qint64 percent =
+        span > 0 ? 100 * (qint64(value) - feedback.prbLoad->minimum()) / span : 0;
     if (percent == m_shownPercent && span > 100) {
         return;
     }
@@ -319,16 +324,16 @@ void Loader::showProgress(int value)
     // Loading never returns to the event loop, so the bar is painted here, ten times a second:
     // each paint also paints whatever else of the window waits, the emptied lists included.
     constexpr qint64 PaintIntervalMs = 100;
-    if (ui.prbLoad->isVisible() && m_sincePaint.isValid() &&
+    if (feedback.prbLoad->isVisible() && m_sincePaint.isValid() &&
         m_sincePaint.elapsed() >= PaintIntervalMs) {
         m_sincePaint.start();
-        ui.prbLoad->repaint();
+        feedback.prbLoad->repaint();
     }
 }
 
 void Loader::showLastProgress()
 {
-    if (m_value >= 0 && ui.prbLoad->value() != m_value) {
+    if (m_value >= 0 && feedback.prbLoad->value() != m_value) {
         setBarValue(m_value);
     }
 }
@@ -339,7 +344,7 @@ void Loader::setBarValue(int value)
     // paint also paints whatever else of the window waits (the lists being filled): many full
     // paints per load. The bar is painted on showProgress's own schedule, and at the end with
     // the rest of the window.
-    auto *bar = ui.prbLoad;
+    auto *bar = feedback.prbLoad;
     const bool updates = bar->updatesEnabled();
     bar->setUpdatesEnabled(false);
     bar->setValue(value);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "net/QueryDocument.h"
+#include "screen/Screen.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -11,13 +12,11 @@
 
 namespace tarvo::screen {
 struct ControlFields;
-struct Screen;
 } // namespace tarvo::screen
 
 namespace tarvo::load {
 
 using screen::ControlFields;
-using screen::Screen;
 
 // Why a load stopped early; the control's public LoadFailureReason has the same values in the
 // same order.
@@ -66,7 +65,8 @@ Versions versionsOf(const std::vector<std::string> &tags, std::size_t answers);
 class Loader
 {
 public:
-    Loader(Screen &ui, ControlFields &fields);
+    Loader(const screen::ListArea &lists, const screen::Commands &commands,
+           const screen::FindArea &find, const screen::Feedback &feedback, ControlFields &fields);
 
     // The whole load, read again (at most MaxLoadRounds times in all) while its answers carry
     // different versions; sets fields.loadedVersion to the agreed tag, "" for an unversioned
@@ -91,7 +91,10 @@ private:
     void countLoadedRow();
     void enableSearch();
 
-    Screen &ui;
+    screen::ListArea lists;
+    screen::Commands commands;
+    screen::FindArea find;
+    screen::Feedback feedback;
     ControlFields &fields;
     qint64 m_shownPercent = -1;
     int m_value = -1;

@@ -97,25 +97,27 @@ struct Replayer::Saved
     Snapshot loaded;
 };
 
-Replayer::Replayer(Screen &ui, ControlFields &fields, std::function<bool()> load,
+Replayer::Replayer(const screen::ListArea &lists, const screen::Feedback &feedback,
+                   ControlFields &fields, std::function<bool()> load,
                    std::function<void(const QStringList &)> collisionsFound)
-    : ui(ui), fields(fields), m_load(std::move(load)), m_collisionsFound(std::move(collisionsFound))
+    : lists(lists), feedback(feedback), fields(fields), m_load(std::move(load)),
+      m_collisionsFound(std::move(collisionsFound))
 {}
 
 void Replayer::loaded()
 {
-    m_loaded = assignmentsOf(*ui.lstVendorCenter);
+    m_loaded = assignmentsOf(*lists.lstVendorCenter);
 }
 
 Replayer::Saved Replayer::save() const
 {
-    return Saved{rowsOf(*ui.lstVendors), rowsOf(*ui.lstVendorCenter), fields, m_loaded};
+    return Saved{rowsOf(*lists.lstVendors), rowsOf(*lists.lstVendorCenter), fields, m_loaded};
 }
 
 void Replayer::restore(const Saved &saved)
 {
-    putBack(*ui.lstVendors, saved.vendors);
-    putBack(*ui.lstVendorCenter, saved.selected);
+    putBack(*lists.lstVendors, saved.vendors);
+    putBack(*lists.lstVendorCenter, saved.selected);
     const bool committing = fields.committing;
     fields = saved.fields;
     fields.committing = committing;
@@ -124,8 +126,8 @@ void Replayer::restore(const Saved &saved)
 
 Replayer::Result Replayer::reloadKeepingChanges(const QString &reason)
 {
-    auto &vendors = *ui.lstVendors;
-    auto &selected = *ui.lstVendorCenter;
+    auto &vendors = *lists.lstVendors;
+    auto &selected = *lists.lstVendorCenter;
     const PendingRows kept = pendingOf(m_loaded, vendors, selected);
     if (!kept.ok) {
         return {Outcome::Failed, QString::fromStdString(kept.message), {}, {}};
@@ -160,8 +162,8 @@ Replayer::Result Replayer::reloadKeepingChanges(const QString &reason)
 Replayer::Outcome Replayer::settle(const replay::Plan &plan, const PendingRows &kept,
                                    const QString &reason, Result &result)
 {
-    auto &vendors = *ui.lstVendors;
-    auto &selected = *ui.lstVendorCenter;
+    auto &vendors = *lists.lstVendors;
+    auto &selected = *lists.lstVendorCenter;
     if (plan.collisions.empty()) {
         return plan.replays.empty() ? Outcome::Done : Outcome::Replayed;
     }
@@ -190,10 +192,10 @@ Replayer::Outcome Replayer::settle(const replay::Plan &plan, const PendingRows &
         ids << row.vendorId;
         rows.push_back(std::move(row));
     }
-    flushLists(ui);
+    flushLists(lists);
     m_collisionsFound(ids);
 
-    CollisionDialog dialog(rows, reason, ui.surface);
+    CollisionDialog dialog(rows, reason, feedback.surface);
     // Closing the view without a choice keeps every change of the user: nothing is dropped
     // that the user did not choose to drop.
     const bool chose = dialog.exec() == QDialog::Accepted;

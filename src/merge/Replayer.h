@@ -5,6 +5,7 @@
 #pragma once
 
 #include "merge/RowStates.h"
+#include "screen/Screen.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,13 +13,11 @@
 
 namespace tarvo::screen {
 struct ControlFields;
-struct Screen;
 } // namespace tarvo::screen
 
 namespace tarvo::merge {
 
 using screen::ControlFields;
-using screen::Screen;
 
 class Replayer
 {
@@ -39,8 +38,8 @@ public:
 
     // load reads the center into the rows and returns whether it completed.
     // collisionsFound is told the colliding vendor ids before the collision view opens.
-    Replayer(Screen &ui, ControlFields &fields, std::function<bool()> load,
-             std::function<void(const QStringList &)> collisionsFound);
+    Replayer(const screen::ListArea &lists, const screen::Feedback &feedback, ControlFields &fields,
+             std::function<bool()> load, std::function<void(const QStringList &)> collisionsFound);
 
     // Records the rows as loaded (L); call after every load.
     void loaded();
@@ -57,7 +56,8 @@ private:
     Outcome settle(const replay::Plan &plan, const PendingRows &kept, const QString &reason,
                    Result &result);
 
-    Screen &ui;
+    screen::ListArea lists;
+    screen::Feedback feedback;
     ControlFields &fields;
     std::function<bool()> m_load;
     std::function<void(const QStringList &)> m_collisionsFound;

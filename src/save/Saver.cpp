@@ -61,9 +61,10 @@ QString urlEncoded(const QString &text)
     return QString::fromStdString(logic::urlEncode(units));
 }
 
-Saver::Saver(Screen &ui, ControlFields &fields, Transfer &inet, std::function<void()> reload,
-             Replay replay)
-    : ui(ui), fields(fields), Inet1(inet), reload(std::move(reload)), replay(std::move(replay))
+Saver::Saver(const ListArea &lists, const Commands &commands, const Feedback &feedback,
+             ControlFields &fields, Transfer &inet, std::function<void()> reload, Replay replay)
+    : lists(lists), commands(commands), feedback(feedback), fields(fields), Inet1(inet),
+      reload(std::move(reload)), replay(std::move(replay))
 {}
 
 Saver::Outcome Saver::SaveToDatabase(bool quietWhenStale)
@@ -72,12 +73,13 @@ Saver::Outcome Saver::SaveToDatabase(bool quietWhenStale)
     m_stale = false;
     m_quietWhenStale = quietWhenStale;
     try {
-        ui.surface->setCursor(Qt::WaitCursor);
-        const auto statements = logic::buildStatements(
-            fields.mlCenterID, selectedRows(*ui.lstVendorCenter), nonSelectedRows(*ui.lstVendors));
+        feedback.surface->setCursor(Qt::WaitCursor);
+        const auto statements =
+            logic::buildStatements(fields.mlCenterID, selectedRows(*lists.lstVendorCenter),
+                                   nonSelectedRows(*lists.lstVendors));
         const auto body = logic::buildBody(statements);
         if (body.empty()) {
-            ui.surface->unsetCursor();
+            feedback.surface->unsetCursor();
             return Outcome::NothingToSend;
         }
         m_transferFailed = false;
@@ -96,16 +98,16 @@ Saver::Outcome Saver::SaveToDatabase(bool quietWhenStale)
             QObject::connect(&Inet1, &Transfer::stopped, &wait, &QEventLoop::quit);
             wait.exec();
         }
-        ui.surface->unsetCursor();
+        feedback.surface->unsetCursor();
         if (m_stale) {
             return Outcome::Stale;
         }
         return m_transferFailed ? Outcome::TransferFailed : Outcome::Sent;
     } catch (const std::exception &error) {
-        ui.surface->unsetCursor();
-        flushLists(ui);
+        feedback.surface->unsetCursor();
+        flushLists(lists);
         m_answer = QStringLiteral("Error Occoured");
-        showMessage(ui.surface, m_answer, vbCritical, QStringLiteral("Information"),
+        showMessage(feedback.surface, m_answer, vbCritical, QStringLiteral("Information"),
                     QString::fromUtf8(error.what()));
         return Outcome::NotSent;
     }
@@ -113,20 +115,21 @@ Saver::Outcome Saver::SaveToDatabase(bool quietWhenStale)
 
 Saver::Commit Saver::cmdCommit_Click()
 {
-    for (auto *button : {ui.cmdAdd, ui.cmdAddAll, ui.cmdDelete, ui.cmdRemoveAll, ui.cmdCommit}) {
+    for (auto *button : {commands.cmdAdd, commands.cmdAddAll, commands.cmdDelete,
+                         commands.cmdRemoveAll, commands.cmdCommit}) {
         button->setEnabled(false);
     }
     fields.committing = true;
     const auto stop = [this](bool ok, const QString &answer) {
         fields.committing = false;
         if (!ok) {
-            ui.cmdCommit->setEnabled(true);
+            commands.cmdCommit->setEnabled(true);
         }
         return Commit{ok, answer};
     };
     for (int round = 0;; ++round) {
         const Outcome outcome = SaveToDatabase(true);
-        ui.prbLoad->setValue(0);
+        feedback.prbLoad->setValue(0);
         if (outcome == Outcome::TransferFailed || outcome == Outcome::NotSent) {
             // Reloading now would throw away every change the server did not take.
             return stop(false, m_answer);
@@ -147,8 +150,8 @@ Saver::Commit Saver::cmdCommit_Click()
             const QString detail =
                 QStringLiteral("The center changed since it was loaded and could not be read "
                                "again; your changes are kept.");
-            showMessage(ui.surface, QStringLiteral("Error During saving to Database"), vbOKOnly, {},
-                        detail);
+            showMessage(feedback.surface, QStringLiteral("Error During saving to Database"),
+                        vbOKOnly, {}, detail);
             return stop(false, detail);
         }
         case Replayed::Resend:
@@ -159,8 +162,8 @@ Saver::Commit Saver::cmdCommit_Click()
                 QStringLiteral("The center kept changing while your changes were sent; nothing "
                                "was saved and your changes are kept on the fresh lists. Commit "
                                "again.");
-            showMessage(ui.surface, QStringLiteral("Error During saving to Database"), vbOKOnly, {},
-                        detail);
+            showMessage(feedback.surface, QStringLiteral("Error During saving to Database"),
+                        vbOKOnly, {}, detail);
             return stop(false, detail);
         }
     }
@@ -199,15 +202,15 @@ void Saver::Inet1_StateChanged(int state)
             detail = Inet1.errorString();
         }
         m_answer = detail;
-        showMessage(ui.surface, QStringLiteral("Error During saving to Database"), vbOKOnly, {},
-                    detail);
+        showMessage(feedback.surface, QStringLiteral("Error During saving to Database"), vbOKOnly,
+                    {}, detail);
         return;
     }
     if (state == Transfer::icResponseCompleted) {
         const QString answer = fetchAnswer();
         m_answer = answer;
         if (!blankOnly(answer)) {
-            showMessage(ui.surface, answer, vbInformation,
+            showMessage(feedback.surface, answer, vbInformation,
                         QStringLiteral("Center Vendor Cross Reference"));
         }
     }

@@ -2,12 +2,13 @@
 // saves and reloads.
 #pragma once
 
+#include "screen/Screen.h"
+
 #include <QString>
 #include <functional>
 
 namespace tarvo::screen {
 struct ControlFields;
-struct Screen;
 } // namespace tarvo::screen
 namespace tarvo::net {
 class Transfer;
@@ -17,7 +18,6 @@ namespace tarvo::save {
 
 using net::Transfer;
 using screen::ControlFields;
-using screen::Screen;
 
 class Saver
 {
@@ -47,8 +47,9 @@ public:
     // reload runs LetDataFromDatabase with the stored center id and server name.
     // inet posts the batch; the caller connects its StateChanged to Inet1_StateChanged.
     // replay runs the replaying reload after a 412.
-    Saver(Screen &ui, ControlFields &fields, Transfer &inet, std::function<void()> reload,
-          Replay replay);
+    Saver(const screen::ListArea &lists, const screen::Commands &commands,
+          const screen::Feedback &feedback, ControlFields &fields, Transfer &inet,
+          std::function<void()> reload, Replay replay);
 
     // Posts every pending change, with If-Match when the load gave a version, and waits inside
     // the event loop until the transfer has stopped; shows "Error Occoured" itself when nothing
@@ -73,7 +74,9 @@ public:
 private:
     QString fetchAnswer();
 
-    Screen &ui;
+    screen::ListArea lists;
+    screen::Commands commands;
+    screen::Feedback feedback;
     ControlFields &fields;
     Transfer &Inet1;
     std::function<void()> reload;

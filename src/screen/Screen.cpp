@@ -165,10 +165,10 @@ void lockBox(QLineEdit *box)
     announceLock(box);
 }
 
-void flushLists(const Screen &ui)
+void flushLists(const ListArea &lists)
 {
-    ui.lstVendors->flush();
-    ui.lstVendorCenter->flush();
+    lists.lstVendors->flush();
+    lists.lstVendorCenter->flush();
 }
 
 void nameFeeButton(const Screen &ui)

@@ -35,16 +35,19 @@ int findByName(VendorList &list, const QString &text)
 
 } // namespace
 
-Finder::Finder(Screen &ui, FeeArea &feeArea) : ui(ui), feeArea(feeArea) {}
+Finder::Finder(const ListArea &lists, const FindArea &find, const Feedback &feedback,
+               FeeArea &feeArea)
+    : lists(lists), find(find), feedback(feedback), feeArea(feeArea)
+{}
 
 void Finder::optFind_Click(int index)
 {
     if (index == 0) {
-        deactivate(ui.txtVendorID);
-        unlockBox(ui.txtVendorName);
+        deactivate(find.txtVendorID);
+        unlockBox(find.txtVendorName);
     } else {
-        deactivate(ui.txtVendorName);
-        unlockBox(ui.txtVendorID);
+        deactivate(find.txtVendorName);
+        unlockBox(find.txtVendorID);
     }
     feeArea.abandon();
 }
@@ -56,12 +59,12 @@ void Finder::optList_Click(int)
 
 void Finder::txtVendorID_Change()
 {
-    ui.cmdFind->setEnabled(!ui.txtVendorID->text().isEmpty());
+    find.cmdFind->setEnabled(!find.txtVendorID->text().isEmpty());
 }
 
 void Finder::txtVendorName_Change()
 {
-    ui.cmdFind->setEnabled(!ui.txtVendorName->text().isEmpty());
+    find.cmdFind->setEnabled(!find.txtVendorName->text().isEmpty());
 }
 
 void Finder::txtVendorID_Click()
@@ -78,14 +81,14 @@ void Finder::txtVendorName_Click()
 
 void Finder::cmdFind_Click()
 {
-    ui.lstVendorCenter->SetMultiSelect(false);
-    ui.lstVendors->SetMultiSelect(false);
-    VendorList &list = ui.optList[0]->isChecked() ? *ui.lstVendors : *ui.lstVendorCenter;
-    const int hit = ui.optFind[0]->isChecked() ? findByName(list, ui.txtVendorName->text())
-                                               : list.FindItem(ui.txtVendorID->text());
+    lists.lstVendorCenter->SetMultiSelect(false);
+    lists.lstVendors->SetMultiSelect(false);
+    VendorList &list = find.optList[0]->isChecked() ? *lists.lstVendors : *lists.lstVendorCenter;
+    const int hit = find.optFind[0]->isChecked() ? findByName(list, find.txtVendorName->text())
+                                                 : list.FindItem(find.txtVendorID->text());
     if (hit == 0) {
-        flushLists(ui);
-        showMessage(ui.surface, QStringLiteral("Not found"), vbInformation);
+        flushLists(lists);
+        showMessage(feedback.surface, QStringLiteral("Not found"), vbInformation);
         return;
     }
     list.SetSelected(hit, true);

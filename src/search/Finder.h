@@ -1,9 +1,8 @@
 // The find area: which field and which list to search, the two search boxes, and the search.
 #pragma once
 
-namespace tarvo::screen {
-struct Screen;
-}
+#include "screen/Screen.h"
+
 namespace tarvo::edit {
 class FeeArea;
 }
@@ -11,12 +10,12 @@ class FeeArea;
 namespace tarvo::search {
 
 using edit::FeeArea;
-using screen::Screen;
 
 class Finder
 {
 public:
-    Finder(Screen &ui, FeeArea &feeArea);
+    Finder(const screen::ListArea &lists, const screen::FindArea &find,
+           const screen::Feedback &feedback, FeeArea &feeArea);
 
     // Index 0 searches by name, any other by id; makes that box the active one.
     void optFind_Click(int index);
@@ -30,7 +29,9 @@ public:
     void cmdFind_Click();
 
 private:
-    Screen &ui;
+    screen::ListArea lists;
+    screen::FindArea find;
+    screen::Feedback feedback;
     FeeArea &feeArea;
 };
 
