@@ -15,7 +15,6 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <algorithm>
-#include <array>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -227,27 +226,27 @@ void Loader::NonSelectVendorsDisplay()
     const auto section = doc.documentElement().child(1, "active vendors section");
     list.Reserve(fields.miNonSelectedCount);
     const std::string defaultFee = logic::defaultFeeText();
-    // Texts the document does not hold in one piece, and the id key, live here while their row
-    // is added.
-    std::array<std::string, VendorList::Columns> scratch;
-    section.forEachChild([&](const net::AnswerNode &record, std::size_t) {
+    // The id key lives here while its row is added; the texts point into the document.
+    std::string key;
+    // Field 0 is the first child's text; from field 1 on every child is copied in turn, so the
+    // last one's text is what stays.
+    using Fields = net::RecordFields<VendorList::Columns>;
+    section.forEachRecord<VendorList::Columns>(1, [&](const Fields &record, std::size_t) {
         VendorList::Utf8Row cells{};
-        cells[Id] = record.child(0, "vendor id").firstChildView("vendor id", scratch[Id]);
+        cells[Id] = record.text(0, "vendor id");
         addRead(list, cells, [&] {
-            // Every child is copied in turn, so the last one's text is what stays.
-            record.forEachChild([&](const net::AnswerNode &field, std::size_t k) {
-                if (k == 0 || !field.hasChildren()) {
-                    return;
+            for (std::size_t k = 1; k < VendorList::Columns; ++k) {
+                if (record[k].filled) {
+                    cells[k] = record[k].text;
                 }
-                if (k >= VendorList::Columns) {
-                    throw ListError("no such column: " + std::to_string(k));
-                }
-                cells[k] = field.lastChildView(scratch[k]);
-            });
+            }
+            if (record.overflow() != Fields::npos) {
+                throw ListError("no such column: " + std::to_string(record.overflow()));
+            }
             cells[Fee] = defaultFee;
             cells[Duty] = logic::dutyText(logic::dutyApplies(cells[Country], fields.miCenterCode));
-            scratch[Key] = logic::formatId0000(cells[Id]);
-            cells[Key] = scratch[Key];
+            key = logic::formatId0000(cells[Id]);
+            cells[Key] = key;
         });
         countLoadedRow();
     });
@@ -266,24 +265,23 @@ void Loader::SelectedVendorDisplay()
     const auto doc = request("selected=1");
     const auto section = doc.documentElement().child(2, "selected vendors section");
     list.Reserve(fields.miSelectedCount);
-    std::array<std::string, VendorList::Columns> scratch;
-    section.forEachChild([&](const net::AnswerNode &record, std::size_t) {
-        VendorList::Utf8Row cells{};
-        cells[Id] = record.child(0, "vendor id").firstChildView("vendor id", scratch[Id]);
-        addRead(list, cells, [&] {
-            cells[Name] =
-                record.child(1, "vendor name").firstChildView("vendor name", scratch[Name]);
-            scratch[Fee] = logic::feePercentText(
-                record.child(2, "handling fee").firstChildView("handling fee", scratch[Country]));
-            cells[Fee] = scratch[Fee];
-            const bool duty = logic::toBoolean(
-                record.child(3, "duty flag").firstChildView("duty flag", scratch[Duty]));
-            cells[Duty] = logic::dutyText(duty);
-            scratch[Key] = logic::formatId0000(cells[Id]);
-            cells[Key] = scratch[Key];
+    std::string fee;
+    std::string key;
+    constexpr std::size_t Read = 4; // id, name, fee, duty
+    section.forEachRecord<Read>(
+        net::RecordFields<Read>::npos, [&](const net::RecordFields<Read> &record, std::size_t) {
+            VendorList::Utf8Row cells{};
+            cells[Id] = record.text(0, "vendor id");
+            addRead(list, cells, [&] {
+                cells[Name] = record.text(1, "vendor name");
+                fee = logic::feePercentText(record.text(2, "handling fee"));
+                cells[Fee] = fee;
+                cells[Duty] = logic::dutyText(logic::toBoolean(record.text(3, "duty flag")));
+                key = logic::formatId0000(cells[Id]);
+                cells[Key] = key;
+            });
+            countLoadedRow();
         });
-        countLoadedRow();
-    });
     list.SetSortKey(logic::index(logic::Column::IdKey));
     find.optList[1]->setEnabled(true);
     enableSearch();
