@@ -68,6 +68,12 @@ public:
     {
         m_shape = detail::readFields(record, lastChildFrom, m_fields.data(), m_scratch.data(), N);
     }
+    // A record without fields.
+    void clear()
+    {
+        m_shape = {};
+        m_fields.fill(FieldText{});
+    }
 
     // Every child node of the record, also those past the N kept.
     std::size_t count() const { return m_shape.count; }
@@ -141,6 +147,11 @@ private:
 };
 
 // A node of a query document; every accessor that can miss throws AnswerError.
+//
+// The tree keeps an element's leading text (text before any other child node) in the element
+// itself, which saves building and walking a node per field; an AnswerNode shows that text as
+// the element's first child node, a text node like any other, so positions and texts read as
+// in a tree with a node for every text.
 class AnswerNode
 {
 public:
@@ -148,8 +159,8 @@ public:
 
     std::size_t childCount() const;
     // The element's name; "" for other nodes.
-    std::string_view name() const { return m_node.name(); }
-    bool hasChildren() const { return static_cast<bool>(m_node.first_child()); }
+    std::string_view name() const { return m_leading ? std::string_view() : m_node.name(); }
+    bool hasChildren() const;
 
     // Child at a 0-based position; throws AnswerError naming `what` when there is none.
     AnswerNode child(std::size_t position, const char *what) const;
@@ -175,7 +186,10 @@ public:
     template <typename Visit> void forEachChild(Visit &&visit) const
     {
         std::size_t position = 0;
-        for (pugi::xml_node c = m_node.first_child(); c; c = c.next_sibling()) {
+        if (hasLeadingText()) {
+            visit(leadingText(), position++);
+        }
+        for (pugi::xml_node c = realChildren(); c; c = c.next_sibling()) {
             visit(AnswerNode(c), position++);
         }
     }
@@ -188,14 +202,31 @@ public:
     {
         RecordFields<N> fields;
         std::size_t position = 0;
-        for (pugi::xml_node c = m_node.first_child(); c; c = c.next_sibling()) {
+        if (hasLeadingText()) {
+            // A text node as a record: no fields.
+            fields.clear();
+            visit(static_cast<const RecordFields<N> &>(fields), position++);
+        }
+        for (pugi::xml_node c = realChildren(); c; c = c.next_sibling()) {
             fields.read(c, lastChildFrom);
             visit(static_cast<const RecordFields<N> &>(fields), position++);
         }
     }
 
 private:
+    // The text held in element as its first child node.
+    AnswerNode leadingText() const
+    {
+        AnswerNode text(m_node);
+        text.m_leading = true;
+        return text;
+    }
+    bool hasLeadingText() const;
+    // The first child node the tree holds as a node (null for the leading text itself).
+    pugi::xml_node realChildren() const;
+
     pugi::xml_node m_node;
+    bool m_leading = false; // this is m_node's leading text, not m_node
 };
 
 } // namespace tarvo::net

@@ -8,6 +8,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <ostream>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,68 @@ INSTANTIATE_TEST_SUITE_P(
         CountCase{"text between elements", "<r> <s>1</s> x <s>2</s></r>", {"1", " x ", "2"}},
         CountCase{"cdata of blanks", "<r><s/><![CDATA[  ]]></r>", {"", "  "}}),
     caseName);
+
+// ---------------------------------------------------------------------------------------------
+// The tree keeps an element's leading text in the element; read, it is a node like any other:
+// the same counts and texts as pugixml's tree with a node for every text.
+
+// shape() of the same body parsed into a node per text, read straight from pugixml.
+std::string referenceShape(pugi::xml_node node)
+{
+    std::size_t count = 0;
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+        ++count;
+    std::string text;
+    if (node.type() == pugi::node_element || node.type() == pugi::node_document) {
+        for (pugi::xml_node d = node.first_child(); d && d != node;) {
+            if (d.type() == pugi::node_pcdata || d.type() == pugi::node_cdata)
+                text += d.value();
+            if (d.first_child()) {
+                d = d.first_child();
+                continue;
+            }
+            while (d != node && !d.next_sibling())
+                d = d.parent();
+            if (d != node)
+                d = d.next_sibling();
+        }
+    } else {
+        text = node.value();
+    }
+    std::string out = std::to_string(count) + "'" + text + "'";
+    if (count > 0) {
+        out += "[";
+        for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+            out += referenceShape(c);
+        out += "]";
+    }
+    return out;
+}
+
+class LeadingText : public ::testing::TestWithParam<std::string>
+{
+};
+
+TEST_P(LeadingText, ReadsLikeANodeOfItsOwn)
+{
+    std::string body = GetParam();
+    const QueryDocument doc = QueryDocument::parse(body);
+    ASSERT_TRUE(doc.hasDocumentElement()) << doc.error();
+    pugi::xml_document reference;
+    ASSERT_TRUE(reference.load_buffer_inplace(body.data(), body.size(),
+                                              pugi::parse_cdata | pugi::parse_escapes |
+                                                  pugi::parse_eol | pugi::parse_comments |
+                                                  pugi::parse_pi));
+    EXPECT_EQ(shape(doc.documentElement()), referenceShape(reference.document_element()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, LeadingText,
+    ::testing::Values("<r><f>7</f><f>a<!--c-->b</f><f><![CDATA[x]]>y</f><f>y<![CDATA[x]]></f></r>",
+                      "<r>lead<s>1</s>tail<s/>  </r>", "<r><f>&#0;</f><f>&#0;x</f><f>x&#0;</f></r>",
+                      "<r><f>a<b>c<d>e</d>f</b>g</f></r>", "<r><f> <i/>x</f><f>x <i/> </f></r>",
+                      "<r><f><?p q?>t</f><f>t<?p q?></f><f>&amp;<!---->&lt;</f></r>",
+                      "<r>\n<s>text<t>1</t></s>\n<s>a\r\nb</s></r>", "<r>only</r>"));
 
 // ---------------------------------------------------------------------------------------------
 // Every failed fetch leaves no document element and says why.
@@ -550,13 +613,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "1|-|-", 6, 4},
         RecordCase{"empty fields past the kept ones", "<i>1</i><n/><c/><d/><e><!----></e>", 1,
                    "1|-|-", 5, 4},
+        RecordCase{"leading text is a field without text", "x<i>1</i><n>2</n>", kNone, "-|1|2", 3,
+                   kNone},
         RecordCase{"no fields", "", kNone, "-|-|-", 0, kNone}),
     caseName);
 
 TEST(RecordWalk, VisitsEveryRecordInOrderWithItsOwnTexts)
 {
     const QueryDocument doc =
-        QueryDocument::parse("<s>\n<r><i>1</i><n>a<b>b</b></n></r>\n<!--gap-->\n"
+        QueryDocument::parse("<s>lead<r><i>1</i><n>a<b>b</b></n></r>\n<!--gap-->\n"
                              "<r><i>2</i><n>c<b>d</b></n></r></s>");
     ASSERT_TRUE(doc.hasDocumentElement()) << doc.error();
     std::vector<std::string> seen;
@@ -565,7 +630,7 @@ TEST(RecordWalk, VisitsEveryRecordInOrderWithItsOwnTexts)
             seen.push_back(std::to_string(position) + ":" + std::to_string(fields.count()) + ":" +
                            std::string(fields[0].text) + std::string(fields[1].text));
         });
-    EXPECT_EQ(seen, (std::vector<std::string>{"0:2:1a", "1:0:", "2:2:2c"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"0:0:", "1:2:1a", "2:0:", "3:2:2c"}));
 }
 
 } // namespace
