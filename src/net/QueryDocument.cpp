@@ -479,9 +479,10 @@ FieldText readField(pugi::xml_node field, bool last, std::string &scratch)
         if (lead != kNoValue)
             return {lead, true};
         const pugi::xml_node first = field.first_child();
-        return first ? FieldText{AnswerNode(first).textView(scratch), true} : FieldText{};
+        return Handle::empty(first) ? FieldText{}
+                                    : FieldText{AnswerNode(first).textView(scratch), true};
     }
-    if (const pugi::xml_node lastChild = field.last_child())
+    if (const pugi::xml_node lastChild = field.last_child(); !Handle::empty(lastChild))
         return {AnswerNode(lastChild).textView(scratch), true};
     return lead != kNoValue ? FieldText{lead, true} : FieldText{};
 }
@@ -499,7 +500,8 @@ RecordShape readFields(pugi::xml_node record, std::size_t lastChildFrom, FieldTe
             fields[0] = FieldText{};
         k = 1;
     }
-    for (pugi::xml_node field = record.first_child(); field; field = field.next_sibling(), ++k) {
+    for (pugi::xml_node field = record.first_child(); !Handle::empty(field);
+         field = field.next_sibling(), ++k) {
         if (k < kept)
             fields[k] = readField(field, k >= lastChildFrom, scratch[k]);
         else if (shape.overflow == npos && AnswerNode(field).hasChildren())

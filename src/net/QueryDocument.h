@@ -39,6 +39,14 @@ struct FieldText
 };
 
 namespace detail {
+// Whether a node handle is empty, without a call into the library (its operator bool is not
+// inline, and a walk tests every step): the handle's pointer, reached through the member the
+// library leaves open to derived classes.
+struct Handle : pugi::xml_node
+{
+    static bool empty(const pugi::xml_node &node) { return node.*(&Handle::_root) == nullptr; }
+};
+
 inline constexpr std::size_t npos = std::numeric_limits<std::size_t>::max();
 struct RecordShape
 {
@@ -207,7 +215,7 @@ public:
             fields.clear();
             visit(static_cast<const RecordFields<N> &>(fields), position++);
         }
-        for (pugi::xml_node c = realChildren(); c; c = c.next_sibling()) {
+        for (pugi::xml_node c = realChildren(); !detail::Handle::empty(c); c = c.next_sibling()) {
             fields.read(c, lastChildFrom);
             visit(static_cast<const RecordFields<N> &>(fields), position++);
         }
