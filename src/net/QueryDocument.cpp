@@ -2,6 +2,7 @@
 
 #include "net/Curl.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <curl/curl.h>
 #include <mutex>
@@ -22,6 +23,35 @@ constexpr unsigned kParseFlags = pugi::parse_cdata | pugi::parse_escapes | pugi:
                                  pugi::parse_pi | pugi::parse_fragment | pugi::parse_embed_pcdata;
 
 constexpr long kMaxRedirects = 5;
+
+// The most an answer's Content-Length may reserve up front; a longer answer still arrives, in
+// steps, so a header that claims too much costs no more than this.
+constexpr curl_off_t kMaxReserve = 16 * 1024 * 1024;
+
+// An answer's body, sized once from its Content-Length: growing it step by step copies a
+// large answer about once more than the bytes themselves.
+struct Download
+{
+    CURL *handle = nullptr;
+    std::string body;
+    bool sized = false;
+};
+
+std::size_t appendToDownload(char *data, std::size_t size, std::size_t count, void *target)
+{
+    auto &download = *static_cast<Download *>(target);
+    if (!download.sized) {
+        download.sized = true;
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(download.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) ==
+                CURLE_OK &&
+            length > 0) {
+            download.body.reserve(static_cast<std::size_t>(std::min(length, kMaxReserve)));
+        }
+    }
+    download.body.append(data, size * count);
+    return size * count;
+}
 
 struct EasyHandle
 {
@@ -207,7 +237,8 @@ QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &o
         failed.m_error = "could not fetch " + shown + ": libcurl could not start a request";
         return failed;
     }
-    std::string body;
+    Download download;
+    download.handle = easy.handle;
     char detail[CURL_ERROR_SIZE] = {};
     CURL *h = easy.handle;
     net::applyAddress(h, net::splitAddress(url));
@@ -221,8 +252,8 @@ QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &o
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
     // Time-outs must not use signals: the caller may be any thread of a Qt application.
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &net::appendToString);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendToDownload);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &download);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
 
     const CURLcode code = curl_easy_perform(h);
@@ -236,7 +267,7 @@ QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &o
         failed.m_error = "HTTP " + std::to_string(status) + " from " + shown;
         return failed;
     }
-    QueryDocument doc = parseInPlace(std::move(body));
+    QueryDocument doc = parseInPlace(std::move(download.body));
     // The last answer's header: a redirect's own tag says nothing about the page.
     curl_header *etag = nullptr;
     if (curl_easy_header(h, "ETag", 0, CURLH_HEADER, -1, &etag) == CURLHE_OK && etag != nullptr) {
