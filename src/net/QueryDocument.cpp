@@ -336,9 +336,10 @@ namespace {
 // character reference to 0) still counts as a node.
 const char *const kNoValue = pugi::xml_node().value();
 
+// The value first: most elements have no leading text, and then one call tells.
 bool holdsLeadingText(pugi::xml_node node)
 {
-    return node.type() == pugi::node_element && node.value() != kNoValue;
+    return node.value() != kNoValue && node.type() == pugi::node_element;
 }
 
 } // namespace
@@ -498,24 +499,25 @@ void throwNoChild(const char *what)
 
 namespace {
 
-// One field's text: of its first child node, or of its last one. Three or four calls into the
+// One field's text: of its first child node, or of its last one. Two or three calls into the
 // tree for the usual field, a single text held in the element.
 FieldText readField(pugi::xml_node field, bool last, std::string &scratch)
 {
+    const char *const lead = field.value();
+    if (lead == kNoValue) {
+        // An element without leading text, or a node without a value and without children.
+        const pugi::xml_node chosen = last ? field.last_child() : field.first_child();
+        return Handle::empty(chosen) ? FieldText{}
+                                     : FieldText{AnswerNode(chosen).textView(scratch), true};
+    }
     // A text, comment or processing instruction as a field has no child node.
     if (field.type() != pugi::node_element)
         return {};
-    const char *const lead = field.value();
-    if (!last) {
-        if (lead != kNoValue)
-            return {lead, true};
-        const pugi::xml_node first = field.first_child();
-        return Handle::empty(first) ? FieldText{}
-                                    : FieldText{AnswerNode(first).textView(scratch), true};
+    if (last) {
+        if (const pugi::xml_node lastChild = field.last_child(); !Handle::empty(lastChild))
+            return {AnswerNode(lastChild).textView(scratch), true};
     }
-    if (const pugi::xml_node lastChild = field.last_child(); !Handle::empty(lastChild))
-        return {AnswerNode(lastChild).textView(scratch), true};
-    return lead != kNoValue ? FieldText{lead, true} : FieldText{};
+    return {lead, true};
 }
 
 } // namespace
