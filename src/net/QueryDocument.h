@@ -72,6 +72,7 @@ template <std::size_t N> class RecordFields
 public:
     static constexpr std::size_t npos = detail::npos;
 
+    // Replaces the last record's fields with those of record; the texts of the last one end.
     void read(pugi::xml_node record, std::size_t lastChildFrom)
     {
         m_shape = detail::readFields(record, lastChildFrom, m_fields.data(), m_scratch.data(), N);
