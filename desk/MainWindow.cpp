@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
 #include <QStatusBar>
@@ -28,6 +29,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 #include <TarvoCenterVendor/CenterVendor.h>
+#include <algorithm>
 #include <cstdio>
 
 namespace tarvo::desk {
@@ -77,6 +79,7 @@ MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *p
 {
     // The control places its children at fixed positions: a smaller window scrolls it.
     auto *scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("controlArea"));
     scroll->setWidget(m_control);
     scroll->setAlignment(Qt::AlignCenter);
     scroll->setFrameShape(QFrame::NoFrame);
@@ -88,6 +91,7 @@ MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *p
     layout->addWidget(scroll, 1);
     setCentralWidget(central);
 
+    m_bar->installEventFilter(this);
     buildActions();
     buildStatusBar();
     buildHistory();
@@ -623,6 +627,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // The room the bar took is not the size the user chose.
+    makeRoomForBar(false);
     m_settings.setValue(kGeometryKey, saveGeometry());
     event->accept();
 }
@@ -632,7 +638,39 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::EnabledChange) {
         updateActions();
     }
+    if (watched == m_bar && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+        makeRoomForBar(event->type() == QEvent::Show);
+    }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::makeRoomForBar(bool shown)
+{
+    if (isMaximized() || isFullScreen()) {
+        m_roomForBar = 0;
+        return;
+    }
+    if (!shown) {
+        if (m_roomForBar > 0) {
+            resize(width(), height() - m_roomForBar);
+            m_roomForBar = 0;
+        }
+        return;
+    }
+    if (m_roomForBar > 0) {
+        return;
+    }
+    // Only what the control would lose: a window the user made taller already has room.
+    const auto *area = findChild<QScrollArea *>(QStringLiteral("controlArea"));
+    const int spare = area->viewport()->height() - m_control->height();
+    int grow = m_bar->sizeHint().height() - std::max(0, spare);
+    if (const QScreen *where = screen(); where != nullptr) {
+        grow = std::min(grow, where->availableGeometry().bottom() - frameGeometry().bottom());
+    }
+    if (grow > 0) {
+        m_roomForBar = grow;
+        resize(width(), height() + grow);
+    }
 }
 
 void MainWindow::setBusy(bool busy)

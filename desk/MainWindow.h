@@ -87,6 +87,9 @@ private:
     bool commitNow();
     void reached(const QString &server, qint32 center, const CenterList &list);
     void loaded(bool ok);
+    // Grows the window by what the message bar would take from the control, so that a message
+    // never hides part of the lists; gives the room back when the bar goes.
+    void makeRoomForBar(bool shown);
     void centerChosen();
     void setBusy(bool busy);
     // A commit is under way from the press of its button until commitFinished.
@@ -121,6 +124,7 @@ private:
     CenterWatch *m_watch;
     QString m_server;
     qint32 m_center = 0;
+    int m_roomForBar = 0;      // what the window grew by for the message bar
     bool m_shown = false;      // a center has been loaded at least once
     bool m_loadFailed = false; // the last load stopped early: what the lists show is not the center
     bool m_busy = false;       // a server is being reached

@@ -1,4 +1,5 @@
 // Goal: building and encoding the batch for 32767 marked rows takes under 50 ms.
+#include "logic/RowText.h"
 #include "logic/Statements.h"
 
 #include <benchmark/benchmark.h>
@@ -18,8 +19,8 @@ std::vector<SelectedRow> selectedRows()
     std::vector<SelectedRow> rows;
     rows.reserve(kSelectedMarked);
     for (int i = 0; i < kSelectedMarked; ++i) {
-        rows.push_back(
-            {std::to_string(10000 + i), std::to_string(i % 100) + ".50", i % 2 == 0 ? "1N" : "0U"});
+        rows.push_back({std::to_string(10000 + i), tarvo::logic::Fee{(i % 100) * 100 + 50, {}},
+                        tarvo::logic::dutyMarkFromText(i % 2 == 0 ? "1N" : "0U")});
     }
     return rows;
 }
@@ -29,7 +30,8 @@ std::vector<NonSelectedRow> removedRows()
     std::vector<NonSelectedRow> rows;
     rows.reserve(kRemoved);
     for (int i = 0; i < kRemoved; ++i) {
-        rows.push_back({std::to_string(50000 + i), i % 2 == 0 ? "1D" : "0DU"});
+        rows.push_back(
+            {std::to_string(50000 + i), tarvo::logic::dutyMarkFromText(i % 2 == 0 ? "1D" : "0DU")});
     }
     return rows;
 }

@@ -1,6 +1,6 @@
 // Feeds arbitrary text to the value forms and the row marks and checks that they agree with
 // each other and throw nothing but their documented errors.
-#include "logic/RowMark.h"
+#include "logic/RowText.h"
 #include "logic/ValueForms.h"
 
 #include <cmath>
@@ -86,19 +86,19 @@ void checkFormats(std::string_view text)
 
 void checkMarks(std::string_view text)
 {
-    const bool unmarked = isUnmarked(text);
+    const bool unmarked = isUnmarkedText(text);
     require(unmarked == isNumeric(text), "unmarked is not numeric");
-    require((markOf(text) == Mark::None) == unmarked, "markOf disagrees");
+    require((pendingOfText(text) == Pending::None) == unmarked, "markOf disagrees");
     const char mark = markChar(text);
     for (const Move move : {Move::Add, Move::Remove, Move::FeeUpdate}) {
-        const std::string next = transition(move, text);
+        const std::string next = transitionText(move, text);
         if (unmarked) {
-            require(!isUnmarked(next), "a move left a numeric text unmarked");
+            require(!isUnmarkedText(next), "a move left a numeric text unmarked");
         }
     }
     if (!unmarked && mark == 'D') {
-        const std::string restored = transition(Move::Add, text);
-        require(isUnmarked(restored), "an undone removal is not numeric");
+        const std::string restored = transitionText(Move::Add, text);
+        require(isUnmarkedText(restored), "an undone removal is not numeric");
         require(toNumber(restored) == leadingNumber(text) || !std::isfinite(leadingNumber(text)),
                 "an undone removal changed the duty value");
     }

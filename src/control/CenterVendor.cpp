@@ -387,7 +387,6 @@ QVariant CenterVendor::LetDataFromDatabase(qint32 plCenterID, const QString &ptS
         d->feeArea.rowsReloaded();
         nameFeeButton(d->ui);
         ok = d->loader.load(plCenterID, ptServerName);
-        d->replayer.loaded();
         flushLists(d->ui.lists());
     });
     d->notePendingChanges();

@@ -1,8 +1,8 @@
 #include "edit/FeeArea.h"
 
 #include "list/VendorList.h"
-#include "logic/Columns.h"
 #include "logic/RowMark.h"
+#include "logic/RowText.h"
 #include "logic/Rules.h"
 #include "logic/ValueForms.h"
 #include "screen/Messages.h"
@@ -21,8 +21,6 @@ namespace {
 const QString Update = QStringLiteral("Update");
 const QString Save = QStringLiteral("Save");
 const QString ValidationTitle = QStringLiteral("Information Validation");
-constexpr int FeeColumn = logic::index(logic::Column::HandlingFee);
-constexpr int DutyColumn = logic::index(logic::Column::DutyMark);
 
 void disableMoves(const Commands &commands)
 {
@@ -93,9 +91,9 @@ void FeeArea::lstVendorCenter_Click()
     }
     close();
     const int current = selected.SelectedItem();
-    editor.txtCntHandFee->setText(selected.SubItem(current, FeeColumn));
+    editor.txtCntHandFee->setText(QString::fromStdString(logic::feeText(selected.fee(current))));
     m_showsLoadedRow = true;
-    editor.chkDuty->setChecked(logic::dutyShown(selected.Utf8(current, DutyColumn)));
+    editor.chkDuty->setChecked(logic::dutyShown(selected.dutyMark(current)));
     selected.SetMultiSelect(true);
     lists.lstVendors->SetMultiSelect(false);
     deselectAll(*lists.lstVendors);
@@ -168,11 +166,9 @@ void FeeArea::cmdcenterHandFee_Click()
     }
     // The current row, not the one last clicked: a search may have made another row current,
     // and that is the row the user sees highlighted.
-    selected.SetSubItem(current, FeeColumn, QString::fromStdString(logic::format0_00(fee)));
-    const std::string dutyColumn(selected.Utf8(current, DutyColumn));
-    selected.SetSubItem(
-        current, DutyColumn,
-        QString::fromStdString(logic::transition(logic::Move::FeeUpdate, dutyColumn)));
+    selected.setFee(current, logic::feeFromPercent(fee));
+    selected.setDutyMark(current,
+                         logic::transition(logic::Move::FeeUpdate, selected.dutyMark(current)));
     lockBox(editor.txtCntHandFee);
     editor.cmdcenterHandFee->setText(Update);
     commands.cmdCommit->setEnabled(true);

@@ -4,7 +4,7 @@
 #include "list/VendorList.h"
 #include "logic/Columns.h"
 #include "logic/RowMark.h"
-#include "logic/ValueForms.h"
+#include "logic/RowText.h"
 #include "screen/ControlState.h"
 #include "screen/Screen.h"
 
@@ -15,7 +15,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
-#include <array>
 #include <string>
 #include <string_view>
 
@@ -31,39 +30,19 @@ std::string utf8(const QString &text)
     return text.toStdString();
 }
 
-constexpr auto IdColumn = static_cast<std::size_t>(logic::Column::Id);
-constexpr auto DutyColumn = static_cast<std::size_t>(logic::Column::DutyMark);
-constexpr auto DateColumn = static_cast<std::size_t>(logic::Column::DateUpdated);
 constexpr int SortColumn = logic::index(logic::Column::IdKey);
 
-// The columns up to the date of a row about to move, kept while the source list changes.
-using MovedRow = std::array<std::string, DateColumn + 1>;
-
-MovedRow readRow(const VendorList &list, int index, int lastColumn)
+// The row a move makes of a source row: the same values, the duty column the move makes of the
+// source's, the date given (the source's when date is null) and the id's sort key. The values
+// as loaded go with it.
+logic::Row movedRow(logic::Row row, logic::Move move, const QString &date)
 {
-    MovedRow row;
-    for (int k = 0; k <= lastColumn; ++k) {
-        row[static_cast<std::size_t>(k)] = std::string(list.Utf8(index, k));
+    row.duty = logic::transition(move, row.duty);
+    if (!date.isNull()) {
+        row.date = utf8(date);
     }
+    row.key = logic::idKeyOf(row.id);
     return row;
-}
-
-// The columns before the date, read from the source row.
-using SourceRow = std::array<std::string_view, DateColumn>;
-
-// Appends the moved row to target: the source's columns up to the fee, the duty column the
-// move makes of the source's, the given date and the id's sort key.
-int appendRow(VendorList &target, const SourceRow &source, logic::Move move, std::string_view date)
-{
-    const std::string mark = logic::transition(move, source[DutyColumn]);
-    const std::string key = logic::formatId0000(source[IdColumn]);
-    return target.AddRow({source[0], source[1], source[2], source[3], mark, date, key});
-}
-
-int appendRow(VendorList &target, const MovedRow &row, logic::Move move, std::string_view date)
-{
-    const SourceRow source = {row[0], row[1], row[2], row[3], row[4]};
-    return appendRow(target, source, move, date);
 }
 
 QString now(const char *format)
@@ -77,19 +56,10 @@ QString now(const char *format)
 void moveSelectedRows(VendorList &from, VendorList &to, logic::Move move, const QString &date)
 {
     to.SetMultiSelect(false);
-    const std::string dateText = utf8(date);
     const int count = from.Count();
     for (int i = 1; i <= count; ++i) {
         if (from.Selected(i)) {
-            // The source stays untouched until every row is copied, so its texts can be read
-            // in place.
-            SourceRow row;
-            for (std::size_t k = 0; k < row.size(); ++k) {
-                row[k] = from.Utf8(i, static_cast<int>(k));
-            }
-            const int added =
-                appendRow(to, row, move,
-                          date.isNull() ? from.Utf8(i, static_cast<int>(DateColumn)) : dateText);
+            const int added = to.AddRow(movedRow(from.row(i), move, date));
             to.SetSelected(added, true);
             to.SetMultiSelect(true);
         }
@@ -143,13 +113,14 @@ void Mover::cmdAdd_Click()
     if (id.isEmpty()) {
         return;
     }
-    if (to.FindExact(static_cast<int>(IdColumn), utf8(id)) > 0) {
+    if (to.FindId(utf8(id)) > 0) {
         return;
     }
-    const MovedRow row = readRow(from, current, static_cast<int>(DutyColumn));
+    const logic::Row row =
+        movedRow(from.row(current), logic::Move::Add, now("MM/dd/yyyy HH:mm:ss"));
     from.Remove(current);
     to.SetMultiSelect(false);
-    to.PlaceInOrder(appendRow(to, row, logic::Move::Add, utf8(now("MM/dd/yyyy HH:mm:ss"))));
+    to.PlaceInOrder(to.AddRow(row));
     editor.txtCntHandFee->setText(QString());
     editor.chkDuty->setChecked(false);
     setCountCaptions();
@@ -206,15 +177,15 @@ void Mover::cmdDelete_Click()
         return;
     }
     const int current = from.SelectedItem();
-    const MovedRow row = readRow(from, current, static_cast<int>(DateColumn));
-    if (row[0].empty()) {
+    const logic::Row row = movedRow(from.row(current), logic::Move::Remove, QString());
+    if (row.id.empty()) {
         return;
     }
     to.SetMultiSelect(false);
-    to.PlaceInOrder(appendRow(to, row, logic::Move::Remove, row[DateColumn]));
+    to.PlaceInOrder(to.AddRow(row));
     from.Remove(current);
     setCountCaptions();
-    selectAndShow(to, QString::fromStdString(row[0]));
+    selectAndShow(to, QString::fromStdString(row.id));
     commands.cmdDelete->setEnabled(false);
     commands.cmdAdd->setEnabled(true);
     commands.cmdCommit->setEnabled(true);

@@ -14,6 +14,15 @@ constexpr std::size_t FirstBlock = 16 * 1024;
 constexpr std::size_t LargestBlock = 1024 * 1024;
 // Below this much dead text, compacting costs more than it returns.
 constexpr std::size_t TolerableWaste = 256 * 1024;
+
+constexpr int FeeColumn = logic::index(logic::Column::HandlingFee);
+constexpr int DutyColumn = logic::index(logic::Column::DutyMark);
+constexpr int KeyColumn = logic::index(logic::Column::IdKey);
+
+bool typedColumn(int column)
+{
+    return column == FeeColumn || column == DutyColumn || column == KeyColumn;
+}
 } // namespace
 
 void RowStore::reserve(std::size_t rows)
@@ -70,20 +79,58 @@ RowStore::Texts RowStore::textsOf(const Record &record) const
     return texts;
 }
 
-void RowStore::setMark(Record &record)
+void RowStore::rewriteText(Record &record, int column, std::string_view text)
 {
-    const bool wasMarked = record.live && record.mark != 0;
-    const auto begin = record.end[3];
-    record.mark = static_cast<std::uint8_t>(
-        logic::markOf(std::string_view(record.base + begin, record.end[4] - begin)));
-    static_assert(static_cast<int>(logic::Mark::None) == 0);
-    const bool marked = record.mark != 0;
-    if (marked != wasMarked) {
-        marked ? ++m_marked : --m_marked;
+    Texts texts = textsOf(record);
+    auto &old = texts[static_cast<std::size_t>(column)];
+    const std::size_t before = record.end[Columns - 1];
+    if (text.size() == old.size()) {
+        // Same length: rewritten where it stands (a view into the row itself may overlap).
+        if (!text.empty()) {
+            std::memmove(const_cast<char *>(old.data()), text.data(), text.size());
+        }
+        return;
     }
+    old = text;
+    place(record, texts);
+    m_live -= before;
+    m_dead += before;
+    compactIfWasteful();
 }
 
-RowStore::Handle RowStore::add(const Texts &texts)
+void RowStore::noteMark(Handle handle)
+{
+    Record &record = m_records[handle];
+    if (!record.dutyTyped) {
+        record.pending = logic::pendingOfText(plainText(handle, DutyColumn));
+    }
+    const bool marked = record.pending != logic::Pending::None;
+    if (record.live && marked != record.marked) {
+        marked ? ++m_marked : --m_marked;
+    }
+    record.marked = marked;
+}
+
+void RowStore::setTypedFee(Record &record, const logic::Fee &fee)
+{
+    record.feeTyped = fee.hundredths.has_value();
+    record.fee = fee.hundredths.value_or(0);
+}
+
+void RowStore::setTypedDuty(Record &record, const logic::DutyMark &duty)
+{
+    record.dutyTyped = duty.duty.has_value();
+    record.duty = duty.duty.value_or(false);
+    record.pending = record.dutyTyped ? duty.pending : logic::Pending::Unknown;
+}
+
+void RowStore::setTypedKey(Record &record, const logic::IdKey &key)
+{
+    record.keyTyped = key.number.has_value();
+    record.key = key.number.value_or(0);
+}
+
+RowStore::Handle RowStore::newRecord()
 {
     Handle handle;
     if (!m_free.empty()) {
@@ -93,11 +140,35 @@ RowStore::Handle RowStore::add(const Texts &texts)
         handle = static_cast<Handle>(m_records.size());
         m_records.emplace_back();
     }
+    m_records[handle] = Record{};
+    return handle;
+}
+
+RowStore::Handle RowStore::add(const logic::Row &row)
+{
+    const Handle handle = newRecord();
     Record &record = m_records[handle];
-    record = Record{};
-    place(record, texts);
-    setMark(record);
+    const auto keptText = [](bool typed, const std::string &text) {
+        return typed ? std::string_view() : std::string_view(text);
+    };
+    place(record,
+          {row.id, row.name, row.countryId, keptText(row.fee.hundredths.has_value(), row.fee.text),
+           keptText(row.duty.duty.has_value(), row.duty.text), row.date,
+           keptText(row.key.number.has_value(), row.key.text)});
+    setTypedFee(record, row.fee);
+    setTypedDuty(record, row.duty);
+    setTypedKey(record, row.key);
+    // A fee as loaded beyond an int is none the replay could use: the row counts as not
+    // assigned when loaded, as the replay would take it.
+    record.loaded = row.loaded.has_value() &&
+                    row.loaded->feeHundredths >= std::numeric_limits<std::int32_t>::min() &&
+                    row.loaded->feeHundredths <= std::numeric_limits<std::int32_t>::max();
+    if (record.loaded) {
+        record.loadedFee = static_cast<std::int32_t>(row.loaded->feeHundredths);
+        record.loadedDuty = row.loaded->duty;
+    }
     record.live = true;
+    noteMark(handle);
     return handle;
 }
 
@@ -107,7 +178,7 @@ void RowStore::release(Handle handle)
     const std::size_t bytes = record.end[Columns - 1];
     m_live -= bytes;
     m_dead += bytes;
-    if (record.mark != 0) {
+    if (record.marked) {
         --m_marked;
     }
     if (record.selected) {
@@ -130,25 +201,105 @@ void RowStore::clear()
     m_selected = 0;
 }
 
+logic::Row RowStore::row(Handle handle) const
+{
+    const Record &record = m_records[handle];
+    logic::Row row;
+    row.id = plainText(handle, 0);
+    row.name = plainText(handle, 1);
+    row.countryId = plainText(handle, 2);
+    row.fee = fee(handle);
+    row.duty = dutyMark(handle);
+    row.date = plainText(handle, 5);
+    if (record.keyTyped) {
+        row.key.number = record.key;
+    } else {
+        row.key.text = plainText(handle, KeyColumn);
+    }
+    if (record.loaded) {
+        row.loaded = logic::Assignment{record.loadedFee, record.loadedDuty};
+    }
+    return row;
+}
+
+std::string_view RowStore::text(Handle handle, int column, CellBuffer &out) const
+{
+    const Record &record = m_records[handle];
+    switch (column) {
+    case FeeColumn:
+        if (record.feeTyped) {
+            return logic::feeText(record.fee, out);
+        }
+        break;
+    case DutyColumn:
+        if (record.dutyTyped) {
+            return logic::dutyMarkText(record.duty, record.pending);
+        }
+        break;
+    case KeyColumn:
+        if (record.keyTyped) {
+            return logic::idKeyText(record.key, out);
+        }
+        break;
+    default:
+        break;
+    }
+    return plainText(handle, column);
+}
+
 void RowStore::setText(Handle handle, int column, std::string_view text)
 {
     Record &record = m_records[handle];
-    Texts texts = textsOf(record);
-    auto &old = texts[static_cast<std::size_t>(column)];
-    const std::size_t before = record.end[Columns - 1];
-    if (text.size() == old.size()) {
-        // Same length: rewritten where it stands (a view into the row itself may overlap).
-        std::memmove(const_cast<char *>(old.data()), text.data(), text.size());
-    } else {
-        old = text;
-        place(record, texts);
-        m_live -= before;
-        m_dead += before;
+    if (!typedColumn(column)) {
+        rewriteText(record, column, text);
+        return;
     }
-    if (column == 4) {
-        setMark(record);
+    switch (column) {
+    case FeeColumn:
+        setFee(handle, logic::feeFromText(text));
+        break;
+    case DutyColumn:
+        setDutyMark(handle, logic::dutyMarkFromText(text));
+        break;
+    default: {
+        const logic::IdKey key = logic::idKeyFromText(text);
+        setTypedKey(record, key);
+        rewriteText(m_records[handle], KeyColumn, key.number ? std::string_view() : key.text);
+        break;
     }
-    compactIfWasteful();
+    }
+}
+
+logic::Fee RowStore::fee(Handle handle) const
+{
+    const Record &record = m_records[handle];
+    if (record.feeTyped) {
+        return logic::Fee{record.fee, {}};
+    }
+    return logic::Fee{std::nullopt, std::string(plainText(handle, FeeColumn))};
+}
+
+void RowStore::setFee(Handle handle, const logic::Fee &fee)
+{
+    setTypedFee(m_records[handle], fee);
+    rewriteText(m_records[handle], FeeColumn, fee.hundredths ? std::string_view() : fee.text);
+}
+
+logic::DutyMark RowStore::dutyMark(Handle handle) const
+{
+    const Record &record = m_records[handle];
+    if (record.dutyTyped) {
+        return logic::DutyMark{record.duty, record.pending, {}};
+    }
+    return logic::DutyMark{std::nullopt, logic::Pending::Unknown,
+                           std::string(plainText(handle, DutyColumn))};
+}
+
+void RowStore::setDutyMark(Handle handle, const logic::DutyMark &duty)
+{
+    setTypedDuty(m_records[handle], duty);
+    rewriteText(m_records[handle], DutyColumn, duty.duty ? std::string_view() : duty.text);
+    noteMark(handle);
 }
 
 void RowStore::compactIfWasteful()

@@ -118,19 +118,22 @@ int VendorList::indexOf(Handle h) const
 
 int VendorList::Add(const QString &text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    Utf8Row texts;
-    texts[0] = {utf8.constData(), static_cast<std::size_t>(utf8.size())};
-    return AddRow(texts);
+    logic::Row row;
+    row.id = text.toStdString();
+    return AddRow(row);
 }
 
-int VendorList::AddRow(const Utf8Row &texts)
+int VendorList::AddRow(const logic::Row &row)
 {
     if (Count() >= MaxRows) {
         throw ListError("a list holds at most 32767 rows");
     }
+    return appended(m_store.add(row));
+}
+
+int VendorList::appended(Handle h)
+{
     const bool first = m_order.empty();
-    const Handle h = m_store.add(texts);
     m_order.push_back(h);
     if (first) {
         m_store.setSelected(h, true);
@@ -236,7 +239,7 @@ void VendorList::Clear()
 
 QString VendorList::Text(int index) const
 {
-    return qstring(m_store.text(handle(index), 0));
+    return qstring(m_store.plainText(handle(index), 0));
 }
 
 QString VendorList::SubItem(int index, int k) const
@@ -244,15 +247,53 @@ QString VendorList::SubItem(int index, int k) const
     if (k < 1 || k >= Columns) {
         throw ListError("no such column: " + std::to_string(k));
     }
-    return qstring(m_store.text(handle(index), k));
+    logic::CellBuffer buffer;
+    return qstring(m_store.text(handle(index), k, buffer));
 }
 
-std::string_view VendorList::Utf8(int index, int k) const
+std::string_view VendorList::Utf8(int index, int k, logic::CellBuffer &out) const
 {
     if (k < 0 || k >= Columns) {
         throw ListError("no such column: " + std::to_string(k));
     }
-    return m_store.text(handle(index), k);
+    return m_store.text(handle(index), k, out);
+}
+
+std::string_view VendorList::id(int index) const
+{
+    return m_store.plainText(handle(index), 0);
+}
+
+logic::Row VendorList::row(int index) const
+{
+    return m_store.row(handle(index));
+}
+
+logic::Fee VendorList::fee(int index) const
+{
+    return m_store.fee(handle(index));
+}
+
+void VendorList::setFee(int index, const logic::Fee &fee)
+{
+    m_store.setFee(handle(index), fee);
+    m_model->cellChanged(index - 1, logic::index(logic::Column::HandlingFee));
+}
+
+logic::DutyMark VendorList::dutyMark(int index) const
+{
+    return m_store.dutyMark(handle(index));
+}
+
+void VendorList::setDutyMark(int index, const logic::DutyMark &duty)
+{
+    m_store.setDutyMark(handle(index), duty);
+    m_model->cellChanged(index - 1, logic::index(logic::Column::DutyMark));
+}
+
+logic::Pending VendorList::pending(int index) const
+{
+    return m_store.pending(handle(index));
 }
 
 int VendorList::markedCount() const
@@ -323,7 +364,7 @@ int VendorList::FindItem(const QString &text) const
     const QByteArray utf8 = text.toUtf8();
     const std::string_view wanted(utf8.constData(), static_cast<std::size_t>(utf8.size()));
     const auto it = std::find_if(m_order.begin(), m_order.end(), [&](Handle h) {
-        return list::compareFolded(m_store.text(h, 0), wanted) == 0;
+        return list::compareFolded(m_store.plainText(h, 0), wanted) == 0;
     });
     return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
 }
@@ -333,8 +374,16 @@ int VendorList::FindExact(int column, std::string_view text) const
     if (column < 0 || column >= Columns) {
         throw ListError("no such column: " + std::to_string(column));
     }
+    logic::CellBuffer buffer;
     const auto it = std::find_if(m_order.begin(), m_order.end(),
-                                 [&](Handle h) { return m_store.text(h, column) == text; });
+                                 [&](Handle h) { return m_store.text(h, column, buffer) == text; });
+    return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
+}
+
+int VendorList::FindId(std::string_view id) const
+{
+    const auto it = std::find_if(m_order.begin(), m_order.end(),
+                                 [&](Handle h) { return m_store.plainText(h, 0) == id; });
     return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
 }
 
@@ -344,8 +393,10 @@ int VendorList::FindContaining(int column, const QString &text) const
         throw ListError("no such column: " + std::to_string(column));
     }
     const list::FoldedNeedle needle(text);
-    const auto it = std::find_if(m_order.begin(), m_order.end(),
-                                 [&](Handle h) { return needle.foundIn(m_store.text(h, column)); });
+    logic::CellBuffer buffer;
+    const auto it = std::find_if(m_order.begin(), m_order.end(), [&](Handle h) {
+        return needle.foundIn(m_store.text(h, column, buffer));
+    });
     return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
 }
 
@@ -374,9 +425,22 @@ void VendorList::SetSortOrder(int order)
     sortRows();
 }
 
+int VendorList::compare(Handle a, Handle b) const
+{
+    // Numeric id keys order as their texts would, without writing them.
+    if (m_sortKey == logic::index(logic::Column::IdKey) && m_store.keyIsNumber(a) &&
+        m_store.keyIsNumber(b)) {
+        return logic::compareIdKeys(m_store.keyNumber(a), m_store.keyNumber(b));
+    }
+    logic::CellBuffer bufferA;
+    logic::CellBuffer bufferB;
+    return list::compareFolded(m_store.text(a, m_sortKey, bufferA),
+                               m_store.text(b, m_sortKey, bufferB));
+}
+
 bool VendorList::before(Handle a, Handle b) const
 {
-    const int c = list::compareFolded(m_store.text(a, m_sortKey), m_store.text(b, m_sortKey));
+    const int c = compare(a, b);
     return m_sortOrder == 0 ? c < 0 : c > 0;
 }
 
@@ -396,8 +460,9 @@ void VendorList::sortRows()
     };
     std::vector<Entry> entries;
     entries.reserve(m_order.size());
+    logic::CellBuffer buffer;
     for (const Handle h : m_order) {
-        entries.push_back({list::sortPrefix(m_store.text(h, m_sortKey)), h});
+        entries.push_back({list::sortPrefix(m_store.text(h, m_sortKey, buffer)), h});
     }
     const bool descending = m_sortOrder != 0;
     const auto less = [&](const Entry &a, const Entry &b) {

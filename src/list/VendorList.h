@@ -1,12 +1,15 @@
-// One vendor list: the store of its rows (seven text columns, the selection, the current
-// row, the sort state) and the view that shows them. Indexes are 1-based as the control's
-// logic counts them; 0 stands for "no row". Texts are kept in UTF-8 (see RowStore).
+// One vendor list: the store of its rows (typed rows shown as seven text columns, the
+// selection, the current row, the sort state) and the view that shows them. Indexes are 1-based
+// as the control's logic counts them; 0 stands for "no row". Texts are kept in UTF-8 (see
+// RowStore). Rows are read and written typed (row, fee, dutyMark) or, as the list contract
+// describes them, by column text (Text, SubItem).
 //
 // Changes made by code are pushed to the view in one step by flush(): the control calls it
 // when a handler ends, so a load of 32767 rows costs one model update, not 32767.
 #pragma once
 
 #include "list/RowStore.h"
+#include "logic/Row.h"
 
 #include <QObject>
 #include <QString>
@@ -38,7 +41,6 @@ class VendorList : public QObject
 public:
     static constexpr int Columns = RowStore::Columns;
     static constexpr int MaxRows = 32767;
-    using Utf8Row = RowStore::Texts;
 
     explicit VendorList(QWidget *viewParent);
     ~VendorList() override;
@@ -54,8 +56,8 @@ public:
     // Appends a row and returns its index; the first row of an empty list becomes its
     // current, selected row. Throws ListError past 32767 rows.
     int Add(const QString &text);
-    // Add with every column given at once, as UTF-8.
-    int AddRow(const Utf8Row &texts);
+    // Add with a typed row; the row's values as loaded come with it.
+    int AddRow(const logic::Row &row);
     // Room for rows without growing; no limit on how many may come.
     void Reserve(int rows);
     // Moves one row to where the sort column and direction put it among the others, which
@@ -70,10 +72,24 @@ public:
     QString Text(int index) const;
     // k is 1..6; throws ListError for a bad row or column.
     QString SubItem(int index, int k) const;
+    // Writes the cell's text; the fee, duty and key columns keep a typed value where the text
+    // is exactly one they would show (see logic/RowText).
     void SetSubItem(int index, int k, const QString &text);
-    // Column k (0..6) as stored, without a copy; valid until the list next changes.
-    std::string_view Utf8(int index, int k) const;
-    // Rows whose column 4 is not a plain duty value (a pending change, or no value at all).
+    // Column k (0..6) as shown, without a copy where it is text; valid until the list next
+    // changes (and out is alive).
+    std::string_view Utf8(int index, int k, logic::CellBuffer &out) const;
+    // The id (column 0) without a copy; valid until the list next changes.
+    std::string_view id(int index) const;
+
+    // Typed access; each throws ListError for a bad row.
+    logic::Row row(int index) const;
+    logic::Fee fee(int index) const;
+    void setFee(int index, const logic::Fee &fee);
+    logic::DutyMark dutyMark(int index) const;
+    void setDutyMark(int index, const logic::DutyMark &duty);
+    logic::Pending pending(int index) const;
+
+    // Rows whose duty column is not a plain duty value (a pending change, or no value at all).
     int markedCount() const;
     bool Selected(int index) const;
     // Selecting also makes the row current; while MultiSelect is off it first clears the
@@ -91,6 +107,8 @@ public:
     int FindItem(const QString &text) const;
     // First row whose column is exactly text (UTF-8, letter case counts); 0 for none.
     int FindExact(int column, std::string_view text) const;
+    // First row whose id is exactly id (letter case counts); 0 for none.
+    int FindId(std::string_view id) const;
     // First row whose column holds text anywhere, ignoring letter case; 0 for none.
     int FindContaining(int column, const QString &text) const;
 
@@ -119,6 +137,9 @@ private:
 
     Handle handle(int index) const;
     int indexOf(Handle h) const;
+    int appended(Handle h);
+    // Negative, zero or positive as a's sort cell orders before, with or after b's.
+    int compare(Handle a, Handle b) const;
     // Whether a sorts before b by the sort column and direction.
     bool before(Handle a, Handle b) const;
     void sortRows();

@@ -4,7 +4,6 @@
 #include "list/VendorList.h"
 #include "list/VendorView.h"
 #include "logic/Columns.h"
-#include "logic/RowMark.h"
 #include "logic/Rules.h"
 
 #include <QColor>
@@ -21,27 +20,27 @@ namespace tarvo::list {
 namespace {
 // Pending changes are shown without touching any column's text: a coloured marker before the
 // id and a tooltip that says what the next commit does with the row.
-QString pendingText(logic::Mark mark)
+QString pendingText(logic::Pending mark)
 {
     switch (mark) {
-    case logic::Mark::New:
+    case logic::Pending::New:
         return QStringLiteral("to be added");
-    case logic::Mark::Updated:
+    case logic::Pending::Updated:
         return QStringLiteral("fee changed");
-    case logic::Mark::Deleted:
-    case logic::Mark::DeletedUpdated:
+    case logic::Pending::Deleted:
+    case logic::Pending::DeletedUpdated:
         return QStringLiteral("to be removed");
     default:
         return {};
     }
 }
 
-QColor pendingColour(logic::Mark mark)
+QColor pendingColour(logic::Pending mark)
 {
     switch (mark) {
-    case logic::Mark::New:
+    case logic::Pending::New:
         return QColor(0x2e, 0x9d, 0x3a);
-    case logic::Mark::Updated:
+    case logic::Pending::Updated:
         return QColor(0xe0, 0x9b, 0x12);
     default:
         return QColor(0xc8, 0x2b, 0x2b);
@@ -51,19 +50,19 @@ QColor pendingColour(logic::Mark mark)
 // A small marker before the id, drawn once per kind of change: its shape says the change as
 // much as its colour does (a plus to be added, a diamond for a changed fee, a bar to be
 // removed), so that it reads without telling green from orange and red.
-QPainterPath pendingShape(logic::Mark mark, qreal side)
+QPainterPath pendingShape(logic::Pending mark, qreal side)
 {
     QPainterPath path;
     const qreal c = side / 2;
     switch (mark) {
-    case logic::Mark::New: {
+    case logic::Pending::New: {
         const qreal t = side * 3 / 8; // stroke width of the plus
         path.addRect(QRectF(0, c - t / 2, side, t));
         path.addRect(QRectF(c - t / 2, 0, t, side));
         path.setFillRule(Qt::WindingFill);
         return path.simplified();
     }
-    case logic::Mark::Updated:
+    case logic::Pending::Updated:
         path.moveTo(c, 0);
         path.lineTo(side, c);
         path.lineTo(c, side);
@@ -76,11 +75,11 @@ QPainterPath pendingShape(logic::Mark mark, qreal side)
     }
 }
 
-QIcon pendingIcon(logic::Mark mark)
+QIcon pendingIcon(logic::Pending mark)
 {
     // Indexed by the mark's value: a standard container keyed by a library type would be
     // exported from the shared library along with its template code.
-    static std::array<QIcon, static_cast<std::size_t>(logic::Mark::Unknown) + 1> icons;
+    static std::array<QIcon, static_cast<std::size_t>(logic::Pending::Unknown) + 1> icons;
     auto &icon = icons.at(static_cast<std::size_t>(mark));
     if (icon.isNull()) {
         for (const int side : {10, 20, 40}) {
@@ -123,7 +122,8 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
     const auto &store = m_list.m_store;
     const auto row = m_list.m_order[row0];
     const auto cell = [&](int column) {
-        const auto text = store.text(row, column);
+        logic::CellBuffer buffer;
+        const auto text = store.text(row, column, buffer);
         return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     };
     switch (role) {
@@ -134,7 +134,7 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
         if (index.column() != 0) {
             return {};
         }
-        const auto mark = static_cast<logic::Mark>(store.mark(row));
+        const auto mark = store.pending(row);
         const auto text = pendingText(mark);
         if (role == Qt::AccessibleTextRole) {
             // A screen reader hears the pending change with the id, not only on request.
@@ -147,7 +147,7 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
         // The fees live in hidden columns; a vendor added with ">" gets the default fee, which
         // the user must be able to read without opening the fee area.
         QStringList lines;
-        const auto pending = pendingText(static_cast<logic::Mark>(store.mark(row)));
+        const auto pending = pendingText(store.pending(row));
         if (!pending.isEmpty()) {
             lines << pending.left(1).toUpper() + pending.mid(1);
         }
@@ -155,11 +155,11 @@ QVariant VendorListModel::data(const QModelIndex &index, int role) const
         if (!fee.isEmpty()) {
             lines << QStringLiteral("Handling fee %1 %").arg(fee);
         }
-        lines << (logic::dutyShown(store.text(row, logic::index(logic::Column::DutyMark)))
+        lines << (logic::dutyShown(store.dutyMark(row))
                       ? QStringLiteral("Duty / brokerage fee charged")
                       : QStringLiteral("No duty / brokerage fee"));
         // A note (both sides of a collision) comes last.
-        if (const QString note = m_list.rowNote(store.text(row, 0)); !note.isEmpty()) {
+        if (const QString note = m_list.rowNote(store.plainText(row, 0)); !note.isEmpty()) {
             lines << note;
         }
         return lines.join(role == Qt::ToolTipRole ? QStringLiteral("\n") : QStringLiteral(", "));

@@ -2,6 +2,7 @@
 
 #include "list/VendorList.h"
 #include "logic/Columns.h"
+#include "logic/RowText.h"
 #include "logic/Rules.h"
 #include "logic/ValueForms.h"
 #include "screen/ControlState.h"
@@ -196,25 +197,30 @@ void Loader::CountDisplay()
 
 namespace {
 
-// Adds the row with the columns read so far also when reading the rest fails, as a row added
+// Adds the row with the values read so far also when reading the rest fails, as a row added
 // first and then written column by column would stand.
-// The columns as indexes of a row's cells.
-constexpr auto Id = static_cast<std::size_t>(logic::Column::Id);
-constexpr auto Name = static_cast<std::size_t>(logic::Column::Name);
-constexpr auto Country = static_cast<std::size_t>(logic::Column::CountryId);
-constexpr auto Fee = static_cast<std::size_t>(logic::Column::HandlingFee);
-constexpr auto Duty = static_cast<std::size_t>(logic::Column::DutyMark);
-constexpr auto Key = static_cast<std::size_t>(logic::Column::IdKey);
-
-template <typename Read> void addRead(VendorList &list, VendorList::Utf8Row &cells, Read read)
+template <typename Read> void addRead(VendorList &list, const logic::Row &row, Read read)
 {
     try {
         read();
     } catch (...) {
-        list.AddRow(cells);
+        list.AddRow(row);
         throw;
     }
-    list.AddRow(cells);
+    list.AddRow(row);
+}
+
+// Empties a row for the next record, keeping the room its texts had.
+void startRow(logic::Row &row, std::string_view id)
+{
+    row.id = id;
+    row.name.clear();
+    row.countryId.clear();
+    row.fee = {};
+    row.duty = {};
+    row.date.clear();
+    row.key = {};
+    row.loaded.reset();
 }
 
 } // namespace
@@ -225,28 +231,24 @@ void Loader::NonSelectVendorsDisplay()
     const auto doc = request("active=1");
     const auto section = doc.documentElement().child(1, "active vendors section");
     list.Reserve(fields.miNonSelectedCount);
-    const std::string defaultFee = logic::defaultFeeText();
-    // The id key lives here while its row is added; the texts point into the document.
-    std::string key;
     // Field 0 is the first child's text; from field 1 on every child is copied in turn, so the
-    // last one's text is what stays.
+    // last one's text is what stays. The texts point into the document.
     using Fields = net::RecordFields<VendorList::Columns>;
+    logic::Row row;
     section.forEachRecord<VendorList::Columns>(1, [&](const Fields &record, std::size_t) {
-        VendorList::Utf8Row cells{};
-        cells[Id] = record.text(0, "vendor id");
-        addRead(list, cells, [&] {
+        startRow(row, record.text(0, "vendor id"));
+        addRead(list, row, [&] {
             for (std::size_t k = 1; k < VendorList::Columns; ++k) {
                 if (record[k].filled) {
-                    cells[k] = record[k].text;
+                    logic::setCellText(row, static_cast<logic::Column>(k), record[k].text);
                 }
             }
             if (record.overflow() != Fields::npos) {
                 throw ListError("no such column: " + std::to_string(record.overflow()));
             }
-            cells[Fee] = defaultFee;
-            cells[Duty] = logic::dutyText(logic::dutyApplies(cells[Country], fields.miCenterCode));
-            key = logic::formatId0000(cells[Id]);
-            cells[Key] = key;
+            row.fee = logic::defaultFee();
+            row.duty = logic::loadedDuty(logic::dutyApplies(row.countryId, fields.miCenterCode));
+            row.key = logic::idKeyOf(row.id);
         });
         countLoadedRow();
     });
@@ -265,20 +267,24 @@ void Loader::SelectedVendorDisplay()
     const auto doc = request("selected=1");
     const auto section = doc.documentElement().child(2, "selected vendors section");
     list.Reserve(fields.miSelectedCount);
-    std::string fee;
-    std::string key;
     constexpr std::size_t Read = 4; // id, name, fee, duty
+    logic::Row row;
     section.forEachRecord<Read>(
         net::RecordFields<Read>::npos, [&](const net::RecordFields<Read> &record, std::size_t) {
-            VendorList::Utf8Row cells{};
-            cells[Id] = record.text(0, "vendor id");
-            addRead(list, cells, [&] {
-                cells[Name] = record.text(1, "vendor name");
-                fee = logic::feePercentText(record.text(2, "handling fee"));
-                cells[Fee] = fee;
-                cells[Duty] = logic::dutyText(logic::toBoolean(record.text(3, "duty flag")));
-                key = logic::formatId0000(cells[Id]);
-                cells[Key] = key;
+            startRow(row, record.text(0, "vendor id"));
+            addRead(list, row, [&] {
+                row.name = record.text(1, "vendor name");
+                row.fee = logic::feeFromFraction(record.text(2, "handling fee"));
+                if (row.fee.hundredths) {
+                    // What the server holds, carried by the row wherever it moves.
+                    row.loaded = logic::Assignment{*row.fee.hundredths, false};
+                }
+                const bool duty = logic::toBoolean(record.text(3, "duty flag"));
+                row.duty = logic::loadedDuty(duty);
+                if (row.loaded) {
+                    row.loaded->duty = duty;
+                }
+                row.key = logic::idKeyOf(row.id);
             });
             countLoadedRow();
         });

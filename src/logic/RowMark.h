@@ -1,9 +1,9 @@
-// The row mark: the suffix after the duty value in column 4 that records what the next commit
-// must write for a row. Pure logic.
+// The pending change of a row and how moving the row or storing a fee changes it. Pure logic.
 #pragma once
 
-#include <string>
-#include <string_view>
+#include "logic/Row.h"
+
+#include <optional>
 
 namespace tarvo::logic {
 
@@ -13,27 +13,21 @@ enum class Move {
     FeeUpdate, // a stored fee on a row of lstVendorCenter
 };
 
-// What a row's column 4 says about the next commit (for display only).
-enum class Mark {
-    None,           // numeric: nothing to write
-    New,            // "N": insert
-    Updated,        // "U" (not "DU"): update
-    Deleted,        // "D": delete
-    DeletedUpdated, // "DU": delete
-    Unknown,        // any other non-numeric text, the empty text included
-};
+// The duty column of the row a move makes from a typed source. Surprise: a change that loaded
+// data cannot produce (adding a row already new, removing one already deleted) leaves the
+// column unwritten, and with it the row counts as removed in lstVendors and writes nothing in
+// lstVendorCenter.
+DutyMark transition(Move move, bool duty, Pending pending);
 
-// Column 4 of the row a move produces from the source row's column 4; total over all texts
-// (a text that loaded data cannot produce gives "" for moves, itself for a fee update).
-std::string transition(Move move, std::string_view source);
+// The same over any duty column: unwritten stays unwritten, and a text without typed form moves
+// by the rule over texts (logic/RowText).
+DutyMark transition(Move move, const DutyMark &source);
 
-// Unmarked means numeric (blanks around allowed); the empty text is marked.
-bool isUnmarked(std::string_view column4);
+// Whether the column is a plain duty value: nothing for the commit to write. An unwritten
+// column is not.
+bool isUnmarked(const DutyMark &column);
 
-// The last character after blanks at both ends are removed, or '\0' for a blank text.
-char markChar(std::string_view column4);
-
-// Classifies column 4 for display.
-Mark markOf(std::string_view column4);
+// The pending change the column stands for (a text is classified by its last letters).
+Pending pendingOf(const DutyMark &column);
 
 } // namespace tarvo::logic

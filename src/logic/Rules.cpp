@@ -4,9 +4,9 @@
 
 namespace tarvo::logic {
 
-std::string defaultFeeText()
+Fee defaultFee()
 {
-    return format0_00(DefaultFeePercent);
+    return Fee{DefaultFeeHundredths, {}};
 }
 
 bool dutyApplies(std::string_view countryId, std::int16_t centerCode)
@@ -17,19 +17,17 @@ bool dutyApplies(std::string_view countryId, std::int16_t centerCode)
     return domestic && centerCode == 2;
 }
 
-std::string_view dutyText(bool duty)
+DutyMark loadedDuty(bool duty)
 {
-    return duty ? "1" : "0";
+    return DutyMark{duty, Pending::None, {}};
 }
 
-bool dutyShown(std::string_view dutyColumn)
+bool dutyShown(const DutyMark &column)
 {
-    return leadingNumber(dutyColumn) == 1;
-}
-
-std::string feePercentText(std::string_view fraction)
-{
-    return format0_00(toNumber(fraction) * 100);
+    if (column.duty) {
+        return *column.duty;
+    }
+    return leadingNumber(column.text) == 1;
 }
 
 } // namespace tarvo::logic

@@ -1,6 +1,7 @@
 #include "Statements.h"
 
 #include "UrlEncode.h"
+#include "logic/RowText.h"
 #include "logic/ValueForms.h"
 
 #include <cmath>
@@ -34,32 +35,40 @@ void requireWholeNumber(const std::string &id)
     }
 }
 
-// The stored fraction of a percent text, in general number form.
+// The stored fraction of the row's fee, in general number form.
 std::string feeFraction(const SelectedRow &row)
 {
-    double percent = 0.0;
-    try {
-        percent = logic::toNumber(row.fee);
-    } catch (const logic::ValueError &) {
-        throw BatchError("the handling fee \"" + row.fee + "\" of vendor " + row.id +
-                         " is not a number");
+    if (!row.fee.hundredths) {
+        // A fee kept as text is read as the text says.
+        double percent = 0.0;
+        try {
+            percent = logic::toNumber(row.fee.text);
+        } catch (const logic::ValueError &) {
+            throw BatchError("the handling fee \"" + row.fee.text + "\" of vendor " + row.id +
+                             " is not a number");
+        }
+        if (!std::isfinite(percent)) {
+            throw BatchError("the handling fee of vendor " + row.id + " is too large");
+        }
     }
-    if (!std::isfinite(percent)) {
-        throw BatchError("the handling fee of vendor " + row.id + " is too large");
-    }
-    return logic::generalNumber(percent / 100.0);
+    return logic::feeFractionText(row.fee);
 }
 
 std::string insertStatement(const std::string &center, const SelectedRow &row)
 {
-    return insertText(center, row.id, feeFraction(row),
-                      logic::generalNumber(logic::leadingNumber(row.column4)));
+    return insertText(center, row.id, feeFraction(row), logic::dutyStatementText(row.duty));
 }
 
 std::string updateStatement(const std::string &center, const SelectedRow &row)
 {
-    return updateText(center, row.id, feeFraction(row),
-                      logic::generalNumber(logic::leadingNumber(row.column4)));
+    return updateText(center, row.id, feeFraction(row), logic::dutyStatementText(row.duty));
+}
+
+// The last letter of the duty column as held, blanks not removed; '\0' when unwritten.
+char lastCharacter(const DutyMark &duty)
+{
+    const std::string text = logic::dutyMarkText(duty);
+    return text.empty() ? '\0' : text.back();
 }
 
 void append(std::vector<std::string> &statements, std::string statement)
@@ -132,11 +141,10 @@ std::vector<std::string> buildStatements(std::int32_t centerId,
     std::vector<std::string> statements;
 
     for (const SelectedRow &row : selected) {
-        if (logic::isNumeric(row.column4) || row.column4.empty()) {
+        if (logic::isUnmarked(row.duty)) {
             continue;
         }
-        // The mark is the last character as held, blanks not removed.
-        const char mark = row.column4.back();
+        const char mark = lastCharacter(row.duty);
         if (mark != 'N' && mark != 'U') {
             continue;
         }
@@ -147,7 +155,7 @@ std::vector<std::string> buildStatements(std::int32_t centerId,
 
     std::string ids;
     for (const NonSelectedRow &row : nonSelected) {
-        if (logic::isNumeric(row.column4)) {
+        if (logic::isUnmarked(row.duty)) {
             continue;
         }
         requireWholeNumber(row.id);

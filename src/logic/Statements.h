@@ -2,6 +2,8 @@
 // form body that carries them. Pure logic.
 #pragma once
 
+#include "logic/Row.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -13,16 +15,16 @@ namespace tarvo::logic {
 // A row of lstVendorCenter as the batch reads it.
 struct SelectedRow
 {
-    std::string id;      // column 0, exactly as held
-    std::string fee;     // column 3, percent
-    std::string column4; // duty value and mark
+    std::string id; // exactly as held
+    Fee fee;
+    DutyMark duty;
 };
 
 // A row of lstVendors as the batch reads it.
 struct NonSelectedRow
 {
-    std::string id;      // column 0
-    std::string column4; // duty value and mark
+    std::string id;
+    DutyMark duty;
 };
 
 // Why a batch could not be built; nothing may be sent.
@@ -32,10 +34,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// INSERT per "N" row and UPDATE per "U" row of the selected list in list order, then one
-// DELETE for every non-selected row whose column 4 is not numeric. Throws BatchError on a
-// non-numeric fee of a marked row, a vendor id that is not a whole number, or more than
-// 32767 statements.
+// INSERT per new row and UPDATE per updated row of the selected list in list order, then one
+// DELETE for every non-selected row that is not plainly unmarked (an unwritten duty column
+// included). Surprise: a selected row marked deleted-updated writes an UPDATE, as its mark ends
+// in "U". Throws BatchError on a fee of a marked row that is unwritten or no number, a vendor id
+// that is not a whole number, or more than 32767 statements.
 std::vector<std::string> buildStatements(std::int32_t centerId,
                                          const std::vector<SelectedRow> &selected,
                                          const std::vector<NonSelectedRow> &nonSelected);

@@ -21,7 +21,7 @@ constexpr int HistoryRows = 200;
 
 struct ListRows
 {
-    std::vector<RowTexts> rows;
+    std::vector<logic::Row> rows;
     int sortKey = 0;
     int sortOrder = 0;
 };
@@ -31,11 +31,7 @@ ListRows rowsOf(const VendorList &list)
     ListRows saved{{}, list.SortKey(), list.SortOrder()};
     saved.rows.reserve(static_cast<std::size_t>(list.Count()));
     for (int i = 1; i <= list.Count(); ++i) {
-        RowTexts row;
-        for (int k = 0; k < VendorList::Columns; ++k) {
-            row[static_cast<std::size_t>(k)] = std::string(list.Utf8(i, k));
-        }
-        saved.rows.push_back(std::move(row));
+        saved.rows.push_back(list.row(i));
     }
     return saved;
 }
@@ -44,10 +40,8 @@ void putBack(VendorList &list, const ListRows &saved)
 {
     list.Clear();
     list.Reserve(static_cast<int>(saved.rows.size()));
-    for (const RowTexts &row : saved.rows) {
-        VendorList::Utf8Row cells{};
-        std::copy(row.begin(), row.end(), cells.begin());
-        list.AddRow(cells);
+    for (const logic::Row &row : saved.rows) {
+        list.AddRow(row);
     }
     // The rows come back in the order they stood; setting the sort moves none of them.
     list.SetSortOrder(saved.sortOrder);
@@ -61,13 +55,11 @@ QString nameOf(const PendingRows &kept, const VendorList &a, const VendorList &b
                const std::string &id)
 {
     if (const auto it = kept.rows.find(id); it != kept.rows.end()) {
-        return QString::fromStdString(it->second[NameColumn]);
+        return QString::fromStdString(it->second.name);
     }
     for (const VendorList *list : {&a, &b}) {
-        for (int i = 1; i <= list->Count(); ++i) {
-            if (list->Utf8(i, 0) == id) {
-                return QString::fromStdString(std::string(list->Utf8(i, NameColumn)));
-            }
+        if (const int at = list->FindId(id); at > 0) {
+            return list->SubItem(at, NameColumn);
         }
     }
     return {};
@@ -94,7 +86,6 @@ struct Replayer::Saved
     ListRows vendors;
     ListRows selected;
     ControlFields fields;
-    Snapshot loaded;
 };
 
 Replayer::Replayer(const screen::ListArea &lists, const screen::Feedback &feedback,
@@ -104,14 +95,9 @@ Replayer::Replayer(const screen::ListArea &lists, const screen::Feedback &feedba
       m_collisionsFound(std::move(collisionsFound))
 {}
 
-void Replayer::loaded()
-{
-    m_loaded = assignmentsOf(*lists.lstVendorCenter);
-}
-
 Replayer::Saved Replayer::save() const
 {
-    return Saved{rowsOf(*lists.lstVendors), rowsOf(*lists.lstVendorCenter), fields, m_loaded};
+    return Saved{rowsOf(*lists.lstVendors), rowsOf(*lists.lstVendorCenter), fields};
 }
 
 void Replayer::restore(const Saved &saved)
@@ -121,14 +107,13 @@ void Replayer::restore(const Saved &saved)
     const bool committing = fields.committing;
     fields = saved.fields;
     fields.committing = committing;
-    m_loaded = saved.loaded;
 }
 
 Replayer::Result Replayer::reloadKeepingChanges(const QString &reason)
 {
     auto &vendors = *lists.lstVendors;
     auto &selected = *lists.lstVendorCenter;
-    const PendingRows kept = pendingOf(m_loaded, vendors, selected);
+    const PendingRows kept = pendingOf(vendors, selected);
     if (!kept.ok) {
         return {Outcome::Failed, QString::fromStdString(kept.message), {}, {}};
     }
@@ -137,9 +122,8 @@ Replayer::Result Replayer::reloadKeepingChanges(const QString &reason)
         restore(saved);
         return {Outcome::Failed, QStringLiteral("the center could not be read again"), {}, {}};
     }
-    loaded();
     const auto planned =
-        replay::plan(kept.pending, freshOf(m_loaded, vendors, fields.miCenterCode));
+        replay::plan(kept.pending, freshOf(assignmentsOf(selected), vendors, fields.miCenterCode));
     if (!planned.ok()) {
         restore(saved);
         return {Outcome::Failed, QString::fromStdString(planned.message), {}, {}};

@@ -41,9 +41,6 @@ public:
     Replayer(const screen::ListArea &lists, const screen::Feedback &feedback, ControlFields &fields,
              std::function<bool()> load, std::function<void(const QStringList &)> collisionsFound);
 
-    // Records the rows as loaded (L); call after every load.
-    void loaded();
-
     // The replaying reload. reason is the server's refusal text shown in the collision view
     // ("" when none). Surprise: when the fresh read fails, the lists, fields and version are put
     // back as they were, so no pending change is lost to a half-read center.
@@ -61,7 +58,6 @@ private:
     ControlFields &fields;
     std::function<bool()> m_load;
     std::function<void(const QStringList &)> m_collisionsFound;
-    Snapshot m_loaded;
 };
 
 } // namespace tarvo::merge

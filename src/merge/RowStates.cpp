@@ -2,7 +2,7 @@
 
 #include "logic/Columns.h"
 #include "logic/RowMark.h"
-#include "logic/Rules.h"
+#include "logic/RowText.h"
 #include "logic/ValueForms.h"
 
 #include <algorithm>
@@ -16,64 +16,60 @@ using replay::State;
 
 namespace {
 
-constexpr int IdColumn = logic::index(logic::Column::Id);
 constexpr int CountryColumn = logic::index(logic::Column::CountryId);
-constexpr int FeeColumn = logic::index(logic::Column::HandlingFee);
-constexpr int DutyColumn = logic::index(logic::Column::DutyMark);
-constexpr int KeyColumn = logic::index(logic::Column::IdKey);
 
-std::optional<int> hundredths(std::string_view percentText)
+// The replay counts fees in hundredths that fit an int; a fee beyond a hundred thousand
+// percent is no assignment it can reason about.
+constexpr std::int64_t LargestReplayedFee = 1'000'000'000;
+
+std::optional<int> hundredths(const logic::Fee &fee)
 {
-    try {
-        const double percent = logic::toNumber(percentText);
-        if (!std::isfinite(percent) || std::abs(percent) > 1e7) {
+    std::int64_t value = 0;
+    if (fee.hundredths) {
+        value = *fee.hundredths;
+    } else {
+        // A fee kept as text counts by the number it reads as.
+        try {
+            const double percent = logic::toNumber(fee.text);
+            if (!std::isfinite(percent) || std::abs(percent) > 1e7) {
+                return std::nullopt;
+            }
+            value = std::llround(percent * 100);
+        } catch (const logic::ValueError &) {
             return std::nullopt;
         }
-        return static_cast<int>(std::lround(percent * 100));
-    } catch (const logic::ValueError &) {
+    }
+    if (value > LargestReplayedFee || value < -LargestReplayedFee) {
         return std::nullopt;
     }
+    return static_cast<int>(value);
 }
 
-// What the batch writes as the duty: the leading number of column 4, any non-zero value true.
-bool dutyOf(std::string_view column4)
+// What the batch writes as the duty: the leading number of the duty column, non-zero true.
+bool dutyOf(const logic::DutyMark &column)
 {
-    return logic::leadingNumber(column4) != 0;
+    return column.duty ? *column.duty : logic::leadingNumber(column.text) != 0;
 }
 
-std::string percentText(int feeHundredths)
+State loadedState(const logic::Row &row)
 {
-    return logic::format0_00(feeHundredths / 100.0);
-}
-
-int find(const VendorList &list, std::string_view id)
-{
-    for (int i = 1; i <= list.Count(); ++i) {
-        if (list.Utf8(i, IdColumn) == id) {
-            return i;
-        }
+    if (!row.loaded) {
+        return std::nullopt;
     }
-    return 0;
-}
-
-RowTexts rowAt(const VendorList &list, int index)
-{
-    RowTexts row;
-    for (int k = 0; k < VendorList::Columns; ++k) {
-        row[static_cast<std::size_t>(k)] = std::string(list.Utf8(index, k));
+    const auto fee = hundredths(logic::Fee{row.loaded->feeHundredths, {}});
+    if (!fee) {
+        return std::nullopt;
     }
-    return row;
+    return Assignment{*fee, row.loaded->duty};
 }
 
-// Adds row to list with the given fee and column 4, where the list's order puts it.
-void addRow(VendorList &list, RowTexts row, const std::string &fee, const std::string &column4)
+// Adds row to list with the given fee and duty column, where the list's order puts it.
+void addRow(VendorList &list, logic::Row row, const logic::Fee &fee, const logic::DutyMark &duty)
 {
-    row[FeeColumn] = fee;
-    row[DutyColumn] = column4;
-    row[KeyColumn] = logic::formatId0000(row[IdColumn]);
-    VendorList::Utf8Row cells{};
-    std::copy(row.begin(), row.end(), cells.begin());
-    list.PlaceInOrder(list.AddRow(cells));
+    row.fee = fee;
+    row.duty = duty;
+    row.key = logic::idKeyOf(row.id);
+    list.PlaceInOrder(list.AddRow(row));
 }
 
 } // namespace
@@ -82,49 +78,44 @@ Snapshot assignmentsOf(const VendorList &selected)
 {
     Snapshot snapshot;
     for (int i = 1; i <= selected.Count(); ++i) {
-        if (const auto fee = hundredths(selected.Utf8(i, FeeColumn))) {
-            snapshot[std::string(selected.Utf8(i, IdColumn))] =
-                Assignment{*fee, dutyOf(selected.Utf8(i, DutyColumn))};
+        if (const auto fee = hundredths(selected.fee(i))) {
+            snapshot[std::string(selected.id(i))] = Assignment{*fee, dutyOf(selected.dutyMark(i))};
         }
     }
     return snapshot;
 }
 
-PendingRows pendingOf(const Snapshot &loaded, const VendorList &vendors, const VendorList &selected)
+PendingRows pendingOf(const VendorList &vendors, const VendorList &selected)
 {
     PendingRows result;
-    const auto add = [&](const VendorList &list, int i, State mine) {
-        std::string id(list.Utf8(i, IdColumn));
-        State as;
-        if (const auto it = loaded.find(id); it != loaded.end()) {
-            as = it->second;
-        }
-        result.rows[id] = rowAt(list, i);
+    const auto add = [&](logic::Row row, State mine) {
+        std::string id = row.id;
+        const State as = loadedState(row);
+        result.rows[id] = std::move(row);
         result.pending.push_back({std::move(id), as, mine});
     };
     for (int i = 1; i <= vendors.Count(); ++i) {
-        if (!logic::isUnmarked(vendors.Utf8(i, DutyColumn))) {
-            add(vendors, i, std::nullopt);
+        if (!logic::isUnmarked(vendors.dutyMark(i))) {
+            add(vendors.row(i), std::nullopt);
         }
     }
     for (int i = 1; i <= selected.Count(); ++i) {
-        const auto column4 = selected.Utf8(i, DutyColumn);
-        if (logic::isUnmarked(column4)) {
+        const logic::DutyMark column = selected.dutyMark(i);
+        if (logic::isUnmarked(column)) {
             continue;
         }
-        const char mark = logic::markChar(column4);
+        const char mark = logic::markChar(logic::dutyMarkText(column));
         if (mark != 'N' && mark != 'U') {
             continue;
         }
-        const auto fee = hundredths(selected.Utf8(i, FeeColumn));
+        const auto fee = hundredths(selected.fee(i));
         if (!fee) {
             result.ok = false;
-            result.message = "the handling fee \"" + std::string(selected.Utf8(i, FeeColumn)) +
-                             "\" of vendor " + std::string(selected.Utf8(i, IdColumn)) +
-                             " is not a number";
+            result.message = "the handling fee \"" + logic::feeText(selected.fee(i)) +
+                             "\" of vendor " + std::string(selected.id(i)) + " is not a number";
             return result;
         }
-        add(selected, i, Assignment{*fee, dutyOf(column4)});
+        add(selected.row(i), Assignment{*fee, dutyOf(column)});
     }
     return result;
 }
@@ -134,10 +125,11 @@ replay::Fresh freshOf(const Snapshot &assigned, const VendorList &vendors, int c
     replay::Fresh fresh;
     fresh.assigned = assigned;
     fresh.centerCode = centerCode;
+    logic::CellBuffer buffer;
     for (int i = 1; i <= vendors.Count(); ++i) {
         try {
-            fresh.activeCountry[std::string(vendors.Utf8(i, IdColumn))] =
-                logic::toNumber(vendors.Utf8(i, CountryColumn));
+            fresh.activeCountry[std::string(vendors.id(i))] =
+                logic::toNumber(vendors.Utf8(i, CountryColumn, buffer));
         } catch (const logic::ValueError &) {
             // No duty rule applies to a country that is no number: an add of it collides.
         }
@@ -149,28 +141,26 @@ bool putChange(VendorList &vendors, VendorList &selected, const replay::Change &
                const PendingRows &kept)
 {
     const auto mine = kept.rows.find(change.vendorId);
-    const RowTexts *keptRow = mine == kept.rows.end() ? nullptr : &mine->second;
-    // The user's own fee text where it says the fee written, so the cells read as they did.
-    const auto feeText = [&](int fee) {
-        if (keptRow != nullptr && hundredths((*keptRow)[FeeColumn]) == fee) {
-            return (*keptRow)[FeeColumn];
+    const logic::Row *keptRow = mine == kept.rows.end() ? nullptr : &mine->second;
+    // The user's own fee where it is the fee written, so the cells read as they did.
+    const auto feeOf = [&](int fee) {
+        if (keptRow != nullptr && hundredths(keptRow->fee) == fee) {
+            return keptRow->fee;
         }
-        return percentText(fee);
+        return logic::Fee{fee, {}};
     };
-    RowTexts row;
+    logic::Row row;
     bool taken = false;
     const auto take = [&](VendorList &list) {
-        const int at = find(list, change.vendorId);
+        const int at = list.FindId(change.vendorId);
         if (at > 0) {
-            row = rowAt(list, at);
+            row = list.row(at);
             taken = true;
             list.Remove(at);
             return true;
         }
         return false;
     };
-    const std::string duty =
-        change.write ? std::string(logic::dutyText(change.write->duty)) : std::string();
     switch (change.mark) {
     case Mark::None:
         return true;
@@ -180,25 +170,26 @@ bool putChange(VendorList &vendors, VendorList &selected, const replay::Change &
         }
         if (!taken) {
             row = *keptRow;
+            // Neither fresh list holds the vendor: the server has no assignment of it.
+            row.loaded.reset();
         }
-        addRow(selected, row, feeText(change.write->feeHundredths), duty + "N");
+        addRow(selected, row, feeOf(change.write->feeHundredths),
+               logic::DutyMark{change.write->duty, logic::Pending::New, {}});
         return true;
     case Mark::FeeChange: {
-        const int at = find(selected, change.vendorId);
+        const int at = selected.FindId(change.vendorId);
         if (!change.write || at == 0) {
             return false;
         }
-        selected.SetSubItem(at, FeeColumn,
-                            QString::fromStdString(feeText(change.write->feeHundredths)));
-        selected.SetSubItem(at, DutyColumn, QString::fromStdString(duty + "U"));
+        selected.setFee(at, feeOf(change.write->feeHundredths));
+        selected.setDutyMark(at, logic::DutyMark{change.write->duty, logic::Pending::Updated, {}});
         return true;
     }
     case Mark::Remove: {
         if (!take(selected)) {
             return false;
         }
-        const std::string column4 = logic::transition(logic::Move::Remove, row[DutyColumn]);
-        addRow(vendors, row, row[FeeColumn], column4);
+        addRow(vendors, row, row.fee, logic::transition(logic::Move::Remove, row.duty));
         return true;
     }
     }
@@ -210,8 +201,10 @@ QString stateText(const State &state)
     if (!state) {
         return QStringLiteral("not assigned");
     }
-    const QString fee =
-        QString::fromStdString(percentText(state->feeHundredths)) + QStringLiteral(" %");
+    logic::CellBuffer buffer;
+    const std::string_view percent = logic::feeText(state->feeHundredths, buffer);
+    const QString fee = QString::fromUtf8(percent.data(), static_cast<qsizetype>(percent.size())) +
+                        QStringLiteral(" %");
     return state->duty ? fee + QStringLiteral(", duty") : fee;
 }
 

@@ -1,7 +1,6 @@
 #include "save/Saver.h"
 
 #include "list/VendorList.h"
-#include "logic/Columns.h"
 #include "logic/Statements.h"
 #include "logic/UrlEncode.h"
 #include "net/Transfer.h"
@@ -21,10 +20,6 @@ using namespace tarvo::screen;
 
 namespace {
 
-constexpr int IdColumn = logic::index(logic::Column::Id);
-constexpr int FeeColumn = logic::index(logic::Column::HandlingFee);
-constexpr int DutyColumn = logic::index(logic::Column::DutyMark);
-
 bool blankOnly(const QString &text)
 {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c == u' '; });
@@ -35,8 +30,7 @@ std::vector<logic::SelectedRow> selectedRows(const VendorList &list)
     std::vector<logic::SelectedRow> rows;
     rows.reserve(static_cast<std::size_t>(list.Count()));
     for (int i = 1; i <= list.Count(); ++i) {
-        rows.push_back({std::string(list.Utf8(i, IdColumn)), std::string(list.Utf8(i, FeeColumn)),
-                        std::string(list.Utf8(i, DutyColumn))});
+        rows.push_back({std::string(list.id(i)), list.fee(i), list.dutyMark(i)});
     }
     return rows;
 }
@@ -46,8 +40,7 @@ std::vector<logic::NonSelectedRow> nonSelectedRows(const VendorList &list)
     std::vector<logic::NonSelectedRow> rows;
     rows.reserve(static_cast<std::size_t>(list.Count()));
     for (int i = 1; i <= list.Count(); ++i) {
-        rows.push_back(
-            {std::string(list.Utf8(i, IdColumn)), std::string(list.Utf8(i, DutyColumn))});
+        rows.push_back({std::string(list.id(i)), list.dutyMark(i)});
     }
     return rows;
 }

@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -702,10 +703,16 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Gated, retryShowsTheCenterOnceTheServerAnswersAndTheKeyboardIsInTheList)
 {
     newWindow();
+    const int heightWithoutBar = window->height();
     answerInstead(TestHttpServer::text("Refused.", 403));
     window->openCenter(gateUrl, 12);
     ASSERT_FALSE(nextLoad());
     answerInstead(std::nullopt);
+    // The bar takes room from the window, never from the lists.
+    const auto *area = window->findChild<QScrollArea *>("controlArea");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return area->viewport()->height() >= window->control()->height(); }, kWaitMs))
+        << area->viewport()->height() << " for " << window->control()->height();
 
     // Retry has the focus: Space presses it.
     QTest::keyClick(window->focusWidget(), Qt::Key_Space);
@@ -715,6 +722,8 @@ TEST_F(Gated, retryShowsTheCenterOnceTheServerAnswersAndTheKeyboardIsInTheList)
     EXPECT_FALSE(window->windowTitle().contains("not loaded"));
     EXPECT_EQ(ids(Center), QStringList{"9"});
     EXPECT_EQ(window->focusWidget(), listView(*window->control(), Center));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->height() == heightWithoutBar; }, kWaitMs))
+        << window->height() << " after the bar, " << heightWithoutBar << " before";
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "logic/RowMark.h"
 
+#include "logic/RowText.h"
 #include "logic/ValueForms.h"
 
 #include <gtest/gtest.h>
@@ -24,18 +25,18 @@ void PrintTo(const TransitionCase &c, std::ostream *os)
     *os << names[static_cast<int>(c.move)] << "(\"" << c.source << "\")";
 }
 
-class Transition : public testing::TestWithParam<TransitionCase>
+class TextTransition : public testing::TestWithParam<TransitionCase>
 {
 };
 
-TEST_P(Transition, GivesTheColumn4OfTheNewRow)
+TEST_P(TextTransition, GivesTheColumn4OfTheNewRow)
 {
     const TransitionCase &c = GetParam();
-    EXPECT_EQ(transition(c.move, c.source), c.expected);
+    EXPECT_EQ(transitionText(c.move, c.source), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Add, Transition,
+    Add, TextTransition,
     testing::Values(
         // Numeric: the text as held, then "N".
         TransitionCase{Move::Add, "0", "0N"}, TransitionCase{Move::Add, "1", "1N"},
@@ -53,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         TransitionCase{Move::Add, "abc", ""}, TransitionCase{Move::Add, "1d", ""}));
 
 INSTANTIATE_TEST_SUITE_P(
-    Remove, Transition,
+    Remove, TextTransition,
     testing::Values(
         TransitionCase{Move::Remove, "1", "1D"}, TransitionCase{Move::Remove, "0", "0D"},
         TransitionCase{Move::Remove, "+1 ", "+1 D"},
@@ -65,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
         TransitionCase{Move::Remove, "", ""}, TransitionCase{Move::Remove, "1X", ""},
         TransitionCase{Move::Remove, "1n", ""}));
 
-INSTANTIATE_TEST_SUITE_P(FeeUpdate, Transition,
+INSTANTIATE_TEST_SUITE_P(FeeUpdate, TextTransition,
                          testing::Values(TransitionCase{Move::FeeUpdate, "1", "1U"},
                                          TransitionCase{Move::FeeUpdate, "0", "0U"},
                                          TransitionCase{Move::FeeUpdate, " 1 ", " 1 U"},
@@ -75,19 +76,19 @@ INSTANTIATE_TEST_SUITE_P(FeeUpdate, Transition,
                                          TransitionCase{Move::FeeUpdate, "", ""},
                                          TransitionCase{Move::FeeUpdate, "x", "x"}));
 
-TEST(Transition, RoundTripsRestoreTheStoredState)
+TEST(TextTransition, RoundTripsRestoreTheStoredState)
 {
-    EXPECT_EQ(transition(Move::Add, transition(Move::Remove, "1")), "1");
-    EXPECT_EQ(transition(Move::Remove, transition(Move::Add, "0")), "0");
+    EXPECT_EQ(transitionText(Move::Add, transitionText(Move::Remove, "1")), "1");
+    EXPECT_EQ(transitionText(Move::Remove, transitionText(Move::Add, "0")), "0");
 
-    const std::string updated = transition(Move::FeeUpdate, "1");
+    const std::string updated = transitionText(Move::FeeUpdate, "1");
     EXPECT_EQ(updated, "1U");
-    const std::string removed = transition(Move::Remove, updated);
+    const std::string removed = transitionText(Move::Remove, updated);
     EXPECT_EQ(removed, "1DU");
-    EXPECT_EQ(transition(Move::Add, removed), "1U");
+    EXPECT_EQ(transitionText(Move::Add, removed), "1U");
 }
 
-TEST(Transition, RewrittenDutyValueIsAlwaysUnmarked)
+TEST(TextTransition, RewrittenDutyValueIsAlwaysUnmarked)
 {
     const std::string longDigits(400, '9');
     for (const std::string &number :
@@ -95,15 +96,15 @@ TEST(Transition, RewrittenDutyValueIsAlwaysUnmarked)
                                   longDigits, "1." + longDigits, "   7.25x"}) {
         for (const std::string &text : {number + "D", number + "N"}) {
             const Move move = text.back() == 'D' ? Move::Add : Move::Remove;
-            const std::string rewritten = transition(move, text);
-            EXPECT_TRUE(isUnmarked(rewritten)) << text << " -> " << rewritten;
+            const std::string rewritten = transitionText(move, text);
+            EXPECT_TRUE(isUnmarkedText(rewritten)) << text << " -> " << rewritten;
             EXPECT_EQ(rewritten.find(' '), std::string::npos) << rewritten;
             EXPECT_DOUBLE_EQ(tarvo::logic::toNumber(rewritten), tarvo::logic::leadingNumber(text));
         }
     }
-    EXPECT_EQ(transition(Move::Add, "00012.500D"), "12.5");
-    EXPECT_EQ(transition(Move::Add, "-0.000D"), "0");
-    EXPECT_EQ(transition(Move::Add, "+.5D"), "0.5");
+    EXPECT_EQ(transitionText(Move::Add, "00012.500D"), "12.5");
+    EXPECT_EQ(transitionText(Move::Add, "-0.000D"), "0");
+    EXPECT_EQ(transitionText(Move::Add, "+.5D"), "0.5");
 }
 
 TEST(RowMark, MarkCharIgnoresOuterBlanks)
@@ -120,25 +121,78 @@ TEST(RowMark, ClassifiesEveryColumn4Text)
     const struct
     {
         const char *text;
-        Mark mark;
-    } cases[] = {{"1", Mark::None},
-                 {" 0 ", Mark::None},
-                 {"1N", Mark::New},
-                 {"0N ", Mark::New},
-                 {"0U", Mark::Updated},
-                 {"U", Mark::Updated},
-                 {"1NU", Mark::Updated},
-                 {"1D", Mark::Deleted},
-                 {"1DU", Mark::DeletedUpdated},
-                 {" DU ", Mark::DeletedUpdated},
-                 {"", Mark::Unknown},
-                 {"  ", Mark::Unknown},
-                 {"1X", Mark::Unknown},
-                 {"1u", Mark::Unknown}};
+        Pending mark;
+    } cases[] = {{"1", Pending::None},
+                 {" 0 ", Pending::None},
+                 {"1N", Pending::New},
+                 {"0N ", Pending::New},
+                 {"0U", Pending::Updated},
+                 {"U", Pending::Updated},
+                 {"1NU", Pending::Updated},
+                 {"1D", Pending::Deleted},
+                 {"1DU", Pending::DeletedUpdated},
+                 {" DU ", Pending::DeletedUpdated},
+                 {"", Pending::Unknown},
+                 {"  ", Pending::Unknown},
+                 {"1X", Pending::Unknown},
+                 {"1u", Pending::Unknown}};
     for (const auto &c : cases) {
-        EXPECT_EQ(markOf(c.text), c.mark) << '"' << c.text << '"';
-        EXPECT_EQ(isUnmarked(c.text), c.mark == Mark::None) << '"' << c.text << '"';
+        EXPECT_EQ(pendingOfText(c.text), c.mark) << '"' << c.text << '"';
+        EXPECT_EQ(isUnmarkedText(c.text), c.mark == Pending::None) << '"' << c.text << '"';
     }
+}
+
+// Every typed state under every move: the typed rule, and the same column as the rule over
+// texts gives it, so the two can never drift apart.
+TEST(Transition, MovesEveryTypedStateAsTheTextRuleDoes)
+{
+    constexpr auto U = Pending::Unknown;
+    const struct
+    {
+        Pending from;
+        Pending add, remove, feeUpdate; // Unknown: the column is left unwritten
+    } cases[] = {
+        {Pending::None, Pending::New, Pending::Deleted, Pending::Updated},
+        {Pending::New, U, Pending::None, Pending::New},
+        {Pending::Updated, Pending::Updated, Pending::DeletedUpdated, Pending::Updated},
+        {Pending::Deleted, Pending::None, U, Pending::Deleted},
+        {Pending::DeletedUpdated, Pending::Updated, Pending::DeletedUpdated,
+         Pending::DeletedUpdated},
+    };
+    for (const bool duty : {false, true}) {
+        for (const auto &c : cases) {
+            const std::pair<Move, Pending> moves[] = {
+                {Move::Add, c.add}, {Move::Remove, c.remove}, {Move::FeeUpdate, c.feeUpdate}};
+            for (const auto &[move, expected] : moves) {
+                const DutyMark next = transition(move, duty, c.from);
+                const std::string source(dutyMarkText(duty, c.from));
+                SCOPED_TRACE(source + " move " + std::to_string(static_cast<int>(move)));
+                EXPECT_EQ(pendingOf(next), expected);
+                EXPECT_EQ(next.written(), expected != U);
+                if (next.duty) {
+                    EXPECT_EQ(*next.duty, duty);
+                }
+                EXPECT_EQ(dutyMarkText(next), transitionText(move, source));
+                EXPECT_EQ(isUnmarked(next), expected == Pending::None);
+            }
+        }
+    }
+}
+
+TEST(Transition, UnwrittenAndTextColumnsMoveByTheTextRule)
+{
+    for (const Move move : {Move::Add, Move::Remove, Move::FeeUpdate}) {
+        EXPECT_FALSE(transition(move, DutyMark{}).written());
+        for (const char *text : {"1.0", " 1D ", "2DU", "x", "1.50D"}) {
+            const DutyMark next = transition(move, dutyMarkFromText(text));
+            EXPECT_EQ(dutyMarkText(next), transitionText(move, text)) << text;
+        }
+    }
+    // A text that moves into a typed form becomes typed.
+    EXPECT_EQ(transition(Move::Add, dutyMarkFromText(" 1D ")), (DutyMark{true, Pending::None, {}}));
+    EXPECT_FALSE(isUnmarked(DutyMark{}));
+    EXPECT_TRUE(isUnmarked(dutyMarkFromText(" 2 ")));
+    EXPECT_EQ(pendingOf(dutyMarkFromText("2DU")), Pending::DeletedUpdated);
 }
 
 } // namespace

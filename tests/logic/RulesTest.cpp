@@ -1,5 +1,6 @@
 #include "logic/Rules.h"
 
+#include "logic/RowText.h"
 #include "logic/ValueForms.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,8 @@ namespace {
 
 TEST(DefaultFee, IsEightPercentInTheListsForm)
 {
-    EXPECT_EQ(defaultFeeText(), "8.00");
+    EXPECT_EQ(defaultFee(), (Fee{800, {}}));
+    EXPECT_EQ(feeText(defaultFee()), "8.00");
 }
 
 struct DutyCase
@@ -49,17 +51,18 @@ TEST(DutyRule, AppliesToCountryOneAtCentersOfCodeTwoOnly)
     }
 }
 
-TEST(DutyRule, ShowsTheBoxTickedForALeadingOneWhateverTheMark)
+TEST(DutyRule, ShowsTheBoxTickedForADutyOfOneWhateverIsPending)
 {
     const std::pair<const char *, bool> cases[] = {
         {"1", true},   {"1N", true}, {"1DU", true}, {" 1U", true}, {"1.0", true}, {"0", false},
         {"0N", false}, {"", false},  {"N", false},  {"10", false}, {"-1", false},
     };
     for (const auto &[column, shown] : cases) {
-        EXPECT_EQ(dutyShown(column), shown) << '"' << column << '"';
-        if (column == std::string("1") || column == std::string("0")) {
-            EXPECT_EQ(dutyText(shown), column);
-        }
+        EXPECT_EQ(dutyShown(dutyMarkFromText(column)), shown) << '"' << column << '"';
+    }
+    for (const bool duty : {false, true}) {
+        EXPECT_EQ(dutyShown(loadedDuty(duty)), duty);
+        EXPECT_EQ(dutyMarkText(loadedDuty(duty)), duty ? "1" : "0");
     }
 }
 
@@ -70,10 +73,16 @@ TEST(LoadedFee, IsWrittenInPercentWithTwoDecimals)
         {"1", "100.00"},  {"-0.05", "-5.00"}, {" 0.5 ", "50.00"},
     };
     for (const auto &[fraction, percent] : cases) {
-        EXPECT_EQ(feePercentText(fraction), percent) << fraction;
+        const Fee fee = feeFromFraction(fraction);
+        EXPECT_TRUE(fee.hundredths.has_value()) << fraction;
+        EXPECT_EQ(feeText(fee), percent) << fraction;
     }
-    EXPECT_THROW(feePercentText("8%"), ValueError);
-    EXPECT_THROW(feePercentText(""), ValueError);
+    EXPECT_THROW(feeFromFraction("8%"), ValueError);
+    EXPECT_THROW(feeFromFraction(""), ValueError);
+    // Too large for hundredths: the text the list always showed, kept as text.
+    const Fee huge = feeFromFraction("1" + std::string(30, '0'));
+    EXPECT_FALSE(huge.hundredths.has_value());
+    EXPECT_EQ(feeText(huge), format0_00(1e32));
 }
 
 } // namespace

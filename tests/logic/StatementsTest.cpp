@@ -1,5 +1,7 @@
 #include "logic/Statements.h"
 
+#include "logic/RowText.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -9,6 +11,31 @@ using namespace tarvo::logic;
 namespace {
 
 using Statements = std::vector<std::string>;
+
+// Rows as the lists show them: each cell is read as the list reads its text, so these cases
+// pin the statements to the cell texts byte for byte.
+struct Sel
+{
+    std::string id, fee, column4;
+};
+struct Non
+{
+    std::string id, column4;
+};
+
+Statements build(std::int32_t center, const std::vector<Sel> &selected,
+                 const std::vector<Non> &nonSelected)
+{
+    std::vector<SelectedRow> typedSelected;
+    for (const Sel &row : selected) {
+        typedSelected.push_back({row.id, feeFromText(row.fee), dutyMarkFromText(row.column4)});
+    }
+    std::vector<NonSelectedRow> typedNonSelected;
+    for (const Non &row : nonSelected) {
+        typedNonSelected.push_back({row.id, dutyMarkFromText(row.column4)});
+    }
+    return buildStatements(center, typedSelected, typedNonSelected);
+}
 
 const std::string kInsert12_7 =
     "INSERT INTO VendorCenterCrossReference "
@@ -22,11 +49,11 @@ const std::string kDelete12_3_4 =
 
 TEST(SaveBatch, WorkedExample)
 {
-    const std::vector<SelectedRow> selected = {
+    const std::vector<Sel> selected = {
         {"7", "5.00", "1N"}, {"8", "3.00", "1"}, {"9", "2.50", "0U"}};
-    const std::vector<NonSelectedRow> nonSelected = {{"3", "1D"}, {"5", "0"}, {"4", "1DU"}};
+    const std::vector<Non> nonSelected = {{"3", "1D"}, {"5", "0"}, {"4", "1DU"}};
 
-    const Statements statements = buildStatements(12, selected, nonSelected);
+    const Statements statements = build(12, selected, nonSelected);
     EXPECT_EQ(statements, (Statements{kInsert12_7, kUpdate12_9, kDelete12_3_4}));
 
     EXPECT_EQ(buildBody(statements),
@@ -43,8 +70,8 @@ TEST(SaveBatch, WorkedExample)
 TEST(SaveBatch, OnlyRemovalsGiveOneDeleteInListOrder)
 {
     const Statements statements =
-        buildStatements(-3, {{"8", "3.00", "1"}},
-                        {{"30", "1D"}, {"5", "0"}, {"4", "1DU"}, {"-6", ""}, {"007", " 0D "}});
+        build(-3, {{"8", "3.00", "1"}},
+              {{"30", "1D"}, {"5", "0"}, {"4", "1DU"}, {"-6", ""}, {"007", " 0D "}});
     EXPECT_EQ(statements,
               (Statements{"DELETE FROM VENDORCENTERCROSSREFERENCE WHERE CENTERID=-3 AND "
                           "VENDORID IN(30,4,-6,007)"}));
@@ -53,10 +80,10 @@ TEST(SaveBatch, OnlyRemovalsGiveOneDeleteInListOrder)
 TEST(SaveBatch, NothingMarkedGivesNoStatementAndNoBody)
 {
     const Statements statements =
-        buildStatements(12, {{"8", "3.00", "1"}, {"9", "", " 0 "}}, {{"5", "0"}, {"x", "1"}});
+        build(12, {{"8", "3.00", "1"}, {"9", "", " 0 "}}, {{"5", "0"}, {"x", "1"}});
     EXPECT_TRUE(statements.empty());
     EXPECT_EQ(buildBody(statements), "");
-    EXPECT_TRUE(buildStatements(12, {}, {}).empty());
+    EXPECT_TRUE(build(12, {}, {}).empty());
 }
 
 // Column 4 of a selected row decides the statement by its last character as held.
@@ -70,7 +97,7 @@ TEST(SaveBatch, SelectedRowsWriteOnlyForNOrU)
                  {"1DU", 'U'}, {"N", 'I'},  {"1", '-'},   {" 1 ", '-'}, {"", '-'},
                  {"1D", '-'},  {"1X", '-'}, {"1n", '-'},  {"1N ", '-'}, {"1U ", '-'}};
     for (const auto &c : cases) {
-        const Statements statements = buildStatements(12, {{"7", "5.00", c.column4}}, {});
+        const Statements statements = build(12, {{"7", "5.00", c.column4}}, {});
         const std::string first = statements.empty() ? "" : statements.front();
         const char kind = statements.empty() ? '-' : first.front();
         EXPECT_EQ(kind, c.kind) << '"' << c.column4 << '"';
@@ -91,7 +118,7 @@ TEST(SaveBatch, FeeAndDutyValuesInGeneralNumberForm)
                  {"99.90", " 1N", "12,7,0.999,1"},    {"8.00", "N", "12,7,0.08,0"},
                  {"33.33", "1.5N", "12,7,0.3333,1.5"}};
     for (const auto &c : cases) {
-        const Statements statements = buildStatements(12, {{"7", c.fee, c.column4}}, {});
+        const Statements statements = build(12, {{"7", c.fee, c.column4}}, {});
         ASSERT_EQ(statements.size(), 1u);
         EXPECT_EQ(statements[0], "INSERT INTO VendorCenterCrossReference "
                                  "(CenterID,VendorID,CenterHandlingFee,DutyBrokerageFee,"
@@ -105,43 +132,42 @@ TEST(SaveBatch, NonNumericFeeOfAMarkedRowFailsTheWholeBatch)
 {
     for (const char *fee : {"", " ", "abc", "5,00", "5%", "1e2"}) {
         for (const char *column4 : {"1N", "0U"}) {
-            EXPECT_THROW(
-                buildStatements(12, {{"7", "5.00", "1N"}, {"9", fee, column4}}, {{"3", "1D"}}),
-                BatchError)
+            EXPECT_THROW(build(12, {{"7", "5.00", "1N"}, {"9", fee, column4}}, {{"3", "1D"}}),
+                         BatchError)
                 << '"' << fee << "\" " << column4;
         }
     }
     const std::string hugeFee = "1" + std::string(400, '0');
-    EXPECT_THROW(buildStatements(12, {{"7", hugeFee, "1N"}}, {}), BatchError);
+    EXPECT_THROW(build(12, {{"7", hugeFee, "1N"}}, {}), BatchError);
     // An unmarked row's fee is never read.
-    EXPECT_NO_THROW(buildStatements(12, {{"7", "abc", "1"}, {"8", "", "1D"}}, {}));
+    EXPECT_NO_THROW(build(12, {{"7", "abc", "1"}, {"8", "", "1D"}}, {}));
 }
 
 TEST(SaveBatch, VendorIdMustBeAWholeNumber)
 {
     for (const char *id :
          {"7);DROP TABLE x;--", "", " 7", "7 ", "+7", "7.0", "-", "0x7", "7,8", "١"}) {
-        EXPECT_THROW(buildStatements(12, {{id, "5.00", "1N"}}, {}), BatchError) << id;
-        EXPECT_THROW(buildStatements(12, {{id, "5.00", "1U"}}, {}), BatchError) << id;
-        EXPECT_THROW(buildStatements(12, {}, {{"3", "1D"}, {id, "1D"}}), BatchError) << id;
+        EXPECT_THROW(build(12, {{id, "5.00", "1N"}}, {}), BatchError) << id;
+        EXPECT_THROW(build(12, {{id, "5.00", "1U"}}, {}), BatchError) << id;
+        EXPECT_THROW(build(12, {}, {{"3", "1D"}, {id, "1D"}}), BatchError) << id;
     }
     // Ids that no statement carries are not checked.
-    EXPECT_NO_THROW(buildStatements(12, {{"x y", "5.00", "1"}}, {{"x y", "0"}}));
-    EXPECT_NE(buildStatements(1, {{"-7", "5.00", "0N"}}, {})[0].find("VALUES (1,-7,0.05,0,"),
+    EXPECT_NO_THROW(build(12, {{"x y", "5.00", "1"}}, {{"x y", "0"}}));
+    EXPECT_NE(build(1, {{"-7", "5.00", "0N"}}, {})[0].find("VALUES (1,-7,0.05,0,"),
               std::string::npos);
 }
 
 TEST(SaveBatch, AtMost32767Statements)
 {
-    std::vector<SelectedRow> selected(32766, SelectedRow{"7", "5.00", "1N"});
-    const std::vector<NonSelectedRow> removed = {{"3", "1D"}};
-    EXPECT_EQ(buildStatements(12, selected, removed).size(), 32767u);
+    std::vector<Sel> selected(32766, Sel{"7", "5.00", "1N"});
+    const std::vector<Non> removed = {{"3", "1D"}};
+    EXPECT_EQ(build(12, selected, removed).size(), 32767u);
 
     selected.push_back({"8", "1.00", "0U"});
-    EXPECT_EQ(buildStatements(12, selected, {}).size(), 32767u);
-    EXPECT_THROW(buildStatements(12, selected, removed), BatchError);
+    EXPECT_EQ(build(12, selected, {}).size(), 32767u);
+    EXPECT_THROW(build(12, selected, removed), BatchError);
     selected.push_back({"9", "1.00", "0N"});
-    EXPECT_THROW(buildStatements(12, selected, {}), BatchError);
+    EXPECT_THROW(build(12, selected, {}), BatchError);
 }
 
 TEST(SaveBody, OneFieldPerStatementEachEndingInAmpersand)

@@ -3,6 +3,7 @@
 #include "ServerFixture.h"
 #include "store/Store.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace tarvo::server::testing {
@@ -143,10 +144,112 @@ TEST_F(AuditTrail, VersionTriggersSwitchOffAndOnThroughTheStore)
     ASSERT_TRUE(m_store->enableVersionTriggers(false).ok());
     toolWrites();
     EXPECT_EQ(version(12), before);
+    // The store's own batches keep the versions only while the triggers are there.
+    ASSERT_EQ(apply({UpdateAssignment{12, 8, 0.04, false}}, "alice").status,
+              BatchOutcome::Status::Applied);
+    EXPECT_EQ(version(12), before);
     ASSERT_TRUE(m_store->enableVersionTriggers(true).ok());
     toolWrites();
     EXPECT_GT(version(12), before);
 }
+
+TEST_F(AuditTrail, WithoutTheTrailABatchLeavesNoRowButMovesItsVersionAsAFillDoes)
+{
+    const std::int64_t seeded = version(13);
+    EXPECT_GT(seeded, 0) << "the seed's assignment moved it";
+    m_db->addAssignment({13, 5, 0.01, false, "2024-01-01 00:00:00"});
+    const std::int64_t filled = version(13);
+    EXPECT_GT(filled, seeded);
+
+    StoreOptions options;
+    options.auditTrail = false;
+    const std::unique_ptr<Store> bare = Store::open(m_db->location(), options);
+    const BatchResult result =
+        bare->apply({UpdateAssignment{13, 5, 0.02, true}}, {"2026-03-04 05:06:07", "alice"});
+    ASSERT_TRUE(result.ok()) << result.message;
+    EXPECT_EQ(auditRows(), Rows{});
+    EXPECT_GT(version(13), filled);
+}
+
+// Batches around the number of audit rows one statement writes at once: every row written
+// leaves its row with its fees, each at the version its change gave (moved per row on SQLite,
+// per run of one kind on PostgreSQL), the last at the center's version.
+struct LargeBatch
+{
+    const char *name;
+    int inserts; // of new vendors, then updates of the first half and removal of a quarter
+    bool mixed;
+};
+
+class AuditTrailOfLargeBatches : public AuditTrail, public ::testing::WithParamInterface<LargeBatch>
+{
+};
+
+TEST_P(AuditTrailOfLargeBatches, LeaveOneRowPerWriteAtTheVersionItGave)
+{
+    const LargeBatch &batch = GetParam();
+    Records vendors;
+    for (int i = 0; i < batch.inserts; ++i) {
+        vendors.vendors.push_back({1000 + i, "Vendor", 1, true, "2024-01-01 00:00:00"});
+    }
+    m_db->add(vendors);
+    const std::int64_t before = version(13);
+
+    std::vector<Statement> statements;
+    Rows expected;
+    auto fee = [](int i, int step) { return std::to_string(i % 7 + step) + ".5"; };
+    for (int i = 0; i < batch.inserts; ++i) {
+        statements.push_back(InsertAssignment{13, 1000 + i, std::stod(fee(i, 0)), i % 2 == 0});
+        expected.push_back({std::to_string(1000 + i), "add", fee(i, 0), i % 2 == 0 ? "1" : "0"});
+    }
+    if (batch.mixed) {
+        DeleteAssignments removal{13, {}};
+        for (int i = 0; i < batch.inserts / 2; ++i) {
+            statements.push_back(UpdateAssignment{13, 1000 + i, std::stod(fee(i, 1)), true});
+            expected.push_back({std::to_string(1000 + i), "update", fee(i, 1), "1"});
+        }
+        for (int i = 0; i < batch.inserts / 4; ++i) {
+            removal.vendorIds.push_back(1000 + i);
+            expected.push_back({std::to_string(1000 + i), "remove", fee(i, 1), "1"});
+        }
+        statements.push_back(removal);
+    }
+    const BatchOutcome outcome = apply(statements, "alice");
+    ASSERT_EQ(outcome.status, BatchOutcome::Status::Applied) << outcome.message;
+
+    const Rows written = m_db->rows("SELECT VendorID, Action, HandlingFee, DutyBrokerageFee, "
+                                    "CenterVersion FROM AssignmentAudit ORDER BY AuditID");
+    ASSERT_EQ(written.size(), expected.size());
+    Rows contents;
+    std::int64_t last = before;
+    for (const auto &row : written) {
+        contents.push_back({row[0], row[1], row[2], row[3]});
+        const std::int64_t at = std::stoll(row[4]);
+        if (m_db->engine() == Engine::Sqlite) {
+            EXPECT_GT(at, last) << "vendor " << row[0] << " " << row[1];
+        } else {
+            EXPECT_GE(at, last) << "vendor " << row[0] << " " << row[1];
+        }
+        last = at;
+    }
+    EXPECT_GT(last, before);
+    EXPECT_EQ(last, version(13));
+    if (m_db->engine() == Engine::Sqlite) {
+        EXPECT_EQ(contents, expected) << "in the order written";
+    } else {
+        std::sort(contents.begin(), contents.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(contents, expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, AuditTrailOfLargeBatches,
+    ::testing::Values(LargeBatch{"OneShortOfAStatementsWorth", 255, false},
+                      LargeBatch{"OneStatementsWorth", 256, false},
+                      LargeBatch{"OneOverAStatementsWorth", 257, false},
+                      LargeBatch{"SeveralStatementsWorthOfEveryKind", 400, true}),
+    [](const ::testing::TestParamInfo<LargeBatch> &info) { return info.param.name; });
 
 } // namespace
 } // namespace tarvo::server::testing

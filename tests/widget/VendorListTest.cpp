@@ -2,11 +2,13 @@
 #include "list/VendorList.h"
 
 #include "list/VendorView.h"
+#include "logic/RowText.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -364,6 +366,118 @@ TEST_F(VendorListTest, headerClicksReportOneBasedIndexes)
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, name);
     ASSERT_EQ(columns.count(), 1);
     EXPECT_EQ(columns.at(0).at(0).toInt(), 2);
+}
+
+} // namespace
+
+namespace {
+
+using tarvo::logic::DutyMark;
+using tarvo::logic::Fee;
+using tarvo::logic::Pending;
+
+tarvo::logic::Row typedRow(const char *id, Fee fee, DutyMark duty)
+{
+    tarvo::logic::Row row;
+    row.id = id;
+    row.name = QStringLiteral("Vendor %1").arg(id).toStdString();
+    row.fee = std::move(fee);
+    row.duty = std::move(duty);
+    row.date = "03/14/2024";
+    row.key = tarvo::logic::idKeyOf(row.id);
+    return row;
+}
+
+// The model shows every typed cell as its text, and a text without typed form exactly as given.
+TEST_F(VendorListTest, typedRowsShowTheirCellsAsTextsAndKeepOtherTextsAsGiven)
+{
+    const struct
+    {
+        tarvo::logic::Row row;
+        QStringList cells; // columns 0..6 as the model shows them
+        int marked;
+    } cases[] = {
+        {typedRow("7", Fee{800, {}}, DutyMark{true, Pending::New, {}}),
+         {"7", "Vendor 7", "", "8.00", "1N", "03/14/2024", "0007"},
+         1},
+        {typedRow("007", Fee{-5, {}}, DutyMark{false, Pending::None, {}}),
+         {"007", "Vendor 007", "", "-0.05", "0", "03/14/2024", "0007"},
+         0},
+        {typedRow("12345", Fee{std::nullopt, "8.0"},
+                  DutyMark{std::nullopt, Pending::Unknown, "2D"}),
+         {"12345", "Vendor 12345", "", "8.0", "2D", "03/14/2024", "12345"},
+         1},
+        {typedRow("x", Fee{}, DutyMark{}), {"x", "Vendor x", "", "", "", "03/14/2024", "x"}, 1},
+    };
+    for (const auto &c : cases) {
+        list.Clear();
+        const int i = list.AddRow(c.row);
+        list.flush();
+        QStringList shown;
+        for (int k = 0; k < VendorList::Columns; ++k) {
+            shown << list.view()->model()->index(i - 1, k).data(Qt::DisplayRole).toString();
+        }
+        EXPECT_EQ(shown, c.cells);
+        EXPECT_EQ(list.row(i), c.row);
+        EXPECT_EQ(list.markedCount(), c.marked);
+        // Written back as text, each cell reads the same and keeps its typed value.
+        for (int k = 1; k < VendorList::Columns; ++k) {
+            list.SetSubItem(i, k, c.cells[k]);
+        }
+        EXPECT_EQ(list.row(i), c.row) << c.cells.join(',').toStdString();
+    }
+}
+
+TEST_F(VendorListTest, typedWritesChangeOneCellAndThePendingCount)
+{
+    list.AddRow(typedRow("7", Fee{800, {}}, DutyMark{true, Pending::None, {}}));
+    list.AddRow(typedRow("8", Fee{800, {}}, DutyMark{false, Pending::None, {}}));
+    EXPECT_EQ(list.markedCount(), 0);
+    list.setFee(2, Fee{1250, {}});
+    list.setDutyMark(2, DutyMark{false, Pending::Updated, {}});
+    EXPECT_EQ(list.SubItem(2, 3), "12.50");
+    EXPECT_EQ(list.SubItem(2, 4), "0U");
+    EXPECT_EQ(list.pending(2), Pending::Updated);
+    EXPECT_EQ(list.markedCount(), 1);
+    list.SetSubItem(2, 4, "0");
+    EXPECT_EQ(list.markedCount(), 0);
+    list.setDutyMark(1, DutyMark{});
+    EXPECT_EQ(list.SubItem(1, 4), "");
+    EXPECT_EQ(list.pending(1), Pending::Unknown);
+    EXPECT_EQ(list.markedCount(), 1);
+    EXPECT_EQ(list.SubItem(1, 3), "8.00");
+    EXPECT_EQ(list.SubItem(1, 1), "Vendor 7");
+}
+
+// Numeric keys are ordered without their texts; the order must be the texts' order all the same.
+TEST_F(VendorListTest, sortingByTheIdKeyOrdersAsTheKeyTextsInBothDirections)
+{
+    for (const char *id : {"12345", "7", "abc", "999", "10000", "-7", "0007", "7.5", "100000",
+                           "Abd", "42", "1000"}) {
+        list.AddRow(typedRow(id, Fee{800, {}}, DutyMark{false, Pending::None, {}}));
+    }
+    for (const int order : {0, 1}) {
+        list.SetSortOrder(order);
+        list.SetSortKey(6);
+        QStringList keys = texts(6);
+        QStringList expected = keys;
+        std::stable_sort(expected.begin(), expected.end(), [&](const QString &a, const QString &b) {
+            const int c = QString::compare(a, b, Qt::CaseInsensitive);
+            return order == 0 ? c < 0 : c > 0;
+        });
+        EXPECT_EQ(keys, expected) << order;
+        // A row placed among them lands where the texts put it.
+        const int at = list.PlaceInOrder(
+            list.AddRow(typedRow("5000", Fee{800, {}}, DutyMark{false, Pending::None, {}})));
+        keys = texts(6);
+        expected = keys;
+        std::stable_sort(expected.begin(), expected.end(), [&](const QString &a, const QString &b) {
+            const int c = QString::compare(a, b, Qt::CaseInsensitive);
+            return order == 0 ? c < 0 : c > 0;
+        });
+        EXPECT_EQ(keys, expected) << order;
+        list.Remove(at);
+    }
 }
 
 } // namespace

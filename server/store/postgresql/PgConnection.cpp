@@ -210,15 +210,25 @@ constexpr std::array kRuns = {
         "$3", "$4", "remove", "$5"},
 };
 
-// `run` with its audit rows, then `answer` over the rows written (w).
-std::string withAudit(const Run &run, const std::string &answer)
+// `run` with its audit rows (unless the trail is off), then `answer` over the rows written (w).
+std::string withAudit(const Run &run, const std::string &answer, bool auditTrail)
 {
-    return std::string("WITH w AS (") + run.write +
-           "), a AS (INSERT INTO AssignmentAudit (ChangedAt, UserName, CenterID, VendorID, "
+    if (!auditTrail) {
+        // The time and the user still typed, as the statement keeps its parameters.
+        return std::string("WITH w AS (") + run.write + "), a AS (SELECT " + run.changedAt +
+               "::timestamp, " + run.userName + "::text) " + answer;
+    }
+    // The moved versions once per center (m), joined to the rows by hash rather than looked
+    // up per row.
+    return std::string("WITH w AS (") + run.write + "), m AS MATERIALIZED (SELECT c.CenterID, " +
+           kMovedVersion +
+           " AS Moved FROM (SELECT DISTINCT CenterID FROM w) c "
+           "LEFT JOIN CenterVersion v ON v.CenterID = c.CenterID), "
+           "a AS (INSERT INTO AssignmentAudit (ChangedAt, UserName, CenterID, VendorID, "
            "Action, HandlingFee, DutyBrokerageFee, CenterVersion) SELECT " +
            run.changedAt + "::timestamp, " + run.userName + "::text, w.CenterID, w.VendorID, '" +
-           run.action + "', w.CenterHandlingFee, w.DutyBrokerageFee, " + kMovedVersion +
-           " FROM w LEFT JOIN CenterVersion v ON v.CenterID = w.CenterID) " + answer;
+           run.action + "', w.CenterHandlingFee, w.DutyBrokerageFee, m.Moved " +
+           "FROM w JOIN m ON m.CenterID = w.CenterID) " + answer;
 }
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
@@ -238,7 +248,7 @@ StoreStatus statusOf(std::string_view state)
 } // namespace
 
 PgConnection::PgConnection(const std::string &uri, bool createSchema, const StoreOptions &options)
-    : m_shown(shownLocation(uri)), m_notice(options.notice)
+    : m_auditTrail(options.auditTrail), m_shown(shownLocation(uri)), m_notice(options.notice)
 {
     // The URI comes after these defaults, so that its own settings win over them; a password
     // given apart comes after the URI, so that it wins over one there.
@@ -394,13 +404,15 @@ void PgConnection::prepareAll()
         Op traced;
         traced.kind = Op::Kind::Prepare;
         traced.name = run.name;
-        traced.params[0] = withAudit(run, "SELECT w.CenterID, w.VendorID FROM w");
+        traced.params[0] = withAudit(run, "SELECT w.CenterID, w.VendorID FROM w", m_auditTrail);
         ops.push_back(std::move(traced));
         Op checked;
         checked.kind = Op::Kind::Prepare;
         checked.name = run.checked;
-        checked.params[0] = withAudit(run, std::string("SELECT CASE WHEN count(*) = ") + run.count +
-                                               " THEN count(*) ELSE count(*) / 0 END FROM w");
+        checked.params[0] = withAudit(run,
+                                      std::string("SELECT CASE WHEN count(*) = ") + run.count +
+                                          " THEN count(*) ELSE count(*) / 0 END FROM w",
+                                      m_auditTrail);
         ops.push_back(std::move(checked));
     }
     std::optional<StoreError> failed;

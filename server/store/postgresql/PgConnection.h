@@ -134,7 +134,8 @@ private:
                              const BatchContext &context);
 
     pg_conn *m_conn = nullptr;
-    bool m_poisoned = false;                           // left in the middle of a pipeline
+    bool m_poisoned = false; // left in the middle of a pipeline
+    bool m_auditTrail = true;
     std::string m_shown;                               // the URI without its password, for messages
     std::function<void(const std::string &)> m_notice; // called back by libpq through this
 };

@@ -71,6 +71,15 @@ SqliteStatement &SqliteStatement::bind(int index, std::string_view value)
     return *this;
 }
 
+SqliteStatement &SqliteStatement::bindNull(int index)
+{
+    const int rc = sqlite3_bind_null(m_stmt, index);
+    if (rc != SQLITE_OK) {
+        fail(m_db, rc, "cannot bind a value");
+    }
+    return *this;
+}
+
 bool SqliteStatement::step()
 {
     const int rc = sqlite3_step(m_stmt);
@@ -126,7 +135,8 @@ std::string SqliteStatement::text(int column) const
     return data != nullptr ? std::string(data, static_cast<std::size_t>(size)) : std::string();
 }
 
-SqliteConnection::SqliteConnection(const std::string &path)
+SqliteConnection::SqliteConnection(const std::string &path, bool auditTrail)
+    : m_auditTrail(auditTrail)
 {
     const int rc =
         sqlite3_open_v2(path.c_str(), &m_db,
@@ -145,6 +155,7 @@ SqliteConnection::SqliteConnection(const std::string &path)
         execute("PRAGMA synchronous = FULL");
         execute("PRAGMA foreign_keys = ON");
         createSchema();
+        runTriggers(false);
 
         m_centerCode = std::make_unique<SqliteStatement>(
             m_db, "SELECT CenterCode FROM Centers WHERE CenterID = ?1");
@@ -177,11 +188,30 @@ SqliteConnection::SqliteConnection(const std::string &path)
         m_delete = std::make_unique<SqliteStatement>(
             m_db, "DELETE FROM VendorCenterCrossReference WHERE CenterID = ?1 AND VendorID = ?2 "
                   "RETURNING CenterHandlingFee, DutyBrokerageFee");
-        // Written after the assignment, so that the row carries the version its trigger gave.
         m_audit = std::make_unique<SqliteStatement>(
             m_db, "INSERT INTO AssignmentAudit (ChangedAt, UserName, CenterID, VendorID, Action, "
-                  "HandlingFee, DutyBrokerageFee, CenterVersion) VALUES (?1, ?2, ?3, ?4, ?5, ?6, "
-                  "?7, (SELECT Version FROM CenterVersion WHERE CenterID = ?3))");
+                  "HandlingFee, DutyBrokerageFee, CenterVersion) "
+                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+        // The time and the user are the batch's, bound once for all of its rows.
+        std::string many = "INSERT INTO AssignmentAudit (ChangedAt, UserName, CenterID, VendorID, "
+                           "Action, HandlingFee, DutyBrokerageFee, CenterVersion) VALUES ";
+        for (int row = 0; row < kAuditRowsPerInsert; ++row) {
+            const int first = 3 + 6 * row;
+            many += row == 0 ? "(?1, ?2" : ", (?1, ?2";
+            for (int column = 0; column < 6; ++column) {
+                many += ", ?" + std::to_string(first + column);
+            }
+            many += ')';
+        }
+        m_auditMany = std::make_unique<SqliteStatement>(m_db, many);
+        m_storedVersion = std::make_unique<SqliteStatement>(
+            m_db, "SELECT Version FROM CenterVersion WHERE CenterID = ?1");
+        m_moveVersion = std::make_unique<SqliteStatement>(
+            m_db, "INSERT INTO CenterVersion (CenterID, Version) VALUES (?1, ?2) "
+                  "ON CONFLICT (CenterID) DO UPDATE SET Version = max(Version, excluded.Version)");
+        m_triggers = std::make_unique<SqliteStatement>(
+            m_db, "SELECT name FROM sqlite_master WHERE type = 'trigger' "
+                  "AND tbl_name = 'VendorCenterCrossReference'");
         m_centerExists =
             std::make_unique<SqliteStatement>(m_db, "SELECT 1 FROM Centers WHERE CenterID = ?1");
         m_vendorExists =
@@ -208,9 +238,10 @@ SqliteConnection::~SqliteConnection()
 // The prepared statements must be finalized before the connection they belong to is closed.
 void SqliteConnection::finalizeAll()
 {
-    for (auto *prepared : {&m_centerCode, &m_nonSelectedCount, &m_selectedCount,
-                           &m_activeNotSelected, &m_selected, &m_insert, &m_update, &m_delete,
-                           &m_audit, &m_centerExists, &m_vendorExists, &m_version, &m_changes}) {
+    for (auto *prepared :
+         {&m_centerCode, &m_nonSelectedCount, &m_selectedCount, &m_activeNotSelected, &m_selected,
+          &m_insert, &m_update, &m_delete, &m_audit, &m_auditMany, &m_storedVersion, &m_moveVersion,
+          &m_triggers, &m_centerExists, &m_vendorExists, &m_version, &m_changes}) {
         prepared->reset();
     }
     sqlite3_close(m_db);

@@ -5,6 +5,7 @@
 
 #include "store/Store.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -46,6 +47,7 @@ public:
     SqliteStatement &bind(int index, std::int64_t value);
     SqliteStatement &bind(int index, double value);
     SqliteStatement &bind(int index, std::string_view value);
+    SqliteStatement &bindNull(int index);
     // True while a row is available; false once done. Throws SqliteError on failure,
     // leaving the statement reset.
     bool step();
@@ -67,8 +69,11 @@ class SqliteConnection final : public StoreReader
 {
 public:
     // Opens or creates the file and its schema; WAL journal synced at every commit, foreign
-    // keys on, a busy time-out of 5 s. Throws SqliteError.
-    explicit SqliteConnection(const std::string &path);
+    // keys on, a busy time-out of 5 s. Without `auditTrail` batches write no audit rows (only
+    // to measure what they cost). The file's triggers do not run on this connection: its
+    // batches move the versions themselves, and fill() turns them on for its writes. Throws
+    // SqliteError.
+    explicit SqliteConnection(const std::string &path, bool auditTrail = true);
     ~SqliteConnection() override;
     SqliteConnection(const SqliteConnection &) = delete;
     SqliteConnection &operator=(const SqliteConnection &) = delete;
@@ -88,6 +93,9 @@ public:
     // Creates or drops the triggers that move the versions, in a write transaction of its
     // own. Throws SqliteError.
     void setVersionTriggers(bool on);
+    // Lets the file's triggers run for this connection's writes, or not (the default).
+    // Expires the prepared statements, which prepare again at their next use.
+    void runTriggers(bool on);
 
     // Applies every statement in order inside one write transaction, with the context's
     // time as GETDATE() and one AssignmentAudit row per assignment written. All or nothing:
@@ -115,12 +123,18 @@ public:
 private:
     void createSchema();
     void finalizeAll();
-    std::optional<std::string> conflictOf(const Statement &statement, const BatchContext &context,
+    struct Bookkeeping;
+    // The audit rows one statement writes at once; the rest of a batch's go one by one.
+    static constexpr int kAuditRowsPerInsert = 256;
+    // Which of add, update and remove move a version: those whose trigger the file holds.
+    std::array<bool, 3> versionTriggers();
+    std::optional<std::string> conflictOf(const Statement &statement, Bookkeeping &book,
                                           BatchOutcome &outcome);
-    void audit(const BatchContext &context, std::int64_t centerId, std::int64_t vendorId,
-               const char *action, double fee, bool duty);
+    // Writes the versions the batch moved and its audit rows.
+    void finish(const Bookkeeping &book, const BatchContext &context);
 
     sqlite3 *m_db = nullptr;
+    bool m_auditTrail = true;
     std::unique_ptr<SqliteStatement> m_centerCode;
     std::unique_ptr<SqliteStatement> m_nonSelectedCount;
     std::unique_ptr<SqliteStatement> m_selectedCount;
@@ -130,6 +144,10 @@ private:
     std::unique_ptr<SqliteStatement> m_update;
     std::unique_ptr<SqliteStatement> m_delete;
     std::unique_ptr<SqliteStatement> m_audit;
+    std::unique_ptr<SqliteStatement> m_auditMany;
+    std::unique_ptr<SqliteStatement> m_storedVersion;
+    std::unique_ptr<SqliteStatement> m_moveVersion;
+    std::unique_ptr<SqliteStatement> m_triggers;
     std::unique_ptr<SqliteStatement> m_centerExists;
     std::unique_ptr<SqliteStatement> m_vendorExists;
     std::unique_ptr<SqliteStatement> m_version;

@@ -60,7 +60,9 @@ CREATE TABLE IF NOT EXISTS CenterVersion (
 // Every written assignment moves its center's version to the microseconds of 'now' (SQLite
 // knows it to the millisecond), or one past the version it had when that is later: so a
 // version never comes back, not even after a backup was restored, and never moves another
-// center's. Triggers, so that a tool writing the table directly moves it too.
+// center's. Triggers, so that a tool writing the table directly moves it too; the server's own
+// batches move it by the same rule without them (SqliteBatch.cpp), which spares a trigger
+// program per row.
 constexpr const char *kTriggers = R"sql(
 CREATE TRIGGER IF NOT EXISTS AssignmentAddMovesVersion
 AFTER INSERT ON VendorCenterCrossReference BEGIN
@@ -145,6 +147,31 @@ void SqliteConnection::setVersionTriggers(bool on)
     SqliteTransaction transaction(*this);
     execute(on ? kTriggers : kDropTriggers);
     transaction.commit();
+}
+
+void SqliteConnection::runTriggers(bool on)
+{
+    const int rc = sqlite3_db_config(m_db, SQLITE_DBCONFIG_ENABLE_TRIGGER, on ? 1 : 0, nullptr);
+    if (rc != SQLITE_OK) {
+        throw SqliteError("cannot switch the triggers", rc);
+    }
+}
+
+std::array<bool, 3> SqliteConnection::versionTriggers()
+{
+    static constexpr std::string_view kNames[] = {"AssignmentAddMovesVersion",
+                                                  "AssignmentUpdateMovesVersion",
+                                                  "AssignmentRemoveMovesVersion"};
+    std::array<bool, 3> present{};
+    m_triggers->reset();
+    std::string name;
+    while (m_triggers->step()) {
+        m_triggers->text(0, name);
+        for (std::size_t i = 0; i < present.size(); ++i) {
+            present[i] = present[i] || name == kNames[i];
+        }
+    }
+    return present;
 }
 
 } // namespace tarvo::server

@@ -3,6 +3,8 @@
 #include "store/Pool.h"
 #include "store/sqlite/SqliteConnection.h"
 
+#include <sqlite3.h>
+
 namespace tarvo::server {
 
 namespace {
@@ -15,17 +17,19 @@ constexpr std::chrono::milliseconds kPoolWait{10000};
 
 struct SqliteStore::Private
 {
-    explicit Private(std::string file, std::size_t connections)
-        : path(std::move(file)),
-          pool(connections, kPoolWait, [this] { return std::make_unique<SqliteConnection>(path); })
+    explicit Private(std::string file, const StoreOptions &options)
+        : path(std::move(file)), auditTrail(options.auditTrail),
+          pool(options.connections, kPoolWait,
+               [this] { return std::make_unique<SqliteConnection>(path, auditTrail); })
     {}
 
     std::string path;
+    bool auditTrail;
     Pool<SqliteConnection> pool;
 };
 
 SqliteStore::SqliteStore(std::string path, const StoreOptions &options)
-    : d(std::make_unique<Private>(std::move(path), options.connections))
+    : d(std::make_unique<Private>(std::move(path), options))
 {
     // The first connection opens at once, so that a bad path fails here.
     d->pool.acquire();
@@ -65,6 +69,18 @@ FillResult SqliteStore::fill(const Records &records, FillMode mode)
 {
     return guarded<FillResult>([&] {
         auto db = d->pool.acquire();
+        // Filled assignments move their centers' versions through the triggers, as those of
+        // any other writer do.
+        db->runTriggers(true);
+        struct TriggersOff
+        {
+            SqliteConnection &db;
+            // Cannot fail but for a misuse of SQLite's interface.
+            ~TriggersOff()
+            {
+                sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+            }
+        } triggersOff{*db};
         FillResult result;
         SqliteTransaction transaction(*db);
         if (mode == FillMode::OnlyWhenEmpty && !db->isEmpty()) {
