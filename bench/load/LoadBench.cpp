@@ -20,6 +20,12 @@
 // once (libcurl, fonts, styles) is not charged to the rows. The peak is sampled at every step
 // of the progress bar (a hundredth of the rows) and after each answer is parsed, the moments
 // when an answer, its tree and the rows read from it are all held.
+//
+// Instructions: valgrind --tool=callgrind --collect-atstart=no bench_load
+// --benchmark_filter='FirstLoad.*prepared' --benchmark_min_time=0.01 counts the measured parts
+// only. The load repaints its progress bar every 100 ms of wall time, which under valgrind
+// comes round 20 to 30 times (5 to 11 M instructions, QWidget::repaint under showProgress)
+// where a run at full speed finishes first: leave that out when comparing with the floor.
 #include "BenchHarness.h"
 #include "PreparedServer.h"
 #include "net/QueryDocument.h"
