@@ -1,17 +1,22 @@
 // Parses arbitrary bytes as a server answer and reads the tree the way a load does, checking
-// that a failed parse leaves no document element and that reads by position agree with the
-// child counts. Any answer must end in a tree or a clear error, never in a crash.
+// that a failed parse leaves no document element, that reads by position agree with the child
+// counts and with the one-walk reading of records, and that every count and text is what
+// pugixml's tree with a node for every text holds. Any answer must end in a tree or a clear
+// error, never in a crash.
 #include "net/QueryDocument.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <pugixml.hpp>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 using tarvo::net::AnswerError;
 using tarvo::net::AnswerNode;
 using tarvo::net::QueryDocument;
+using tarvo::net::RecordFields;
 
 namespace {
 
@@ -24,10 +29,66 @@ void check(bool condition)
         __builtin_trap();
 }
 
-void readNode(const AnswerNode &node, std::vector<AnswerNode> &pending)
+// The same answer as a tree with a node for every text: what every read must match.
+constexpr unsigned kReferenceFlags = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol |
+                                     pugi::parse_comments | pugi::parse_pi | pugi::parse_fragment;
+
+std::size_t referenceCount(pugi::xml_node node)
+{
+    std::size_t count = 0;
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+        ++count;
+    return count;
+}
+
+std::string referenceText(pugi::xml_node node)
+{
+    if (node.type() != pugi::node_element && node.type() != pugi::node_document)
+        return node.value();
+    std::string text;
+    for (pugi::xml_node d = node.first_child(); d && d != node;) {
+        if (d.type() == pugi::node_pcdata || d.type() == pugi::node_cdata)
+            text += d.value();
+        if (d.first_child()) {
+            d = d.first_child();
+            continue;
+        }
+        while (d != node && !d.next_sibling())
+            d = d.parent();
+        if (d != node)
+            d = d.next_sibling();
+    }
+    return text;
+}
+
+// The records of node read in one walk agree with reading each field by position.
+void checkRecords(const AnswerNode &node)
+{
+    constexpr std::size_t kept = 3;
+    std::size_t records = 0;
+    node.forEachRecord<kept>(1, [&](const RecordFields<kept> &fields, std::size_t position) {
+        check(position == records++);
+        const AnswerNode record = node.child(position, "record");
+        check(fields.count() == record.childCount());
+        for (std::size_t k = 0; k < kept && k < fields.count(); ++k) {
+            const AnswerNode field = record.child(k, "field");
+            check(fields[k].filled == field.hasChildren());
+            check(fields[k].text == (k >= 1                ? field.lastChildText()
+                                     : field.hasChildren() ? field.firstChildText("field")
+                                                           : std::string()));
+        }
+    });
+    check(records == node.childCount());
+}
+
+void readNode(const AnswerNode &node, pugi::xml_node reference,
+              std::vector<std::pair<AnswerNode, pugi::xml_node>> &pending)
 {
     const std::size_t count = node.childCount();
-    (void)node.text();
+    check(count == referenceCount(reference));
+    check(node.text() == referenceText(reference));
+    check(node.name() == std::string_view(reference.name()));
+    checkRecords(node);
     check(node.lastChildText().empty() || count > 0);
     try {
         (void)node.firstChildText("first child");
@@ -35,8 +96,9 @@ void readNode(const AnswerNode &node, std::vector<AnswerNode> &pending)
     } catch (const AnswerError &) {
         check(count == 0);
     }
-    for (std::size_t i = 0; i < count; ++i)
-        pending.push_back(node.child(i, "child"));
+    pugi::xml_node referenceChild = reference.first_child();
+    for (std::size_t i = 0; i < count; ++i, referenceChild = referenceChild.next_sibling())
+        pending.emplace_back(node.child(i, "child"), referenceChild);
     try {
         (void)node.child(count, "child");
         check(false);
@@ -61,11 +123,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     }
     check(doc.error().empty());
-    std::vector<AnswerNode> pending{doc.documentElement()};
+    std::string body(reinterpret_cast<const char *>(data), size);
+    pugi::xml_document reference;
+    check(static_cast<bool>(
+        reference.load_buffer_inplace(body.data(), body.size(), kReferenceFlags)));
+    std::vector<std::pair<AnswerNode, pugi::xml_node>> pending{
+        {doc.documentElement(), reference.document_element()}};
     for (std::size_t visits = 0; !pending.empty() && visits < kMaxVisits; ++visits) {
-        const AnswerNode node = pending.back();
+        const auto [node, referenceNode] = pending.back();
         pending.pop_back();
-        readNode(node, pending);
+        readNode(node, referenceNode, pending);
     }
     return 0;
 }

@@ -16,7 +16,6 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <algorithm>
-#include <array>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -232,23 +231,21 @@ void Loader::NonSelectVendorsDisplay()
     const auto doc = request("active=1");
     const auto section = doc.documentElement().child(1, "active vendors section");
     list.Reserve(fields.miNonSelectedCount);
-    // Texts the document does not hold in one piece live here while their row is added.
-    std::array<std::string, VendorList::Columns> scratch;
+    // Field 0 is the first child's text; from field 1 on every child is copied in turn, so the
+    // last one's text is what stays. The texts point into the document.
+    using Fields = net::RecordFields<VendorList::Columns>;
     logic::Row row;
-    section.forEachChild([&](const net::AnswerNode &record, std::size_t) {
-        startRow(row, record.child(0, "vendor id").firstChildView("vendor id", scratch[0]));
+    section.forEachRecord<VendorList::Columns>(1, [&](const Fields &record, std::size_t) {
+        startRow(row, record.text(0, "vendor id"));
         addRead(list, row, [&] {
-            // Every child is copied in turn, so the last one's text is what stays.
-            record.forEachChild([&](const net::AnswerNode &field, std::size_t k) {
-                if (k == 0 || !field.hasChildren()) {
-                    return;
+            for (std::size_t k = 1; k < VendorList::Columns; ++k) {
+                if (record[k].filled) {
+                    logic::setCellText(row, static_cast<logic::Column>(k), record[k].text);
                 }
-                if (k >= VendorList::Columns) {
-                    throw ListError("no such column: " + std::to_string(k));
-                }
-                logic::setCellText(row, static_cast<logic::Column>(k),
-                                   field.lastChildView(scratch[k]));
-            });
+            }
+            if (record.overflow() != Fields::npos) {
+                throw ListError("no such column: " + std::to_string(record.overflow()));
+            }
             row.fee = logic::defaultFee();
             row.duty = logic::loadedDuty(logic::dutyApplies(row.countryId, fields.miCenterCode));
             row.key = logic::idKeyOf(row.id);
@@ -270,28 +267,27 @@ void Loader::SelectedVendorDisplay()
     const auto doc = request("selected=1");
     const auto section = doc.documentElement().child(2, "selected vendors section");
     list.Reserve(fields.miSelectedCount);
-    std::array<std::string, 4> scratch;
+    constexpr std::size_t Read = 4; // id, name, fee, duty
     logic::Row row;
-    section.forEachChild([&](const net::AnswerNode &record, std::size_t) {
-        startRow(row, record.child(0, "vendor id").firstChildView("vendor id", scratch[0]));
-        addRead(list, row, [&] {
-            row.name = record.child(1, "vendor name").firstChildView("vendor name", scratch[1]);
-            row.fee = logic::feeFromFraction(
-                record.child(2, "handling fee").firstChildView("handling fee", scratch[2]));
-            if (row.fee.hundredths) {
-                // What the server holds, carried by the row wherever it moves.
-                row.loaded = logic::Assignment{*row.fee.hundredths, false};
-            }
-            const bool duty = logic::toBoolean(
-                record.child(3, "duty flag").firstChildView("duty flag", scratch[3]));
-            row.duty = logic::loadedDuty(duty);
-            if (row.loaded) {
-                row.loaded->duty = duty;
-            }
-            row.key = logic::idKeyOf(row.id);
+    section.forEachRecord<Read>(
+        net::RecordFields<Read>::npos, [&](const net::RecordFields<Read> &record, std::size_t) {
+            startRow(row, record.text(0, "vendor id"));
+            addRead(list, row, [&] {
+                row.name = record.text(1, "vendor name");
+                row.fee = logic::feeFromFraction(record.text(2, "handling fee"));
+                if (row.fee.hundredths) {
+                    // What the server holds, carried by the row wherever it moves.
+                    row.loaded = logic::Assignment{*row.fee.hundredths, false};
+                }
+                const bool duty = logic::toBoolean(record.text(3, "duty flag"));
+                row.duty = logic::loadedDuty(duty);
+                if (row.loaded) {
+                    row.loaded->duty = duty;
+                }
+                row.key = logic::idKeyOf(row.id);
+            });
+            countLoadedRow();
         });
-        countLoadedRow();
-    });
     list.SetSortKey(logic::index(logic::Column::IdKey));
     find.optList[1]->setEnabled(true);
     enableSearch();

@@ -4,8 +4,10 @@
 // fetched. No widget dependency.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
+#include <limits>
 #include <memory>
 #include <pugixml.hpp>
 #include <stdexcept>
@@ -28,6 +30,89 @@ public:
 };
 
 class AnswerNode;
+
+// One field of a record as a walk over the record's child nodes read it.
+struct FieldText
+{
+    std::string_view text; // of the chosen child node; "" when the field has none
+    bool filled = false;   // the field has at least one child node
+};
+
+namespace detail {
+// Whether a node handle is empty, without a call into the library (its operator bool is not
+// inline, and a walk tests every step): the handle's pointer, reached through the member the
+// library leaves open to derived classes.
+struct Handle : pugi::xml_node
+{
+    static bool empty(const pugi::xml_node &node) { return node.*(&Handle::_root) == nullptr; }
+};
+
+inline constexpr std::size_t npos = std::numeric_limits<std::size_t>::max();
+struct RecordShape
+{
+    std::size_t count = 0;       // every child node of the record
+    std::size_t overflow = npos; // first position at or past the kept ones with a child node
+};
+// Reads the first `kept` fields of record into fields (texts joined into scratch where the
+// document does not hold them in one piece); the rest are only counted.
+RecordShape readFields(pugi::xml_node record, std::size_t lastChildFrom, FieldText *fields,
+                       std::string *scratch, std::size_t kept);
+// The errors of a read that misses: no child at position (of count), or no child node at all.
+[[noreturn]] void throwMissingChild(std::size_t position, const char *what, std::size_t count);
+[[noreturn]] void throwNoChild(const char *what);
+} // namespace detail
+
+// The first N fields of one record, read in one walk over its child nodes. A field's text is
+// its first child node's text, or from position lastChildFrom on its last child node's (what
+// stays when every child is copied in turn). The texts point into the document, or into this
+// object where a text had to be joined: valid while both live and until the next record is
+// read into it.
+template <std::size_t N> class RecordFields
+{
+public:
+    static constexpr std::size_t npos = detail::npos;
+
+    // Replaces the last record's fields with those of record; the texts of the last one end.
+    void read(pugi::xml_node record, std::size_t lastChildFrom)
+    {
+        m_shape = detail::readFields(record, lastChildFrom, m_fields.data(), m_scratch.data(), N);
+    }
+    // A record without fields.
+    void clear()
+    {
+        m_shape = {};
+        m_fields.fill(FieldText{});
+    }
+
+    // Every child node of the record, also those past the N kept.
+    std::size_t count() const { return m_shape.count; }
+
+    // Field k's text; throws AnswerError naming `what` when the record has no field k or the
+    // field has no child node, in the words AnswerNode::child and firstChildText use.
+    // Surprise: k must be below N (std::out_of_range otherwise).
+    std::string_view text(std::size_t k, const char *what) const
+    {
+        if (k >= N)
+            throw std::out_of_range("field " + std::to_string(k) + " is not kept");
+        if (k >= m_shape.count)
+            detail::throwMissingChild(k, what, m_shape.count);
+        if (!m_fields[k].filled)
+            detail::throwNoChild(what);
+        return m_fields[k].text;
+    }
+
+    // Field k as read: not filled (and "") when it is missing or has no child node.
+    const FieldText &operator[](std::size_t k) const { return m_fields.at(k); }
+
+    // The first position at or past N whose field has a child node, npos when none has:
+    // content beyond what the caller keeps.
+    std::size_t overflow() const { return m_shape.overflow; }
+
+private:
+    detail::RecordShape m_shape;
+    std::array<FieldText, N> m_fields{};
+    std::array<std::string, N> m_scratch;
+};
 
 class QueryDocument
 {
@@ -71,6 +156,11 @@ private:
 };
 
 // A node of a query document; every accessor that can miss throws AnswerError.
+//
+// The tree keeps an element's leading text (text before any other child node) in the element
+// itself, which saves building and walking a node per field; an AnswerNode shows that text as
+// the element's first child node, a text node like any other, so positions and texts read as
+// in a tree with a node for every text.
 class AnswerNode
 {
 public:
@@ -78,8 +168,8 @@ public:
 
     std::size_t childCount() const;
     // The element's name; "" for other nodes.
-    std::string_view name() const { return m_node.name(); }
-    bool hasChildren() const { return static_cast<bool>(m_node.first_child()); }
+    std::string_view name() const { return m_leading ? std::string_view() : m_node.name(); }
+    bool hasChildren() const;
 
     // Child at a 0-based position; throws AnswerError naming `what` when there is none.
     AnswerNode child(std::size_t position, const char *what) const;
@@ -105,13 +195,47 @@ public:
     template <typename Visit> void forEachChild(Visit &&visit) const
     {
         std::size_t position = 0;
-        for (pugi::xml_node c = m_node.first_child(); c; c = c.next_sibling()) {
+        if (hasLeadingText()) {
+            visit(leadingText(), position++);
+        }
+        for (pugi::xml_node c = realChildren(); c; c = c.next_sibling()) {
             visit(AnswerNode(c), position++);
         }
     }
 
+    // Calls visit(fields, position) for every child node (a record) in document order, its
+    // first N fields read in one walk each: where child(k) and firstChildText for every field
+    // would cost a dozen look-ups per field. lastChildFrom as in RecordFields.
+    template <std::size_t N, typename Visit>
+    void forEachRecord(std::size_t lastChildFrom, Visit &&visit) const
+    {
+        RecordFields<N> fields;
+        std::size_t position = 0;
+        if (hasLeadingText()) {
+            // A text node as a record: no fields.
+            fields.clear();
+            visit(static_cast<const RecordFields<N> &>(fields), position++);
+        }
+        for (pugi::xml_node c = realChildren(); !detail::Handle::empty(c); c = c.next_sibling()) {
+            fields.read(c, lastChildFrom);
+            visit(static_cast<const RecordFields<N> &>(fields), position++);
+        }
+    }
+
 private:
+    // The text held in element as its first child node.
+    AnswerNode leadingText() const
+    {
+        AnswerNode text(m_node);
+        text.m_leading = true;
+        return text;
+    }
+    bool hasLeadingText() const;
+    // The first child node the tree holds as a node (null for the leading text itself).
+    pugi::xml_node realChildren() const;
+
     pugi::xml_node m_node;
+    bool m_leading = false; // this is m_node's leading text, not m_node
 };
 
 } // namespace tarvo::net

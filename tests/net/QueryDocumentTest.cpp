@@ -8,6 +8,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <ostream>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ using tarvo::net::AnswerError;
 using tarvo::net::AnswerNode;
 using tarvo::net::FetchOptions;
 using tarvo::net::QueryDocument;
+using tarvo::net::RecordFields;
 using tarvo::test::Answer;
 using tarvo::test::caseName;
 using tarvo::test::RefusingPort;
@@ -133,6 +135,68 @@ INSTANTIATE_TEST_SUITE_P(
         CountCase{"text between elements", "<r> <s>1</s> x <s>2</s></r>", {"1", " x ", "2"}},
         CountCase{"cdata of blanks", "<r><s/><![CDATA[  ]]></r>", {"", "  "}}),
     caseName);
+
+// ---------------------------------------------------------------------------------------------
+// The tree keeps an element's leading text in the element; read, it is a node like any other:
+// the same counts and texts as pugixml's tree with a node for every text.
+
+// shape() of the same body parsed into a node per text, read straight from pugixml.
+std::string referenceShape(pugi::xml_node node)
+{
+    std::size_t count = 0;
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+        ++count;
+    std::string text;
+    if (node.type() == pugi::node_element || node.type() == pugi::node_document) {
+        for (pugi::xml_node d = node.first_child(); d && d != node;) {
+            if (d.type() == pugi::node_pcdata || d.type() == pugi::node_cdata)
+                text += d.value();
+            if (d.first_child()) {
+                d = d.first_child();
+                continue;
+            }
+            while (d != node && !d.next_sibling())
+                d = d.parent();
+            if (d != node)
+                d = d.next_sibling();
+        }
+    } else {
+        text = node.value();
+    }
+    std::string out = std::to_string(count) + "'" + text + "'";
+    if (count > 0) {
+        out += "[";
+        for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+            out += referenceShape(c);
+        out += "]";
+    }
+    return out;
+}
+
+class LeadingText : public ::testing::TestWithParam<std::string>
+{
+};
+
+TEST_P(LeadingText, ReadsLikeANodeOfItsOwn)
+{
+    std::string body = GetParam();
+    const QueryDocument doc = QueryDocument::parse(body);
+    ASSERT_TRUE(doc.hasDocumentElement()) << doc.error();
+    pugi::xml_document reference;
+    ASSERT_TRUE(reference.load_buffer_inplace(body.data(), body.size(),
+                                              pugi::parse_cdata | pugi::parse_escapes |
+                                                  pugi::parse_eol | pugi::parse_comments |
+                                                  pugi::parse_pi));
+    EXPECT_EQ(shape(doc.documentElement()), referenceShape(reference.document_element()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, LeadingText,
+    ::testing::Values("<r><f>7</f><f>a<!--c-->b</f><f><![CDATA[x]]>y</f><f>y<![CDATA[x]]></f></r>",
+                      "<r>lead<s>1</s>tail<s/>  </r>", "<r><f>&#0;</f><f>&#0;x</f><f>x&#0;</f></r>",
+                      "<r><f>a<b>c<d>e</d>f</b>g</f></r>", "<r><f> <i/>x</f><f>x <i/> </f></r>",
+                      "<r><f><?p q?>t</f><f>t<?p q?></f><f>&amp;<!---->&lt;</f></r>",
+                      "<r>\n<s>text<t>1</t></s>\n<s>a\r\nb</s></r>", "<r>only</r>"));
 
 // ---------------------------------------------------------------------------------------------
 // Every failed fetch leaves no document element and says why.
@@ -451,6 +515,112 @@ TEST(PositionalReads, MovedDocumentKeepsItsTree)
     assigned = std::move(moved);
     ASSERT_TRUE(assigned.hasDocumentElement());
     EXPECT_EQ(assigned.documentElement().childCount(), 2u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// A record's fields read in one walk: the same texts and errors as reading each field by
+// position.
+
+constexpr std::size_t kKept = 3;
+constexpr std::size_t kNone = RecordFields<kKept>::npos;
+
+struct RecordCase
+{
+    const char *name;
+    std::string record; // the record's content
+    std::size_t lastChildFrom;
+    std::string fields; // the kept fields' texts joined by '|', "-" for one without a child node
+    std::size_t count;
+    std::size_t overflow;
+};
+
+void PrintTo(const RecordCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class RecordWalk : public ::testing::TestWithParam<RecordCase>
+{
+};
+
+// The error a read throws, or "" when it does not.
+template <typename Read> std::string errorOf(Read read)
+{
+    try {
+        read();
+    } catch (const AnswerError &e) {
+        return e.what();
+    }
+    return {};
+}
+
+TEST_P(RecordWalk, ReadsEachFieldAsItsPositionWouldRead)
+{
+    const RecordCase &c = GetParam();
+    const QueryDocument doc = QueryDocument::parse("<s><r>" + c.record + "</r></s>");
+    ASSERT_TRUE(doc.hasDocumentElement()) << doc.error();
+    const AnswerNode record = doc.documentElement().child(0, "record");
+    std::size_t visits = 0;
+    doc.documentElement().forEachRecord<kKept>(
+        c.lastChildFrom, [&](const RecordFields<kKept> &fields, std::size_t position) {
+            ++visits;
+            EXPECT_EQ(position, 0u);
+            EXPECT_EQ(fields.count(), c.count);
+            EXPECT_EQ(fields.overflow(), c.overflow);
+            std::string joined;
+            for (std::size_t k = 0; k < kKept; ++k) {
+                joined += (k > 0 ? "|" : "") +
+                          (fields[k].filled ? std::string(fields[k].text) : std::string("-"));
+                // text() insists on a child node, in firstChildText's words.
+                EXPECT_EQ(errorOf([&] { (void)fields.text(k, "field"); }),
+                          errorOf([&] { (void)record.child(k, "field").firstChildText("field"); }))
+                    << "field " << k;
+            }
+            EXPECT_EQ(joined, c.fields);
+        });
+    EXPECT_EQ(visits, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, RecordWalk,
+    ::testing::Values(
+        RecordCase{"one text each", "<i>7</i><n>Acme</n><c>1</c>", kNone, "7|Acme|1", 3, kNone},
+        RecordCase{"comment and pi are fields without text", "<i>7</i><!--c--><?p q?>", kNone,
+                   "7|-|-", 3, kNone},
+        RecordCase{"comment and pi are children", "<i><!--n-->8</i><n><?p q?></n>", kNone, "n|q|-",
+                   2, kNone},
+        RecordCase{"whitespace is no field and no text", "\n <i>7</i>\n <n> </n>\n", kNone, "7|-|-",
+                   2, kNone},
+        RecordCase{"last child from position 1", "<i>a<!--x-->b</i><n>c<!--y-->d</n><e/>", 1,
+                   "a|d|-", 3, kNone},
+        RecordCase{"element children are joined", "<i><b>x</b>y</i><n><b>p<j>q</j></b>r</n>", kNone,
+                   "x|pq|-", 2, kNone},
+        RecordCase{"joined last children", "<i>0</i><n>a<b>x<j>y</j></b></n><c><b>z</b></c>", 1,
+                   "0|xy|z", 3, kNone},
+        RecordCase{"cdata and references", "<i><![CDATA[a<b]]></i><n>&lt;&#65;&bogus;</n>", kNone,
+                   "a<b|<A&bogus;|-", 2, kNone},
+        RecordCase{"content past the kept fields", "<i>1</i><n/><c/><d/><e>5</e><f>6</f>", kNone,
+                   "1|-|-", 6, 4},
+        RecordCase{"empty fields past the kept ones", "<i>1</i><n/><c/><d/><e><!----></e>", 1,
+                   "1|-|-", 5, 4},
+        RecordCase{"leading text is a field without text", "x<i>1</i><n>2</n>", kNone, "-|1|2", 3,
+                   kNone},
+        RecordCase{"no fields", "", kNone, "-|-|-", 0, kNone}),
+    caseName);
+
+TEST(RecordWalk, VisitsEveryRecordInOrderWithItsOwnTexts)
+{
+    const QueryDocument doc =
+        QueryDocument::parse("<s>lead<r><i>1</i><n>a<b>b</b></n></r>\n<!--gap-->\n"
+                             "<r><i>2</i><n>c<b>d</b></n></r></s>");
+    ASSERT_TRUE(doc.hasDocumentElement()) << doc.error();
+    std::vector<std::string> seen;
+    doc.documentElement().forEachRecord<2>(
+        RecordFields<2>::npos, [&](const RecordFields<2> &fields, std::size_t position) {
+            seen.push_back(std::to_string(position) + ":" + std::to_string(fields.count()) + ":" +
+                           std::string(fields[0].text) + std::string(fields[1].text));
+        });
+    EXPECT_EQ(seen, (std::vector<std::string>{"0:0:", "1:2:1a", "2:0:", "3:2:2c"}));
 }
 
 } // namespace
