@@ -90,6 +90,91 @@ VendorView::VendorView(QWidget *parent) : QTableView(parent)
     viewport()->setAcceptDrops(true);
 }
 
+void VendorView::setModel(QAbstractItemModel *model)
+{
+    if (this->model() != nullptr) {
+        disconnect(this->model(), nullptr, this, nullptr);
+    }
+    QTableView::setModel(model);
+    noteWholeLayout();
+    if (model == nullptr) {
+        return;
+    }
+    // Changes that move more than the rows below one place: the whole list is laid out.
+    connect(model, &QAbstractItemModel::layoutChanged, this, &VendorView::noteWholeLayout);
+    connect(model, &QAbstractItemModel::rowsMoved, this, &VendorView::noteWholeLayout);
+    connect(model, &QAbstractItemModel::columnsInserted, this, &VendorView::noteWholeLayout);
+    connect(model, &QAbstractItemModel::columnsRemoved, this, &VendorView::noteWholeLayout);
+    connect(model, &QAbstractItemModel::columnsMoved, this, &VendorView::noteWholeLayout);
+}
+
+void VendorView::setSelectionModel(QItemSelectionModel *selectionModel)
+{
+    QTableView::setSelectionModel(selectionModel);
+    // Each header is a view of its own on the same selection; a full-row selection spans
+    // every column, so it would paint the whole header at every click and move.
+    for (QHeaderView *header : {horizontalHeader(), verticalHeader()}) {
+        disconnect(selectionModel, nullptr, header, nullptr);
+    }
+}
+
+void VendorView::noteRowsChangedFrom(int row)
+{
+    m_rowsChangedFrom = m_rowsChangedFrom == NoRowChange ? row : std::min(m_rowsChangedFrom, row);
+}
+
+void VendorView::noteWholeLayout()
+{
+    m_wholeLayout = true;
+}
+
+void VendorView::rowsInserted(const QModelIndex &parent, int start, int end)
+{
+    noteRowsChangedFrom(start);
+    QTableView::rowsInserted(parent, start, end);
+}
+
+void VendorView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
+{
+    noteRowsChangedFrom(start);
+    QTableView::rowsAboutToBeRemoved(parent, start, end);
+}
+
+void VendorView::reset()
+{
+    noteWholeLayout();
+    QTableView::reset();
+}
+
+void VendorView::doItemsLayout()
+{
+    const int from = m_rowsChangedFrom;
+    const bool whole = m_wholeLayout || from == NoRowChange;
+    m_rowsChangedFrom = NoRowChange;
+    m_wholeLayout = false;
+    if (whole) {
+        QTableView::doItemsLayout();
+        return;
+    }
+    // The base class lays out and paints every row; only those from the change down moved.
+    QWidget *const port = viewport();
+    const bool disabled = port->testAttribute(Qt::WA_UpdatesDisabled);
+    port->setAttribute(Qt::WA_UpdatesDisabled, true);
+    QTableView::doItemsLayout();
+    port->setAttribute(Qt::WA_UpdatesDisabled, disabled);
+    const int rows = model() != nullptr ? model()->rowCount(rootIndex()) : 0;
+    int top = 0;
+    if (from < rows) {
+        top = rowViewportPosition(from);
+    } else if (rows > 0) {
+        top = rowViewportPosition(rows - 1) + rowHeight(rows - 1);
+    }
+    top = std::max(top, 0);
+    if (top < port->height()) {
+        port->update(QRect(0, top, port->width(), port->height() - top));
+    }
+}
+
 void VendorView::fitRowHeight()
 {
     const int margin = style()->pixelMetric(QStyle::PM_FocusFrameVMargin, nullptr, this) + 1;
@@ -101,6 +186,7 @@ void VendorView::changeEvent(QEvent *event)
 {
     QTableView::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        noteWholeLayout();
         fitRowHeight();
     }
 }

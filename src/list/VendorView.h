@@ -31,6 +31,15 @@ public:
     // Scrolls up and down only: the id column, with its pending marker, always stays in sight.
     void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
 
+    void setModel(QAbstractItemModel *model) override;
+    // The column headers take no part in the selection (no section is ever highlighted), so
+    // they are not painted again when it changes.
+    void setSelectionModel(QItemSelectionModel *selectionModel) override;
+    // After rows were only inserted or removed, paints the viewport from the first changed
+    // row down, not all of it; anything else lays out and paints the whole list.
+    void doItemsLayout() override;
+    void reset() override;
+
 Q_SIGNALS:
     // A left press and release anywhere on the viewport, rows or empty space alike; also a
     // selection or current row changed with the keys, and the start of a drag.
@@ -61,6 +70,8 @@ protected:
     // and right stay on the row.
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void changeEvent(QEvent *event) override;
+    void rowsInserted(const QModelIndex &parent, int start, int end) override;
+    void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
     // Only the current row shows whether the list has the focus: the rest of it is not painted
     // again when the focus comes or goes (a move's click on a button takes it away).
     void focusInEvent(QFocusEvent *event) override;
@@ -84,6 +95,14 @@ private:
     QPoint currentRowGlobalPos();
     // The dragged ids when the data comes from the partner, else an empty list.
     QStringList partnerRows(const QMimeData *data) const;
+
+    // The next layout paints from this row down; NoRowChange when no row was inserted or
+    // removed since the last one, and every row after a change of any other kind.
+    static constexpr int NoRowChange = -1;
+    void noteRowsChangedFrom(int row);
+    void noteWholeLayout();
+    int m_rowsChangedFrom = NoRowChange;
+    bool m_wholeLayout = false;
 
     bool m_leftPressed = false;
     bool m_afterDoubleClick = false;
