@@ -11,7 +11,9 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionSlider>
 #include <algorithm>
+#include <optional>
 
 namespace tarvo::list {
 
@@ -29,6 +31,65 @@ int buttonCode(Qt::MouseButton button)
         return 0;
     }
 }
+
+// A scroll bar that is not painted again when a change of its range or value leaves it looking
+// the same: one row more or fewer of thousands seldom moves the slider by a pixel.
+class SteadyScrollBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change != SliderOrientationChange && m_shown.has_value() && look() == *m_shown) {
+            return;
+        }
+        QScrollBar::sliderChange(change);
+    }
+
+    void paintEvent(QPaintEvent *event) override
+    {
+        m_shown = look();
+        QScrollBar::paintEvent(event);
+    }
+
+    void changeEvent(QEvent *event) override
+    {
+        m_shown.reset();
+        QScrollBar::changeEvent(event);
+    }
+
+private:
+    // What the style paints a scroll bar from, with the slider reduced to where it is drawn.
+    struct Look
+    {
+        QRect rect;
+        QRect slider;
+        QStyle::State state;
+        QStyle::SubControls active;
+        qint64 palette = 0;
+        bool atMinimum = false;
+        bool atMaximum = false;
+        bool operator==(const Look &other) const = default;
+    };
+
+    Look look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {option.rect,
+                style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                option.state,
+                option.activeSubControls,
+                option.palette.cacheKey(),
+                option.sliderPosition <= option.minimum,
+                option.sliderPosition >= option.maximum};
+    }
+
+    std::optional<Look> m_shown;
+};
 
 enum class KeyCommand { None, Activate, Delete, Menu };
 
@@ -74,6 +135,7 @@ VendorView::VendorView(QWidget *parent) : QTableView(parent)
     setIconSize(QSize(10, 10));
     // The id and name columns fill the list exactly; a scroll bar for the hidden ones is noise.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, this));
     auto *columns = horizontalHeader();
     columns->setSectionsClickable(true);
     columns->setHighlightSections(false);

@@ -19,6 +19,8 @@ FrameBox::Look FrameBox::lookOf(const QStyleOptionGroupBox &option, qreal pixelR
     look.features = option.features;
     look.lineWidth = option.lineWidth;
     look.midLineWidth = option.midLineWidth;
+    look.subControls = option.subControls;
+    look.activeSubControls = option.activeSubControls;
     return look;
 }
 
@@ -48,19 +50,23 @@ void FrameBox::paintEvent(QPaintEvent *event)
         onBorder.setPen(painter.pen());
         onBorder.setBrush(painter.brush());
         style->drawComplexControl(QStyle::CC_GroupBox, &border, &onBorder, this);
+        m_restRect = QRect();
+        // An empty caption is not drawn.
+        if ((option.subControls & QStyle::SC_GroupBoxLabel) && !option.text.isEmpty()) {
+            m_restRect |=
+                style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, this);
+        }
+        if (option.subControls & QStyle::SC_GroupBoxCheckBox) {
+            m_restRect |= style->subControlRect(QStyle::CC_GroupBox, &option,
+                                                QStyle::SC_GroupBoxCheckBox, this);
+        }
         m_look = look;
         m_style = style;
     }
     painter.drawPixmap(0, 0, m_border);
-    QStyleOptionGroupBox rest = option;
-    rest.subControls &= ~QStyle::SC_GroupBoxFrame;
-    QRect restRect;
-    for (const auto part : {QStyle::SC_GroupBoxLabel, QStyle::SC_GroupBoxCheckBox}) {
-        if (rest.subControls & part) {
-            restRect |= style->subControlRect(QStyle::CC_GroupBox, &rest, part, this);
-        }
-    }
-    if (rest.subControls != QStyle::SC_None && event->region().intersects(restRect)) {
+    if (!m_restRect.isEmpty() && event->region().intersects(m_restRect)) {
+        QStyleOptionGroupBox rest = option;
+        rest.subControls &= ~QStyle::SC_GroupBoxFrame;
         style->drawComplexControl(QStyle::CC_GroupBox, &rest, &painter, this);
     }
 }

@@ -35,11 +35,15 @@ private:
         QStyleOptionFrame::FrameFeatures features;
         int lineWidth = 0;
         int midLineWidth = 0;
+        QStyle::SubControls subControls;
+        QStyle::SubControls activeSubControls;
         bool operator==(const Look &other) const = default;
     };
     static Look lookOf(const QStyleOptionGroupBox &option, qreal pixelRatio);
 
     QPixmap m_border;
+    // Where the caption and check box go, when the style draws either; empty when it does not.
+    QRect m_restRect;
     Look m_look;
     QPointer<const QStyle> m_style;
 };
