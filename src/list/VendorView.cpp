@@ -221,9 +221,16 @@ void VendorView::doItemsLayout()
     // The base class lays out and paints every row; only those from the change down moved.
     QWidget *const port = viewport();
     const bool disabled = port->testAttribute(Qt::WA_UpdatesDisabled);
+    const int offset = verticalOffset();
     port->setAttribute(Qt::WA_UpdatesDisabled, true);
     QTableView::doItemsLayout();
     port->setAttribute(Qt::WA_UpdatesDisabled, disabled);
+    // A list that had to scroll (the last rows removed while they were shown) scrolled
+    // without moving what it showed.
+    if (verticalOffset() != offset) {
+        port->update();
+        return;
+    }
     const int rows = model() != nullptr ? model()->rowCount(rootIndex()) : 0;
     int top = 0;
     if (from < rows) {
