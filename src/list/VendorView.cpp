@@ -5,10 +5,12 @@
 
 #include <QAccessible>
 #include <QContextMenuEvent>
+#include <QDataStream>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMetaMethod>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -244,6 +246,43 @@ void VendorView::doItemsLayout()
     }
 }
 
+bool VendorView::event(QEvent *event)
+{
+    // The corner between two scroll bars, the other thing painted here, never shows: the
+    // list has no horizontal scroll bar.
+    if (event->type() == QEvent::Paint && horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOff) {
+        paintFrame();
+        return true;
+    }
+    return QTableView::event(event);
+}
+
+void VendorView::paintFrame()
+{
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    // Everything the style may draw the frame from, as one key.
+    QByteArray look;
+    {
+        QDataStream out(&look, QIODevice::WriteOnly);
+        out << option.rect.size() << devicePixelRatio() << static_cast<int>(option.state)
+            << option.palette.cacheKey() << static_cast<int>(option.features) << option.lineWidth
+            << option.midLineWidth << static_cast<int>(option.frameShape)
+            << static_cast<int>(option.direction) << reinterpret_cast<quintptr>(style())
+            << frameStyle();
+    }
+    if (m_frame.isNull() || look != m_frameLook) {
+        m_frame = QPixmap(size() * devicePixelRatio());
+        m_frame.setDevicePixelRatio(devicePixelRatio());
+        m_frame.fill(Qt::transparent);
+        QPainter onFrame(&m_frame);
+        drawFrame(&onFrame);
+        m_frameLook = look;
+    }
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_frame);
+}
+
 void VendorView::fitRowHeight()
 {
     const int margin = style()->pixelMetric(QStyle::PM_FocusFrameVMargin, nullptr, this) + 1;
@@ -254,6 +293,9 @@ void VendorView::fitRowHeight()
 void VendorView::changeEvent(QEvent *event)
 {
     QTableView::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
+        m_frame = QPixmap();
+    }
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
         noteWholeLayout();
         fitRowHeight();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QHeaderView>
+#include <QPixmap>
 #include <QPointer>
 #include <QStringList>
 #include <QTableView>
@@ -58,6 +59,9 @@ Q_SIGNALS:
     void RowsDropped(const QStringList &ids);
 
 protected:
+    // The list's frame is drawn from a kept image: the buttons and labels beside the list
+    // overlap it by a pixel or two, so each change of one of them paints the frame again.
+    bool event(QEvent *event) override;
     // The name column may end a few pixels past the viewport (the two columns fill the list's
     // width, frame and scroll bar included); no hidden horizontal scrolling reaches them.
     void updateGeometries() override;
@@ -103,6 +107,10 @@ private:
     void noteWholeLayout();
     int m_rowsChangedFrom = NoRowChange;
     bool m_wholeLayout = false;
+
+    void paintFrame();
+    QPixmap m_frame;
+    QByteArray m_frameLook;
 
     bool m_leftPressed = false;
     bool m_afterDoubleClick = false;

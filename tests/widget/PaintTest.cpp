@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyleFactory>
+#include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -195,6 +196,28 @@ TEST_F(ShownList, aStyleThatDrawsUnderEveryCellIsAskedForPlainCellsToo)
         }
     }
     list.view()->setStyle(nullptr);
+}
+
+TEST_F(ShownList, theListsFrameLooksAsATableViewsFrame)
+{
+    QWidget otherHost;
+    otherHost.resize(host.size());
+    QTableView table(&otherHost);
+    table.setGeometry(list.view()->geometry());
+    const QImage ours = whole(list.view());
+    const QImage theirs = whole(&table);
+    ASSERT_EQ(ours.size(), theirs.size());
+    const int frame = table.frameWidth();
+    int differ = 0;
+    for (int y = 0; y < ours.height(); ++y) {
+        for (int x = 0; x < ours.width(); ++x) {
+            const bool ring =
+                x < frame || y < frame || x >= ours.width() - frame || y >= ours.height() - frame;
+            differ += ring && ours.pixel(x, y) != theirs.pixel(x, y) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(frame, 0);
+    EXPECT_EQ(differ, 0);
 }
 
 struct FrameLook
