@@ -5,7 +5,6 @@
 
 #include <QAccessible>
 #include <QContextMenuEvent>
-#include <QDataStream>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMetaMethod>
@@ -261,26 +260,30 @@ void VendorView::paintFrame()
 {
     QStyleOptionFrame option;
     initStyleOption(&option);
-    // Everything the style may draw the frame from, as one key.
-    QByteArray look;
-    {
-        QDataStream out(&look, QIODevice::WriteOnly);
-        out << option.rect.size() << devicePixelRatio() << static_cast<int>(option.state)
-            << option.palette.cacheKey() << static_cast<int>(option.features) << option.lineWidth
-            << option.midLineWidth << static_cast<int>(option.frameShape)
-            << static_cast<int>(option.direction) << reinterpret_cast<quintptr>(style())
-            << frameStyle();
-    }
-    if (m_frame.isNull() || look != m_frameLook) {
-        m_frame = QPixmap(size() * devicePixelRatio());
-        m_frame.setDevicePixelRatio(devicePixelRatio());
-        m_frame.fill(Qt::transparent);
-        QPainter onFrame(&m_frame);
+    const FrameLook look{option.rect.size(),
+                         devicePixelRatio(),
+                         static_cast<int>(option.state),
+                         option.palette.cacheKey(),
+                         frameStyle(),
+                         option.lineWidth,
+                         option.midLineWidth,
+                         static_cast<int>(option.direction),
+                         style()};
+    auto kept = std::find_if(m_frames.begin(), m_frames.end(), [&](const KeptFrame &frame) {
+        return !frame.image.isNull() && frame.look == look;
+    });
+    if (kept == m_frames.end()) {
+        kept = m_frames.begin() + static_cast<std::ptrdiff_t>(m_nextFrame);
+        m_nextFrame = (m_nextFrame + 1) % m_frames.size();
+        kept->look = look;
+        kept->image = QPixmap(size() * look.pixelRatio);
+        kept->image.setDevicePixelRatio(look.pixelRatio);
+        kept->image.fill(Qt::transparent);
+        QPainter onFrame(&kept->image);
         drawFrame(&onFrame);
-        m_frameLook = look;
     }
     QPainter painter(this);
-    painter.drawPixmap(0, 0, m_frame);
+    painter.drawPixmap(0, 0, kept->image);
 }
 
 void VendorView::fitRowHeight()
@@ -294,7 +297,7 @@ void VendorView::changeEvent(QEvent *event)
 {
     QTableView::changeEvent(event);
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
-        m_frame = QPixmap();
+        m_frames = {};
     }
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
         noteWholeLayout();

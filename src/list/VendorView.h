@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTableView>
+#include <array>
 
 class QMimeData;
 
@@ -109,8 +110,28 @@ private:
     bool m_wholeLayout = false;
 
     void paintFrame();
-    QPixmap m_frame;
-    QByteArray m_frameLook;
+    // Everything the style may draw the frame from.
+    struct FrameLook
+    {
+        QSize size;
+        qreal pixelRatio = 0;
+        int state = 0;
+        qint64 palette = 0;
+        int frameStyle = 0;
+        int lineWidth = 0;
+        int midLineWidth = 0;
+        int direction = 0;
+        const void *style = nullptr;
+        bool operator==(const FrameLook &other) const = default;
+    };
+    // The frame with and without the keyboard focus, say: the two it switches between.
+    struct KeptFrame
+    {
+        FrameLook look;
+        QPixmap image;
+    };
+    std::array<KeptFrame, 2> m_frames;
+    std::size_t m_nextFrame = 0;
 
     bool m_leftPressed = false;
     bool m_afterDoubleClick = false;
