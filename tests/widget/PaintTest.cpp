@@ -84,15 +84,20 @@ protected:
     // painted whole.
     QImage shown(QWidget *part) const
     {
-        const QPoint at = part->mapTo(&host, QPoint(0, 0));
-        return host.screen()
-            ->grabWindow(host.winId(), at.x(), at.y(), part->width(), part->height())
-            .toImage()
+        QImage window = host.screen()->grabWindow(host.winId()).toImage();
+        const qreal scale = window.width() / static_cast<qreal>(host.width());
+        const QRect at(part->mapTo(&host, QPoint(0, 0)), part->size());
+        window.setDevicePixelRatio(1);
+        return window
+            .copy(QRectF(QPointF(at.topLeft()) * scale, QSizeF(at.size()) * scale).toRect())
             .convertToFormat(QImage::Format_RGB32);
     }
-    static QImage whole(QWidget *part)
+    // The same part once painted again whole.
+    QImage repainted(QWidget *part) const
     {
-        return part->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        part->repaint();
+        settle();
+        return shown(part);
     }
 
     QWidget host;
@@ -139,7 +144,8 @@ TEST_P(RowChangePaint, paintsTheViewportFromTheChangedRowDownAndNoHeader)
         EXPECT_EQ(rows.painted, expected) << change.what;
     }
     EXPECT_TRUE(header.painted.isEmpty()) << change.what;
-    EXPECT_EQ(shown(viewport()), whole(viewport())) << change.what;
+    const QImage piecewise = shown(viewport());
+    EXPECT_EQ(piecewise, repainted(viewport())) << change.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -191,7 +197,10 @@ TEST_F(ShownList, aStyleThatDrawsUnderEveryCellIsAskedForPlainCellsToo)
     for (int row0 = 0; row0 < rows; ++row0) {
         for (int column = 0; column < 2; ++column) {
             const QRect cell = list.view()->visualRect(list.view()->model()->index(row0, column));
-            EXPECT_EQ(shown.pixelColor(cell.center().x(), cell.bottom()), QColor(Qt::red))
+            const qreal scale = shown.devicePixelRatio();
+            EXPECT_EQ(shown.pixelColor(
+                          QPointF(QPointF(cell.center().x(), cell.bottom()) * scale).toPoint()),
+                      QColor(Qt::red))
                 << "row " << row0 << " column " << column;
         }
     }
@@ -204,10 +213,10 @@ TEST_F(ShownList, theListsFrameLooksAsATableViewsFrame)
     otherHost.resize(host.size());
     QTableView table(&otherHost);
     table.setGeometry(list.view()->geometry());
-    const QImage ours = whole(list.view());
-    const QImage theirs = whole(&table);
+    const QImage ours = list.view()->grab().toImage();
+    const QImage theirs = table.grab().toImage();
     ASSERT_EQ(ours.size(), theirs.size());
-    const int frame = table.frameWidth();
+    const int frame = static_cast<int>(table.frameWidth() * ours.devicePixelRatio());
     int differ = 0;
     for (int y = 0; y < ours.height(); ++y) {
         for (int x = 0; x < ours.width(); ++x) {
@@ -282,14 +291,15 @@ TEST_F(ShownList, theScrollBarShowsItsSliderWhereverRowsComingAndGoingPutIt)
 {
     QScrollBar *bar = list.view()->verticalScrollBar();
     int moves = 0;
-    QImage last = whole(bar);
+    QImage last = shown(bar);
     const auto check = [&] {
         list.flush();
         settle();
-        const QImage now = whole(bar);
+        const QImage piecewise = shown(bar);
+        const QImage now = repainted(bar);
         moves += now != last ? 1 : 0;
         last = now;
-        return shown(bar) == now;
+        return piecewise == now;
     };
     for (int i = 0; i < 30; ++i) {
         list.Remove(list.Count());
