@@ -155,20 +155,25 @@ VendorView::VendorView(QWidget *parent) : QTableView(parent)
 
 void VendorView::setModel(QAbstractItemModel *model)
 {
-    if (this->model() != nullptr) {
-        disconnect(this->model(), nullptr, this, nullptr);
+    if (model == this->model()) {
+        return;
     }
+    for (const auto &connection : m_modelConnections) {
+        disconnect(connection);
+    }
+    m_modelConnections.clear();
     QTableView::setModel(model);
     noteWholeLayout();
     if (model == nullptr) {
         return;
     }
     // Changes that move more than the rows below one place: the whole list is laid out.
-    connect(model, &QAbstractItemModel::layoutChanged, this, &VendorView::noteWholeLayout);
-    connect(model, &QAbstractItemModel::rowsMoved, this, &VendorView::noteWholeLayout);
-    connect(model, &QAbstractItemModel::columnsInserted, this, &VendorView::noteWholeLayout);
-    connect(model, &QAbstractItemModel::columnsRemoved, this, &VendorView::noteWholeLayout);
-    connect(model, &QAbstractItemModel::columnsMoved, this, &VendorView::noteWholeLayout);
+    m_modelConnections = {
+        connect(model, &QAbstractItemModel::layoutChanged, this, &VendorView::noteWholeLayout),
+        connect(model, &QAbstractItemModel::rowsMoved, this, &VendorView::noteWholeLayout),
+        connect(model, &QAbstractItemModel::columnsInserted, this, &VendorView::noteWholeLayout),
+        connect(model, &QAbstractItemModel::columnsRemoved, this, &VendorView::noteWholeLayout),
+        connect(model, &QAbstractItemModel::columnsMoved, this, &VendorView::noteWholeLayout)};
 }
 
 void VendorView::setSelectionModel(QItemSelectionModel *selectionModel)

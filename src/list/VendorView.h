@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTableView>
 #include <array>
+#include <vector>
 
 class QMimeData;
 
@@ -108,6 +109,7 @@ private:
     void noteWholeLayout();
     int m_rowsChangedFrom = NoRowChange;
     bool m_wholeLayout = false;
+    std::vector<QMetaObject::Connection> m_modelConnections;
 
     void paintFrame();
     // Everything the style may draw the frame from.
