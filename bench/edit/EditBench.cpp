@@ -150,6 +150,14 @@ std::map<std::string, std::string> &paintedBy()
     return painted;
 }
 
+// How many moves of each kind were timed over all runs: under callgrind the instructions
+// counted, divided by this, are one move's.
+std::map<std::string, int> &movesTimed()
+{
+    static std::map<std::string, int> counts;
+    return counts;
+}
+
 // Times a mouse click on button from its press to the end of the last window paint that
 // followed; false (and the benchmark skipped) when nothing was painted.
 bool timeClickToPaint(benchmark::State &state, Stopwatch &watch, const std::string &figure,
@@ -166,6 +174,7 @@ bool timeClickToPaint(benchmark::State &state, Stopwatch &watch, const std::stri
         return false;
     }
     watch.stopAt(log.lastPaintEnd);
+    ++movesTimed()[figure];
     paintedBy()[figure] = std::to_string(log.windowPaints) + " window paint(s), " +
                           std::to_string(log.geometryChanges) +
                           " geometry change(s): " + log.describe();
@@ -289,7 +298,8 @@ void summary()
     printStep("single add (\">\")", "single/add", "goal <= 1.5 ms");
     printStep("single remove (\"<\")", "single/remove", "goal <= 1.5 ms");
     for (const auto &[figure, painted] : paintedBy()) {
-        std::printf("    %s painted %s\n", figure.c_str(), painted.c_str());
+        std::printf("    %s: %d timed; the last painted %s\n", figure.c_str(), movesTimed()[figure],
+                    painted.c_str());
     }
     printStep("add-selected of 16000 (\">>\")", "bulk/add", "goal < 59.5 ms");
     printStep("remove-selected of 16000 (\"<<\")", "bulk/remove", "goal < 87.0 ms");

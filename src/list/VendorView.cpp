@@ -9,9 +9,12 @@
 #include <QKeyEvent>
 #include <QMetaMethod>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionSlider>
 #include <algorithm>
+#include <optional>
 
 namespace tarvo::list {
 
@@ -29,6 +32,65 @@ int buttonCode(Qt::MouseButton button)
         return 0;
     }
 }
+
+// A scroll bar that is not painted again when a change of its range or value leaves it looking
+// the same: one row more or fewer of thousands seldom moves the slider by a pixel.
+class SteadyScrollBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change != SliderOrientationChange && m_shown.has_value() && look() == *m_shown) {
+            return;
+        }
+        QScrollBar::sliderChange(change);
+    }
+
+    void paintEvent(QPaintEvent *event) override
+    {
+        m_shown = look();
+        QScrollBar::paintEvent(event);
+    }
+
+    void changeEvent(QEvent *event) override
+    {
+        m_shown.reset();
+        QScrollBar::changeEvent(event);
+    }
+
+private:
+    // What the style paints a scroll bar from, with the slider reduced to where it is drawn.
+    struct Look
+    {
+        QRect rect;
+        QRect slider;
+        QStyle::State state;
+        QStyle::SubControls active;
+        qint64 palette = 0;
+        bool atMinimum = false;
+        bool atMaximum = false;
+        bool operator==(const Look &other) const = default;
+    };
+
+    Look look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {option.rect,
+                style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                option.state,
+                option.activeSubControls,
+                option.palette.cacheKey(),
+                option.sliderPosition <= option.minimum,
+                option.sliderPosition >= option.maximum};
+    }
+
+    std::optional<Look> m_shown;
+};
 
 enum class KeyCommand { None, Activate, Delete, Menu };
 
@@ -74,6 +136,7 @@ VendorView::VendorView(QWidget *parent) : QTableView(parent)
     setIconSize(QSize(10, 10));
     // The id and name columns fill the list exactly; a scroll bar for the hidden ones is noise.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, this));
     auto *columns = horizontalHeader();
     columns->setSectionsClickable(true);
     columns->setHighlightSections(false);
@@ -90,6 +153,144 @@ VendorView::VendorView(QWidget *parent) : QTableView(parent)
     viewport()->setAcceptDrops(true);
 }
 
+void VendorView::setModel(QAbstractItemModel *model)
+{
+    if (model == this->model()) {
+        return;
+    }
+    for (const auto &connection : m_modelConnections) {
+        disconnect(connection);
+    }
+    m_modelConnections.clear();
+    QTableView::setModel(model);
+    noteWholeLayout();
+    if (model == nullptr) {
+        return;
+    }
+    // Changes that move more than the rows below one place: the whole list is laid out.
+    m_modelConnections = {
+        connect(model, &QAbstractItemModel::layoutChanged, this, &VendorView::noteWholeLayout),
+        connect(model, &QAbstractItemModel::rowsMoved, this, &VendorView::noteWholeLayout),
+        connect(model, &QAbstractItemModel::columnsInserted, this, &VendorView::noteWholeLayout),
+        connect(model, &QAbstractItemModel::columnsRemoved, this, &VendorView::noteWholeLayout),
+        connect(model, &QAbstractItemModel::columnsMoved, this, &VendorView::noteWholeLayout)};
+}
+
+void VendorView::setSelectionModel(QItemSelectionModel *selectionModel)
+{
+    QTableView::setSelectionModel(selectionModel);
+    // Each header is a view of its own on the same selection; a full-row selection spans
+    // every column, so it would paint the whole header at every click and move.
+    for (QHeaderView *header : {horizontalHeader(), verticalHeader()}) {
+        disconnect(selectionModel, nullptr, header, nullptr);
+    }
+}
+
+void VendorView::noteRowsChangedFrom(int row)
+{
+    m_rowsChangedFrom = m_rowsChangedFrom == NoRowChange ? row : std::min(m_rowsChangedFrom, row);
+}
+
+void VendorView::noteWholeLayout()
+{
+    m_wholeLayout = true;
+}
+
+void VendorView::rowsInserted(const QModelIndex &parent, int start, int end)
+{
+    noteRowsChangedFrom(start);
+    QTableView::rowsInserted(parent, start, end);
+}
+
+void VendorView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
+{
+    noteRowsChangedFrom(start);
+    QTableView::rowsAboutToBeRemoved(parent, start, end);
+}
+
+void VendorView::reset()
+{
+    noteWholeLayout();
+    QTableView::reset();
+}
+
+void VendorView::doItemsLayout()
+{
+    const int from = m_rowsChangedFrom;
+    const bool whole = m_wholeLayout || from == NoRowChange;
+    m_rowsChangedFrom = NoRowChange;
+    m_wholeLayout = false;
+    if (whole) {
+        QTableView::doItemsLayout();
+        return;
+    }
+    // The base class lays out and paints every row; only those from the change down moved.
+    QWidget *const port = viewport();
+    const bool disabled = port->testAttribute(Qt::WA_UpdatesDisabled);
+    const int offset = verticalOffset();
+    port->setAttribute(Qt::WA_UpdatesDisabled, true);
+    QTableView::doItemsLayout();
+    port->setAttribute(Qt::WA_UpdatesDisabled, disabled);
+    // A list that had to scroll (the last rows removed while they were shown) scrolled
+    // without moving what it showed.
+    if (verticalOffset() != offset) {
+        port->update();
+        return;
+    }
+    const int rows = model() != nullptr ? model()->rowCount(rootIndex()) : 0;
+    int top = 0;
+    if (from < rows) {
+        top = rowViewportPosition(from);
+    } else if (rows > 0) {
+        top = rowViewportPosition(rows - 1) + rowHeight(rows - 1);
+    }
+    top = std::max(top, 0);
+    if (top < port->height()) {
+        port->update(QRect(0, top, port->width(), port->height() - top));
+    }
+}
+
+bool VendorView::event(QEvent *event)
+{
+    // The corner between two scroll bars, the other thing painted here, never shows: the
+    // list has no horizontal scroll bar.
+    if (event->type() == QEvent::Paint && horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOff) {
+        paintFrame();
+        return true;
+    }
+    return QTableView::event(event);
+}
+
+void VendorView::paintFrame()
+{
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    const FrameLook look{option.rect.size(),
+                         devicePixelRatio(),
+                         static_cast<int>(option.state),
+                         option.palette.cacheKey(),
+                         frameStyle(),
+                         option.lineWidth,
+                         option.midLineWidth,
+                         static_cast<int>(option.direction),
+                         style()};
+    auto kept = std::find_if(m_frames.begin(), m_frames.end(), [&](const KeptFrame &frame) {
+        return !frame.image.isNull() && frame.look == look;
+    });
+    if (kept == m_frames.end()) {
+        kept = m_frames.begin() + static_cast<std::ptrdiff_t>(m_nextFrame);
+        m_nextFrame = (m_nextFrame + 1) % m_frames.size();
+        kept->look = look;
+        kept->image = QPixmap(size() * look.pixelRatio);
+        kept->image.setDevicePixelRatio(look.pixelRatio);
+        kept->image.fill(Qt::transparent);
+        QPainter onFrame(&kept->image);
+        drawFrame(&onFrame);
+    }
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, kept->image);
+}
+
 void VendorView::fitRowHeight()
 {
     const int margin = style()->pixelMetric(QStyle::PM_FocusFrameVMargin, nullptr, this) + 1;
@@ -100,7 +301,11 @@ void VendorView::fitRowHeight()
 void VendorView::changeEvent(QEvent *event)
 {
     QTableView::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
+        m_frames = {};
+    }
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        noteWholeLayout();
         fitRowHeight();
     }
 }

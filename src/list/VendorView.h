@@ -5,9 +5,12 @@
 #pragma once
 
 #include <QHeaderView>
+#include <QPixmap>
 #include <QPointer>
 #include <QStringList>
 #include <QTableView>
+#include <array>
+#include <vector>
 
 class QMimeData;
 
@@ -31,6 +34,15 @@ public:
     // Scrolls up and down only: the id column, with its pending marker, always stays in sight.
     void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
 
+    void setModel(QAbstractItemModel *model) override;
+    // The column headers take no part in the selection (no section is ever highlighted), so
+    // they are not painted again when it changes.
+    void setSelectionModel(QItemSelectionModel *selectionModel) override;
+    // After rows were only inserted or removed, paints the viewport from the first changed
+    // row down, not all of it; anything else lays out and paints the whole list.
+    void doItemsLayout() override;
+    void reset() override;
+
 Q_SIGNALS:
     // A left press and release anywhere on the viewport, rows or empty space alike; also a
     // selection or current row changed with the keys, and the start of a drag.
@@ -49,6 +61,9 @@ Q_SIGNALS:
     void RowsDropped(const QStringList &ids);
 
 protected:
+    // The list's frame is drawn from a kept image: the buttons and labels beside the list
+    // overlap it by a pixel or two, so each change of one of them paints the frame again.
+    bool event(QEvent *event) override;
     // The name column may end a few pixels past the viewport (the two columns fill the list's
     // width, frame and scroll bar included); no hidden horizontal scrolling reaches them.
     void updateGeometries() override;
@@ -61,6 +76,8 @@ protected:
     // and right stay on the row.
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void changeEvent(QEvent *event) override;
+    void rowsInserted(const QModelIndex &parent, int start, int end) override;
+    void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
     // Only the current row shows whether the list has the focus: the rest of it is not painted
     // again when the focus comes or goes (a move's click on a button takes it away).
     void focusInEvent(QFocusEvent *event) override;
@@ -84,6 +101,39 @@ private:
     QPoint currentRowGlobalPos();
     // The dragged ids when the data comes from the partner, else an empty list.
     QStringList partnerRows(const QMimeData *data) const;
+
+    // The next layout paints from this row down; NoRowChange when no row was inserted or
+    // removed since the last one, and every row after a change of any other kind.
+    static constexpr int NoRowChange = -1;
+    void noteRowsChangedFrom(int row);
+    void noteWholeLayout();
+    int m_rowsChangedFrom = NoRowChange;
+    bool m_wholeLayout = false;
+    std::vector<QMetaObject::Connection> m_modelConnections;
+
+    void paintFrame();
+    // Everything the style may draw the frame from.
+    struct FrameLook
+    {
+        QSize size;
+        qreal pixelRatio = 0;
+        int state = 0;
+        qint64 palette = 0;
+        int frameStyle = 0;
+        int lineWidth = 0;
+        int midLineWidth = 0;
+        int direction = 0;
+        const void *style = nullptr;
+        bool operator==(const FrameLook &other) const = default;
+    };
+    // The frame with and without the keyboard focus, say: the two it switches between.
+    struct KeptFrame
+    {
+        FrameLook look;
+        QPixmap image;
+    };
+    std::array<KeptFrame, 2> m_frames;
+    std::size_t m_nextFrame = 0;
 
     bool m_leftPressed = false;
     bool m_afterDoubleClick = false;

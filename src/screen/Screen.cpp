@@ -3,6 +3,7 @@
 #include "list/VendorList.h"
 #include "list/VendorView.h"
 #include "screen/BoxAccessible.h"
+#include "screen/FrameBox.h"
 
 #include <QAction>
 #include <QApplication>
@@ -192,7 +193,7 @@ Screen buildScreen(QWidget *surface)
     font.setPointSizeF(8);
     surface->setFont(font);
 
-    ui.fraMain = make<QGroupBox>(surface, "fraMain", 0, -90, 8745, 5310);
+    ui.fraMain = make<FrameBox>(surface, "fraMain", 0, -90, 8745, 5310);
     auto *main = ui.fraMain;
     ui.lblAllVendors = make<QLabel>(main, "lblAllVendors", 150, 150, 3105, 255,
                                     QStringLiteral("Non Selected Active Vendors:"));
@@ -213,7 +214,7 @@ Screen buildScreen(QWidget *surface)
     ui.cmdCommit = make<QPushButton>(main, "cmdCommit", 6945, 3300, 1680, 375,
                                      QStringLiteral("Commit to Database"));
 
-    ui.frmEntry = make<QGroupBox>(main, "frmEntry", 4785, 3765, 3855, 1080);
+    ui.frmEntry = make<FrameBox>(main, "frmEntry", 4785, 3765, 3855, 1080);
     auto *entry = ui.frmEntry;
     ui.lblDuty =
         make<QLabel>(entry, "lblDuty", 120, 240, 1575, 255, QStringLiteral("Duty / Brokerage Fee"));
@@ -235,7 +236,7 @@ Screen buildScreen(QWidget *surface)
     ui.prbLoad = make<LoadProgressBar>(main, "prbLoad", 4785, 4920, 3870, 255);
     ui.prbLoad->setTextVisible(false);
 
-    ui.fraFind = make<QGroupBox>(main, "fraFind", 120, 3120, 4575, 2055);
+    ui.fraFind = make<FrameBox>(main, "fraFind", 120, 3120, 4575, 2055);
     ui.fraFind->setTitle(QStringLiteral(" Find Vendor "));
     auto *find = ui.fraFind;
     ui.optFind[1] = make<QRadioButton>(find, "optFind_1", 135, 240, 735, 255, QStringLiteral("ID"));
@@ -245,7 +246,7 @@ Screen buildScreen(QWidget *surface)
         make<QRadioButton>(find, "optFind_0", 135, 600, 765, 255, QStringLiteral("Name"));
     ui.txtVendorName = make<QLineEdit>(find, "txtVendorName", 915, 615, 3330, 285);
     useBoxAccessibility(ui.txtVendorName);
-    ui.Frame1 = make<QGroupBox>(find, "Frame1", 135, 915, 2490, 825);
+    ui.Frame1 = make<FrameBox>(find, "Frame1", 135, 915, 2490, 825);
     ui.Frame1->setTitle(QStringLiteral(" List to search  "));
     ui.optList[0] = make<QRadioButton>(ui.Frame1, "optList_0", 120, 225, 2040, 255,
                                        QStringLiteral("Non Selected Vendors"));
