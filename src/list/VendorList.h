@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -143,6 +144,9 @@ private:
     // Whether a sorts before b by the sort column and direction.
     bool before(Handle a, Handle b) const;
     void sortRows();
+    // Sorts by the typed id keys where the sort column is the key and every key is typed;
+    // empty otherwise, else whether any row moved.
+    std::optional<bool> sortByKeyNumbers();
     void showSortIndicator();
     void rowsChanged();
     void selectionChanged();

@@ -266,6 +266,19 @@ int compareIdKeys(std::uint64_t a, std::uint64_t b)
     return da < db ? -1 : 1;
 }
 
+std::uint64_t idKeyOrder(std::uint64_t number)
+{
+    // The key's digits brought to fifteen places (as compareIdKeys scales the shorter one),
+    // then its length: equal leading digits put the shorter text first.
+    constexpr int Places = 15;
+    const int digits = std::max(4, digitCount(number));
+    std::uint64_t scaled = number;
+    for (int k = digits; k < Places; ++k) {
+        scaled *= 10;
+    }
+    return scaled << 4 | static_cast<std::uint64_t>(std::min(digits, Places));
+}
+
 // --- cells ---
 
 std::string_view cellText(const Row &row, Column column, CellBuffer &out)
