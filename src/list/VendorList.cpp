@@ -132,6 +132,14 @@ int VendorList::AddRow(const logic::Row &row)
     return appended(m_store.add(row));
 }
 
+int VendorList::AddRow(const logic::LoadedRow &row)
+{
+    if (Count() >= MaxRows) {
+        throw ListError("a list holds at most 32767 rows");
+    }
+    return appended(m_store.add(row));
+}
+
 int VendorList::appended(Handle h)
 {
     const bool first = m_order.empty();

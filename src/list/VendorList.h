@@ -59,6 +59,8 @@ public:
     int Add(const QString &text);
     // Add with a typed row; the row's values as loaded come with it.
     int AddRow(const logic::Row &row);
+    // AddRow for a row a load reads, its texts copied straight from the answer.
+    int AddRow(const logic::LoadedRow &row);
     // Room for rows without growing; no limit on how many may come.
     void Reserve(int rows);
     // Moves one row to where the sort column and direction put it among the others, which
