@@ -183,6 +183,8 @@ void Loader::CountDisplay()
     const int max = logic::toInt16(double(fields.miNonSelectedCount) + fields.miSelectedCount);
     // QProgressBar keeps a minimum above a negative maximum; move both.
     feedback.prbLoad->setRange(std::min(0, max), max);
+    m_barMinimum = feedback.prbLoad->minimum();
+    m_barSpan = qint64(feedback.prbLoad->maximum()) - m_barMinimum;
     m_shownPercent = -1;
     // A load that ends within a paint interval looks instant; painting its bar on the way
     // would only slow it.
@@ -360,9 +362,8 @@ void Loader::showProgress(int value)
     // QProgressBar::setValue restyles the bar on every call, which at 32767 rows costs more
     // than reading the answers; a value that moves the bar by less than a hundredth waits
     // until one does (every value still reaches the bar while it has up to a hundred steps).
-    const qint64 span = qint64(feedback.prbLoad->maximum()) - feedback.prbLoad->minimum();
-    const qint64 percent =
-        span > 0 ? 100 * (qint64(value) - feedback.prbLoad->minimum()) / span : 0;
+    const qint64 span = m_barSpan;
+    const qint64 percent = span > 0 ? 100 * (qint64(value) - m_barMinimum) / span : 0;
     if (percent == m_shownPercent && span > 100) {
         return;
     }

@@ -274,8 +274,20 @@ std::string idKeyText(const IdKey &key)
 
 IdKey idKeyOf(std::string_view id)
 {
-    if (id.size() <= 15 && allDigits(id)) {
-        return IdKey{digitsValue(id), {}};
+    // Checked and read in one pass: every loaded row comes through here.
+    if (!id.empty() && id.size() <= 15) {
+        std::uint64_t value = 0;
+        bool digits = true;
+        for (const char c : id) {
+            if (c < '0' || c > '9') {
+                digits = false;
+                break;
+            }
+            value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+        if (digits) {
+            return IdKey{value, {}};
+        }
     }
     return IdKey{std::nullopt, formatId0000(id)};
 }

@@ -111,6 +111,9 @@ TEST(RowText, IdKeysArePaddedNumbersOrTheValueFormsText)
         {"", ""},
         {"0012345", "12345"},
         {"1234567890123456", "1234567890123456"},
+        {"123456789012345", "123456789012345"},
+        {"12a", "12a"},
+        {"7 ", "0007"},
     };
     for (const auto &[id, key] : cases) {
         EXPECT_EQ(idKeyText(idKeyOf(id)), key) << id;

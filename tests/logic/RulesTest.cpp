@@ -37,6 +37,12 @@ TEST(DutyRule, AppliesToCountryOneAtCentersOfCodeTwoOnly)
         {"0", 2, false},
         {"-1", 2, false},
         {"1.5", 2, false},
+        {"01", 2, true},
+        {"0000000000000000000001", 2, true},
+        {"10", 2, false},
+        {"11", 2, false},
+        {"000", 2, false},
+        {"100000000000000000001", 2, false},
         {"", 2, std::nullopt},
         {"US", 2, std::nullopt},
         // The country id is read even where the center's code alone decides.
