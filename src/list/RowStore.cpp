@@ -136,11 +136,11 @@ RowStore::Handle RowStore::newRecord()
     if (!m_free.empty()) {
         handle = m_free.back();
         m_free.pop_back();
+        m_records[handle] = Record{};
     } else {
         handle = static_cast<Handle>(m_records.size());
         m_records.emplace_back();
     }
-    m_records[handle] = Record{};
     return handle;
 }
 

@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <string>
 
@@ -353,7 +354,10 @@ void Loader::enableSearch()
 void Loader::countLoadedRow()
 {
     showProgress(fields.miLoadedRows);
-    fields.miLoadedRows = logic::toInt16(double(fields.miLoadedRows) + 1);
+    // Past 32767 the 16-bit counter overflows, an error as toInt16 reports it.
+    fields.miLoadedRows = fields.miLoadedRows < std::numeric_limits<std::int16_t>::max()
+                              ? static_cast<std::int16_t>(fields.miLoadedRows + 1)
+                              : logic::toInt16(double(fields.miLoadedRows) + 1);
 }
 
 void Loader::showProgress(int value)
