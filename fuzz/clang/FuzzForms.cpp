@@ -84,6 +84,16 @@ void checkFormats(std::string_view text)
             "generalNumber lost the value");
 }
 
+// Loading reads fees on a shorter path for plain decimals; it must agree with the general one.
+void checkFee(std::string_view text)
+{
+    if (!isNumeric(text)) {
+        return;
+    }
+    require(feeFromFraction(text) == feeFromPercent(toNumber(text) * 100),
+            "feeFromFraction disagrees with the general reading");
+}
+
 void checkMarks(std::string_view text)
 {
     const bool unmarked = isUnmarkedText(text);
@@ -115,5 +125,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     checkNumber(text);
     checkFormats(text);
     checkMarks(text);
+    checkFee(text);
     return 0;
 }

@@ -36,7 +36,7 @@ char *RowStore::allocate(std::size_t bytes)
         const std::size_t grown =
             m_blocks.empty() ? FirstBlock : std::min(LargestBlock, 2 * m_blocks.back().size);
         const std::size_t size = std::max(grown, bytes);
-        m_blocks.push_back({std::make_unique<char[]>(size), size});
+        m_blocks.push_back({std::make_unique_for_overwrite<char[]>(size), size});
         m_used = 0;
     }
     char *at = m_blocks.back().bytes.get() + m_used;
@@ -136,36 +136,57 @@ RowStore::Handle RowStore::newRecord()
     if (!m_free.empty()) {
         handle = m_free.back();
         m_free.pop_back();
+        m_records[handle] = Record{};
     } else {
         handle = static_cast<Handle>(m_records.size());
         m_records.emplace_back();
     }
-    m_records[handle] = Record{};
     return handle;
 }
 
+namespace {
+std::string_view keptText(bool typed, const std::string &text)
+{
+    return typed ? std::string_view() : std::string_view(text);
+}
+} // namespace
+
 RowStore::Handle RowStore::add(const logic::Row &row)
+{
+    return add({row.id, row.name, row.countryId,
+                keptText(row.fee.hundredths.has_value(), row.fee.text),
+                keptText(row.duty.duty.has_value(), row.duty.text), row.date,
+                keptText(row.key.number.has_value(), row.key.text)},
+               row.fee, row.duty, row.key, row.loaded);
+}
+
+RowStore::Handle RowStore::add(const logic::LoadedRow &row)
+{
+    return add({row.id, row.name, row.countryId,
+                keptText(row.fee.hundredths.has_value(), row.fee.text),
+                keptText(row.duty.duty.has_value(), row.duty.text), row.date,
+                keptText(row.key.number.has_value(), row.key.text)},
+               row.fee, row.duty, row.key, row.loaded);
+}
+
+RowStore::Handle RowStore::add(const Texts &texts, const logic::Fee &fee,
+                               const logic::DutyMark &duty, const logic::IdKey &key,
+                               const std::optional<logic::Assignment> &loaded)
 {
     const Handle handle = newRecord();
     Record &record = m_records[handle];
-    const auto keptText = [](bool typed, const std::string &text) {
-        return typed ? std::string_view() : std::string_view(text);
-    };
-    place(record,
-          {row.id, row.name, row.countryId, keptText(row.fee.hundredths.has_value(), row.fee.text),
-           keptText(row.duty.duty.has_value(), row.duty.text), row.date,
-           keptText(row.key.number.has_value(), row.key.text)});
-    setTypedFee(record, row.fee);
-    setTypedDuty(record, row.duty);
-    setTypedKey(record, row.key);
+    place(record, texts);
+    setTypedFee(record, fee);
+    setTypedDuty(record, duty);
+    setTypedKey(record, key);
     // A fee as loaded beyond an int is none the replay could use: the row counts as not
     // assigned when loaded, as the replay would take it.
-    record.loaded = row.loaded.has_value() &&
-                    row.loaded->feeHundredths >= std::numeric_limits<std::int32_t>::min() &&
-                    row.loaded->feeHundredths <= std::numeric_limits<std::int32_t>::max();
+    record.loaded = loaded.has_value() &&
+                    loaded->feeHundredths >= std::numeric_limits<std::int32_t>::min() &&
+                    loaded->feeHundredths <= std::numeric_limits<std::int32_t>::max();
     if (record.loaded) {
-        record.loadedFee = static_cast<std::int32_t>(row.loaded->feeHundredths);
-        record.loadedDuty = row.loaded->duty;
+        record.loadedFee = static_cast<std::int32_t>(loaded->feeHundredths);
+        record.loadedDuty = loaded->duty;
     }
     record.live = true;
     noteMark(handle);

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -33,6 +34,7 @@ public:
 
     // Copies the row in.
     Handle add(const logic::Row &row);
+    Handle add(const logic::LoadedRow &row);
     // The handle's slot is reused by a later add.
     void release(Handle handle);
     // Drops every row and every arena block.
@@ -111,6 +113,8 @@ private:
     };
 
     Handle newRecord();
+    Handle add(const Texts &texts, const logic::Fee &fee, const logic::DutyMark &duty,
+               const logic::IdKey &key, const std::optional<logic::Assignment> &loaded);
     // Writes the texts at the arena's end and points the record at them.
     void place(Record &record, const Texts &texts);
     char *allocate(std::size_t bytes);

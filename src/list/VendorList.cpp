@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string_view>
 
 namespace tarvo::list {
@@ -124,6 +125,14 @@ int VendorList::Add(const QString &text)
 }
 
 int VendorList::AddRow(const logic::Row &row)
+{
+    if (Count() >= MaxRows) {
+        throw ListError("a list holds at most 32767 rows");
+    }
+    return appended(m_store.add(row));
+}
+
+int VendorList::AddRow(const logic::LoadedRow &row)
 {
     if (Count() >= MaxRows) {
         throw ListError("a list holds at most 32767 rows");
@@ -444,43 +453,92 @@ bool VendorList::before(Handle a, Handle b) const
     return m_sortOrder == 0 ? c < 0 : c > 0;
 }
 
-void VendorList::sortRows()
+namespace {
+// Puts entries in order, stable; returns false when they already were. Two ordered runs are
+// common (ids past 9999 after the padded ones, moved rows after the list they joined) and merge
+// in one pass.
+template <typename Entry, typename Less> bool putInOrder(std::vector<Entry> &entries, Less less)
 {
-    // Server answers arrive ordered by id already; then there is nothing to move.
-    const auto firstOutOfOrder = std::adjacent_find(
-        m_order.begin(), m_order.end(), [this](Handle a, Handle b) { return before(b, a); });
-    if (firstOutOfOrder == m_order.end()) {
-        showSortIndicator();
-        return;
-    }
-    struct Entry
-    {
-        list::SortPrefix prefix;
-        Handle handle;
-    };
-    std::vector<Entry> entries;
-    entries.reserve(m_order.size());
-    logic::CellBuffer buffer;
-    for (const Handle h : m_order) {
-        entries.push_back({list::sortPrefix(m_store.text(h, m_sortKey, buffer)), h});
-    }
-    const bool descending = m_sortOrder != 0;
-    const auto less = [&](const Entry &a, const Entry &b) {
-        if (a.prefix.exact && b.prefix.exact && a.prefix.bits != b.prefix.bits) {
-            return descending ? a.prefix.bits > b.prefix.bits : a.prefix.bits < b.prefix.bits;
-        }
-        return before(a.handle, b.handle);
-    };
-    // Two ordered runs are common (ids past 9999 after the padded ones, moved rows after the
-    // list they joined) and merge in one pass.
     const auto run = std::is_sorted_until(entries.begin(), entries.end(), less);
+    if (run == entries.end()) {
+        return false;
+    }
     if (std::is_sorted(run, entries.end(), less)) {
         std::inplace_merge(entries.begin(), run, entries.end(), less);
     } else {
         std::stable_sort(entries.begin(), entries.end(), less);
     }
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        m_order[i] = entries[i].handle;
+    return true;
+}
+} // namespace
+
+std::optional<bool> VendorList::sortByKeyNumbers()
+{
+    if (m_sortKey != logic::index(logic::Column::IdKey) ||
+        !std::all_of(m_order.begin(), m_order.end(),
+                     [this](Handle h) { return m_store.keyIsNumber(h); })) {
+        return std::nullopt;
+    }
+    // Every key typed: each one's order number stands for its text, so the check and the sort
+    // compare integers and never write a key.
+    struct Entry
+    {
+        std::uint64_t order;
+        Handle handle;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(m_order.size());
+    for (const Handle h : m_order) {
+        entries.push_back({logic::idKeyOrder(m_store.keyNumber(h)), h});
+    }
+    const bool descending = m_sortOrder != 0;
+    const bool moved = putInOrder(entries, [descending](const Entry &a, const Entry &b) {
+        return descending ? a.order > b.order : a.order < b.order;
+    });
+    if (moved) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            m_order[i] = entries[i].handle;
+        }
+    }
+    return moved;
+}
+
+void VendorList::sortRows()
+{
+    if (const auto moved = sortByKeyNumbers(); moved.has_value()) {
+        if (!*moved) {
+            showSortIndicator();
+            return;
+        }
+    } else {
+        // Server answers arrive ordered by id already; then there is nothing to move.
+        const auto firstOutOfOrder = std::adjacent_find(
+            m_order.begin(), m_order.end(), [this](Handle a, Handle b) { return before(b, a); });
+        if (firstOutOfOrder == m_order.end()) {
+            showSortIndicator();
+            return;
+        }
+        struct Entry
+        {
+            list::SortPrefix prefix;
+            Handle handle;
+        };
+        std::vector<Entry> entries;
+        entries.reserve(m_order.size());
+        logic::CellBuffer buffer;
+        for (const Handle h : m_order) {
+            entries.push_back({list::sortPrefix(m_store.text(h, m_sortKey, buffer)), h});
+        }
+        const bool descending = m_sortOrder != 0;
+        putInOrder(entries, [&](const Entry &a, const Entry &b) {
+            if (a.prefix.exact && b.prefix.exact && a.prefix.bits != b.prefix.bits) {
+                return descending ? a.prefix.bits > b.prefix.bits : a.prefix.bits < b.prefix.bits;
+            }
+            return before(a.handle, b.handle);
+        });
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            m_order[i] = entries[i].handle;
+        }
     }
     m_currentCache = -1;
     rowsChanged();

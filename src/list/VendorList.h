@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -58,6 +59,8 @@ public:
     int Add(const QString &text);
     // Add with a typed row; the row's values as loaded come with it.
     int AddRow(const logic::Row &row);
+    // AddRow for a row a load reads, its texts copied straight from the answer.
+    int AddRow(const logic::LoadedRow &row);
     // Room for rows without growing; no limit on how many may come.
     void Reserve(int rows);
     // Moves one row to where the sort column and direction put it among the others, which
@@ -143,6 +146,9 @@ private:
     // Whether a sorts before b by the sort column and direction.
     bool before(Handle a, Handle b) const;
     void sortRows();
+    // Sorts by the typed id keys where the sort column is the key and every key is typed;
+    // empty otherwise, else whether any row moved.
+    std::optional<bool> sortByKeyNumbers();
     void showSortIndicator();
     void rowsChanged();
     void selectionChanged();

@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <string>
 
@@ -183,6 +184,8 @@ void Loader::CountDisplay()
     const int max = logic::toInt16(double(fields.miNonSelectedCount) + fields.miSelectedCount);
     // QProgressBar keeps a minimum above a negative maximum; move both.
     feedback.prbLoad->setRange(std::min(0, max), max);
+    m_barMinimum = feedback.prbLoad->minimum();
+    m_barSpan = qint64(feedback.prbLoad->maximum()) - m_barMinimum;
     m_shownPercent = -1;
     // A load that ends within a paint interval looks instant; painting its bar on the way
     // would only slow it.
@@ -235,8 +238,8 @@ void Loader::NonSelectVendorsDisplay()
     // last one's text is what stays. The texts point into the document.
     using Fields = net::RecordFields<VendorList::Columns>;
     logic::Row row;
-    section.forEachRecord<VendorList::Columns>(1, [&](const Fields &record, std::size_t) {
-        startRow(row, record.text(0, "vendor id"));
+    const auto readAsRow = [&](const Fields &record, std::string_view id) {
+        startRow(row, id);
         addRead(list, row, [&] {
             for (std::size_t k = 1; k < VendorList::Columns; ++k) {
                 if (record[k].filled) {
@@ -250,6 +253,29 @@ void Loader::NonSelectVendorsDisplay()
             row.duty = logic::loadedDuty(logic::dutyApplies(row.countryId, fields.miCenterCode));
             row.key = logic::idKeyOf(row.id);
         });
+    };
+    section.forEachRecord<VendorList::Columns>(1, [&](const Fields &record, std::size_t) {
+        const std::string_view id = record.text(0, "vendor id");
+        // The answer's fee, duty and key fields give way to the loaded values, so a record that
+        // reads through goes in straight from the answer; one that fails part-way is read
+        // again as a row, which adds what it read before the failure and passes the error on.
+        try {
+            if (record.overflow() != Fields::npos) {
+                throw ListError("no such column");
+            }
+            logic::LoadedRow loaded;
+            loaded.id = id;
+            loaded.name = record[1].text;
+            loaded.countryId = record[2].text;
+            loaded.date = record[5].text;
+            loaded.fee = logic::defaultFee();
+            loaded.duty =
+                logic::loadedDuty(logic::dutyApplies(loaded.countryId, fields.miCenterCode));
+            loaded.key = logic::idKeyOf(id);
+            list.AddRow(loaded);
+        } catch (...) {
+            readAsRow(record, id);
+        }
         countLoadedRow();
     });
     lists.lstVendors->SetSortKey(logic::index(logic::Column::IdKey));
@@ -268,26 +294,46 @@ void Loader::SelectedVendorDisplay()
     const auto section = doc.documentElement().child(2, "selected vendors section");
     list.Reserve(fields.miSelectedCount);
     constexpr std::size_t Read = 4; // id, name, fee, duty
+    using Fields = net::RecordFields<Read>;
     logic::Row row;
-    section.forEachRecord<Read>(
-        net::RecordFields<Read>::npos, [&](const net::RecordFields<Read> &record, std::size_t) {
-            startRow(row, record.text(0, "vendor id"));
-            addRead(list, row, [&] {
-                row.name = record.text(1, "vendor name");
-                row.fee = logic::feeFromFraction(record.text(2, "handling fee"));
-                if (row.fee.hundredths) {
-                    // What the server holds, carried by the row wherever it moves.
-                    row.loaded = logic::Assignment{*row.fee.hundredths, false};
-                }
-                const bool duty = logic::toBoolean(record.text(3, "duty flag"));
-                row.duty = logic::loadedDuty(duty);
-                if (row.loaded) {
-                    row.loaded->duty = duty;
-                }
-                row.key = logic::idKeyOf(row.id);
-            });
-            countLoadedRow();
+    const auto readAsRow = [&](const Fields &record, std::string_view id) {
+        startRow(row, id);
+        addRead(list, row, [&] {
+            row.name = record.text(1, "vendor name");
+            row.fee = logic::feeFromFraction(record.text(2, "handling fee"));
+            if (row.fee.hundredths) {
+                // What the server holds, carried by the row wherever it moves.
+                row.loaded = logic::Assignment{*row.fee.hundredths, false};
+            }
+            const bool duty = logic::toBoolean(record.text(3, "duty flag"));
+            row.duty = logic::loadedDuty(duty);
+            if (row.loaded) {
+                row.loaded->duty = duty;
+            }
+            row.key = logic::idKeyOf(row.id);
         });
+    };
+    section.forEachRecord<Read>(Fields::npos, [&](const Fields &record, std::size_t) {
+        const std::string_view id = record.text(0, "vendor id");
+        // As for the active vendors: straight from the answer, or read again as a row to add
+        // what was read before a failure.
+        try {
+            logic::LoadedRow loaded;
+            loaded.id = id;
+            loaded.name = record.text(1, "vendor name");
+            loaded.fee = logic::feeFromFraction(record.text(2, "handling fee"));
+            const bool duty = logic::toBoolean(record.text(3, "duty flag"));
+            if (loaded.fee.hundredths) {
+                loaded.loaded = logic::Assignment{*loaded.fee.hundredths, duty};
+            }
+            loaded.duty = logic::loadedDuty(duty);
+            loaded.key = logic::idKeyOf(id);
+            list.AddRow(loaded);
+        } catch (...) {
+            readAsRow(record, id);
+        }
+        countLoadedRow();
+    });
     list.SetSortKey(logic::index(logic::Column::IdKey));
     find.optList[1]->setEnabled(true);
     enableSearch();
@@ -308,7 +354,10 @@ void Loader::enableSearch()
 void Loader::countLoadedRow()
 {
     showProgress(fields.miLoadedRows);
-    fields.miLoadedRows = logic::toInt16(double(fields.miLoadedRows) + 1);
+    // Past 32767 the 16-bit counter overflows, an error as toInt16 reports it.
+    fields.miLoadedRows = fields.miLoadedRows < std::numeric_limits<std::int16_t>::max()
+                              ? static_cast<std::int16_t>(fields.miLoadedRows + 1)
+                              : logic::toInt16(double(fields.miLoadedRows) + 1);
 }
 
 void Loader::showProgress(int value)
@@ -317,9 +366,8 @@ void Loader::showProgress(int value)
     // QProgressBar::setValue restyles the bar on every call, which at 32767 rows costs more
     // than reading the answers; a value that moves the bar by less than a hundredth waits
     // until one does (every value still reaches the bar while it has up to a hundred steps).
-    const qint64 span = qint64(feedback.prbLoad->maximum()) - feedback.prbLoad->minimum();
-    const qint64 percent =
-        span > 0 ? 100 * (qint64(value) - feedback.prbLoad->minimum()) / span : 0;
+    const qint64 span = m_barSpan;
+    const qint64 percent = span > 0 ? 100 * (qint64(value) - m_barMinimum) / span : 0;
     if (percent == m_shownPercent && span > 100) {
         return;
     }

@@ -97,6 +97,9 @@ private:
     screen::Feedback feedback;
     ControlFields &fields;
     qint64 m_shownPercent = -1;
+    // The bar's range as the count set it, read once rather than per row.
+    qint64 m_barMinimum = 0;
+    qint64 m_barSpan = 0;
     int m_value = -1;
     QElapsedTimer m_sincePaint;
     Failure m_failure;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tarvo::logic {
 
@@ -78,6 +79,21 @@ struct Row
     std::optional<Assignment> loaded;
 
     bool operator==(const Row &) const = default;
+};
+
+// A row as a load reads it: the texts point into the answer being read (and end with it), the
+// values are typed as in Row. A list copies it in without each text first being copied into a
+// Row.
+struct LoadedRow
+{
+    std::string_view id;
+    std::string_view name;
+    std::string_view countryId;
+    std::string_view date;
+    Fee fee;
+    DutyMark duty;
+    IdKey key;
+    std::optional<Assignment> loaded;
 };
 
 } // namespace tarvo::logic

@@ -3,9 +3,11 @@
 #include "logic/ValueForms.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 namespace tarvo::logic {
 
@@ -153,8 +155,53 @@ Fee feeFromPercent(double percent)
     return Fee{std::nullopt, format0_00(percent)};
 }
 
+namespace {
+
+// Hundredths of a percent of a plain decimal fraction (digits with one point and at most four
+// places, as the server writes fees): that many ten-thousandths, exactly. The general path's
+// two roundings stay far inside the half-hundredth that would change its "0.00" text while the
+// percent is below 1e12, so both give the same fee. Empty for anything else.
+std::optional<std::int64_t> plainFractionHundredths(std::string_view text)
+{
+    constexpr std::size_t MaxDigits = 15;
+    constexpr int Places = 4;
+    constexpr std::uint64_t Limit = 100'000'000'000'000; // hundredths of a percent of 1e12
+    if (text.empty() || text.size() > MaxDigits + 1) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    int places = -1; // -1 before the point
+    bool digits = false;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            if (places >= Places) {
+                return std::nullopt;
+            }
+            value = value * 10 + static_cast<std::uint64_t>(c - '0');
+            places += places >= 0 ? 1 : 0;
+            digits = true;
+        } else if (c == '.' && places < 0) {
+            places = 0;
+        } else {
+            return std::nullopt;
+        }
+    }
+    for (int k = std::max(places, 0); k < Places && value < Limit; ++k) {
+        value *= 10;
+    }
+    if (!digits || value >= Limit) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(value);
+}
+
+} // namespace
+
 Fee feeFromFraction(std::string_view fraction)
 {
+    if (const auto hundredths = plainFractionHundredths(fraction)) {
+        return Fee{*hundredths, {}};
+    }
     return feeFromPercent(toNumber(fraction) * 100);
 }
 
@@ -227,8 +274,20 @@ std::string idKeyText(const IdKey &key)
 
 IdKey idKeyOf(std::string_view id)
 {
-    if (id.size() <= 15 && allDigits(id)) {
-        return IdKey{digitsValue(id), {}};
+    // Checked and read in one pass: every loaded row comes through here.
+    if (!id.empty() && id.size() <= 15) {
+        std::uint64_t value = 0;
+        bool digits = true;
+        for (const char c : id) {
+            if (c < '0' || c > '9') {
+                digits = false;
+                break;
+            }
+            value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+        if (digits) {
+            return IdKey{value, {}};
+        }
     }
     return IdKey{std::nullopt, formatId0000(id)};
 }
@@ -264,6 +323,36 @@ int compareIdKeys(std::uint64_t a, std::uint64_t b)
         return left < right ? -1 : 1;
     }
     return da < db ? -1 : 1;
+}
+
+std::uint64_t idKeyOrder(std::uint64_t number)
+{
+    // The key's digits brought to fifteen places (as compareIdKeys scales the shorter one),
+    // then its length: equal leading digits put the shorter text first.
+    constexpr int Places = 15;
+    constexpr std::array<std::uint64_t, Places + 1> PowersOfTen = {1,
+                                                                   10,
+                                                                   100,
+                                                                   1'000,
+                                                                   10'000,
+                                                                   100'000,
+                                                                   1'000'000,
+                                                                   10'000'000,
+                                                                   100'000'000,
+                                                                   1'000'000'000,
+                                                                   10'000'000'000,
+                                                                   100'000'000'000,
+                                                                   1'000'000'000'000,
+                                                                   10'000'000'000'000,
+                                                                   100'000'000'000'000,
+                                                                   1'000'000'000'000'000};
+    number = std::min(number, PowersOfTen[Places] - 1);
+    int digits = 4;
+    while (digits < Places && number >= PowersOfTen[static_cast<std::size_t>(digits)]) {
+        ++digits;
+    }
+    const std::uint64_t scaled = number * PowersOfTen[static_cast<std::size_t>(Places - digits)];
+    return scaled << 4 | static_cast<std::uint64_t>(digits);
 }
 
 // --- cells ---

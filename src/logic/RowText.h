@@ -57,6 +57,9 @@ IdKey idKeyOf(std::string_view id);
 IdKey idKeyFromText(std::string_view text);
 // Orders two typed keys as their texts order (so 12345 comes before 0999 as "1" before "0").
 int compareIdKeys(std::uint64_t a, std::uint64_t b);
+// One number per typed key (at most fifteen digits) that orders as compareIdKeys does, so that a
+// sort compares integers. Surprise: keys beyond fifteen digits share numbers.
+std::uint64_t idKeyOrder(std::uint64_t number);
 
 // One cell of a row as the list shows it; the view points into row or out.
 std::string_view cellText(const Row &row, Column column, CellBuffer &out);

@@ -2,7 +2,23 @@
 
 #include "logic/ValueForms.h"
 
+#include <algorithm>
+
 namespace tarvo::logic {
+
+namespace {
+// Whether a country id reads as the number 1. Plain digits, as country ids nearly always are,
+// are told in one pass without reading a number; anything else goes through toNumber (which
+// throws for a text that is no number).
+bool isOne(std::string_view countryId)
+{
+    if (!countryId.empty() && countryId.find_first_not_of("0123456789") == std::string_view::npos) {
+        return countryId.substr(std::min(countryId.find_first_not_of('0'), countryId.size())) ==
+               "1";
+    }
+    return toNumber(countryId) == 1;
+}
+} // namespace
 
 Fee defaultFee()
 {
@@ -13,8 +29,7 @@ bool dutyApplies(std::string_view countryId, std::int16_t centerCode)
 {
     // The country id is read first: a text that is no number stops the row even where the
     // center's code alone would decide.
-    const bool domestic = toNumber(countryId) == 1;
-    return domestic && centerCode == 2;
+    return isOne(countryId) && centerCode == 2;
 }
 
 DutyMark loadedDuty(bool duty)

@@ -111,6 +111,9 @@ TEST(RowText, IdKeysArePaddedNumbersOrTheValueFormsText)
         {"", ""},
         {"0012345", "12345"},
         {"1234567890123456", "1234567890123456"},
+        {"123456789012345", "123456789012345"},
+        {"12a", "12a"},
+        {"7 ", "0007"},
     };
     for (const auto &[id, key] : cases) {
         EXPECT_EQ(idKeyText(idKeyOf(id)), key) << id;
@@ -121,9 +124,30 @@ TEST(RowText, IdKeysArePaddedNumbersOrTheValueFormsText)
 // Keys order as their texts do: ids up to four digits numerically, longer ones by their text.
 TEST(RowText, TypedKeysOrderAsTheirTexts)
 {
-    const std::vector<std::uint64_t> numbers = {0,    7,    10,    99,     100,   999,
-                                                1000, 9999, 10000, 12345,  99999, 100000,
-                                                123,  1230, 12300, 123000, 5,     50000};
+    const std::vector<std::uint64_t> numbers = {0,
+                                                7,
+                                                10,
+                                                99,
+                                                100,
+                                                999,
+                                                1000,
+                                                9999,
+                                                10000,
+                                                12345,
+                                                99999,
+                                                100000,
+                                                123,
+                                                1230,
+                                                12300,
+                                                123000,
+                                                5,
+                                                50000,
+                                                1001,
+                                                10009,
+                                                32767,
+                                                999'999'999'999'999,
+                                                100'000'000'000'000,
+                                                99'999'999'999'999};
     for (const std::uint64_t a : numbers) {
         for (const std::uint64_t b : numbers) {
             CellBuffer ba;
@@ -131,6 +155,8 @@ TEST(RowText, TypedKeysOrderAsTheirTexts)
             const int byText = idKeyText(a, ba).compare(idKeyText(b, bb));
             const int typed = compareIdKeys(a, b);
             EXPECT_EQ((typed > 0) - (typed < 0), (byText > 0) - (byText < 0)) << a << " " << b;
+            const int ordered = (idKeyOrder(a) > idKeyOrder(b)) - (idKeyOrder(a) < idKeyOrder(b));
+            EXPECT_EQ(ordered, (byText > 0) - (byText < 0)) << a << " " << b;
         }
     }
 }

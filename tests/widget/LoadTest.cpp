@@ -206,6 +206,29 @@ TEST_F(Loading, anEmptyCountryIdEndsTheLoadAtThatVendor)
     EXPECT_EQ(control.cursor().shape(), Qt::ArrowCursor);
 }
 
+// A selected vendor whose fields fail part-way is added with the fields read before the failure.
+TEST_F(Loading, aSelectedVendorThatFailsPartWayKeepsWhatWasReadBeforeTheFailure)
+{
+    const struct
+    {
+        const char *fee;
+        const char *flag;
+        QStringList row;
+    } cases[] = {
+        {"abc", "1", {"4", "Four", "", "", "", "", ""}},
+        {"0.1", "yes", {"4", "Four", "", "10.00", "", "", ""}},
+        {"0.125", "maybe", {"4", "Four", "", "12.50", "", "", ""}},
+    };
+    for (const auto &c : cases) {
+        page.setAll(countXml(2, 1, 2), answerXml(1, {{"1", "One", "1"}}),
+                    answerXml(2, {{"3", "Three", "0.1", "1"}, {"4", "Four", c.fee, c.flag}}));
+        load();
+        EXPECT_EQ(rowsOf(control, "lstVendorCenter"),
+                  (std::vector<QStringList>{{"3", "Three", "", "10.00", "1", "", "0003"}, c.row}))
+            << c.fee << " " << c.flag;
+    }
+}
+
 struct BrokenCase
 {
     const char *what;

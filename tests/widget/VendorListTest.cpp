@@ -480,4 +480,33 @@ TEST_F(VendorListTest, sortingByTheIdKeyOrdersAsTheKeyTextsInBothDirections)
     }
 }
 
+// Ids of digits only, in id order as the server sends them: their keys are ordered as texts,
+// equal keys ("7", "007") keeping the order they came in, and the current row stays on its row.
+TEST_F(VendorListTest, digitKeysInIdOrderSortAsTheirTextsKeepingEqualKeysInArrivalOrder)
+{
+    for (const char *id :
+         {"1", "7", "007", "999", "1000", "1001", "9999", "10000", "10009", "32767"}) {
+        list.AddRow(typedRow(id, Fee{800, {}}, DutyMark{false, Pending::None, {}}));
+    }
+    list.SetSelected(3, true);
+    const auto key = [](const QString &id) {
+        return QString::fromStdString(
+            tarvo::logic::idKeyText(tarvo::logic::idKeyOf(id.toStdString())));
+    };
+    // The key first, then each direction: each sort is stable over the order it starts from.
+    for (const int order : {-1, 1, 0}) {
+        QStringList expected = texts(0);
+        const int direction = order < 0 ? 0 : order;
+        std::stable_sort(expected.begin(), expected.end(), [&](const QString &a, const QString &b) {
+            return direction == 0 ? key(a) < key(b) : key(a) > key(b);
+        });
+        order < 0 ? list.SetSortKey(6) : list.SetSortOrder(order);
+        EXPECT_EQ(texts(0), expected) << order;
+        EXPECT_EQ(list.Text(list.SelectedItem()), QStringLiteral("007")) << order;
+        list.flush();
+        const auto *model = list.view()->model();
+        EXPECT_EQ(model->data(model->index(list.SelectedItem() - 1, 0)), QStringLiteral("007"));
+    }
+}
+
 } // namespace
