@@ -115,22 +115,27 @@ std::size_t appendBody(char *data, std::size_t size, std::size_t count, void *bo
     return size * count;
 }
 
-// A plain GET on a fresh handle, as the control makes each request.
-std::string plainGet(const std::string &url)
+// A plain GET on a fresh handle, as the control makes each request, into a body whose room
+// stays from one request to the next: the floor pays for no fresh pages, which the control's
+// own reading does not pay for either once its buffers have grown.
+std::string &plainGet(const std::string &url)
 {
-    std::string body;
+    static thread_local std::string body;
+    body.clear();
     CURL *handle = curl_easy_init();
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &appendBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
-    const CURLcode code = curl_easy_perform(handle);
+    if (curl_easy_perform(handle) != CURLE_OK) {
+        body.clear();
+    }
     curl_easy_cleanup(handle);
-    return code == CURLE_OK ? body : std::string();
+    return body;
 }
 
 // The records of the answer's section at position, parsed in place.
-std::size_t countRecords(std::string body, int position, HeapPeak *peak)
+std::size_t countRecords(std::string &body, int position, HeapPeak *peak)
 {
     pugi::xml_document doc;
     if (!doc.load_buffer_inplace(body.data(), body.size())) {
