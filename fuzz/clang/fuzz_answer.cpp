@@ -41,24 +41,28 @@ std::size_t referenceCount(pugi::xml_node node)
     return count;
 }
 
+// Every text below node in document order, gathered by pugixml's own tree walk.
+std::string descendantText(pugi::xml_node node)
+{
+    struct Texts : pugi::xml_tree_walker
+    {
+        std::string text;
+        bool for_each(pugi::xml_node &d) override
+        {
+            if (d.type() == pugi::node_pcdata || d.type() == pugi::node_cdata)
+                text += d.value();
+            return true;
+        }
+    } texts;
+    node.traverse(texts);
+    return texts.text;
+}
+
 std::string referenceText(pugi::xml_node node)
 {
     if (node.type() != pugi::node_element && node.type() != pugi::node_document)
         return node.value();
-    std::string text;
-    for (pugi::xml_node d = node.first_child(); d && d != node;) {
-        if (d.type() == pugi::node_pcdata || d.type() == pugi::node_cdata)
-            text += d.value();
-        if (d.first_child()) {
-            d = d.first_child();
-            continue;
-        }
-        while (d != node && !d.next_sibling())
-            d = d.parent();
-        if (d != node)
-            d = d.next_sibling();
-    }
-    return text;
+    return descendantText(node);
 }
 
 // The records of node read in one walk agree with reading each field by position.

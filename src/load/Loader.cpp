@@ -202,7 +202,7 @@ namespace {
 
 // Adds the row with the values read so far also when reading the rest fails, as a row added
 // first and then written column by column would stand.
-template <typename Read> void addRead(VendorList &list, const logic::Row &row, Read read)
+template <typename Row, typename Read> void addRead(VendorList &list, const Row &row, Read read)
 {
     try {
         read();
@@ -295,9 +295,11 @@ void Loader::SelectedVendorDisplay()
     list.Reserve(fields.miSelectedCount);
     constexpr std::size_t Read = 4; // id, name, fee, duty
     using Fields = net::RecordFields<Read>;
-    logic::Row row;
-    const auto readAsRow = [&](const Fields &record, std::string_view id) {
-        startRow(row, id);
+    section.forEachRecord<Read>(Fields::npos, [&](const Fields &record, std::size_t) {
+        // Every value here has a typed form, so a record that fails part-way goes in with what
+        // was read before the failure straight from the answer too.
+        logic::LoadedRow row;
+        row.id = record.text(0, "vendor id");
         addRead(list, row, [&] {
             row.name = record.text(1, "vendor name");
             row.fee = logic::feeFromFraction(record.text(2, "handling fee"));
@@ -312,26 +314,6 @@ void Loader::SelectedVendorDisplay()
             }
             row.key = logic::idKeyOf(row.id);
         });
-    };
-    section.forEachRecord<Read>(Fields::npos, [&](const Fields &record, std::size_t) {
-        const std::string_view id = record.text(0, "vendor id");
-        // As for the active vendors: straight from the answer, or read again as a row to add
-        // what was read before a failure.
-        try {
-            logic::LoadedRow loaded;
-            loaded.id = id;
-            loaded.name = record.text(1, "vendor name");
-            loaded.fee = logic::feeFromFraction(record.text(2, "handling fee"));
-            const bool duty = logic::toBoolean(record.text(3, "duty flag"));
-            if (loaded.fee.hundredths) {
-                loaded.loaded = logic::Assignment{*loaded.fee.hundredths, duty};
-            }
-            loaded.duty = logic::loadedDuty(duty);
-            loaded.key = logic::idKeyOf(id);
-            list.AddRow(loaded);
-        } catch (...) {
-            readAsRow(record, id);
-        }
         countLoadedRow();
     });
     list.SetSortKey(logic::index(logic::Column::IdKey));

@@ -140,29 +140,31 @@ INSTANTIATE_TEST_SUITE_P(
 // The tree keeps an element's leading text in the element; read, it is a node like any other:
 // the same counts and texts as pugixml's tree with a node for every text.
 
+// Every text below node in document order, gathered by pugixml's own tree walk.
+std::string descendantText(pugi::xml_node node)
+{
+    struct Texts : pugi::xml_tree_walker
+    {
+        std::string text;
+        bool for_each(pugi::xml_node &d) override
+        {
+            if (d.type() == pugi::node_pcdata || d.type() == pugi::node_cdata)
+                text += d.value();
+            return true;
+        }
+    } texts;
+    node.traverse(texts);
+    return texts.text;
+}
+
 // shape() of the same body parsed into a node per text, read straight from pugixml.
 std::string referenceShape(pugi::xml_node node)
 {
     std::size_t count = 0;
     for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
         ++count;
-    std::string text;
-    if (node.type() == pugi::node_element || node.type() == pugi::node_document) {
-        for (pugi::xml_node d = node.first_child(); d && d != node;) {
-            if (d.type() == pugi::node_pcdata || d.type() == pugi::node_cdata)
-                text += d.value();
-            if (d.first_child()) {
-                d = d.first_child();
-                continue;
-            }
-            while (d != node && !d.next_sibling())
-                d = d.parent();
-            if (d != node)
-                d = d.next_sibling();
-        }
-    } else {
-        text = node.value();
-    }
+    const bool holdsTexts = node.type() == pugi::node_element || node.type() == pugi::node_document;
+    const std::string text = holdsTexts ? descendantText(node) : std::string(node.value());
     std::string out = std::to_string(count) + "'" + text + "'";
     if (count > 0) {
         out += "[";
