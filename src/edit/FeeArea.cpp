@@ -33,24 +33,16 @@ void disableMoves(const Commands &commands)
 void deselectAll(VendorList &list)
 {
     const int count = list.Count();
-    for (int i = 1; i <= count; ++i) {
+    for (int i = 1; i <= count && list.selectedCount() > 0; ++i) {
         if (list.Selected(i)) {
             list.SetSelected(i, false);
         }
     }
 }
 
-// Walks the list counting selected rows, stopping at two as the click handlers do.
 bool severalSelected(const VendorList &list)
 {
-    int selected = 0;
-    const int count = list.Count();
-    for (int i = 1; i <= count; ++i) {
-        if (list.Selected(i) && ++selected == 2) {
-            return true;
-        }
-    }
-    return false;
+    return list.selectedCount() >= 2;
 }
 } // namespace
 

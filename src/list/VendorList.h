@@ -95,6 +95,8 @@ public:
     // Rows whose duty column is not a plain duty value (a pending change, or no value at all).
     int markedCount() const;
     bool Selected(int index) const;
+    // How many rows are selected, kept as rows are selected, so no walk over the rows.
+    int selectedCount() const { return static_cast<int>(m_store.selectedCount()); }
     // Selecting also makes the row current; while MultiSelect is off it first clears the
     // other selected rows.
     void SetSelected(int index, bool selected);
