@@ -89,9 +89,16 @@ struct Connection
     std::string peer;
 };
 
+std::atomic<std::size_t> liveExchanges{0};
+
 // One request from its first line to its end.
 struct Exchange
 {
+    Exchange() { ++liveExchanges; }
+    ~Exchange() { --liveExchanges; }
+    Exchange(const Exchange &) = delete;
+    Exchange &operator=(const Exchange &) = delete;
+
     HttpRequest request;
     Connection *connection = nullptr;
     Clock::time_point start = Clock::now();
@@ -114,6 +121,11 @@ struct Exchange
 };
 
 } // namespace
+
+std::size_t liveRequestRecords()
+{
+    return liveExchanges.load();
+}
 
 std::optional<std::string_view> HttpRequest::header(std::string_view name) const
 {

@@ -42,6 +42,10 @@ std::optional<std::string>
 framingFault(std::string_view version,
              const std::vector<std::pair<std::string, std::string>> &headers);
 
+// Per-request records alive in every HTTP layer of the process: zero whenever no request is
+// under way, which the tests and the fuzzer check after each exchange.
+std::size_t liveRequestRecords();
+
 struct HttpLimits
 {
     unsigned connections = 1024;              // open connections in all
