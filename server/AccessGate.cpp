@@ -87,6 +87,9 @@ struct AccessGate::Private
 
     std::optional<HttpAnswer> throttled(const HttpRequest &request, const std::string &user)
     {
+        if (!users) {
+            return std::nullopt;
+        }
         const auto now = FailureThrottle::Clock::now();
         if (const auto wait = addresses.retryAfter(request.client, now); wait.count() > 0) {
             return tooMany(wait, "from this address");
@@ -116,72 +119,63 @@ void AccessGate::setListenHost(std::string host)
     d->listenHost = std::move(host);
 }
 
-std::optional<HttpAnswer> AccessGate::screen(const HttpRequest &request, bool post)
+std::optional<HttpAnswer> AccessGate::screen(const HttpRequest &request)
 {
     if (!hostAllowed(request.header("Host"), d->listenHost, d->serverNames)) {
         return refusal(421, "Refused: this server does not answer for the host the request "
                             "names.");
     }
-    // A browser sends its stored credentials along with another site's form, so the Origin
-    // is checked whoever the caller is.
-    if (post && !originAllowed(request.header("Origin"), d->origins)) {
+    const bool reads = request.method == "GET" || request.method == "HEAD";
+    if (!reads && !originAllowed(request.header("Origin"), d->origins)) {
         return refusal(403, "Nothing was saved: requests from another web site (Origin) are "
                             "not accepted.");
     }
+    return std::nullopt;
+}
+
+std::optional<HttpAnswer> AccessGate::throttle(const HttpRequest &request)
+{
+    return d->throttled(request, userOf(request));
+}
+
+HttpSignIn AccessGate::signIn(const HttpRequest &request)
+{
+    HttpSignIn signIn;
     if (!d->users) {
-        return std::nullopt;
+        return signIn;
     }
     const auto quick = d->users->quickCheck(request.header("Authorization"));
-    if (quick && quick->status == AuthCheck::Status::Accepted) {
-        return std::nullopt;
+    if (!quick) {
+        signIn.kind = HttpSignIn::Kind::NeedsCheck;
+        signIn.user = userOf(request);
+        signIn.home = d->signedInFrom(signIn.user, request.client);
+        return signIn;
     }
-    if (quick && quick->status == AuthCheck::Status::Missing) {
-        return unauthorized("Refused: this server needs a user name and password.");
+    switch (quick->status) {
+    case AuthCheck::Status::Accepted:
+        signIn.kind = HttpSignIn::Kind::Remembered;
+        signIn.user = quick->user;
+        return signIn;
+    case AuthCheck::Status::Missing:
+        signIn.kind = HttpSignIn::Kind::Refused;
+        signIn.refusal = unauthorized("Refused: this server needs a user name and password.");
+        return signIn;
+    case AuthCheck::Status::Refused:
+        break;
     }
-    if (auto wait = d->throttled(request, userOf(request))) {
-        return wait;
-    }
-    if (quick && quick->status == AuthCheck::Status::Refused) {
-        d->addresses.charge(request.client, FailureThrottle::Clock::now());
-        return unauthorized("Refused: unknown user or wrong password.");
-    }
-    return std::nullopt;
+    d->addresses.charge(request.client, FailureThrottle::Clock::now());
+    signIn.kind = HttpSignIn::Kind::Refused;
+    signIn.refusal = unauthorized("Refused: unknown user or wrong password.");
+    return signIn;
 }
 
-bool AccessGate::needsVerify(const HttpRequest &request)
+std::variant<std::string, HttpAnswer> AccessGate::check(const HttpRequest &request)
 {
-    return d->users && !d->users->quickCheck(request.header("Authorization"));
-}
-
-std::optional<HttpAnswer> AccessGate::verify(const HttpRequest &request)
-{
-    const auto answer = identify(request);
-    if (const auto *refused = std::get_if<HttpAnswer>(&answer)) {
-        return *refused;
-    }
-    return std::nullopt;
-}
-
-std::variant<Caller, HttpAnswer> AccessGate::identify(const HttpRequest &request)
-{
-    if (!d->users) {
-        return Caller{};
-    }
     const auto authorization = request.header("Authorization");
-    if (auto quick = d->users->quickCheck(authorization)) {
-        if (quick->status == AuthCheck::Status::Accepted) {
-            return Caller{quick->user, quick->centers};
-        }
-        if (quick->status == AuthCheck::Status::Missing) {
-            return unauthorized("Refused: this server needs a user name and password.");
-        }
-        d->addresses.charge(request.client, FailureThrottle::Clock::now());
-        return unauthorized("Refused: unknown user or wrong password.");
-    }
-    // Charged before the check, so that checks running at once never pass the limits.
     const std::string user = userOf(request);
     const bool home = d->signedInFrom(user, request.client);
     const auto now = FailureThrottle::Clock::now();
+    // Charged before the check, so that checks running at once never pass the limits.
     if (!d->addresses.charge(request.client, now)) {
         return Private::tooMany(
             std::max(std::chrono::seconds(1), d->addresses.retryAfter(request.client, now)),
@@ -201,7 +195,18 @@ std::variant<Caller, HttpAnswer> AccessGate::identify(const HttpRequest &request
         d->names.refund(user, now);
     }
     d->rememberHome(checked.user, request.client);
-    return Caller{checked.user, checked.centers};
+    return checked.user;
+}
+
+std::variant<Caller, HttpAnswer> AccessGate::caller(const HttpRequest &request)
+{
+    if (!d->users) {
+        return Caller{};
+    }
+    if (auto rights = d->users->rightsOf(request.user); rights && !request.user.empty()) {
+        return Caller{request.user, std::move(*rights)};
+    }
+    return unauthorized("Refused: unknown user or wrong password.");
 }
 
 std::optional<std::size_t> AccessGate::userCount() const
@@ -214,6 +219,8 @@ void AccessGate::reloadUsers()
     if (d->users) {
         d->users->reloadSoon();
     }
+    d->addresses.clear();
+    d->names.clear();
 }
 
 } // namespace tarvo::server

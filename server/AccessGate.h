@@ -1,5 +1,6 @@
-// The access rules in front of the page's routes: the Host and Origin checks, the failure
-// throttle and, with a users file, HTTP Basic credentials.
+// The access stages of the page's requests: the Host and Origin checks, the failure throttle
+// and, with a users file, HTTP Basic credentials. The HTTP layer calls them in its one order
+// (screen, throttle, credentials); the routes ask for the caller's rights afterwards.
 #pragma once
 
 #include "CommandLine.h"
@@ -14,13 +15,13 @@
 
 namespace tarvo::server {
 
-class AccessGate
+class AccessGate final : public HttpGate
 {
 public:
     // Reads the users file when `access` names one. Throws std::runtime_error naming the
     // file and what is wrong with it.
     AccessGate(const AccessOptions &access, std::function<void(const std::string &)> log);
-    ~AccessGate();
+    ~AccessGate() override;
     AccessGate(const AccessGate &) = delete;
     AccessGate &operator=(const AccessGate &) = delete;
 
@@ -28,28 +29,30 @@ public:
     // serving.
     void setListenHost(std::string host);
 
-    // Refusals that need no password check, before any body byte is read: 421 for a foreign
-    // Host, 403 for a POST from a foreign Origin, 429 for an address or user name that failed
-    // too often, 401 without usable credentials.
-    std::optional<HttpAnswer> screen(const HttpRequest &request, bool post);
+    // 421 for a foreign Host; 403 for a request other than GET or HEAD from a foreign Origin,
+    // whoever sends it (a browser sends stored credentials along with another site's form).
+    std::optional<HttpAnswer> screen(const HttpRequest &request) override;
+    // 429 while the client address failed ten times within a minute, or the user name the
+    // credentials claim did, unless this address is one of the name's homes (where it signed
+    // in before): homes are spared the name's lock only, never the address's. Remembered
+    // credentials pass through here too.
+    std::optional<HttpAnswer> throttle(const HttpRequest &request) override;
+    // Without a users file: open. Remembered credentials pass; none or malformed: 401 (a
+    // malformed header charged to the address); the rest needs check().
+    HttpSignIn signIn(const HttpRequest &request) override;
+    // One argon2 verification, charged before it runs to the client address and (but at a
+    // home) to the user name, so that checks running at once never pass the limits; a
+    // success takes the charges back and makes the address one of the name's homes.
+    std::variant<std::string, HttpAnswer> check(const HttpRequest &request) override;
 
-    // Cheap: true when only verify() can tell whether the credentials hold (they were not
-    // accepted before).
-    bool needsVerify(const HttpRequest &request);
-
-    // The slow check (one argon2 verification), charged before it runs to the client address
-    // and to the user name, each allowed ten failures a minute, so that checks running at
-    // once never pass that; a success takes the charges back. A name under attack still
-    // signs in from an address where it signed in before. nullopt when the credentials hold.
-    std::optional<HttpAnswer> verify(const HttpRequest &request);
-
-    // The caller, or 401/429. Costs a verify() unless the same credentials were accepted
-    // before.
-    std::variant<Caller, HttpAnswer> identify(const HttpRequest &request);
+    // The caller of a request that passed the stages, with the rights the users file gives it
+    // now; 401 when the file no longer names the user.
+    std::variant<Caller, HttpAnswer> caller(const HttpRequest &request);
 
     // Without a users file: nullopt. Otherwise the users read last.
     std::optional<std::size_t> userCount() const;
-    // The users file is read again by the next request.
+    // The users file is read again by the next request, and every failure count is
+    // forgotten: a reload is how an operator lifts a lock.
     void reloadUsers();
 
 private:

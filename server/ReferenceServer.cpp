@@ -177,12 +177,10 @@ struct ReferenceServer::Impl
 
 void ReferenceServer::Impl::install()
 {
+    http.setGate(access.get());
     HttpRoute query;
-    query.admit = [this](const HttpRequest &request) { return access->screen(request, false); };
-    query.needsVerify = [this](const HttpRequest &request) { return access->needsVerify(request); };
-    query.verify = [this](const HttpRequest &request) { return access->verify(request); };
     query.run = [this](const HttpRequest &request, const HttpForm &) {
-        auto caller = access->identify(request);
+        auto caller = access->caller(request);
         if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
             return std::move(*refused);
         }
@@ -199,16 +197,14 @@ void ReferenceServer::Impl::install()
     http.route("GET", kPage, query);
 
     HttpRoute health;
+    health.signedIn = false; // load balancers check it without credentials
     health.run = [this](const HttpRequest &, const HttpForm &) {
         return httpAnswer(page.health());
     };
     http.route("GET", kHealth, std::move(health));
 
     HttpRoute save;
-    save.admit = [this](const HttpRequest &request) -> std::optional<HttpAnswer> {
-        if (auto refused = access->screen(request, true)) {
-            return refused;
-        }
+    save.admit = [](const HttpRequest &request) -> std::optional<HttpAnswer> {
         if (!isFormBody(request)) {
             HttpAnswer refused{415,
                                kTextType,
@@ -222,10 +218,8 @@ void ReferenceServer::Impl::install()
         return std::nullopt;
     };
     save.form = FormFields{"SQL", kMaxStatements};
-    save.needsVerify = query.needsVerify;
-    save.verify = query.verify;
     save.run = [this](const HttpRequest &request, const HttpForm &form) {
-        auto caller = access->identify(request);
+        auto caller = access->caller(request);
         if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
             return std::move(*refused);
         }
@@ -247,6 +241,7 @@ void ReferenceServer::Impl::install()
     http.onGraceEnd([this] { gate.close(kCommitsUnderWay); });
 
     HttpRoute scrape;
+    scrape.signedIn = false; // a listener of its own, for the monitoring hosts
     scrape.run = [this](const HttpRequest &, const HttpForm &) {
         return HttpAnswer{200, kExpositionType, metrics.page(), {}, {}};
     };
@@ -303,6 +298,7 @@ void ReferenceServer::setAccess(const AccessOptions &access)
     }
     d->http.setTrustedProxies(access.trustedProxies);
     gate->setListenHost(d->listenHost);
+    d->http.setGate(gate.get());
     d->access = std::move(gate);
 }
 

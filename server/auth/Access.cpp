@@ -148,4 +148,10 @@ void FailureThrottle::refund(const std::string &key, Clock::time_point now)
     }
 }
 
+void FailureThrottle::clear()
+{
+    const std::lock_guard lock(m_mutex);
+    m_windows.clear();
+}
+
 } // namespace tarvo::server

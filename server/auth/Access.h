@@ -53,6 +53,8 @@ public:
     bool charge(const std::string &key, Clock::time_point now);
     // Takes back a charge whose check succeeded.
     void refund(const std::string &key, Clock::time_point now);
+    // Forgets every failure: how an operator lifts a lock (a reload of the server).
+    void clear();
 
 private:
     struct Window

@@ -245,6 +245,15 @@ AuthCheck Authenticator::check(std::optional<std::string_view> authorization)
     return result;
 }
 
+std::optional<CenterRights> Authenticator::rightsOf(std::string_view user)
+{
+    const auto users = d->current();
+    if (const UserEntry *entry = d->find(*users, user)) {
+        return entry->centers;
+    }
+    return std::nullopt;
+}
+
 void Authenticator::reloadSoon()
 {
     d->reloadWanted = true;

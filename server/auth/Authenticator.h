@@ -53,6 +53,10 @@ public:
     // credentials accepted before); nullopt when only check() can tell.
     std::optional<AuthCheck> quickCheck(std::optional<std::string_view> authorization);
 
+    // The centers `user` may touch as the users file says now; nullopt when it names no such
+    // user any more.
+    std::optional<CenterRights> rightsOf(std::string_view user);
+
     // The next check reads the file again even if it looks unchanged. Safe from any thread,
     // but not from a signal handler.
     void reloadSoon();

@@ -4,8 +4,9 @@
 
 namespace tarvo::server {
 
-FairPool::FairPool(unsigned threads, std::size_t maxPending, std::size_t perKey)
-    : m_maxPending(maxPending), m_perKey(perKey)
+FairPool::FairPool(unsigned threads, std::size_t maxPending, std::size_t perKey,
+                   std::size_t reservedPending)
+    : m_maxPending(maxPending), m_perKey(perKey), m_reservedPending(reservedPending)
 {
     for (unsigned i = 0; i < threads; ++i) {
         m_threads.emplace_back([this] { work(); });
@@ -46,11 +47,34 @@ bool FairPool::post(const std::string &key, std::function<void()> job)
     return true;
 }
 
+bool FairPool::postReserved(const std::string &key, std::function<void()> job)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_ending || m_reserved.size() >= m_reservedPending || m_reservedHeld.count(key) > 0) {
+            return false;
+        }
+        m_reservedHeld[key] = 1;
+        m_reserved.emplace_back(key, std::move(job));
+    }
+    m_wake.notify_one();
+    return true;
+}
+
 void FairPool::work()
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_ending || !m_turns.empty(); });
+        m_wake.wait(lock, [this] { return m_ending || !m_turns.empty() || !m_reserved.empty(); });
+        if (!m_reserved.empty()) {
+            auto [key, job] = std::move(m_reserved.front());
+            m_reserved.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+            m_reservedHeld.erase(key);
+            continue;
+        }
         if (m_turns.empty()) {
             return;
         }

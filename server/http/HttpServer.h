@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace tarvo::server {
@@ -28,9 +29,19 @@ inline constexpr const char *kDefaultTlsPriorities =
     "SECURE128:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-RSA:-DHE-RSA:-DHE-DSS:-CIPHER-ALL:"
     "+AES-256-GCM:+CHACHA20-POLY1305:+AES-128-GCM:-MAC-ALL:+AEAD:%SERVER_PRECEDENCE";
 
+// `text` in one spelling per address, so that every address rule compares like with like: an
+// IPv4-mapped IPv6 address ("::ffff:127.0.0.1") as its IPv4 address, an IPv6 address in its
+// shortest form. Text that is no IP address comes back unchanged.
+std::string canonicalAddress(std::string_view text);
+
+// What the per-address connection limit counts under: an IPv4 address itself, an IPv6
+// address by its /64 (one host is given a whole /64 to pick from). Takes a canonical address.
+std::string connectionKey(const std::string &address);
+
 // The client a request speaks for: the rightmost entry of the X-Forwarded-For values (joined
-// in order) that is not one of `trusted`, when `peer` is trusted; otherwise `peer`. An entry
-// that is no IP address is taken as it is, cut to 64 bytes.
+// in order) that is not one of `trusted`, when `peer` is trusted; otherwise `peer`. Addresses
+// are compared and returned canonical; an entry that is no IP address is taken as it is, cut
+// to 64 bytes.
 std::string forwardedClient(const std::string &peer, const std::vector<std::string> &forwardedFor,
                             const std::vector<std::string> &trusted);
 
@@ -48,8 +59,13 @@ std::size_t liveRequestRecords();
 
 struct HttpLimits
 {
-    unsigned connections = 1024;              // open connections in all
-    unsigned connectionsPerAddress = 64;      // open connections from one client address
+    unsigned connections = 1024;         // open connections in all
+    unsigned connectionsPerAddress = 64; // open connections from one client address
+    // Past this many open connections (0: three quarters of `connections`), a connection still
+    // sending its request head, a new one or one idle between requests, is cut after
+    // `headDeadlineUnderPressure`, so that slow heads cannot fill the table.
+    unsigned softConnections = 0;
+    std::chrono::milliseconds headDeadlineUnderPressure{1000};
     std::size_t connectionMemory = 32 * kKiB; // buffer of one connection (its head must fit)
     std::size_t headBytes = 16 * kKiB;        // request line and headers together
     std::size_t bodyBytes = 16 * kMiB;
@@ -65,7 +81,9 @@ struct HttpLimits
     unsigned verifiers = 2;
     std::size_t pendingVerifications = 64;   // queued in all; more answer 503
     std::size_t verificationsPerAddress = 4; // queued or running for one client address
-    std::chrono::seconds shutdownGrace{30};  // stopping: how long requests in flight may finish
+    // Checks of a user at an address where it signed in before: a lane of their own.
+    std::size_t pendingHomeVerifications = 16;
+    std::chrono::seconds shutdownGrace{30}; // stopping: how long requests in flight may finish
 };
 
 // What the layer knows of one request; handlers read it.
@@ -80,6 +98,9 @@ struct HttpRequest
     std::string path;   // the target before "?", as sent (not decoded)
     std::string query;  // the target after "?", as sent; empty without "?"
     std::vector<std::pair<std::string, std::string>> headers;
+    // Who the credentials stage found: the user name, empty on a public route or without
+    // accounts. Set before any body byte is read.
+    std::string user;
 
     // The first header of that name (any letter case), or nullopt.
     std::optional<std::string_view> header(std::string_view name) const;
@@ -113,23 +134,58 @@ struct HttpForm
     std::string message;             // why the body was refused; empty when Ok
 };
 
+// What the credentials stage tells without the slow check.
+struct HttpSignIn
+{
+    enum class Kind {
+        Open,       // no accounts: anyone may pass
+        Remembered, // the same credentials were checked before: `user`, no check needed
+        NeedsCheck, // only the slow check can tell
+        Refused,    // no usable credentials: `refusal`
+    };
+    Kind kind = Kind::Open;
+    std::string user;
+    // NeedsCheck: the name signed in from this client address before, so its check takes the
+    // pool's reserved lane, keyed by name and address together.
+    bool home = false;
+    std::optional<HttpAnswer> refusal;
+};
+
+// The access stages that every request of a signed route passes, in this order and none
+// skipped; a shortcut (remembered credentials) may skip the cost of the slow check, never a
+// stage. Called from the layer's threads at once: implementations are thread-safe.
+class HttpGate
+{
+public:
+    virtual ~HttpGate() = default;
+    // Refusals that need no credentials: a foreign Host (421), a POST from a foreign Origin
+    // (403). nullopt: pass.
+    virtual std::optional<HttpAnswer> screen(const HttpRequest &request) = 0;
+    // 429 while the client address, or the user name the credentials claim, has failed too
+    // often; never reads the password, so the answer cannot depend on it. nullopt: pass.
+    virtual std::optional<HttpAnswer> throttle(const HttpRequest &request) = 0;
+    // The credentials as far as they can be told cheaply; a refusal is charged to the
+    // throttle here.
+    virtual HttpSignIn signIn(const HttpRequest &request) = 0;
+    // The slow check, on the layer's verification pool: the user name, or a refusal (401,
+    // 429).
+    virtual std::variant<std::string, HttpAnswer> check(const HttpRequest &request) = 0;
+};
+
 struct HttpRoute
 {
-    // Before any body byte is read, on the polling thread: an answer here refuses the
-    // request and leaves its body unread. Optional.
+    // Signed routes pass the gate's stages; public ones (a health check) pass none of them.
+    bool signedIn = true;
+    // After the gate's stages, before any body byte is read, on the polling thread: an answer
+    // here refuses the request (a body of the wrong type) and leaves its body unread.
+    // Optional.
     std::function<std::optional<HttpAnswer>(const HttpRequest &)> admit;
-    // After admit, on the polling thread and cheap: true when the request must pass `verify`
-    // first. Optional (unset: never).
-    std::function<bool(const HttpRequest &)> needsVerify;
-    // The slow check of credentials, on the layer's verification pool while the connection
-    // waits suspended, before any body budget, worker or database connection is taken: an
-    // answer refuses the request and leaves its body unread.
-    std::function<std::optional<HttpAnswer>(const HttpRequest &)> verify;
     // Set: the body is read as a form (also without a Content-Type), its reading stopped
     // at the first fault. Unset: a request carrying a body is refused unread.
     std::optional<FormFields> form;
     // The answer, on a worker thread, after the whole body; `form` is empty for a route
-    // without one. An exception answers 500 and logs its text.
+    // without one. The route checks the caller's rights on what the request names. An
+    // exception answers 500 and logs its text.
     std::function<HttpAnswer(const HttpRequest &, const HttpForm &form)> run;
 };
 
@@ -155,6 +211,9 @@ public:
     // Load balancers whose X-Forwarded-For names the client, as IP addresses. They are exempt
     // from the per-address connection limit. Set before serving.
     void setTrustedProxies(std::vector<std::string> addresses);
+    // The access stages of signed routes; null: every request passes them as open. The gate
+    // outlives serving. Set before serving.
+    void setGate(HttpGate *gate);
 
     // Binds a free port of `host`; the port, or -1. Connections queue from here on.
     int bindToAnyPort(const std::string &host);

@@ -30,14 +30,50 @@ bool isAddress(const std::string &text)
 
 } // namespace
 
+std::string canonicalAddress(std::string_view text)
+{
+    const std::string address(text);
+    in6_addr six{};
+    if (inet_pton(AF_INET6, address.c_str(), &six) != 1) {
+        in_addr four{};
+        char buffer[INET_ADDRSTRLEN];
+        if (inet_pton(AF_INET, address.c_str(), &four) == 1 &&
+            inet_ntop(AF_INET, &four, buffer, sizeof buffer) != nullptr) {
+            return buffer;
+        }
+        return address;
+    }
+    char buffer[INET6_ADDRSTRLEN];
+    if (IN6_IS_ADDR_V4MAPPED(&six)) {
+        return inet_ntop(AF_INET, &six.s6_addr[12], buffer, sizeof buffer) != nullptr ? buffer
+                                                                                      : address;
+    }
+    return inet_ntop(AF_INET6, &six, buffer, sizeof buffer) != nullptr ? buffer : address;
+}
+
+std::string connectionKey(const std::string &address)
+{
+    in6_addr six{};
+    if (inet_pton(AF_INET6, address.c_str(), &six) != 1) {
+        return address;
+    }
+    std::fill(std::begin(six.s6_addr) + 8, std::end(six.s6_addr), 0);
+    char buffer[INET6_ADDRSTRLEN];
+    return inet_ntop(AF_INET6, &six, buffer, sizeof buffer) != nullptr ? std::string(buffer) + "/64"
+                                                                       : address;
+}
+
 std::string forwardedClient(const std::string &peer, const std::vector<std::string> &forwardedFor,
                             const std::vector<std::string> &trusted)
 {
     const auto isTrusted = [&](const std::string &address) {
-        return std::find(trusted.begin(), trusted.end(), address) != trusted.end();
+        const std::string canonical = canonicalAddress(address);
+        return std::any_of(trusted.begin(), trusted.end(), [&](const std::string &proxy) {
+            return canonicalAddress(proxy) == canonical;
+        });
     };
     if (!isTrusted(peer)) {
-        return peer;
+        return canonicalAddress(peer);
     }
     std::vector<std::string> entries;
     for (const std::string &value : forwardedFor) {
@@ -56,9 +92,9 @@ std::string forwardedClient(const std::string &peer, const std::vector<std::stri
             continue;
         }
         // Anything left of the proxies' own entries is the client's to write.
-        return isAddress(*entry) ? *entry : entry->substr(0, 64);
+        return isAddress(*entry) ? canonicalAddress(*entry) : entry->substr(0, 64);
     }
-    return peer;
+    return canonicalAddress(peer);
 }
 
 std::optional<std::string>

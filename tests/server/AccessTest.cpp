@@ -304,9 +304,39 @@ TEST(RequestChecks, TheClientBehindTrustedProxiesIsTheRightmostUntrustedForwarde
         {"10.0.0.1", {"10.0.0.2"}, "10.0.0.1"},
         {"10.0.0.1", {"2001:db8::7"}, "2001:db8::7"},
         {"10.0.0.1", {"x" + std::string(100, 'y')}, "x" + std::string(63, 'y')},
+        // A proxy reaching a server that listens on [::] connects IPv4-mapped.
+        {"::ffff:10.0.0.1", {"203.0.113.5"}, "203.0.113.5"},
+        {"::FFFF:10.0.0.1", {"::ffff:203.0.113.5"}, "203.0.113.5"},
+        {"::ffff:192.0.2.9", {"203.0.113.5"}, "192.0.2.9"},
+        {"10.0.0.1", {"203.0.113.5, ::ffff:10.0.0.2"}, "203.0.113.5"},
+        {"10.0.0.1", {"2001:DB8:0:0::7"}, "2001:db8::7"},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(forwardedClient(c.peer, c.forwarded, proxies), c.client) << c.peer;
+    }
+}
+
+TEST(RequestChecks, EveryAddressRuleComparesOneSpellingAndCountsIpv6ByItsSlash64)
+{
+    struct Case
+    {
+        std::string text;
+        std::string canonical;
+        std::string connectionKey;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", "127.0.0.1", "127.0.0.1"},
+        {"::ffff:127.0.0.1", "127.0.0.1", "127.0.0.1"},
+        {"0:0:0:0:0:ffff:7f00:1", "127.0.0.1", "127.0.0.1"},
+        {"2001:DB8:0:0:1::5", "2001:db8::1:0:0:5", "2001:db8::/64"},
+        {"2001:db8::ffff:1:2:3", "2001:db8::ffff:1:2:3", "2001:db8::/64"},
+        {"2001:db8:0:7::1", "2001:db8:0:7::1", "2001:db8:0:7::/64"},
+        {"::1", "::1", "::/64"},
+        {"not an address", "not an address", "not an address"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(canonicalAddress(c.text), c.canonical) << c.text;
+        EXPECT_EQ(connectionKey(canonicalAddress(c.text)), c.connectionKey) << c.text;
     }
 }
 

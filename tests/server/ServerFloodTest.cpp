@@ -158,6 +158,61 @@ TEST_F(ServerUnderLoginFlood, ItsOwnerSignsInFromHomeWhileStrangersLockTheName)
     EXPECT_EQ(aliceGets("/CenterVendor.asp?centers=1", "alice-new"), 200);
 }
 
+TEST_F(ServerUnderLoginFlood, WhileAnAddressOrANameIsThrottledTheAnswerNeverDependsOnThePassword)
+{
+    const std::string target = "/CenterVendor.asp?count=1&centerID=12";
+    // Signed in once from 127.0.0.1: remembered, and a home of the name.
+    ASSERT_EQ(aliceGets(target), 200);
+    const auto from = [&](const char *address, const std::string &password) {
+        RawConnection raw(m_port, address);
+        raw.send("GET " + target +
+                 " HTTP/1.1\r\nHost: x\r\nAuthorization: " + basic("alice", password) + "\r\n\r\n");
+        return RawConnection::status(raw.receive(10s));
+    };
+    // Strangers guess the name from addresses of their own until it is locked.
+    for (int i = 0; i < 12; ++i) {
+        from(source(i, 1).c_str(), "guess" + std::to_string(i));
+    }
+    // Ten malformed headers lock the owner's own address too.
+    for (int i = 0; i < 10; ++i) {
+        httplib::Client cli = client();
+        const auto res = cli.Get(target, {{"Authorization", "Basic not-base64"}});
+        ASSERT_TRUE(res);
+        ASSERT_EQ(res->status, 401);
+    }
+    struct Case
+    {
+        const char *address;
+        const char *lock;
+    };
+    // A locked address, and a locked name at an address that is no home of it: the right
+    // (remembered) password and a wrong one get the same answer.
+    for (const Case c : {Case{"127.0.0.1", "address"}, Case{"127.0.9.9", "name"}}) {
+        EXPECT_EQ(from(c.address, "alice-pw"), 429) << c.lock;
+        EXPECT_EQ(from(c.address, "wrong"), 429) << c.lock;
+    }
+    // A reload forgets every failure: how an operator lifts a lock.
+    m_server->reloadUsers();
+    EXPECT_EQ(from("127.0.0.1", "alice-pw"), 200);
+    EXPECT_EQ(from("127.0.9.9", "alice-pw"), 200);
+}
+
+TEST_F(ServerUnderLoginFlood, AnOwnerSigningInFromHomeIsCheckedWhileStrangersFillTheQueue)
+{
+    const std::string target = "/CenterVendor.asp?count=1&centerID=12";
+    ASSERT_EQ(aliceGets(target), 200);
+    for (int round = 0; round < 2; ++round) {
+        // A new hash of the same password, so that nothing remembered lets it through.
+        writeUsers("alice:" + hashPassword("alice-pw") + ":12\n");
+        auto strangers = flood(200, 1);
+        EXPECT_EQ(aliceGets(target), 200) << round;
+        for (auto &stranger : strangers) {
+            const int status = RawConnection::status(stranger->receive(30s));
+            EXPECT_TRUE(status == 401 || status == 503) << status;
+        }
+    }
+}
+
 struct FramingCase
 {
     const char *name;

@@ -334,5 +334,145 @@ TEST_F(HostileNetwork, CountsNeverMixTwoStatesOfTheDatabase)
     writer.join();
 }
 
+// A request whatever path it takes through the HTTP library: answered or closed, logged once,
+// its record freed.
+struct EndingCase
+{
+    const char *name;
+    std::string sent;
+    bool clientLeaves;  // the client closes after sending; otherwise the server must close
+    const char *logged; // a word of its log line
+};
+
+void PrintTo(const EndingCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class HttpLayerEnding : public ServerTest, public ::testing::WithParamInterface<EndingCase>
+{
+protected:
+    // A client that leaves in the middle of a head is noticed when the connection times out.
+    HttpLimits limits() const override
+    {
+        HttpLimits l;
+        l.idleTimeout = 1s;
+        return l;
+    }
+};
+
+std::string manyParameters(int count)
+{
+    std::string target = "/CenterVendor.asp?count=1&centerID=12";
+    for (int i = 0; i < count; ++i) {
+        target += "&a=" + std::to_string(i);
+    }
+    return target;
+}
+
+TEST_P(HttpLayerEnding, EveryRequestIsLoggedOnceAndItsRecordFreed)
+{
+    {
+        RawConnection raw(m_port);
+        ASSERT_TRUE(raw.send(GetParam().sent));
+        if (!GetParam().clientLeaves) {
+            EXPECT_TRUE(raw.closedWithin(5s));
+        }
+    }
+    const auto lines = waitForLogLines(1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(GetParam().logged), std::string::npos) << lines[0];
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (liveRequestRecords() > 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(liveRequestRecords(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, HttpLayerEnding,
+    ::testing::Values(
+        // The library runs out of the connection's memory for the query's parameters and
+        // closes without completing the request.
+        EndingCase{"ManyQueryParameters",
+                   "GET " + manyParameters(600) + " HTTP/1.1\r\nHost: x\r\n\r\n", false,
+                   "query parameters"},
+        EndingCase{"SomeQueryParametersTooMany",
+                   "GET " + manyParameters(70) + " HTTP/1.1\r\nHost: x\r\n\r\n", false,
+                   "status=414"},
+        EndingCase{"HeadCutShort", kCountHead + "X-Cut: ", true, " end="},
+        EndingCase{"BodyCutShort",
+                   "POST /CenterVendor.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 99\r\n\r\nSQL=",
+                   true, " end="},
+        EndingCase{"Answered", "GET /healthz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+                   false, "200"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// A proxy in front may frame a body otherwise than this server does, so nothing after a
+// request with a body is read on its connection; only bodiless reads keep it open.
+TEST_F(HttpLayer, OnlyABodilessGetOrHeadKeepsItsConnectionOpen)
+{
+    struct Case
+    {
+        std::string request;
+        int status;
+        bool keptOpen;
+    };
+    const std::string post = "POST /CenterVendor.asp HTTP/1.1\r\nHost: x\r\n";
+    const std::string batch = formBody({deleteSql(12, {9})});
+    const Case cases[] = {
+        {kCountHead + "\r\n", 200, true},
+        {"HEAD /healthz HTTP/1.1\r\nHost: x\r\n\r\n", 200, true},
+        {post + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+             std::to_string(batch.size()) + "\r\n\r\n" + batch,
+         200, false},
+        {post + "Content-Type: text/plain\r\nContent-Length: 3\r\n\r\nabc", 415, false},
+        {kCountHead + "Content-Length: 3\r\n\r\nabc", 400, false},
+    };
+    for (const Case &c : cases) {
+        RawConnection raw(m_port);
+        ASSERT_TRUE(raw.send(c.request));
+        const std::string answer = raw.receive(5s);
+        EXPECT_EQ(RawConnection::status(answer), c.status) << c.request;
+        const bool closes = answer.find("Connection: close") != std::string::npos;
+        EXPECT_EQ(closes, !c.keptOpen) << answer;
+        if (c.keptOpen) {
+            ASSERT_TRUE(raw.send("GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n"));
+            EXPECT_EQ(RawConnection::status(raw.receive(5s)), 200) << c.request;
+        } else {
+            EXPECT_TRUE(raw.closedWithin(5s)) << c.request;
+        }
+    }
+}
+
+class HttpLayerUnderPressure : public ServerTest
+{
+protected:
+    HttpLimits limits() const override
+    {
+        HttpLimits l;
+        l.connections = 32;
+        l.softConnections = 16;
+        l.headDeadlineUnderPressure = 300ms;
+        return l;
+    }
+};
+
+TEST_F(HttpLayerUnderPressure, SlowHeadsThatFillTheTableAreCutSoThatOthersGetIn)
+{
+    std::vector<std::unique_ptr<RawConnection>> slow;
+    for (int i = 0; i < 32; ++i) {
+        slow.push_back(std::make_unique<RawConnection>(m_port, "127.0.0.30"));
+        ASSERT_TRUE(slow.back()->send(kCountHead));
+    }
+    // Each keeps trickling, so that only the deadline under pressure can end it.
+    for (auto &connection : slow) {
+        connection->send("X-Slow: 1\r\n");
+    }
+    RawConnection fresh(m_port, "127.0.0.31");
+    ASSERT_TRUE(fresh.send("GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n"));
+    EXPECT_EQ(RawConnection::status(fresh.receive(5s)), 200);
+}
+
 } // namespace
 } // namespace tarvo::server::testing
