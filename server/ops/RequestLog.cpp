@@ -89,7 +89,7 @@ void appendJsonStringOrNull(std::string &out, std::string_view text, std::size_t
     }
 }
 
-// The code point of a valid UTF-8 character of `length` bytes.
+// The code point of one valid UTF-8 character (its one to four bytes).
 char32_t codePoint(std::string_view character)
 {
     static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
