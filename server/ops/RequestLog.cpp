@@ -89,30 +89,66 @@ void appendJsonStringOrNull(std::string &out, std::string_view text, std::size_t
     }
 }
 
-// Attacker-chosen text in the text line: one line, bounded, invalid UTF-8 as U+FFFD. In a
-// field, blanks, "=" and "%" are written %XX as well, so that no value can look like another
-// field; the last field (the detail) keeps its blanks, as it runs to the end of the line.
-std::string loggable(std::string_view text, std::size_t max, bool lastField = false)
+// The code point of one valid UTF-8 character (its one to four bytes).
+char32_t codePoint(std::string_view character)
+{
+    static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    char32_t point = static_cast<unsigned char>(character[0]) & kLeadBits[character.size()];
+    for (std::size_t i = 1; i < character.size(); ++i) {
+        point = (point << 6) | (static_cast<unsigned char>(character[i]) & 0x3F);
+    }
+    return point;
+}
+
+// Characters some readers end a line at (U+0085, U+2028, U+2029) or split a line at as they
+// would at a blank (the other Unicode spaces).
+bool breaksOrBlanks(char32_t point)
+{
+    return point == 0x85 || point == 0xA0 || point == 0x1680 ||
+           (point >= 0x2000 && point <= 0x200A) || point == 0x2028 || point == 0x2029 ||
+           point == 0x202F || point == 0x205F || point == 0x3000;
+}
+
+// Text in the text line: one line, bounded, invalid UTF-8 as U+FFFD, and the bytes of control
+// characters and of Unicode line breaks and blanks written %XX. In a field (not prose), blanks,
+// "=" and "%" are written %XX as well, so that no value can look like another field.
+std::string loggable(std::string_view text, std::size_t max, bool prose = false)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
     bool cut = false;
     const std::string_view kept = clipped(text, max, cut);
     std::string out;
+    const auto escape = [&out](std::string_view bytes) {
+        for (const char c : bytes) {
+            const auto byte = static_cast<unsigned char>(c);
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        }
+    };
     std::size_t i = 0;
     while (i < kept.size()) {
         const auto byte = static_cast<unsigned char>(kept[i]);
         if (byte >= 0x80) {
             std::size_t invalid = 0;
             const std::size_t length = utf8Length(kept.substr(i), invalid);
-            out += length == 0 ? std::string_view("\xEF\xBF\xBD") : kept.substr(i, length);
-            i += length == 0 ? std::max<std::size_t>(invalid, 1) : length;
+            if (length == 0) {
+                out += "\xEF\xBF\xBD";
+                i += std::max<std::size_t>(invalid, 1);
+                continue;
+            }
+            const std::string_view character = kept.substr(i, length);
+            if (breaksOrBlanks(codePoint(character))) {
+                escape(character);
+            } else {
+                out += character;
+            }
+            i += length;
             continue;
         }
         if (byte < 0x20 || byte == 0x7F ||
-            (!lastField && (byte == ' ' || byte == '=' || byte == '%'))) {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 15];
+            (!prose && (byte == ' ' || byte == '=' || byte == '%'))) {
+            escape(kept.substr(i, 1));
         } else {
             out += static_cast<char>(byte);
         }
@@ -135,13 +171,13 @@ std::string milliseconds(std::chrono::nanoseconds elapsed)
 
 std::string textLogLine(const RequestRecord &r)
 {
-    std::string line =
-        loggable(r.method.empty() ? "-" : r.method, kMaxName) + " " + loggable(r.path, kMaxPath) +
-        " center=" + (r.note.center.empty() ? "-" : loggable(r.note.center, kMaxName)) +
-        " statements=" + std::to_string(r.note.statements) +
-        " status=" + (r.status == 0 ? "-" : std::to_string(r.status)) + " " +
-        milliseconds(r.elapsed) + " ms id=" + loggable(r.id, kMaxName) +
-        " from=" + loggable(r.client, kMaxName);
+    std::string line = loggable(r.method.empty() ? "-" : r.method, kMaxName) + " " +
+                       (r.path.empty() ? "-" : loggable(r.path, kMaxPath)) + " center=" +
+                       (r.note.center.empty() ? "-" : loggable(r.note.center, kMaxName)) +
+                       " statements=" + std::to_string(r.note.statements) +
+                       " status=" + (r.status == 0 ? "-" : std::to_string(r.status)) + " " +
+                       milliseconds(r.elapsed) + " ms id=" + loggable(r.id, kMaxName) +
+                       " from=" + loggable(r.client, kMaxName);
     if (!r.note.user.empty()) {
         line += " user=" + loggable(r.note.user, kMaxName);
     }
@@ -149,7 +185,7 @@ std::string textLogLine(const RequestRecord &r)
         line += " end=" + loggable(r.ending, kMaxName);
     }
     if (!r.detail.empty()) {
-        line += " detail=" + loggable(r.detail, kMaxText, true);
+        line += " detail=" + loggable(r.detail, kMaxText);
     }
     return line;
 }
@@ -202,8 +238,10 @@ void appendJsonEscaped(std::string &out, std::string_view text)
                 continue;
             }
             const std::string_view character = text.substr(i, length);
-            // Line and paragraph separators end a line for some readers.
-            if (character == "\xE2\x80\xA8" || character == "\xE2\x80\xA9") {
+            // Next line, line and paragraph separators end a line for some readers.
+            if (character == "\xC2\x85") {
+                out += "\\u0085";
+            } else if (character == "\xE2\x80\xA8" || character == "\xE2\x80\xA9") {
                 out += character == "\xE2\x80\xA8" ? "\\u2028" : "\\u2029";
             } else {
                 out += character;
@@ -264,7 +302,7 @@ std::string formatLogLine(const RequestRecord &record, LogFormat format)
 std::string formatNotice(std::string_view text, LogFormat format)
 {
     if (format == LogFormat::Text) {
-        return std::string(text);
+        return loggable(text, text.size(), true);
     }
     std::string line =
         "{\"ts\":\"" + rfc3339(std::chrono::system_clock::now()) + "\",\"notice\":\"";

@@ -29,15 +29,23 @@ struct RequestRecord
 enum class LogFormat { Text, Json };
 
 // One line without its line feed; arbitrary bytes in any field keep it one line (and valid
-// JSON), and every free text is cut to a bound.
+// JSON), and every free text is cut to a bound. The text form is tokens split by single blanks:
+// the method and the path ("-" when missing), key=value fields, each key once, and the time
+// as "12.3 ms". A text value writes as %XX (uppercase hex, per byte) every control character,
+// blank, "=" and "%", and every Unicode line break or blank (U+0085, U+00A0, U+2028, U+2029
+// and the other spaces); invalid UTF-8 becomes U+FFFD. So a value, the detail included,
+// decodes back like a URL's and never holds another field.
 std::string formatLogLine(const RequestRecord &record, LogFormat format);
 
-// `text` as the inside of a JSON string: quotes, backslashes and control characters escaped,
-// a byte that is not part of valid UTF-8 written as U+FFFD.
+// `text` as the inside of a JSON string: quotes, backslashes, control characters and the line
+// breaks U+0085, U+2028 and U+2029 escaped, a byte that is not part of valid UTF-8 written as
+// U+FFFD.
 void appendJsonEscaped(std::string &out, std::string_view text);
 
-// A line of the program's own (a warning, a database's notice) among the request lines: the
-// text as it is in the text format, {"ts":...,"notice":...} in JSON.
+// A line of the program's own (a warning, a database's notice) among the request lines, one
+// line whatever it holds: in the text format the text as it is but for %XX in place of control
+// characters and Unicode line breaks and blanks (blanks, "=" and "%" stay); {"ts":...,
+// "notice":...} in JSON.
 std::string formatNotice(std::string_view text, LogFormat format);
 
 // "2026-12-07T09:14:03.042Z".

@@ -182,6 +182,27 @@ bool isPostgresLocation(std::string_view location);
 // A URI with its password replaced by "***"; any other text as it is.
 std::string shownLocation(const std::string &location);
 
+// Hides the passwords of a database location in texts that were not written to keep them out:
+// libpq's own messages echo a URI, or a token of it, as written.
+class PasswordMask
+{
+public:
+    PasswordMask() = default;
+    // The passwords written in `location` (a URI, or key=value conninfo), and `given` apart
+    // (a password file, PGPASSWORD). Each in every spelling a message may hold: as written,
+    // decoded, percent-encoded and escaped for a quoted conninfo value. Empty ones mask nothing.
+    explicit PasswordMask(std::string_view location, const std::vector<std::string> &given = {});
+
+    // `text` with each run of bytes covered by a spelling replaced by "***". Every occurrence
+    // is masked, even inside another word: a short password blanks more than itself.
+    std::string operator()(std::string_view text) const;
+
+    const std::vector<std::string> &spellings() const { return m_spellings; }
+
+private:
+    std::vector<std::string> m_spellings;
+};
+
 // Runs `body`, turning a StoreError into the failure of the result it returns.
 template <typename Result, typename Body> Result guarded(Body &&body)
 {

@@ -4,7 +4,12 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <random>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tarvo::server {
 namespace {
@@ -40,6 +45,16 @@ INSTANTIATE_TEST_SUITE_P(
                                  "a\xE2\x80\xA8"
                                  "b",
                                  "a\\u2028b"},
+                      EscapeCase{"NextLineAndParagraphSeparator",
+                                 "a\xC2\x85"
+                                 "b\xE2\x80\xA9"
+                                 "c",
+                                 "a\\u0085b\\u2029c"},
+                      EscapeCase{"NoBreakSpaceKept",
+                                 "a\xC2\xA0"
+                                 "b",
+                                 "a\xC2\xA0"
+                                 "b"},
                       EscapeCase{"LoneContinuation",
                                  "a\x80"
                                  "b",
@@ -127,25 +142,146 @@ TEST(RequestLog, TextLineStaysOneBoundedLine)
         << line;
 }
 
+void setField(RequestRecord &record, std::string_view field, const std::string &value)
+{
+    std::string *fields[] = {&record.method, &record.path,   &record.note.center,
+                             &record.id,     &record.client, &record.note.user,
+                             &record.ending, &record.detail};
+    const std::string_view names[] = {"method", "path", "center", "id",
+                                      "client", "user", "ending", "detail"};
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        if (names[i] == field) {
+            *fields[i] = value;
+        }
+    }
+}
+
+struct FieldCase
+{
+    const char *field; // "notice": the text of a text notice
+    std::string input;
+    std::string expected; // a part of the text line; the whole text notice
+};
+
 TEST(RequestLog, NoTextFieldCanBeForgedAndInvalidUtf8BecomesTheReplacementCharacter)
 {
-    RequestRecord record;
-    record.method = "GET";
-    record.status = 401;
-    const std::pair<std::string, std::string> cases[] = {
-        {"/x status=200 user=ceo", "GET /x%20status%3D200%20user%3Dceo center=-"},
-        {"/a%20b", "GET /a%2520b center=-"},
-        {"/caf\xC3\xA9\xFF", "GET /caf\xC3\xA9\xEF\xBF\xBD center=-"},
-        {"/x\ty", "GET /x%09y center=-"},
+    const FieldCase cases[] = {
+        {"path", "/x status=200 user=ceo", "GET /x%20status%3D200%20user%3Dceo center=-"},
+        {"path", "/a%20b", "GET /a%2520b center=-"},
+        {"path", "/caf\xC3\xA9\xFF", "GET /caf\xC3\xA9\xEF\xBF\xBD center=-"},
+        {"path", "/x\ty", "GET /x%09y center=-"},
+        {"path",
+         "/a\xE2\x80\xA8"
+         "b\xE2\x80\xA9"
+         "c\xC2\x85"
+         "d",
+         "GET /a%E2%80%A8b%E2%80%A9c%C2%85d center=-"},
+        {"path", "/x\xC2\xA0user=ceo\xE3\x80\x80", "GET /x%C2%A0user%3Dceo%E3%80%80 center=-"},
+        {"path", "", "GET - center=-"},
+        {"method", "", "- / center=-"},
+        {"center", "12 user=ceo", " center=12%20user%3Dceo statements="},
+        {"id", "a=b", " id=a%3Db from="},
+        {"client", "1.2.3.4\r\nGET", " from=1.2.3.4%0D%0AGET"},
+        {"user", "ceo end=x", " user=ceo%20end%3Dx"},
+        {"ending",
+         "timed-out\xE2\x80\xA8"
+         "GET",
+         " end=timed-out%E2%80%A8GET"},
+        {"detail", "db down user=ceo\nstatus=200", " detail=db%20down%20user%3Dceo%0Astatus%3D200"},
+        {"notice", "WARNING:  vendor \"7\" written", "WARNING:  vendor \"7\" written"},
+        {"notice",
+         "db: a b=c 50%\nforged\xE2\x80\xA8"
+         "line\xC2\x85",
+         "db: a b=c 50%%0Aforged%E2%80%A8line%C2%85"},
     };
-    for (const auto &[path, start] : cases) {
-        record.path = path;
+    for (const FieldCase &c : cases) {
+        if (std::string_view(c.field) == "notice") {
+            EXPECT_EQ(formatNotice(c.input, LogFormat::Text), c.expected);
+            const std::string json = formatNotice(c.input, LogFormat::Json);
+            EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(json)).isNull()) << json;
+            continue;
+        }
+        RequestRecord record;
+        record.method = "GET";
+        record.path = "/";
+        record.status = 401;
+        setField(record, c.field, c.input);
         const std::string text = formatLogLine(record, LogFormat::Text);
-        EXPECT_EQ(text.rfind(start, 0), 0u) << text;
+        EXPECT_NE(text.find(c.expected), std::string::npos) << text;
+        for (const char *key : {" center=", " status=", " id=", " from=", " user=", " end="}) {
+            const std::size_t first = text.find(key);
+            EXPECT_EQ(text.find(key, first == std::string::npos ? 0 : first + 1), std::string::npos)
+                << key << " twice in " << text;
+        }
         EXPECT_NE(text.find(" status=401 "), std::string::npos) << text;
         const std::string json = formatLogLine(record, LogFormat::Json);
         EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(json)).isNull()) << json;
-        EXPECT_EQ(json.find("\xFF"), std::string::npos) << json;
+        for (const char *raw : {"\xFF", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"}) {
+            EXPECT_EQ(json.find(raw), std::string::npos) << json;
+        }
+    }
+}
+
+// Whatever bytes the fields hold, a reader splitting the text line at blanks finds the method,
+// the path, the time and each present field's key once, and no line break of any kind.
+TEST(RequestLog, RandomFieldsNeverBreakTheTextLineOrAddAField)
+{
+    // Bytes that matter here, more often than chance would pick them.
+    const std::string_view pieces[] = {
+        " ",        "=",    "%",    "\n",    "\r", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9",
+        "\xC2\xA0", "\xE2", "\x80", "user=", "ms"};
+    std::mt19937 random(20261207);
+    const auto anyText = [&] {
+        std::string text;
+        for (int n = static_cast<int>(random() % 12); n > 0; --n) {
+            if (random() % 2 == 0) {
+                text += pieces[random() % std::size(pieces)];
+            } else {
+                text += static_cast<char>(random() % 256);
+            }
+        }
+        return text;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        RequestRecord record;
+        for (const char *field :
+             {"method", "path", "center", "id", "client", "user", "ending", "detail"}) {
+            setField(record, field, anyText());
+        }
+        record.status = static_cast<int>(random() % 600);
+        const std::string line = formatLogLine(record, LogFormat::Text);
+        for (const std::string_view breaking :
+             {"\n", "\r", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"}) {
+            ASSERT_EQ(line.find(breaking), std::string::npos) << line;
+        }
+        std::vector<std::string> keys;
+        std::size_t plain = 0;
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t blank = line.find(' ', start);
+            const std::string token = line.substr(start, blank - start);
+            const std::size_t equals = token.find('=');
+            if (equals == std::string::npos) {
+                ++plain;
+            } else {
+                keys.push_back(token.substr(0, equals));
+                ASSERT_EQ(token.find('=', equals + 1), std::string::npos) << line;
+            }
+            if (blank == std::string::npos) {
+                break;
+            }
+            start = blank + 1;
+        }
+        std::vector<std::string> expected{"center", "statements", "status", "id", "from"};
+        for (const auto &[key, value] :
+             {std::pair{"user", &record.note.user}, std::pair{"end", &record.ending},
+              std::pair{"detail", &record.detail}}) {
+            if (!value->empty()) {
+                expected.emplace_back(key);
+            }
+        }
+        ASSERT_EQ(keys, expected) << line;
+        ASSERT_EQ(plain, 4u) << line; // the method, the path, the milliseconds and "ms"
     }
 }
 

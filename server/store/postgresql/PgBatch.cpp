@@ -191,7 +191,7 @@ std::optional<BatchOutcome> PgConnection::applyChecked(const std::vector<Row> &r
         if (state == kShortRun) {
             shortRun = true;
         } else if (isSerializationFailure(state)) {
-            collided.emplace(trimmed(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)),
+            collided.emplace(libpqText(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)),
                              rows[op.source].source);
         } else {
             failed = failure(result, "statement failed");
@@ -236,7 +236,7 @@ BatchOutcome PgConnection::applyTraced(const std::vector<Row> &rows, const std::
         const std::string_view state = sqlState(result);
         if (PQresultStatus(result) != PGRES_TUPLES_OK) {
             if (isSerializationFailure(state)) {
-                collided.emplace(trimmed(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)),
+                collided.emplace(libpqText(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)),
                                  rows[op.source].source);
             } else {
                 failed = failure(result, "statement failed");

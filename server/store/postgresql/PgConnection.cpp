@@ -5,6 +5,8 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <libpq-fe.h>
 #include <memory>
 #include <poll.h>
@@ -247,8 +249,23 @@ StoreStatus statusOf(std::string_view state)
 
 } // namespace
 
+namespace {
+
+// The passwords libpq may use besides the URI's own.
+std::vector<std::string> passwordsApart(const StoreOptions &options)
+{
+    std::vector<std::string> given{options.password};
+    if (const char *environment = std::getenv("PGPASSWORD")) {
+        given.emplace_back(environment);
+    }
+    return given;
+}
+
+} // namespace
+
 PgConnection::PgConnection(const std::string &uri, bool createSchema, const StoreOptions &options)
-    : m_auditTrail(options.auditTrail), m_shown(shownLocation(uri)), m_notice(options.notice)
+    : m_auditTrail(options.auditTrail), m_shown(shownLocation(uri)),
+      m_mask(uri, passwordsApart(options)), m_notice(options.notice)
 {
     // The URI comes after these defaults, so that its own settings win over them; a password
     // given apart comes after the URI, so that it wins over one there.
@@ -262,19 +279,24 @@ PgConnection::PgConnection(const std::string &uri, bool createSchema, const Stor
     m_conn = PQconnectdbParams(keywords, values, 1);
     if (m_conn == nullptr || PQstatus(m_conn) != CONNECTION_OK) {
         const std::string detail =
-            m_conn != nullptr ? trimmed(PQerrorMessage(m_conn)) : "out of memory";
+            m_conn != nullptr ? libpqText(PQerrorMessage(m_conn)) : "out of memory";
         PQfinish(m_conn);
         m_conn = nullptr;
         throw StoreError(StoreStatus::Unavailable, "cannot connect to " + m_shown + ": " + detail);
     }
-    if (m_notice) {
-        PQsetNoticeProcessor(
-            m_conn,
-            [](void *self, const char *message) {
-                static_cast<PgConnection *>(self)->m_notice(trimmed(message));
-            },
-            this);
-    }
+    // Without a receiver, to stderr as libpq would write them, but masked as well.
+    PQsetNoticeProcessor(
+        m_conn,
+        [](void *self, const char *message) {
+            const auto *connection = static_cast<PgConnection *>(self);
+            const std::string text = connection->libpqText(message);
+            if (connection->m_notice) {
+                connection->m_notice(text);
+            } else {
+                std::fprintf(stderr, "%s\n", text.c_str());
+            }
+        },
+        this);
     try {
         // Waiting for another writer's row longer than this answers "busy" instead. Every
         // statement reaches rows by key, so one plan per statement serves all parameters and
@@ -326,7 +348,13 @@ StoreError PgConnection::failure(const PGresult *result, const std::string &what
     const char *primary =
         result != nullptr ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     return StoreError(statusOf(sqlState(result)),
-                      what + ": " + trimmed(primary != nullptr ? primary : PQerrorMessage(m_conn)));
+                      what + ": " +
+                          libpqText(primary != nullptr ? primary : PQerrorMessage(m_conn)));
+}
+
+std::string PgConnection::libpqText(const char *message) const
+{
+    return m_mask(trimmed(message));
 }
 
 void PgConnection::check(const PGresult *result, const char *what) const
@@ -433,7 +461,7 @@ void PgConnection::pipeline(const std::vector<Op> &ops,
     m_poisoned = true;
     auto lost = [this](const char *what) {
         return StoreError(StoreStatus::Unavailable,
-                          std::string(what) + ": " + trimmed(PQerrorMessage(m_conn)));
+                          std::string(what) + ": " + libpqText(PQerrorMessage(m_conn)));
     };
     // Without non-blocking sends, a long pipeline would stall once both sides' socket
     // buffers are full: the server waits for its answers to be read, the client for its

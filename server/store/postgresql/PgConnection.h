@@ -115,6 +115,9 @@ private:
                   const std::function<void(std::size_t, pg_result *)> &receive);
     Rows query(const char *name, std::int64_t key);
     StoreError failure(const pg_result *result, const std::string &what) const;
+    // A text of libpq's (an error, a notice) as it may leave the store: trimmed, and with
+    // every spelling of the passwords masked. Every such text goes through here.
+    std::string libpqText(const char *message) const;
     // Throws failure() unless `result` is a success.
     void check(const pg_result *result, const char *what) const;
     void prepareAll();
@@ -136,7 +139,8 @@ private:
     pg_conn *m_conn = nullptr;
     bool m_poisoned = false; // left in the middle of a pipeline
     bool m_auditTrail = true;
-    std::string m_shown;                               // the URI without its password, for messages
+    std::string m_shown; // the URI without its password, for messages
+    PasswordMask m_mask;
     std::function<void(const std::string &)> m_notice; // called back by libpq through this
 };
 
