@@ -21,42 +21,63 @@ namespace {
 
 using Mac = std::array<unsigned char, crypto_generichash_BYTES>;
 
-// What tells a changed file from the one read before, a rename over it included.
+// What tells a changed file from the one read before, a rename over it included; the change
+// time also moves with chmod and chown, which may turn a file refused before into one to read.
 struct Stamp
 {
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = -1;
     timespec modified{};
+    timespec changed{};
 
     bool operator==(const Stamp &o) const
     {
+        const auto same = [](const timespec &a, const timespec &b) {
+            return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+        };
         return device == o.device && inode == o.inode && size == o.size &&
-               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+               same(modified, o.modified) && same(changed, o.changed);
     }
 };
+
+Stamp stampOf(const struct stat &info)
+{
+    return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
 
 Stamp stampOf(const std::string &path)
 {
     struct stat info
     {
     };
-    if (stat(path.c_str(), &info) != 0) {
-        return {};
-    }
-    return {info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+    return stat(path.c_str(), &info) == 0 ? stampOf(info) : Stamp{};
 }
 
-UsersParse readUsers(const std::string &path)
+struct UsersRead
 {
-    const SecretRead read = readSecretFile(path);
-    if (!read.ok) {
-        UsersParse failed;
-        failed.message = read.message.substr(read.message.find(": ") + 2);
-        failed.message = "cannot be read: " + failed.message;
-        return failed;
+    UsersParse parsed; // message: why not, naming the file
+    std::optional<std::string> warning;
+    Stamp stamp; // of the file read (the one judged), not of what the path names now
+};
+
+UsersRead readUsers(const std::string &path)
+{
+    UsersRead result;
+    const SecretRead read = readSecretFile(path, "users file");
+    if (read.status != SecretStatus::Missing) {
+        result.stamp = stampOf(read.info);
     }
-    return parseUsers(read.text);
+    if (!read.ok()) {
+        result.parsed.message = read.message;
+        return result;
+    }
+    result.warning = read.warning;
+    result.parsed = parseUsers(read.text);
+    if (!result.parsed.ok) {
+        result.parsed.message = "users file " + path + " " + result.parsed.message;
+    }
+    return result;
 }
 
 } // namespace
@@ -128,17 +149,24 @@ std::shared_ptr<const std::vector<UserEntry>> Authenticator::Private::current()
     if (now == stamp && !wanted) {
         return users;
     }
-    stamp = now;
-    const UsersParse parsed = readUsers(path);
-    if (parsed.ok) {
-        users = std::make_shared<const std::vector<UserEntry>>(parsed.users);
-        if (log) {
-            log("users file " + path + " read: " + std::to_string(parsed.users.size()) + " users");
-        }
-    } else if (log) {
-        log("users file " + path + " " + parsed.message + "; keeping the " +
-            std::to_string(users->size()) + " users read before");
+    // When the path changes again after it was read, the next check reads it again.
+    const UsersRead read = readUsers(path);
+    stamp = read.stamp;
+    if (read.parsed.ok) {
+        users = std::make_shared<const std::vector<UserEntry>>(read.parsed.users);
     }
+    if (!log) {
+        return users;
+    }
+    if (!read.parsed.ok) {
+        log(read.parsed.message + "; keeping the " + std::to_string(users->size()) +
+            " users read before");
+        return users;
+    }
+    if (read.warning) {
+        log(*read.warning);
+    }
+    log("users file " + path + " read: " + std::to_string(users->size()) + " users");
     return users;
 }
 
@@ -173,13 +201,16 @@ Authenticator::Authenticator(std::string path, std::function<void(const std::str
         throw std::runtime_error("libsodium cannot start");
     }
     d->path = std::move(path);
-    d->stamp = stampOf(d->path);
-    const UsersParse parsed = readUsers(d->path);
-    if (!parsed.ok) {
-        throw std::runtime_error("users file " + d->path + " " + parsed.message);
+    const UsersRead read = readUsers(d->path);
+    if (!read.parsed.ok) {
+        throw std::runtime_error(read.parsed.message);
     }
-    d->users = std::make_shared<const std::vector<UserEntry>>(parsed.users);
+    d->stamp = read.stamp;
+    d->users = std::make_shared<const std::vector<UserEntry>>(read.parsed.users);
     d->log = std::move(log);
+    if (read.warning && d->log) {
+        d->log(*read.warning);
+    }
     randombytes_buf(d->macKey.data(), d->macKey.size());
     std::array<unsigned char, 32> noPassword{};
     randombytes_buf(noPassword.data(), noPassword.size());
