@@ -21,29 +21,24 @@ namespace {
 
 using Mac = std::array<unsigned char, crypto_generichash_BYTES>;
 
-// What tells a changed file from the one read before, a rename over it included; the change
-// time also moves with chmod and chown, which may turn a file refused before into one to read.
+// What tells a changed file from the one read before, a rename over it included.
 struct Stamp
 {
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = -1;
     timespec modified{};
-    timespec changed{};
 
     bool operator==(const Stamp &o) const
     {
-        const auto same = [](const timespec &a, const timespec &b) {
-            return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-        };
         return device == o.device && inode == o.inode && size == o.size &&
-               same(modified, o.modified) && same(changed, o.changed);
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
     }
 };
 
 Stamp stampOf(const struct stat &info)
 {
-    return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+    return {info.st_dev, info.st_ino, info.st_size, info.st_mtim};
 }
 
 Stamp stampOf(const std::string &path)
