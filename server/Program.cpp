@@ -183,18 +183,15 @@ void noticeBeforeServing(const std::string &text, LogFormat format)
 // file others may read). Throws std::runtime_error naming the file, never holding the password.
 std::string databasePassword(const std::string &program, const ServerOptions &options)
 {
-    constexpr std::size_t kMaxPasswordFileBytes = std::size_t{64} * 1024;
     const std::string &path = options.dbPasswordFile;
-    const SecretFileCheck check = checkSecretFile(path, "database password file");
-    if (check.refusal) {
-        throw std::runtime_error(*check.refusal);
-    }
-    const SecretRead read = readSecretFile(path, kMaxPasswordFileBytes);
-    if (!read.ok) {
+    SecretRules rules;
+    rules.maxBytes = kMaxPasswordFileBytes;
+    const SecretRead read = readSecretFile(path, "database password file", rules);
+    if (!read.ok()) {
         throw std::runtime_error(read.message);
     }
-    if (check.warning) {
-        noticeBeforeServing(program + ": " + *check.warning, options.logFormat);
+    if (read.warning) {
+        noticeBeforeServing(program + ": " + *read.warning, options.logFormat);
     }
     std::string password = read.text.substr(0, read.text.find('\n'));
     if (!password.empty() && password.back() == '\r') {

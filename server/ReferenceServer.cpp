@@ -6,7 +6,6 @@
 #include "AccessGate.h"
 #include "SampleData.h"
 #include "Version.h"
-#include "auth/SecretFiles.h"
 #include "auth/TlsFiles.h"
 #include "ops/CommitGate.h"
 #include "ops/ServerMetrics.h"
@@ -273,26 +272,15 @@ void ReferenceServer::setLogSink(std::function<void(const std::string &)> sink)
 
 void ReferenceServer::setAccess(const AccessOptions &access)
 {
-    // Secrets anyone could replace are refused; ones anyone could read are served, with a word.
-    for (const auto &[path, what] :
-         {std::pair{access.usersFile, "users file"}, std::pair{access.tlsKey, "TLS key"}}) {
-        if (path.empty()) {
-            continue;
-        }
-        const SecretFileCheck check = checkSecretFile(path, what);
-        if (check.refusal) {
-            throw std::runtime_error(*check.refusal);
-        }
-        if (check.warning) {
-            d->notice(*check.warning);
-        }
-    }
     auto gate =
         std::make_unique<AccessGate>(access, [this](const std::string &line) { d->notice(line); });
     if (!access.tlsCert.empty()) {
         const TlsFiles tls = loadTlsFiles(access.tlsCert, access.tlsKey);
         if (!tls.ok) {
             throw std::runtime_error(tls.message);
+        }
+        for (const std::string &warning : tls.warnings) {
+            d->notice(warning);
         }
         d->http.setTls(tls.certificatePem, tls.keyPem, access.tlsPriorities);
     }

@@ -36,27 +36,43 @@ struct Stamp
     }
 };
 
+Stamp stampOf(const struct stat &info)
+{
+    return {info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+}
+
 Stamp stampOf(const std::string &path)
 {
     struct stat info
     {
     };
-    if (stat(path.c_str(), &info) != 0) {
-        return {};
-    }
-    return {info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+    return stat(path.c_str(), &info) == 0 ? stampOf(info) : Stamp{};
 }
 
-UsersParse readUsers(const std::string &path)
+struct UsersRead
 {
-    const SecretRead read = readSecretFile(path);
-    if (!read.ok) {
-        UsersParse failed;
-        failed.message = read.message.substr(read.message.find(": ") + 2);
-        failed.message = "cannot be read: " + failed.message;
-        return failed;
+    UsersParse parsed; // message: why not, naming the file
+    std::optional<std::string> warning;
+    Stamp stamp; // of the file read (the one judged), not of what the path names now
+};
+
+UsersRead readUsers(const std::string &path)
+{
+    UsersRead result;
+    const SecretRead read = readSecretFile(path, "users file");
+    if (read.status != SecretStatus::Missing) {
+        result.stamp = stampOf(read.info);
     }
-    return parseUsers(read.text);
+    if (!read.ok()) {
+        result.parsed.message = read.message;
+        return result;
+    }
+    result.warning = read.warning;
+    result.parsed = parseUsers(read.text);
+    if (!result.parsed.ok) {
+        result.parsed.message = "users file " + path + " " + result.parsed.message;
+    }
+    return result;
 }
 
 } // namespace
@@ -128,17 +144,24 @@ std::shared_ptr<const std::vector<UserEntry>> Authenticator::Private::current()
     if (now == stamp && !wanted) {
         return users;
     }
-    stamp = now;
-    const UsersParse parsed = readUsers(path);
-    if (parsed.ok) {
-        users = std::make_shared<const std::vector<UserEntry>>(parsed.users);
-        if (log) {
-            log("users file " + path + " read: " + std::to_string(parsed.users.size()) + " users");
-        }
-    } else if (log) {
-        log("users file " + path + " " + parsed.message + "; keeping the " +
-            std::to_string(users->size()) + " users read before");
+    // When the path changes again after it was read, the next check reads it again.
+    const UsersRead read = readUsers(path);
+    stamp = read.stamp;
+    if (read.parsed.ok) {
+        users = std::make_shared<const std::vector<UserEntry>>(read.parsed.users);
     }
+    if (!log) {
+        return users;
+    }
+    if (!read.parsed.ok) {
+        log(read.parsed.message + "; keeping the " + std::to_string(users->size()) +
+            " users read before");
+        return users;
+    }
+    if (read.warning) {
+        log(*read.warning);
+    }
+    log("users file " + path + " read: " + std::to_string(users->size()) + " users");
     return users;
 }
 
@@ -173,13 +196,16 @@ Authenticator::Authenticator(std::string path, std::function<void(const std::str
         throw std::runtime_error("libsodium cannot start");
     }
     d->path = std::move(path);
-    d->stamp = stampOf(d->path);
-    const UsersParse parsed = readUsers(d->path);
-    if (!parsed.ok) {
-        throw std::runtime_error("users file " + d->path + " " + parsed.message);
+    const UsersRead read = readUsers(d->path);
+    if (!read.parsed.ok) {
+        throw std::runtime_error(read.parsed.message);
     }
-    d->users = std::make_shared<const std::vector<UserEntry>>(parsed.users);
+    d->stamp = read.stamp;
+    d->users = std::make_shared<const std::vector<UserEntry>>(read.parsed.users);
     d->log = std::move(log);
+    if (read.warning && d->log) {
+        d->log(*read.warning);
+    }
     randombytes_buf(d->macKey.data(), d->macKey.size());
     std::array<unsigned char, 32> noPassword{};
     randombytes_buf(noPassword.data(), noPassword.size());

@@ -13,13 +13,20 @@ namespace tarvo::server {
 
 namespace {
 
-bool readFile(const std::string &path, std::string &into, std::string &message)
+// A key or chain is a few KiB; a bound keeps /dev/zero from being read until memory ends.
+bool readFile(const std::string &path, const std::string &what, bool isPublic, std::string &into,
+              TlsFiles &files)
 {
-    // A key or chain is a few KiB; a bound keeps /dev/zero from being read until memory ends.
-    SecretRead read = readSecretFile(path, std::size_t{1024} * 1024);
-    if (!read.ok) {
-        message = std::move(read.message);
+    SecretRules rules;
+    rules.maxBytes = kMaxTlsFileBytes;
+    rules.mayBePublic = isPublic;
+    SecretRead read = readSecretFile(path, what, rules);
+    if (!read.ok()) {
+        files.message = std::move(read.message);
         return false;
+    }
+    if (read.warning) {
+        files.warnings.push_back(std::move(*read.warning));
     }
     into = std::move(read.text);
     return true;
@@ -35,8 +42,8 @@ gnutls_datum_t datum(std::string &text)
 TlsFiles loadTlsFiles(const std::string &certificatePath, const std::string &keyPath)
 {
     TlsFiles files;
-    if (!readFile(certificatePath, files.certificatePem, files.message) ||
-        !readFile(keyPath, files.keyPem, files.message)) {
+    if (!readFile(certificatePath, "TLS certificate", true, files.certificatePem, files) ||
+        !readFile(keyPath, "TLS key", false, files.keyPem, files)) {
         return files;
     }
     // The HTTP library serves with GnuTLS: whatever GnuTLS accepts here, it serves.

@@ -223,7 +223,8 @@ AddUserResult addUser(const std::string &path, std::string_view name, std::strin
     // the new one.
     int lockFd = -1;
     for (;;) {
-        lockFd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        lockFd = open(path.c_str(),
+                      O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600);
         if (lockFd < 0 || flock(lockFd, LOCK_EX) != 0) {
             result.message = errno == ELOOP ? path + " is a symbolic link; the file was left as "
                                                      "it is"
@@ -248,39 +249,26 @@ AddUserResult addUser(const std::string &path, std::string_view name, std::strin
         ~Unlock() { close(fd); }
     } unlock{lockFd};
 
-    std::string text;
-    mode_t mode = 0600;
-    uid_t owner = geteuid();
-    gid_t group = getegid();
-    struct stat info
-    {
-    };
-    if (lstat(path.c_str(), &info) == 0) {
-        if (S_ISLNK(info.st_mode) || !S_ISREG(info.st_mode)) {
-            result.message = path + " is not a regular file (a symbolic link?); the file was "
-                                    "left as it is";
-            return result;
-        }
-        if ((info.st_mode & S_IROTH) != 0) {
-            result.message = path + " may be read by every user of this machine; make it 0640 "
-                                    "or 0600 first (chmod o-r)";
-            return result;
-        }
-        mode = info.st_mode & 07777;
-        owner = info.st_uid;
-        group = info.st_gid;
-        const SecretRead read = readSecretFile(path);
-        if (!read.ok) {
-            result.message = read.message;
-            return result;
-        }
-        text = read.text;
-        if (const UsersParse parsed = parseUsers(text); !parsed.ok) {
-            result.message = path + ": " + parsed.message + "; the file was left as it is";
-            return result;
-        }
-    } else if (errno != ENOENT) {
-        result.message = "cannot read " + path + ": " + std::strerror(errno);
+    // The locked descriptor is the file rewritten: read it, not whatever the path names by now.
+    // Root runs this on a file the service may own, so any owner will do.
+    SecretRules rules;
+    rules.owner = std::nullopt;
+    const SecretRead read = readOpenSecretFile(lockFd, path, "users file", rules);
+    if (!read.ok()) {
+        result.message = read.message + "; the file was left as it is";
+        return result;
+    }
+    if (read.warning) {
+        result.message = path + " may be read by every user of this machine; make it 0640 "
+                                "or 0600 first (chmod o-r)";
+        return result;
+    }
+    const mode_t mode = read.info.st_mode & 07777;
+    const uid_t owner = read.info.st_uid;
+    const gid_t group = read.info.st_gid;
+    const std::string &text = read.text;
+    if (const UsersParse parsed = parseUsers(text); !parsed.ok) {
+        result.message = path + ": " + parsed.message + "; the file was left as it is";
         return result;
     }
     const std::vector<UserEntry> users = parseUsers(text).users;

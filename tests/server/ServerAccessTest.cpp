@@ -4,6 +4,7 @@
 #include "auth/Users.h"
 #include "support/TestCertificates.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -180,6 +181,30 @@ TEST_F(ServerWithUsers, AUserAddedToTheFileIsAcceptedWithoutARestart)
     EXPECT_EQ(getAs("carol", "/CenterVendor.asp?count=1&centerID=13")->status, 200);
 }
 
+// Reloaded (on a change or SIGHUP), a file every user could have appended a line to is not
+// read: the users read before keep working until the file is made safe again.
+TEST_F(ServerWithUsers, AFileOpenedToEveryoneWhileServingIsNotReadAgain)
+{
+    ASSERT_EQ(getAs("alice", kCount12)->status, 200);
+    std::ofstream(m_users, std::ios::app) << "carol:" << s_carolHash << ":*\n";
+    ASSERT_EQ(chmod(m_users.c_str(), 0666), 0);
+    m_server->reloadUsers();
+    EXPECT_EQ(getAs("carol", kCount12)->status, 401);
+    EXPECT_EQ(getAs("alice", kCount12)->status, 200);
+    const auto said = [this](const std::string &words) {
+        const std::vector<std::string> lines = logLines();
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string &line) {
+            return line.find(words) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(said(m_users.string() + " may be changed by every user of this machine"));
+    EXPECT_TRUE(said("keeping the 1 users read before"));
+    // Made safe again, it is read on the next reload.
+    ASSERT_EQ(chmod(m_users.c_str(), 0640), 0);
+    m_server->reloadUsers();
+    EXPECT_EQ(getAs("carol", kCount12)->status, 200);
+}
+
 TEST(ServerAddUser, TheProgramWritesAHashOfThePasswordOnItsStandardInput)
 {
     TempDir dir;
@@ -257,17 +282,20 @@ TEST(ServerAddUser, RefusesASymbolicLinkOrAFileEveryoneMayRead)
 TEST(ServerSecretFiles, AreReadWithABoundAndJudgedByWhoElseMayReadOrChangeThem)
 {
     TempDir dir;
-    EXPECT_FALSE(readSecretFile("/dev/zero").ok);
+    EXPECT_FALSE(readSecretFile("/dev/zero", "users file").ok());
     const std::string big = (dir.path() / "big").string();
     writeFile(big, std::string(2000, 'x'));
-    EXPECT_FALSE(readSecretFile(big, 1000).ok);
-    EXPECT_TRUE(readSecretFile(big, 2000).ok);
+    SecretRules rules;
+    rules.maxBytes = 1000;
+    EXPECT_FALSE(readSecretFile(big, "users file", rules).ok());
+    rules.maxBytes = 2000;
+    EXPECT_TRUE(readSecretFile(big, "users file", rules).ok());
     const std::pair<mode_t, int> cases[] = {{0600, 0}, {0640, 0}, {0644, 1}, {0662, 2}};
     for (const auto &[mode, verdict] : cases) {
         ASSERT_EQ(chmod(big.c_str(), mode), 0);
-        const SecretFileCheck check = checkSecretFile(big, "users file");
-        EXPECT_EQ(check.warning.has_value(), verdict == 1) << mode;
-        EXPECT_EQ(check.refusal.has_value(), verdict == 2) << mode;
+        const SecretRead read = readSecretFile(big, "users file", rules);
+        EXPECT_EQ(read.warning.has_value(), verdict == 1) << mode;
+        EXPECT_EQ(read.status == SecretStatus::Refused, verdict == 2) << mode;
     }
 }
 
@@ -342,8 +370,8 @@ TEST(ServerTlsFiles, AServerWithFilesThatCannotServeDoesNotStart)
     writeFile(junk, "not a certificate\n");
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {one.serverCertificateFile(), two.serverKeyFile(), "does not belong to the certificate"},
-        {missing, one.serverKeyFile(), "cannot read"},
-        {one.serverCertificateFile(), missing, "cannot read"},
+        {missing, one.serverKeyFile(), "TLS certificate " + missing + " cannot be read"},
+        {one.serverCertificateFile(), missing, "TLS key " + missing + " cannot be read"},
         {junk, one.serverKeyFile(), "no PEM certificate and key"},
     };
     ReferenceServer server((dir.path() / "a.db").string());

@@ -325,7 +325,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--db", "postgresql://app@127.0.0.1:1/centers", "--db-password-file",
                   "/nonexistent-dir/pw"},
                  1,
-                 "cannot read /nonexistent-dir/pw"},
+                 "database password file /nonexistent-dir/pw cannot be read"},
         ExitCase{"UsersFileThatCannotBeRead",
                  {"--db", ":memory:", "--users", "/nonexistent-dir/users"},
                  1,
@@ -334,7 +334,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--db", ":memory:", "--tls-cert", "/nonexistent-dir/c.pem", "--tls-key",
                   "/nonexistent-dir/k.pem"},
                  1,
-                 "cannot read /nonexistent-dir/c.pem"}),
+                 "TLS certificate /nonexistent-dir/c.pem cannot be read"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ServerLifecycle, AStopBeforeServingMakesListenReturnAtOnce)
