@@ -384,8 +384,14 @@ void HomeAddresses::save(bool added)
         return;
     }
     // Writers take turns; one that finds its change written by an earlier one has nothing to
-    // do, so that a burst of sign-ins writes the file once or twice.
-    const std::lock_guard writing(m_writeMutex);
+    // do, so that a burst of sign-ins writes the file once or twice. A refresh never waits
+    // for a write under way: the next write carries it.
+    std::unique_lock writing(m_writeMutex, std::defer_lock);
+    if (added) {
+        writing.lock();
+    } else if (!writing.try_lock()) {
+        return;
+    }
     const std::int64_t time = now();
     std::uint64_t change = 0;
     std::string text;

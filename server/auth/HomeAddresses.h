@@ -38,8 +38,8 @@ public:
 
     // False once the entry was last seen more than 30 days ago, even before it is dropped.
     bool contains(std::string_view user, std::string_view address) const;
-    // Adds or refreshes a home after a successful sign-in; may write the file (with fsync), so
-    // it blocks for a disk write when the home is new.
+    // Adds or refreshes a home after a successful sign-in. Blocks for a disk write (with
+    // fsync) when the home is new; a refresh writes at most hourly and never waits for a write.
     void remember(std::string_view user, std::string_view address);
 
     static std::string fileName() { return "home-addresses"; }
