@@ -22,7 +22,7 @@ struct Written
 {
     std::optional<std::string> db, dbConnections, listen, metricsListen, logFormat, grace;
     std::optional<std::string> usersFile, addUser, centers, tlsCert, tlsKey, backup;
-    std::optional<std::string> dbPasswordFile;
+    std::optional<std::string> dbPasswordFile, stateDir;
     std::vector<std::string> origins, serverNames;
     std::optional<std::string> tlsPriorities;
     std::vector<std::string> trustedProxies;
@@ -163,6 +163,12 @@ std::unique_ptr<CLI::App> makeApp(const std::string &program, Written &w)
                "X-Forwarded-For entry that is not a trusted proxy, and the proxy is exempt from "
                "the per-address connection limit; repeatable",
                "ADDR");
+    valueOption(*app, "--state-dir", w.stateDir,
+                "with --users: keep the addresses each user signed in from lately (an owner "
+                "signs in from them while its name is under attack) in DIR, so that a restart "
+                "does not forget them; hashed with a key of this server, forgotten after 30 days, "
+                "files of mode 0600; made when missing. Without it they are kept in memory only",
+                "DIR");
     return app;
 }
 
@@ -238,6 +244,7 @@ std::optional<std::string> accessFrom(const Written &w, AccessOptions &access)
         {w.tlsCert, &AccessOptions::tlsCert, "--tls-cert needs a PEM file"},
         {w.tlsKey, &AccessOptions::tlsKey, "--tls-key needs a PEM file"},
         {w.tlsPriorities, &AccessOptions::tlsPriorities, "--tls-priorities needs a string"},
+        {w.stateDir, &AccessOptions::stateDir, "--state-dir needs a folder"},
     };
     for (const Text &text : texts) {
         if (text.value) {

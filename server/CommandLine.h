@@ -23,6 +23,7 @@ struct AccessOptions
     std::vector<std::string> serverNames;    // when given, a Host naming another is refused
     std::string tlsPriorities;               // GnuTLS priority string; empty: the default
     std::vector<std::string> trustedProxies; // load balancers whose X-Forwarded-For counts
+    std::string stateDir; // where the users' home addresses are kept; empty: in memory only
 
     bool operator==(const AccessOptions &) const = default;
 };

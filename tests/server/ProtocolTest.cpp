@@ -158,6 +158,14 @@ ServerOptions withAccess(std::string db, AccessOptions access)
     return options;
 }
 
+ServerOptions inStateDir(std::string dir)
+{
+    ServerOptions options;
+    options.db = "x.db";
+    options.access.stateDir = std::move(dir);
+    return options;
+}
+
 ServerOptions backingUp(std::string db, std::string out)
 {
     ServerOptions options;
@@ -225,16 +233,27 @@ INSTANTIATE_TEST_SUITE_P(
             {"--db", "postgresql://app@db:5432/centers", "--db-connections=3"},
             ServerOptions{"postgresql://app@db:5432/centers", "127.0.0.1", 8080, false, false, 3}},
         CommandLineCase{"NoConnections", {"--db", "x.db", "--db-connections", "0"}, std::nullopt},
-        CommandLineCase{
-            "AccessOptions",
-            {"--db", "x.db", "--users", "u", "--tls-cert", "c.pem", "--tls-key=k.pem",
-             "--allow-origin", "https://a", "--allow-origin", "https://b", "--server-name", "desk"},
-            withAccess(
-                "x.db",
-                {"u", "", "*", "c.pem", "k.pem", {"https://a", "https://b"}, {"desk"}, {}, {}})},
+        CommandLineCase{"AccessOptions",
+                        {"--db", "x.db", "--users", "u", "--tls-cert", "c.pem", "--tls-key=k.pem",
+                         "--allow-origin", "https://a", "--allow-origin", "https://b",
+                         "--server-name", "desk"},
+                        withAccess("x.db", {"u",
+                                            "",
+                                            "*",
+                                            "c.pem",
+                                            "k.pem",
+                                            {"https://a", "https://b"},
+                                            {"desk"},
+                                            {},
+                                            {},
+                                            ""})},
         CommandLineCase{"AddUserWithoutDb",
                         {"--users", "u", "--add-user", "alice", "--centers", "1,2"},
-                        withAccess("", {"u", "alice", "1,2", "", "", {}, {}, {}, {}})},
+                        withAccess("", {"u", "alice", "1,2", "", "", {}, {}, {}, {}, ""})},
+        CommandLineCase{"StateDir",
+                        {"--db", "x.db", "--state-dir", "/var/lib/c", "--state-dir=/srv/c"},
+                        inStateDir("/srv/c")},
+        CommandLineCase{"StateDirWithoutFolder", {"--db", "x.db", "--state-dir"}, std::nullopt},
         CommandLineCase{"AddUserWithoutUsers", {"--add-user", "alice"}, std::nullopt},
         CommandLineCase{"AddUserBadName", {"--users", "u", "--add-user", "a:b"}, std::nullopt},
         CommandLineCase{"CentersWithoutAddUser",
