@@ -2,18 +2,15 @@
 
 #include "auth/Access.h"
 #include "auth/Authenticator.h"
+#include "auth/HomeAddresses.h"
 
 #include <algorithm>
-#include <deque>
-#include <mutex>
-#include <unordered_map>
 
 namespace tarvo::server {
 
 namespace {
 
 constexpr const char *kText = "text/plain; charset=utf-8";
-constexpr std::size_t kHomesPerUser = 16;
 
 HttpAnswer unauthorized(std::string text);
 
@@ -51,29 +48,12 @@ struct AccessGate::Private
     FailureThrottle names;
 
     // Where each user signed in lately, so that its owner is not locked out with the
-    // strangers who try its name.
-    std::mutex homesMutex;
-    std::unordered_map<std::string, std::deque<std::string>> homes;
+    // strangers who try its name; kept across restarts when a state folder is given.
+    std::unique_ptr<HomeAddresses> homes;
 
-    bool signedInFrom(const std::string &user, const std::string &address)
+    bool signedInFrom(const std::string &user, const std::string &address) const
     {
-        const std::lock_guard lock(homesMutex);
-        const auto found = homes.find(user);
-        return found != homes.end() && std::find(found->second.begin(), found->second.end(),
-                                                 address) != found->second.end();
-    }
-
-    void rememberHome(const std::string &user, const std::string &address)
-    {
-        const std::lock_guard lock(homesMutex);
-        std::deque<std::string> &known = homes[user];
-        if (std::find(known.begin(), known.end(), address) != known.end()) {
-            return;
-        }
-        known.push_back(address);
-        if (known.size() > kHomesPerUser) {
-            known.pop_front();
-        }
+        return homes && homes->contains(user, address);
     }
 
     static HttpAnswer tooMany(std::chrono::seconds wait, const char *what)
@@ -108,6 +88,7 @@ AccessGate::AccessGate(const AccessOptions &access, std::function<void(const std
     d->origins = access.allowedOrigins;
     d->serverNames = access.serverNames;
     if (!access.usersFile.empty()) {
+        d->homes = std::make_unique<HomeAddresses>(access.stateDir, log);
         d->users = std::make_unique<Authenticator>(access.usersFile, std::move(log));
     }
 }
@@ -153,6 +134,8 @@ HttpSignIn AccessGate::signIn(const HttpRequest &request)
     }
     switch (quick->status) {
     case AuthCheck::Status::Accepted:
+        // Seen again: keeps the home from lapsing (written at most hourly).
+        d->homes->remember(quick->user, request.client);
         signIn.kind = HttpSignIn::Kind::Remembered;
         signIn.user = quick->user;
         return signIn;
@@ -194,7 +177,7 @@ std::variant<std::string, HttpAnswer> AccessGate::check(const HttpRequest &reque
     if (!home) {
         d->names.refund(user, now);
     }
-    d->rememberHome(checked.user, request.client);
+    d->homes->remember(checked.user, request.client);
     return checked.user;
 }
 

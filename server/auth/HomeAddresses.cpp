@@ -227,25 +227,21 @@ bool HomeAddresses::openKey()
 {
     const std::string path = m_dir + "/" + keyName();
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const SecretFileCheck check = checkSecretFile(path, "the home address key");
-        if (check.refusal) {
-            m_log(*check.refusal);
-            return false;
+        const SecretRead read =
+            readSecretFile(path, "home address key", SecretRules{m_key.size() * 2});
+        if (read.warning) {
+            m_log(*read.warning);
         }
-        if (check.warning) {
-            m_log(*check.warning);
-        }
-        const SecretRead read = readSecretFile(path, m_key.size() * 2);
-        if (read.ok && read.text.size() == m_key.size()) {
+        if (read.ok() && read.text.size() == m_key.size()) {
             std::memcpy(m_key.data(), read.text.data(), m_key.size());
             return true;
         }
-        if (read.ok) {
+        if (read.ok()) {
             m_log("the home address key " + path + " is damaged (not " +
                   std::to_string(m_key.size()) + " bytes); remove it to start afresh");
             return false;
         }
-        if (!read.missing) {
+        if (read.status != SecretStatus::Missing) {
             m_log(read.message);
             return false;
         }
@@ -275,19 +271,14 @@ bool HomeAddresses::openKey()
 void HomeAddresses::load()
 {
     const std::string path = m_dir + "/" + fileName();
-    const SecretFileCheck check = checkSecretFile(path, "the home addresses file");
-    if (check.refusal) {
-        m_log(*check.refusal + "; its home addresses are ignored");
+    const SecretRead read = readSecretFile(path, "home addresses file", SecretRules{kMaxFileBytes});
+    if (read.status == SecretStatus::Missing) {
         return;
     }
-    if (check.warning) {
-        m_log(*check.warning);
+    if (read.warning) {
+        m_log(*read.warning);
     }
-    const SecretRead read = readSecretFile(path, kMaxFileBytes);
-    if (read.missing) {
-        return;
-    }
-    if (!read.ok) {
+    if (!read.ok()) {
         m_log(read.message + "; starting without home addresses");
         return;
     }

@@ -157,9 +157,13 @@ MHD_Result HttpServer::Impl::acceptable(void *cls, const sockaddr *address, sock
     }
     const std::lock_guard lock(self->connectionsMutex);
     const auto count = self->perAddress.find(connectionKey(peer));
-    return count == self->perAddress.end() || count->second < self->limits.connectionsPerAddress
-               ? MHD_YES
-               : MHD_NO;
+    const unsigned held = count == self->perAddress.end() ? 0 : count->second;
+    // Past the soft limit an address that holds a few already waits, so that the room left
+    // below the library's hard limit goes to addresses that hold none.
+    const unsigned share = self->connections.size() >= self->limits.softConnections
+                               ? self->limits.connectionsPerAddressUnderPressure
+                               : self->limits.connectionsPerAddress;
+    return held < share ? MHD_YES : MHD_NO;
 }
 
 void HttpServer::Impl::armDeadline(Connection *connection, bool working)

@@ -64,8 +64,11 @@ struct HttpLimits
     // Past this many open connections (0: three quarters of `connections`), a connection still
     // sending its request head, a new one or one idle between requests, is cut after
     // `headDeadlineUnderPressure`, so that slow heads cannot fill the table.
+    // Also past it, an address holding this many connections gets no more, so that the room
+    // below `connections` stays for addresses that hold none.
     unsigned softConnections = 0;
     std::chrono::milliseconds headDeadlineUnderPressure{1000};
+    unsigned connectionsPerAddressUnderPressure = 8;
     std::size_t connectionMemory = 32 * kKiB; // buffer of one connection (its head must fit)
     std::size_t headBytes = 16 * kKiB;        // request line and headers together
     std::size_t bodyBytes = 16 * kMiB;

@@ -396,7 +396,7 @@ INSTANTIATE_TEST_SUITE_P(
         // closes without completing the request.
         EndingCase{"ManyQueryParameters",
                    "GET " + manyParameters(600) + " HTTP/1.1\r\nHost: x\r\n\r\n", false,
-                   "query parameters"},
+                   "query%20parameters"},
         EndingCase{"SomeQueryParametersTooMany",
                    "GET " + manyParameters(70) + " HTTP/1.1\r\nHost: x\r\n\r\n", false,
                    "status=414"},
@@ -422,7 +422,6 @@ TEST_F(HttpLayer, OnlyABodilessGetOrHeadKeepsItsConnectionOpen)
     const std::string batch = formBody({deleteSql(12, {9})});
     const Case cases[] = {
         {kCountHead + "\r\n", 200, true},
-        {"HEAD /healthz HTTP/1.1\r\nHost: x\r\n\r\n", 200, true},
         {post + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
              std::to_string(batch.size()) + "\r\n\r\n" + batch,
          200, false},
@@ -458,20 +457,35 @@ protected:
     }
 };
 
-TEST_F(HttpLayerUnderPressure, SlowHeadsThatFillTheTableAreCutSoThatOthersGetIn)
+TEST_F(HttpLayerUnderPressure, SlowHeadsCannotKeepAFreshAddressOut)
 {
-    std::vector<std::unique_ptr<RawConnection>> slow;
-    for (int i = 0; i < 32; ++i) {
-        slow.push_back(std::make_unique<RawConnection>(m_port, "127.0.0.30"));
-        ASSERT_TRUE(slow.back()->send(kCountHead));
+    // From one address, its share under pressure keeps room at once; from many, the short
+    // deadline of a head under pressure frees their places soon.
+    for (const int addresses : {1, 24}) {
+        std::vector<std::unique_ptr<RawConnection>> slow;
+        for (int i = 0; i < 48; ++i) {
+            const std::string source = "127.0.3." + std::to_string(1 + i % addresses);
+            slow.push_back(std::make_unique<RawConnection>(m_port, source.c_str()));
+            slow.back()->send(kCountHead);
+        }
+        int status = 0;
+        int attempts = 0;
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (status != 200 && std::chrono::steady_clock::now() < deadline) {
+            // Each keeps trickling, so that nothing but the rules under pressure ends it.
+            for (auto &connection : slow) {
+                connection->send("X-Slow: 1\r\n");
+            }
+            RawConnection fresh(m_port, "127.0.4.1");
+            fresh.send("GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n");
+            status = RawConnection::status(fresh.receive(1s));
+            ++attempts;
+        }
+        EXPECT_EQ(status, 200) << addresses << " addresses";
+        if (addresses == 1) {
+            EXPECT_EQ(attempts, 1);
+        }
     }
-    // Each keeps trickling, so that only the deadline under pressure can end it.
-    for (auto &connection : slow) {
-        connection->send("X-Slow: 1\r\n");
-    }
-    RawConnection fresh(m_port, "127.0.0.31");
-    ASSERT_TRUE(fresh.send("GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n"));
-    EXPECT_EQ(RawConnection::status(fresh.receive(5s)), 200);
 }
 
 } // namespace
