@@ -32,7 +32,7 @@ bool isAddress(const std::string &text)
 
 std::string canonicalAddress(std::string_view text)
 {
-    const std::string address(text);
+    std::string address(text);
     in6_addr six{};
     if (inet_pton(AF_INET6, address.c_str(), &six) != 1) {
         in_addr four{};
