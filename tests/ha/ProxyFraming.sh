@@ -7,6 +7,7 @@
 # exactly one request. Prints what HAProxy did with each, and what the server alone does with
 # the same bytes.
 set -euo pipefail
+export LC_ALL=C # read -N counts bytes
 server_bin=$1 haproxy_bin=$2 shipped_cfg=$3 work=$4
 
 # The shipped configuration binds :80 and keeps its stats socket in /run/haproxy: a network and
@@ -29,6 +30,7 @@ cleanup() {
     wait 2>/dev/null || true
 }
 trap cleanup EXIT
+trap '' PIPE
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
@@ -55,15 +57,22 @@ children+=($!)
 proxy_up() { [[ $(curl -s -o /dev/null -w '%{http_code}' --max-time 1 http://127.0.0.1:80/healthz) == 200 ]]; }
 until_true 10 proxy_up || { cat "$work/haproxy.log" >&2; fail "HAProxy did not pass /healthz on"; exit 1; }
 
-# send PORT BYTES: the raw bytes (printf %b escapes) on a new connection; prints everything
-# that comes back until the peer closes or 5 s pass.
+# send PORT BYTES: the raw bytes (printf %b escapes) on a new connection; prints the first
+# answer (its head and Content-Length body) or what came before the peer closed or 5 s passed.
+# The connection stays open until then, so that the server would serve a request it found
+# after the visible one.
 send() {
-    local answer
+    local line length=0 body=
     exec 3<>"/dev/tcp/127.0.0.1/$1"
-    printf '%b' "$2" >&3
-    answer=$(timeout 5 cat <&3 | tr -d '\0' || true)
+    printf '%b' "$2" >&3 2>/dev/null || true # a peer that refuses may close before the end
+    while IFS= read -r -t 5 line <&3; do
+        printf '%s\n' "$line"
+        [[ $line == $'\r' ]] && break
+        [[ ${line,,} =~ ^content-length:\ *([0-9]+) ]] && length=${BASH_REMATCH[1]}
+    done
+    ((length == 0)) || read -r -t 5 -N "$length" body <&3 || true
+    printf '%s' "$body"
     exec 3<&-
-    printf '%s' "$answer"
 }
 log_count() { grep -c "^$1 /CenterVendor.asp " "$work/server.log" || true; }
 # A HEAD through the server's own workers, after the case's bytes: once its line is in the log,
@@ -81,7 +90,7 @@ size=$(printf '%x' "$(printf '%b' "$hidden" | wc -c)")
 # As a chunked reader sees it: one chunk holding the hidden request, then the last chunk. As a
 # Content-Length reader sees it: a body of the chunk-size line alone, then the hidden request.
 smuggled() { printf '%s' "Content-Length: $((${#size} + 2))\r\n$1\r\n$size\r\n$hidden\r\n0\r\n\r\n"; }
-visible='POST /CenterVendor.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n'
+visible='POST /CenterVendor.asp HTTP/1.1\r\nHost: x\r\n'
 # name | the visible POST's remaining header lines and its body, as printf %b escapes
 cases=(
     "folded Transfer-Encoding|$(smuggled 'Transfer-Encoding:\r\n chunked\r\n')"
@@ -97,7 +106,6 @@ for entry in "${cases[@]}"; do
     answer=$(send 80 "$visible$rest")
     fence
     passed=$(($(log_count POST) - posts))
-    answers=$(grep -c '^HTTP/1\.[01] [0-9][0-9][0-9]' <<<"$answer" || true)
     status=$(head -1 <<<"$answer" | cut -d' ' -f2)
     case $passed in
     0)
@@ -109,20 +117,22 @@ for entry in "${cases[@]}"; do
         ;;
     *) fail "$name: the server answered $passed POST requests for one" ;;
     esac
-    ((answers == 1)) || fail "$name: the client got $answers answers for one request"
+    [[ -n $status ]] || fail "$name: no answer came back"
 done
 
-hidden_answered=$(log_count GET)
-((hidden_answered == 0)) || fail "the server answered the hidden request $hidden_answered times"
+# Any line at all: the server took the hidden bytes for a request, answered or refused.
+hidden_read=$(log_count GET)
+((hidden_read == 0)) || fail "the server read the hidden request $hidden_read times"
 
 # The same bytes sent to the server alone, as a plain proxy that passed them on would: said,
 # not asserted, since it describes the server rather than the shipped configuration.
 for entry in "${cases[@]:0:4}"; do
     name=${entry%%|*} rest=${entry#*|}
-    gets=$(log_count GET)
-    send "$port" "${visible/Connection: close\\r\\n/}$rest" >/dev/null
+    answered() { grep -c '^GET /CenterVendor.asp .* status=[0-9]' "$work/server.log" || true; }
+    gets=$(answered)
+    send "$port" "$visible$rest" >/dev/null
     fence
-    if (($(log_count GET) > gets)); then
+    if (($(answered) > gets)); then
         echo "$name, sent to the server directly: the server answered the hidden request"
     else
         echo "$name, sent to the server directly: the hidden request was not answered"
