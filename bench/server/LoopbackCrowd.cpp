@@ -90,6 +90,9 @@ LoopbackServer::LoopbackServer(const std::string &alicePassword)
         std::ofstream(m_users) << "alice:" << server::hashPassword(alicePassword) << ":*\n";
         std::filesystem::permissions(m_users, std::filesystem::perms::owner_read |
                                                   std::filesystem::perms::owner_write);
+        // Home addresses are kept here across a restart, as the packaged service keeps them.
+        m_state = std::filesystem::temp_directory_path() /
+                  ("bench-crowd-state-" + std::to_string(getpid()));
     }
     start();
 }
@@ -99,6 +102,7 @@ LoopbackServer::~LoopbackServer()
     stop();
     if (!m_users.empty()) {
         std::filesystem::remove(m_users);
+        std::filesystem::remove_all(m_state);
     }
 }
 
@@ -108,6 +112,7 @@ void LoopbackServer::start()
     if (!m_users.empty()) {
         server::AccessOptions access;
         access.usersFile = m_users.string();
+        access.stateDir = m_state.string();
         m_server->setAccess(access);
     }
     m_server->setLogSink([](const std::string &) {});

@@ -43,6 +43,7 @@ private:
 
     server::testing::TestDatabase m_db;
     std::filesystem::path m_users;
+    std::filesystem::path m_state;
     std::unique_ptr<server::ReferenceServer> m_server;
     std::thread m_serving;
     int m_port = -1;

@@ -49,7 +49,7 @@ echo "requests: $requests of $params parameters (${#url} bytes of URL), $connect
 echo "VmRSS before: $before KiB"
 sent=0
 for round in $(seq "$rounds"); do
-    curl -s --parallel --parallel-max "$connections" -K "$work/curl.cfg" >>"$work/codes" 2>/dev/null ||
+    curl -s --parallel --parallel-immediate --parallel-max "$connections" -K "$work/curl.cfg" >>"$work/codes" 2>/dev/null ||
         true
     sent=$((sent + per_round))
     if ! kill -0 "$server_pid" 2>/dev/null; then

@@ -156,6 +156,9 @@ void *HttpServer::Impl::opened(void *cls, const char *uri, MHD_Connection *c)
         ex->tooManyParameters = true;
         ex->detail = "more than " + std::to_string(kMaxQueryParameters) +
                      " query parameters; connection closed";
+        // The library may no longer read a connection whose memory its arguments took, so
+        // it would notice the cut only at its idle time-out: that is shortened too.
+        MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, 1U);
         const std::lock_guard lock(self->connectionsMutex);
         connection->cutSoon = true;
     }
