@@ -4,10 +4,10 @@
 //
 // An input is one or more chunks separated by the byte 0xFF, written one after another on one
 // connection, so that the fuzzer learns to cut heads and bodies at any point and to pipeline
-// several requests. 0xFF itself therefore never reaches the server. A chunk that begins with
-// 0xFE and two more bytes (a little-endian count) is its remaining bytes written 1 to 4096
-// times, so that a short input reaches what only size reveals: many parameters or headers,
-// long lines, big bodies.
+// several requests. 0xFF itself therefore never reaches the server. Anywhere in a chunk, the
+// byte 0xFE and three more (c1, c2, n) stand for the next 1 + n % 16 bytes written
+// 1 + (c1 + 256 c2) % 4096 times, so that a short input reaches what only size reveals: many
+// parameters or headers, long lines, big bodies.
 #include "ReferenceServer.h"
 #include "auth/Users.h"
 #include "http/HttpServer.h"
@@ -42,8 +42,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr char kSeparator = '\xff';
 constexpr char kRepeat = '\xfe';
-constexpr std::size_t kMostRepeated = 256 * 1024; // bytes one repeated chunk writes at most
-constexpr auto kAnswerWait = 2s;                  // for the server to close after our last byte
+constexpr std::size_t kMostBytes = 256 * 1024; // written per input at most
+constexpr auto kAnswerWait = 2s;               // for the server to close after our last byte
 // The server keeps a connection whose request is cut short (a body shorter than announced)
 // until its idle timeout, a whole second; so after this long without a byte the client gives
 // up and resets the connection, as an impatient client does.
@@ -285,28 +285,29 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string_view input(reinterpret_cast<const char *>(data), size);
-    std::vector<std::string> chunks;
-    for (std::size_t at = 0;;) {
-        const std::size_t end = input.find(kSeparator, at);
-        std::string_view chunk = input.substr(at, end - at);
-        if (chunk.size() >= 3 && chunk[0] == kRepeat) {
-            const auto count =
-                static_cast<unsigned char>(chunk[1]) | static_cast<unsigned char>(chunk[2]) << 8;
-            chunk.remove_prefix(3);
-            std::size_t times = 1 + count % 4096;
-            if (!chunk.empty())
-                times = std::min(times, std::max<std::size_t>(1, kMostRepeated / chunk.size()));
-            std::string repeated;
-            repeated.reserve(times * chunk.size());
-            for (std::size_t i = 0; i < times; ++i)
-                repeated += chunk;
-            chunks.push_back(std::move(repeated));
+    std::vector<std::string> chunks(1);
+    std::size_t total = 0;
+    for (std::size_t at = 0; at < input.size();) {
+        const char c = input[at];
+        if (c == kSeparator) {
+            chunks.emplace_back();
+            ++at;
+        } else if (c == kRepeat && at + 3 < input.size()) {
+            const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(input[i]); };
+            const std::size_t times = 1 + (byte(at + 1) | byte(at + 2) << 8) % 4096;
+            const std::string_view part = input.substr(at + 4, 1 + byte(at + 3) % 16);
+            for (std::size_t i = 0; i < times && total + part.size() <= kMostBytes; ++i) {
+                chunks.back() += part;
+                total += part.size();
+            }
+            at += 4 + part.size();
         } else {
-            chunks.emplace_back(chunk);
+            if (total < kMostBytes) {
+                chunks.back() += c;
+                ++total;
+            }
+            ++at;
         }
-        if (end == std::string_view::npos)
-            break;
-        at = end + 1;
     }
 
     const int fd = connectToServer();
