@@ -314,7 +314,7 @@ bool HttpServer::serve()
         MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ITC |
             (tls ? MHD_USE_TLS : 0),
         0, &Impl::acceptable, d.get(), &Impl::handle, d.get(), MHD_OPTION_LISTEN_SOCKET,
-        d->listenFd, MHD_OPTION_CONNECTION_LIMIT, l.connections, MHD_OPTION_STRICT_FOR_CLIENT, 1,
+        d->listenFd, MHD_OPTION_CONNECTION_LIMIT, l.connections, MHD_OPTION_STRICT_FOR_CLIENT, 0,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, l.connectionMemory, MHD_OPTION_CONNECTION_TIMEOUT,
         static_cast<unsigned>(l.idleTimeout.count()), MHD_OPTION_URI_LOG_CALLBACK, &Impl::opened,
         d.get(), MHD_OPTION_NOTIFY_COMPLETED, &Impl::completed, d.get(),

@@ -239,6 +239,12 @@ MHD_Result HttpServer::Impl::headArrived(Exchange &ex, MHD_Connection *c, const 
                     refusal(414, "Refused: more than " + std::to_string(kMaxQueryParameters) +
                                      " query parameters."));
     }
+    // The library is not asked to refuse a head itself (a missing Host, a blank in the
+    // target): its own refusals of a parsed head carry a doubled status line. They are
+    // refused here instead.
+    if (ex.request.target.find_first_of(" \t") != std::string::npos) {
+        return send(ex, c, refusal(400, "Refused: the request target holds a blank."));
+    }
     if (const auto fault = framingFault(version != nullptr ? version : "", ex.request.headers)) {
         return send(ex, c,
                     refusal(400, "Refused: the request's framing is ambiguous: " + *fault + "."));

@@ -262,7 +262,8 @@ INSTANTIATE_TEST_SUITE_P(
         FramingCase{"CodingList", kPost + "Transfer-Encoding: gzip, chunked\r\n"},
         FramingCase{"BlankBeforeColon", kPost + "Content-Length : 4\r\n"},
         FramingCase{"NoHost", "GET /healthz HTTP/1.1\r\n"},
-        FramingCase{"TwoHosts", "GET /healthz HTTP/1.1\r\nHost: x\r\nHost: y\r\n"}),
+        FramingCase{"TwoHosts", "GET /healthz HTTP/1.1\r\nHost: x\r\nHost: y\r\n"},
+        FramingCase{"BlankInTarget", "GET /healthz x HTTP/1.1\r\nHost: x\r\n"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
