@@ -1,8 +1,10 @@
 #include "CenterWatch.h"
 
+#include "protocol/Fee.h"
+#include "protocol/History.h"
+#include "protocol/Wire.h"
+
 #include <QNetworkReply>
-#include <QXmlStreamReader>
-#include <vector>
 
 namespace tarvo::desk {
 
@@ -12,67 +14,39 @@ namespace {
 constexpr int kPollMs = 7'000;
 constexpr int kTimeoutMs = 5'000;
 
-QString percent(const QString &fraction)
+QString percentOf(const std::optional<protocol::HistoryValue> &value)
 {
-    bool ok = false;
-    const double value = fraction.trimmed().toDouble(&ok);
-    return ok ? QString::number(value * 100, 'f', 2) : QString();
+    if (!value || !value->feeHundredths) {
+        return {};
+    }
+    return QString::fromStdString(protocol::percentText(*value->feeHundredths));
+}
+
+QByteArray latin1(std::string_view name)
+{
+    return QByteArray(name.data(), static_cast<qsizetype>(name.size()));
 }
 
 } // namespace
 
 std::optional<QList<HistoryRow>> readHistory(const QByteArray &xml)
 {
-    QXmlStreamReader reader(xml);
-    // Each open element collects its leaf children by lower-case name.
-    std::vector<QHash<QString, QString>> open;
-    QString text;
-    QList<HistoryRow> rows;
-    while (!reader.atEnd()) {
-        switch (reader.readNext()) {
-        case QXmlStreamReader::StartElement:
-            open.emplace_back();
-            text.clear();
-            break;
-        case QXmlStreamReader::Characters:
-            text += reader.text();
-            break;
-        case QXmlStreamReader::EndElement: {
-            const QHash<QString, QString> fields = open.back();
-            open.pop_back();
-            if (fields.isEmpty()) {
-                if (!open.empty()) {
-                    open.back().insert(reader.name().toString().toLower(), text.trimmed());
-                }
-            } else if (fields.contains(QStringLiteral("vendorid"))) {
-                HistoryRow row;
-                row.vendorId = fields.value(QStringLiteral("vendorid"));
-                row.user = fields.value(QStringLiteral("username"), fields.value("user"));
-                row.when = fields.value(QStringLiteral("changedat"), fields.value("when"));
-                row.action = fields.value(QStringLiteral("action"));
-                if (row.action != QStringLiteral("remove")) {
-                    row.fee =
-                        percent(fields.value(QStringLiteral("fee"), fields.value("handlingfee")));
-                }
-                rows << row;
-            }
-            text.clear();
-            break;
-        }
-        default:
-            break;
-        }
-    }
-    if (reader.hasError()) {
+    const protocol::HistoryReading reading =
+        protocol::readHistory(std::string_view(xml.constData(), std::size_t(xml.size())));
+    if (!reading.ok()) {
         return std::nullopt;
     }
-    for (int i = 0; i < rows.size(); ++i) {
-        for (int older = i + 1; older < rows.size(); ++older) {
-            if (rows[older].vendorId == rows[i].vendorId) {
-                rows[i].oldFee = rows[older].fee;
-                break;
-            }
-        }
+    QList<HistoryRow> rows;
+    rows.reserve(qsizetype(reading.records.size()));
+    for (const protocol::HistoryRecord &record : reading.records) {
+        HistoryRow row;
+        row.when = QString::fromStdString(record.when);
+        row.user = QString::fromStdString(record.user);
+        row.vendorId = QString::fromStdString(record.vendorId);
+        row.action = QString::fromLatin1(latin1(protocol::actionName(record.action)));
+        row.fee = percentOf(record.after);
+        row.oldFee = percentOf(record.before);
+        rows << row;
     }
     return rows;
 }
@@ -136,9 +110,10 @@ void CenterWatch::poll()
     if (m_paused || m_reply || m_version.isEmpty()) {
         return;
     }
-    QNetworkRequest request = m_make(QStringLiteral("count=1&centerID=%1").arg(m_center));
+    QNetworkRequest request =
+        m_make(QString::fromStdString(protocol::queryText(protocol::Query::Count, m_center)));
     request.setTransferTimeout(kTimeoutMs);
-    request.setRawHeader("If-None-Match", m_version.toUtf8());
+    request.setRawHeader(latin1(protocol::header::kIfNoneMatch), m_version.toUtf8());
     // A cache between would answer for the server; the question is what the server holds now.
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
@@ -154,7 +129,7 @@ void CenterWatch::poll()
             return;
         }
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        const QString tag = QString::fromUtf8(reply->rawHeader("ETag"));
+        const QString tag = QString::fromUtf8(reply->rawHeader(latin1(protocol::header::kETag)));
         // A failed poll says nothing; the next one asks again.
         if (status == 200 && !tag.isEmpty() && tag != m_version && tag != m_told) {
             m_told = tag;
@@ -167,7 +142,7 @@ void CenterWatch::readHistory(qint32 center, int limit,
                               std::function<void(const std::optional<QList<HistoryRow>> &)> done)
 {
     QNetworkRequest request =
-        m_make(QStringLiteral("history=1&centerID=%1&limit=%2").arg(center).arg(limit));
+        m_make(QString::fromStdString(protocol::historyQueryText(center, limit)));
     request.setTransferTimeout(kTimeoutMs);
     QNetworkReply *reply = m_network.get(request);
     connect(reply, &QNetworkReply::finished, this, [reply, done = std::move(done)] {

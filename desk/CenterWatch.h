@@ -28,10 +28,10 @@ struct HistoryRow
     bool operator==(const HistoryRow &) const = default;
 };
 
-// The rows of a history answer, newest first; every element with a VendorID child is a row
-// (names compared ignoring letter case). Empty when the answer is not XML. Surprise: oldFee is
-// filled from the next older row of the same vendor only, so the oldest row of each vendor in
-// the answer has none.
+// The rows of a history answer, newest first, as the protocol's reader reads them; empty when
+// it is no history answer. Surprise: an update's oldFee comes from the next older row of the
+// same vendor, so the oldest update of each vendor in the answer has none; a removal's is the
+// fee removed.
 std::optional<QList<HistoryRow>> readHistory(const QByteArray &xml);
 
 // How many rows lie above `since` (the newest row of an earlier answer), and who wrote them;

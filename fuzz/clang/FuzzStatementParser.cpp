@@ -4,6 +4,7 @@
 #include "logic/Statements.h"
 #include "logic/ValueForms.h"
 #include "page/StatementParser.h"
+#include "protocol/Statements.h"
 
 #include <cmath>
 #include <cstddef>
@@ -48,9 +49,9 @@ template <typename Change> std::string rewrite(const Change &change)
     const std::string vendor = std::to_string(change.vendorId);
     const char *duty = change.duty ? "1" : "0";
     if constexpr (std::is_same_v<Change, InsertAssignment>) {
-        return logic::insertText(center, vendor, written(change.fee), duty);
+        return protocol::statement::insertText(center, vendor, written(change.fee), duty);
     } else {
-        return logic::updateText(center, vendor, written(change.fee), duty);
+        return protocol::statement::updateText(center, vendor, written(change.fee), duty);
     }
 }
 
@@ -76,8 +77,8 @@ void checkDelete(const DeleteAssignments &removal)
         ids += ',';
     }
     ids.pop_back();
-    const auto again =
-        StatementParser::parse(logic::deleteText(std::to_string(removal.centerId), ids));
+    const auto again = StatementParser::parse(
+        protocol::statement::deleteText(std::to_string(removal.centerId), ids));
     require(again.ok, "refused the control's own form of an accepted delete");
     const auto *same = std::get_if<DeleteAssignments>(&again.statement);
     require(same != nullptr && *same == removal, "the control's own form changed the delete");

@@ -1,6 +1,7 @@
 #include "page/Answers.h"
 
 #include "page/Validators.h"
+#include "protocol/Wire.h"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +12,7 @@ namespace tarvo::server {
 
 namespace {
 
-constexpr const char *kSectionNames[] = {"Count", "ActiveVendors", "SelectedVendors"};
+namespace element = protocol::element;
 
 bool plainAscii(std::string_view text)
 {
@@ -42,7 +43,7 @@ pugi::xml_node answerRoot(pugi::xml_document &doc)
     pugi::xml_node declaration = doc.append_child(pugi::node_declaration);
     declaration.append_attribute("version") = "1.0";
     declaration.append_attribute("encoding") = "utf-8";
-    return doc.append_child("CenterVendor");
+    return doc.append_child(element::kRoot.data());
 }
 
 pugi::xml_node sectionsUpTo(pugi::xml_document &doc, Section section)
@@ -50,24 +51,25 @@ pugi::xml_node sectionsUpTo(pugi::xml_document &doc, Section section)
     pugi::xml_node root = answerRoot(doc);
     pugi::xml_node last;
     for (int i = 0; i <= static_cast<int>(section); ++i) {
-        last = root.append_child(kSectionNames[i]);
+        last = root.append_child(element::kSections[i].data());
     }
     return last;
 }
 
-// Stored text goes through xmlText(): one bad byte in one vendor's name would otherwise make
+// Names are the protocol's literals, so data() ends where the name does. Stored text goes
+// through xmlText(): one bad byte in one vendor's name would otherwise make
 // the whole answer unreadable for every center that lists it.
-void field(pugi::xml_node record, const char *name, const std::string &value)
+void field(pugi::xml_node record, std::string_view name, const std::string &value)
 {
-    pugi::xml_text text = record.append_child(name).text();
+    pugi::xml_text text = record.append_child(name.data()).text();
     text.set(plainAscii(value) ? value.c_str() : xmlText(value).c_str());
 }
 
-void field(pugi::xml_node record, const char *name, std::int64_t value)
+void field(pugi::xml_node record, std::string_view name, std::int64_t value)
 {
     std::array<char, 24> buffer{};
     *std::to_chars(buffer.data(), buffer.data() + buffer.size() - 1, value).ptr = '\0';
-    record.append_child(name).text().set(buffer.data());
+    record.append_child(name.data()).text().set(buffer.data());
 }
 
 // `expectedSize` spares the copies of a growing text of several megabytes.
@@ -160,10 +162,11 @@ std::string fractionText(double value)
 std::string countAnswer(const CenterCounts &counts)
 {
     pugi::xml_document doc;
-    pugi::xml_node record = sectionsUpTo(doc, Section::Count).append_child("Record");
-    field(record, "CenterCode", counts.centerCode);
-    field(record, "NonSelected", counts.nonSelected);
-    field(record, "Selected", counts.selected);
+    pugi::xml_node record =
+        sectionsUpTo(doc, Section::Count).append_child(element::kCountRecord.data());
+    field(record, element::kCenterCode, counts.centerCode);
+    field(record, element::kNonSelected, counts.nonSelected);
+    field(record, element::kSelected, counts.selected);
     return serialize(doc);
 }
 
@@ -191,24 +194,24 @@ ListAnswer::~ListAnswer() = default;
 void ListAnswer::add(const ActiveVendorRow &row)
 {
     m_doc->expectedSize += kRecordBytes + row.name.size() + row.lastUpdated.size();
-    pugi::xml_node record = m_doc->section.append_child("Vendor");
-    field(record, "ID", row.id);
-    field(record, "Name", row.name);
-    field(record, "CountryID", row.countryId);
+    pugi::xml_node record = m_doc->section.append_child(element::kVendor.data());
+    field(record, element::kId, row.id);
+    field(record, element::kName, row.name);
+    field(record, element::kCountryId, row.countryId);
     // Fields 3 and 4 are placeholders: the control fills those columns itself.
-    record.append_child("Fee");
-    record.append_child("Duty");
-    field(record, "Updated", row.lastUpdated);
+    record.append_child(element::kFee.data());
+    record.append_child(element::kDuty.data());
+    field(record, element::kUpdated, row.lastUpdated);
 }
 
 void ListAnswer::add(const SelectedVendorRow &row)
 {
     m_doc->expectedSize += kRecordBytes + row.name.size();
-    pugi::xml_node record = m_doc->section.append_child("Vendor");
-    field(record, "ID", row.id);
-    field(record, "Name", row.name);
-    field(record, "Fee", fractionText(row.fee));
-    field(record, "Duty", std::int64_t{row.duty ? 1 : 0});
+    pugi::xml_node record = m_doc->section.append_child(element::kVendor.data());
+    field(record, element::kId, row.id);
+    field(record, element::kName, row.name);
+    field(record, element::kFee, fractionText(row.fee));
+    field(record, element::kDuty, std::int64_t{row.duty ? 1 : 0});
 }
 
 std::string ListAnswer::text() const
@@ -219,12 +222,12 @@ std::string ListAnswer::text() const
 std::string centersAnswer(const std::vector<Center> &centers)
 {
     pugi::xml_document doc;
-    pugi::xml_node list = answerRoot(doc).append_child("Centers");
+    pugi::xml_node list = answerRoot(doc).append_child(element::kCenters.data());
     for (const Center &center : centers) {
-        pugi::xml_node record = list.append_child("Center");
-        field(record, "ID", center.id);
-        field(record, "Name", center.name);
-        field(record, "CenterCode", std::int64_t{center.code});
+        pugi::xml_node record = list.append_child(element::kCenter.data());
+        field(record, element::kId, center.id);
+        field(record, element::kName, center.name);
+        field(record, element::kCenterCode, std::int64_t{center.code});
     }
     return serialize(doc);
 }
@@ -232,17 +235,18 @@ std::string centersAnswer(const std::vector<Center> &centers)
 std::string historyAnswer(std::int64_t centerId, const std::vector<AssignmentChange> &changes)
 {
     pugi::xml_document doc;
-    pugi::xml_node list = answerRoot(doc).append_child("History");
+    pugi::xml_node list = answerRoot(doc).append_child(element::kHistory.data());
     for (const AssignmentChange &change : changes) {
-        pugi::xml_node record = list.append_child("Change");
-        field(record, "ChangedAt", change.changedAt);
-        field(record, "User", change.user);
-        field(record, "Action", change.action);
-        field(record, "VendorID", change.vendorId);
-        field(record, "VendorName", change.vendorName);
-        field(record, "Fee", fractionText(change.fee));
-        field(record, "Duty", std::int64_t{change.duty ? 1 : 0});
-        field(record, "ETag", change.version != 0 ? entityTag(centerId, change.version) : "");
+        pugi::xml_node record = list.append_child(element::kChange.data());
+        field(record, element::kChangedAt, change.changedAt);
+        field(record, element::kUser, change.user);
+        field(record, element::kAction, change.action);
+        field(record, element::kVendorId, change.vendorId);
+        field(record, element::kVendorName, change.vendorName);
+        field(record, element::kFee, fractionText(change.fee));
+        field(record, element::kDuty, std::int64_t{change.duty ? 1 : 0});
+        field(record, element::kETag,
+              change.version != 0 ? protocol::entityTag(centerId, change.version) : "");
     }
     return serialize(doc);
 }

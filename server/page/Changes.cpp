@@ -1,9 +1,7 @@
 #include "page/Changes.h"
 
 #include "page/Answers.h"
-
-#include <array>
-#include <charconv>
+#include "protocol/Fee.h"
 
 namespace tarvo::server {
 
@@ -24,10 +22,7 @@ std::string oneLine(const std::string &text)
 // As the user typed it: 0.125 is "12.50%".
 std::string percent(double fraction)
 {
-    std::array<char, 64> buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                      fraction * 100.0, std::chars_format::fixed, 2);
-    return std::string(buffer.data(), result.ptr) + "%";
+    return protocol::percentText(fraction) + "%";
 }
 
 std::string line(const AssignmentChange &change)

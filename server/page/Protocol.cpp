@@ -1,5 +1,7 @@
 #include "page/Protocol.h"
 
+#include "protocol/Wire.h"
+
 #include <algorithm>
 #include <charconv>
 #include <optional>
@@ -54,23 +56,25 @@ QueryParse malformed(std::string message)
 
 QueryParse parseQuery(const std::vector<std::pair<std::string, std::string>> &params)
 {
-    static constexpr std::pair<const char *, Section> kKinds[] = {{"count", Section::Count},
-                                                                  {"active", Section::Active},
-                                                                  {"selected", Section::Selected},
-                                                                  {"history", Section::History}};
+    namespace param = protocol::param;
+    static constexpr std::pair<std::string_view, Section> kKinds[] = {
+        {param::kCount, Section::Count},
+        {param::kActive, Section::Active},
+        {param::kSelected, Section::Selected},
+        {param::kHistory, Section::History}};
 
     std::optional<Section> section;
     std::optional<std::string> center;
     std::optional<std::string> limit;
     for (const auto &[name, value] : params) {
-        if (equalsIgnoringCase(name, "centerID")) {
+        if (equalsIgnoringCase(name, param::kCenterId)) {
             if (center) {
                 return malformed("centerID is given twice");
             }
             center = value;
             continue;
         }
-        if (equalsIgnoringCase(name, "limit")) {
+        if (equalsIgnoringCase(name, param::kLimit)) {
             if (limit) {
                 return malformed("limit is given twice");
             }
@@ -122,7 +126,7 @@ QueryParse parseQuery(const std::vector<std::pair<std::string, std::string>> &pa
 bool asksForCenters(const std::vector<std::pair<std::string, std::string>> &params)
 {
     return std::any_of(params.begin(), params.end(), [](const auto &param) {
-        return equalsIgnoringCase(param.first, "centers") && param.second == "1";
+        return equalsIgnoringCase(param.first, protocol::param::kCenters) && param.second == "1";
     });
 }
 

@@ -1,6 +1,7 @@
 #include "page/StatementParser.h"
 
 #include "page/Protocol.h"
+#include "protocol/Statements.h"
 
 #include <charconv>
 #include <cmath>
@@ -13,7 +14,7 @@ namespace tarvo::server {
 
 namespace {
 
-constexpr std::string_view kTable = "VendorCenterCrossReference";
+using namespace protocol::statement;
 
 // Internal only: parse() turns it into a refused result.
 class Refusal : public std::runtime_error
@@ -196,21 +197,21 @@ private:
         keyword("INTO");
         table();
         symbol('(');
-        keyword("CenterID");
+        keyword(kCenterId);
         symbol(',');
-        keyword("VendorID");
+        keyword(kVendorId);
         symbol(',');
-        keyword("CenterHandlingFee");
+        keyword(kFee);
         symbol(',');
-        keyword("DutyBrokerageFee");
+        keyword(kDuty);
         symbol(',');
-        keyword("RecordLastUpdated");
+        keyword(kUpdated);
         symbol(')');
         keyword("VALUES");
         symbol('(');
-        result.centerId = wholeNumber("CenterID");
+        result.centerId = wholeNumber(kCenterId);
         symbol(',');
-        result.vendorId = wholeNumber("VendorID");
+        result.vendorId = wholeNumber(kVendorId);
         symbol(',');
         result.fee = fee();
         symbol(',');
@@ -228,15 +229,15 @@ private:
         keyword("UPDATE");
         table();
         keyword("SET");
-        keyword("CenterHandlingFee");
+        keyword(kFee);
         symbol('=');
         result.fee = fee();
         symbol(',');
-        keyword("DutyBrokerageFee");
+        keyword(kDuty);
         symbol('=');
         result.duty = duty();
         symbol(',');
-        keyword("RecordLastUpdated");
+        keyword(kUpdated);
         symbol('=');
         now();
         keyword("WHERE");
@@ -248,17 +249,17 @@ private:
             }
             const Token &column = peek();
             if (!vendor && column.kind == TokenKind::Word &&
-                equalsIgnoringCase(column.text, "VendorID")) {
+                equalsIgnoringCase(column.text, kVendorId)) {
                 advance();
                 symbol('=');
-                vendor = wholeNumber("VendorID");
+                vendor = wholeNumber(kVendorId);
             } else if (!center && column.kind == TokenKind::Word &&
-                       equalsIgnoringCase(column.text, "CenterID")) {
+                       equalsIgnoringCase(column.text, kCenterId)) {
                 advance();
                 symbol('=');
-                center = wholeNumber("CenterID");
+                center = wholeNumber(kCenterId);
             } else {
-                throw Refusal(std::string("expected ") + (vendor ? "CenterID" : "VendorID") +
+                throw Refusal("expected " + std::string(vendor ? kCenterId : kVendorId) +
                               ", found " + describe(column));
             }
         }
@@ -283,25 +284,25 @@ private:
             }
             const Token &column = peek();
             if (!haveCenter && column.kind == TokenKind::Word &&
-                equalsIgnoringCase(column.text, "CenterID")) {
+                equalsIgnoringCase(column.text, kCenterId)) {
                 advance();
                 symbol('=');
-                result.centerId = wholeNumber("CenterID");
+                result.centerId = wholeNumber(kCenterId);
                 haveCenter = true;
             } else if (!haveVendors && column.kind == TokenKind::Word &&
-                       equalsIgnoringCase(column.text, "VendorID")) {
+                       equalsIgnoringCase(column.text, kVendorId)) {
                 advance();
                 keyword("IN");
                 symbol('(');
-                result.vendorIds.push_back(wholeNumber("VendorID"));
+                result.vendorIds.push_back(wholeNumber(kVendorId));
                 while (peekSymbol(',')) {
                     advance();
-                    result.vendorIds.push_back(wholeNumber("VendorID"));
+                    result.vendorIds.push_back(wholeNumber(kVendorId));
                 }
                 symbol(')');
                 haveVendors = true;
             } else {
-                throw Refusal(std::string("expected ") + (haveCenter ? "VendorID" : "CenterID") +
+                throw Refusal("expected " + std::string(haveCenter ? kVendorId : kCenterId) +
                               ", found " + describe(column));
             }
         }
@@ -354,7 +355,7 @@ private:
 
     void now()
     {
-        keyword("GETDATE");
+        keyword(kNow);
         symbol('(');
         symbol(')');
     }
@@ -412,13 +413,13 @@ private:
         return value;
     }
 
-    double fee() { return decimal("CenterHandlingFee"); }
+    double fee() { return decimal(kFee); }
 
     bool duty()
     {
-        const double value = decimal("DutyBrokerageFee");
+        const double value = decimal(kDuty);
         if (value != 0.0 && value != 1.0) {
-            throw Refusal("DutyBrokerageFee must be 0 or 1");
+            throw Refusal(std::string(kDuty) + " must be 0 or 1");
         }
         return value == 1.0;
     }

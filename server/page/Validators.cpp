@@ -26,11 +26,6 @@ std::string_view withoutWeakPrefix(std::string_view tag)
 
 } // namespace
 
-std::string entityTag(std::int64_t centerId, std::int64_t version)
-{
-    return "\"c" + std::to_string(centerId) + "-v" + std::to_string(version) + "\"";
-}
-
 std::optional<EntityTags> parseEntityTags(std::string_view value)
 {
     std::size_t i = 0;
@@ -83,29 +78,6 @@ std::optional<EntityTags> parseEntityTags(std::string_view value)
         return std::nullopt;
     }
     return list;
-}
-
-std::optional<std::int64_t> versionOfTag(std::string_view tag, std::int64_t centerId)
-{
-    // "c<center>-v<version>", quoted
-    if (tag.size() < 6 || tag.substr(0, 2) != "\"c" || tag.back() != '"') {
-        return std::nullopt;
-    }
-    const char *end = tag.data() + tag.size() - 1;
-    std::int64_t center = 0;
-    const auto [afterCenter, centerError] = std::from_chars(tag.data() + 2, end, center);
-    if (centerError != std::errc() || center != centerId || end - afterCenter < 3 ||
-        afterCenter[0] != '-' || afterCenter[1] != 'v') {
-        return std::nullopt;
-    }
-    std::int64_t version = 0;
-    const auto [afterVersion, versionError] = std::from_chars(afterCenter + 2, end, version);
-    // Tags compare as exact strings: "c012-v5" is no tag of center 12.
-    if (versionError != std::errc() || afterVersion != end || version < 0 ||
-        entityTag(centerId, version) != tag) {
-        return std::nullopt;
-    }
-    return version;
 }
 
 bool anyTagMatches(const EntityTags &list, std::string_view current)

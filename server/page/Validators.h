@@ -2,6 +2,8 @@
 // If-None-Match lists that requests compare with it. Pure text handling.
 #pragma once
 
+#include "protocol/Wire.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,17 +26,13 @@ struct EntityTags
     std::vector<std::string> tags; // each as sent: quotes included, a weak one with its W/
 };
 
-// The strong tag of center `centerId` at `version`, quotes included: "c12-v1733580000000000".
-// Distinct centers never share a tag.
-std::string entityTag(std::int64_t centerId, std::int64_t version);
+// The tag's form is the protocol's, shared with every client.
+using protocol::entityTag;
+using protocol::versionOfTag;
 
 // "*", or a comma-separated list of entity tags (empty elements allowed); nullopt for
 // anything else. Never throws.
 std::optional<EntityTags> parseEntityTags(std::string_view value);
-
-// The version `tag` names for center `centerId`; nullopt for a weak tag, another center's
-// or one this server never gives.
-std::optional<std::int64_t> versionOfTag(std::string_view tag, std::int64_t centerId);
 
 // If-None-Match's weak comparison: true when the list is "*" or names `current` with or
 // without W/.

@@ -1,6 +1,7 @@
 #include "logic/RowText.h"
 
 #include "logic/ValueForms.h"
+#include "protocol/Fee.h"
 
 #include <algorithm>
 #include <array>
@@ -155,63 +156,24 @@ Fee feeFromPercent(double percent)
     return Fee{std::nullopt, format0_00(percent)};
 }
 
-namespace {
-
-// Hundredths of a percent of a plain decimal fraction (digits with one point and at most four
-// places, as the server writes fees): that many ten-thousandths, exactly. The general path's
-// two roundings stay far inside the half-hundredth that would change its "0.00" text while the
-// percent is below 1e12, so both give the same fee. Empty for anything else.
-std::optional<std::int64_t> plainFractionHundredths(std::string_view text)
-{
-    constexpr std::size_t MaxDigits = 15;
-    constexpr int Places = 4;
-    constexpr std::uint64_t Limit = 100'000'000'000'000; // hundredths of a percent of 1e12
-    if (text.empty() || text.size() > MaxDigits + 1) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    int places = -1; // -1 before the point
-    bool digits = false;
-    for (const char c : text) {
-        if (c >= '0' && c <= '9') {
-            if (places >= Places) {
-                return std::nullopt;
-            }
-            value = value * 10 + static_cast<std::uint64_t>(c - '0');
-            places += places >= 0 ? 1 : 0;
-            digits = true;
-        } else if (c == '.' && places < 0) {
-            places = 0;
-        } else {
-            return std::nullopt;
-        }
-    }
-    for (int k = std::max(places, 0); k < Places && value < Limit; ++k) {
-        value *= 10;
-    }
-    if (!digits || value >= Limit) {
-        return std::nullopt;
-    }
-    return static_cast<std::int64_t>(value);
-}
-
-} // namespace
-
 Fee feeFromFraction(std::string_view fraction)
 {
-    if (const auto hundredths = plainFractionHundredths(fraction)) {
+    // Exact for the plain decimals the server writes; the general path's two roundings stay
+    // far inside the half-hundredth that would change the "0.00" text while the percent is
+    // below 1e12, so both give the same fee.
+    if (const auto hundredths = protocol::hundredthsOfFractionText(fraction)) {
         return Fee{*hundredths, {}};
     }
-    return feeFromPercent(toNumber(fraction) * 100);
+    return feeFromPercent(protocol::percentOfFraction(toNumber(fraction)));
 }
 
 std::string feeFractionText(const Fee &fee)
 {
     if (fee.hundredths) {
         // As the "0.00" text reads: that many hundredths, then the fraction of it.
-        return generalNumber(static_cast<double>(*fee.hundredths) / 100.0 / 100.0);
+        return generalNumber(protocol::fractionOfHundredths(*fee.hundredths));
     }
-    return generalNumber(toNumber(fee.text) / 100.0);
+    return generalNumber(protocol::fractionOfPercent(toNumber(fee.text)));
 }
 
 // --- duty and pending change ---

@@ -3,6 +3,8 @@
 #include "UrlEncode.h"
 #include "logic/RowText.h"
 #include "logic/ValueForms.h"
+#include "protocol/Statements.h"
+#include "protocol/Wire.h"
 
 #include <cmath>
 #include <cstddef>
@@ -14,10 +16,6 @@ namespace {
 
 // The statement counter of the batch is a 16-bit signed number.
 constexpr std::size_t kMaxStatements = 32767;
-
-constexpr std::string_view kInsertHead =
-    "INSERT INTO VendorCenterCrossReference "
-    "(CenterID,VendorID,CenterHandlingFee,DutyBrokerageFee,RecordLastUpdated) VALUES (";
 
 // Only a whole number may reach a statement: the id is written unquoted, so anything else
 // could change the statement's meaning.
@@ -56,12 +54,14 @@ std::string feeFraction(const SelectedRow &row)
 
 std::string insertStatement(const std::string &center, const SelectedRow &row)
 {
-    return insertText(center, row.id, feeFraction(row), logic::dutyStatementText(row.duty));
+    return protocol::statement::insertText(center, row.id, feeFraction(row),
+                                           logic::dutyStatementText(row.duty));
 }
 
 std::string updateStatement(const std::string &center, const SelectedRow &row)
 {
-    return updateText(center, row.id, feeFraction(row), logic::dutyStatementText(row.duty));
+    return protocol::statement::updateText(center, row.id, feeFraction(row),
+                                           logic::dutyStatementText(row.duty));
 }
 
 // The last letter of the duty column as held, blanks not removed; '\0' when unwritten.
@@ -164,48 +164,9 @@ std::vector<std::string> buildStatements(std::int32_t centerId,
     }
     if (!ids.empty()) {
         ids.pop_back();
-        append(statements, deleteText(center, ids));
+        append(statements, protocol::statement::deleteText(center, ids));
     }
     return statements;
-}
-
-std::string insertText(std::string_view center, std::string_view vendor, std::string_view fee,
-                       std::string_view duty)
-{
-    std::string text(kInsertHead);
-    text += center;
-    text += ',';
-    text += vendor;
-    text += ',';
-    text += fee;
-    text += ',';
-    text += duty;
-    text += ",GETDATE() ) ";
-    return text;
-}
-
-std::string updateText(std::string_view center, std::string_view vendor, std::string_view fee,
-                       std::string_view duty)
-{
-    std::string text = "UPDATE VendorCenterCrossReference SET CenterHandlingFee= ";
-    text += fee;
-    text += ", DutyBrokerageFee= ";
-    text += duty;
-    text += ", RecordLastUpdated = GETDATE() WHERE vendorID = ";
-    text += vendor;
-    text += " AND CenterID = ";
-    text += center;
-    return text;
-}
-
-std::string deleteText(std::string_view center, std::string_view ids)
-{
-    std::string text = "DELETE FROM VENDORCENTERCROSSREFERENCE WHERE CENTERID=";
-    text += center;
-    text += " AND VENDORID IN(";
-    text += ids;
-    text += ')';
-    return text;
 }
 
 std::string buildBody(const std::vector<std::string> &statements)
@@ -218,7 +179,8 @@ std::string buildBody(const std::vector<std::string> &statements)
     // Most of a statement travels unescaped; this spares the large early reallocations.
     body.reserve(plain + plain / 4);
     for (const std::string &statement : statements) {
-        body += "SQL=";
+        body += protocol::param::kStatement;
+        body += '=';
         body += urlEncode(utf8ToUtf16(statement));
         body += '&';
     }

@@ -43,15 +43,6 @@ std::vector<std::string> buildStatements(std::int32_t centerId,
                                          const std::vector<SelectedRow> &selected,
                                          const std::vector<NonSelectedRow> &nonSelected);
 
-// One statement in the batch's own form, from values already written out (whole-number ids, the
-// fee as a fraction, duty 0 or 1). Checks nothing: the callers above have.
-std::string insertText(std::string_view center, std::string_view vendor, std::string_view fee,
-                       std::string_view duty);
-std::string updateText(std::string_view center, std::string_view vendor, std::string_view fee,
-                       std::string_view duty);
-// ids: comma-separated, no blanks.
-std::string deleteText(std::string_view center, std::string_view ids);
-
 // "SQL=" + urlEncode(statement) + "&" for each statement; empty for no statement.
 std::string buildBody(const std::vector<std::string> &statements);
 

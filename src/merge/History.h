@@ -1,24 +1,16 @@
 // A center's audit trail as the server page gives it (`?history=1`): who changed which
-// assignment when, newest first. Read by element names, so wrappers and field order may vary.
+// assignment when, newest first, read by the protocol's one history reader.
 #pragma once
 
 #include "net/QueryDocument.h"
+#include "protocol/History.h"
 
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace tarvo::merge {
 
-struct HistoryEntry
-{
-    std::string vendorId;
-    std::string user;
-    std::string when;                 // as the server wrote it
-    std::string action;               // "add", "update" or "remove"
-    std::optional<double> feePercent; // the fee written, in percent; empty for a removal
-    std::optional<bool> duty;
-};
+using HistoryEntry = protocol::HistoryRecord;
 
 struct HistoryResult
 {
@@ -27,9 +19,8 @@ struct HistoryResult
     std::vector<HistoryEntry> entries;
 };
 
-// Every element with a VendorID child is an entry (names compared ignoring letter case; fee
-// from Fee or HandlingFee, user from User or UserName, time from ChangedAt or When).
-// Surprise: a fee that is no number is left empty rather than refusing the whole history.
+// The records of a fetched answer. Surprise: an answer that is well-formed XML but no history
+// answer is no history either (ok false), never an empty one.
 HistoryResult historyOf(const net::QueryDocument &doc);
 
 // Blocking GET of `<server>/CenterVendor.asp?history=1&centerID=N&limit=K`.

@@ -1,5 +1,7 @@
 #include "support/VersionedCenter.h"
 
+#include "protocol/Wire.h"
+
 #include <regex>
 
 namespace tarvo::test {
@@ -21,64 +23,73 @@ struct VersionedCenter::State
     {
         std::string when, user, id, action, fee;
         int duty = 0;
+        std::string tag; // the center's right after the change
     };
     std::vector<Row> history; // oldest first
     int clock = 0;
 
-    std::string tag() const
-    {
-        return "\"c" + std::to_string(centerId) + "v" + std::to_string(version) + "\"";
-    }
+    std::string tag() const { return protocol::entityTag(centerId, version); }
 
     void record(const std::string &user, const std::string &id, const std::string &action)
     {
         const auto it = assigned.find(id);
+        ++version;
         history.push_back({"2026-12-07 09:" + std::to_string(10 + clock++), user, id, action,
                            it == assigned.end() ? "0" : it->second.fee,
-                           it == assigned.end() ? 0 : it->second.duty});
-        ++version;
+                           it == assigned.end() ? 0 : it->second.duty, tag()});
     }
 
-    std::string answer(const std::string &kind, const std::string &query)
+    // The answers in the reference server's element names, so that every reader of them reads
+    // what a real server sends.
+    std::string answer(const std::string &kind)
     {
-        std::string xml = "<CenterVendor>";
-        if (kind == "count") {
+        namespace e = protocol::element;
+        const auto field = [](std::string_view name, const std::string &content) {
+            return "<" + std::string(name) + ">" + content + "</" + std::string(name) + ">";
+        };
+        std::string body;
+        if (kind == protocol::param::kCount) {
             int free = 0;
             for (const auto &[id, v] : active) {
                 free += assigned.count(id) == 0 ? 1 : 0;
             }
-            xml += "<Count><Row><C>" + std::to_string(centerCode) + "</C><N>" +
-                   std::to_string(free) + "</N><S>" + std::to_string(assigned.size()) +
-                   "</S></Row></Count>";
-        } else if (kind == "active") {
-            xml += "<Count/><Active>";
+            body = field(
+                e::kSections[0],
+                field(e::kCountRecord, field(e::kCenterCode, std::to_string(centerCode)) +
+                                           field(e::kNonSelected, std::to_string(free)) +
+                                           field(e::kSelected, std::to_string(assigned.size()))));
+        } else if (kind == protocol::param::kActive) {
+            std::string records;
             for (const auto &[id, v] : active) {
                 if (assigned.count(id) == 0) {
-                    xml += "<V><ID>" + id + "</ID><Name>" + v.first + "</Name><Country>" +
-                           v.second + "</Country></V>";
+                    records += field(e::kVendor, field(e::kId, id) + field(e::kName, v.first) +
+                                                     field(e::kCountryId, v.second));
                 }
             }
-            xml += "</Active>";
-        } else if (kind == "selected") {
-            xml += "<Count/><Active/><Selected>";
+            body = field(e::kSections[0], "") + field(e::kSections[1], records);
+        } else if (kind == protocol::param::kSelected) {
+            std::string records;
             for (const auto &[id, a] : assigned) {
                 const auto name = active.count(id) ? active[id].first : "Gone " + id;
-                xml += "<V><ID>" + id + "</ID><Name>" + name + "</Name><Fee>" + a.fee +
-                       "</Fee><Duty>" + std::to_string(a.duty) + "</Duty></V>";
+                records += field(e::kVendor, field(e::kId, id) + field(e::kName, name) +
+                                                 field(e::kFee, a.fee) +
+                                                 field(e::kDuty, std::to_string(a.duty)));
             }
-            xml += "</Selected>";
-        } else if (kind == "history") {
-            xml += "<History>";
+            body = field(e::kSections[0], "") + field(e::kSections[1], "") +
+                   field(e::kSections[2], records);
+        } else if (kind == protocol::param::kHistory) {
+            std::string records;
             for (auto it = history.rbegin(); it != history.rend(); ++it) {
-                xml += "<Change><ChangedAt>" + it->when + "</ChangedAt><User>" + it->user +
-                       "</User><VendorID>" + it->id + "</VendorID><Action>" + it->action +
-                       "</Action><Fee>" + it->fee + "</Fee><Duty>" + std::to_string(it->duty) +
-                       "</Duty></Change>";
+                records +=
+                    field(e::kChange,
+                          field(e::kChangedAt, it->when) + field(e::kUser, it->user) +
+                              field(e::kAction, it->action) + field(e::kVendorId, it->id) +
+                              field(e::kVendorName, "") + field(e::kFee, it->fee) +
+                              field(e::kDuty, std::to_string(it->duty)) + field(e::kETag, it->tag));
             }
-            xml += "</History>";
+            body = field(e::kHistory, records);
         }
-        (void)query;
-        return xml + "</CenterVendor>";
+        return field(e::kRoot, body);
     }
 };
 
@@ -111,24 +122,25 @@ VersionedCenter::VersionedCenter(TestHttpServer &server, int centerId, int cente
     server.onGet("/CenterVendor.asp", [state](const RecordedRequest &request) {
         std::lock_guard lock(state->mutex);
         const auto kind = request.query.substr(0, request.query.find('='));
-        if (kind == "active" && state->tears > 0) {
+        if (kind == protocol::param::kActive && state->tears > 0) {
             --state->tears;
             state->assigned["9" + std::to_string(state->version)] = {"0.01", 0};
             state->record("tearer", "9" + std::to_string(state->version), "add");
         }
-        Answer answer = TestHttpServer::xml(state->answer(kind, request.query));
-        if (state->versioned && kind != "history") {
-            if (request.header("If-None-Match") == state->tag()) {
+        Answer answer = TestHttpServer::xml(state->answer(kind));
+        if (state->versioned && kind != protocol::param::kHistory) {
+            if (request.header(std::string(protocol::header::kIfNoneMatch)) == state->tag()) {
                 ++state->notModified;
-                return Answer{304, "", "text/plain", {{"ETag", state->tag()}}};
+                return Answer{
+                    304, "", "text/plain", {{std::string(protocol::header::kETag), state->tag()}}};
             }
-            answer.headers.push_back({"ETag", state->tag()});
+            answer.headers.push_back({std::string(protocol::header::kETag), state->tag()});
         }
         return answer;
     });
     server.onPost("/CenterVendor.asp", [state](const RecordedRequest &request) {
         std::lock_guard lock(state->mutex);
-        const std::string ifMatch = request.header("If-Match");
+        const std::string ifMatch = request.header(std::string(protocol::header::kIfMatch));
         state->ifMatches.push_back(ifMatch);
         if (state->versioned && !ifMatch.empty() &&
             (state->refuseIfMatch || ifMatch != state->tag())) {

@@ -1,5 +1,7 @@
-// One center served as the page serves it with versions: ETag on every answer, 304 on a
-// matching If-None-Match, If-Match on a POST checked (412 with a plain-text reason), the three
+// One center served as the page serves it with versions, in the protocol's element names and tag
+// form: for the control's tests, which build without the server, and for what the reference
+// server will not do on request (tear a load, refuse every If-Match). ETag on every answer, 304 on
+// a matching If-None-Match, If-Match on a POST checked (412 with a plain-text reason), the three
 // statement shapes applied to an in-memory table, and the center's history. Another writer can
 // change it at any time, also between the answers of one load.
 #pragma once
