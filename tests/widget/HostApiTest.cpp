@@ -161,6 +161,21 @@ INSTANTIATE_TEST_SUITE_P(
                 false, Reason::BatchNotBuilt, 0, ""}),
     [](const auto &info) { return std::string(info.param.name); });
 
+TEST_F(HostApi, loadFailureIsReachableByNameLikeCommitFailure)
+{
+    page.set("active", TestHttpServer::text("not yours", 403));
+    control.LetDataFromDatabase(12, QString());
+    CenterVendorLoadFailure byName;
+    ASSERT_TRUE(QMetaObject::invokeMethod(&control, "loadFailure",
+                                          Q_RETURN_ARG(CenterVendorLoadFailure, byName)));
+    const QMetaObject &meta = CenterVendorLoadFailure::staticMetaObject;
+    EXPECT_EQ(meta.property(meta.indexOfProperty("reason"))
+                  .readOnGadget(&byName)
+                  .value<CenterVendor::LoadFailureReason>(),
+              CenterVendor::LoadFailureReason::NoRights);
+    EXPECT_EQ(meta.property(meta.indexOfProperty("httpStatus")).readOnGadget(&byName).toInt(), 403);
+}
+
 TEST_F(HostApi, rowCountsAreToldOncePerActionNeverMidMove)
 {
     EXPECT_EQ(control.property("nonSelectedRows").toInt(), 4);
