@@ -23,6 +23,11 @@ CommitRun::CommitRun(CenterVendor &control, MessageBar &bar, StatusFields &statu
     : QObject(parent), m_control(control), m_bar(bar), m_status(status), m_watch(watch),
       m_commitAction(commitAction), m_server(std::move(server))
 {
+    m_slow.setSingleShot(true);
+    m_slow.setInterval(kSlowCommitMs);
+    connect(&m_slow, &QTimer::timeout, this, [this] {
+        m_bar.showMessage(MessageBar::Topic::Commit, MessageBar::Kind::Information, m_waiting);
+    });
     connect(&m_control, &CenterVendor::commitStarted, this, &CommitRun::started);
     connect(&m_control, &CenterVendor::commitFinished, this, &CommitRun::finished);
 }
@@ -55,22 +60,18 @@ void CommitRun::started()
     m_status.showCommitBusy(true);
     // A commit the server answers at once needs no more than the status bar; one it keeps
     // waiting is said where it is seen.
-    QTimer::singleShot(kSlowCommitMs, this, [this, count, server] {
-        if (m_running) {
-            m_bar.showMessage(
-                MessageBar::Topic::Commit, MessageBar::Kind::Information,
-                count == 1 ? tr("Committing 1 change to %1: waiting for the server...").arg(server)
-                           : tr("Committing %1 changes to %2: waiting for the server...")
-                                 .arg(count)
-                                 .arg(server));
-        }
-    });
+    m_waiting =
+        count == 1
+            ? tr("Committing 1 change to %1: waiting for the server...").arg(server)
+            : tr("Committing %1 changes to %2: waiting for the server...").arg(count).arg(server);
+    m_slow.start();
     Q_EMIT runningChanged(true);
 }
 
 void CommitRun::finished(bool ok, const QString &answer)
 {
     m_running = false;
+    m_slow.stop();
     m_watch.setPaused(false);
     m_status.showCommitBusy(false);
     const CenterVendor::CommitFailure failure = m_control.commitFailure();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 #include <functional>
 
 class CenterVendor;
@@ -45,6 +46,8 @@ private:
     QAction &m_commitAction;
     std::function<QString()> m_server;
     bool m_running = false;
+    QTimer m_slow;     // until the server is said to keep the commit waiting
+    QString m_waiting; // what is said then
 };
 
 } // namespace tarvo::desk
