@@ -1,36 +1,28 @@
 #include "MainWindow.h"
 
+#include "BarRoom.h"
 #include "CenterBox.h"
+#include "ChangeWatch.h"
+#include "CommitRun.h"
 #include "ConnectionDialog.h"
 #include "CredentialsDialog.h"
-#include "ElidedLabel.h"
+#include "HistoryPanel.h"
 #include "MessageBar.h"
 #include "StaffTexts.h"
+#include "StatusFields.h"
 
-#include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDockWidget>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
 #include <QStatusBar>
-#include <QTableWidget>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWindow>
-#include <TarvoCenterVendor/CenterVendor.h>
-#include <algorithm>
-#include <cstdio>
 
 namespace tarvo::desk {
 
@@ -39,25 +31,8 @@ namespace {
 const QString kGeometryKey = QStringLiteral("window/geometry");
 const QString kLastServerKey = QStringLiteral("last/server");
 const QString kLastCenterKey = QStringLiteral("last/center");
-constexpr int kSlowCommitMs = 1000;
 
-QAbstractItemView *listOf(CenterVendor *control, const char *list)
-{
-    return control->findChild<QAbstractItemView *>(QString::fromLatin1(list));
-}
-
-int rowsOf(CenterVendor *control, const char *list)
-{
-    const auto *view = listOf(control, list);
-    return view && view->model() ? view->model()->rowCount() : 0;
-}
-
-// Which kind of message the bar holds, so that the end of a load clears only a load's message.
-const char *const kTopic = "topic";
-enum class Topic { Load, Commit, Keyring, Connection, Changed };
-
-// History rows read for the panel and for counting others' changes since the load.
-constexpr int kHistoryRows = 50;
+using Topic = MessageBar::Topic;
 
 } // namespace
 
@@ -69,13 +44,12 @@ MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *p
               return CredentialsDialog::ask(this, server, user, rejected, note);
           }),
       m_control(new CenterVendor), m_centerBox(new CenterBox), m_bar(new MessageBar),
-      m_counts(new QLabel), m_pending(new QLabel), m_commit(new ElidedLabel),
-      m_commitBusy(new QProgressBar),
       m_watch(new CenterWatch(
           [this](const QString &query) {
               return pageRequest(m_server, query, m_access.credentials(m_server));
           },
-          this))
+          this)),
+      m_status(std::make_unique<StatusFields>(*statusBar()))
 {
     // The control places its children at fixed positions: a smaller window scrolls it.
     auto *scroll = new QScrollArea;
@@ -91,60 +65,49 @@ MainWindow::MainWindow(QSettings &settings, PasswordStore &passwords, QWidget *p
     layout->addWidget(scroll, 1);
     setCentralWidget(central);
 
-    m_bar->installEventFilter(this);
-    buildActions();
-    buildStatusBar();
+    m_room = new BarRoom(*this, *m_bar, *m_control, *scroll);
+    const QToolBar *centerBar = buildActions();
     buildHistory();
+    m_changes = new ChangeWatch(*m_watch, *m_control, *m_bar, *m_history, *m_reloadKeeping, this);
+    m_commits = new CommitRun(
+        *m_control, *m_bar, *m_status, *m_changes, *m_commitAction, [this] { return m_server; },
+        this);
+    connect(m_commits, &CommitRun::runningChanged, this, &MainWindow::commitRunning);
     connect(m_control, &CenterVendor::loadFinished, this, &MainWindow::loaded);
-    // The control's own commits move the version it loaded: they are not someone else's.
-    connect(m_control, &CenterVendor::loadedVersionChanged, this, &MainWindow::watchLoadedVersion);
-    connect(m_watch, &CenterWatch::changed, this, &MainWindow::centerChanged);
-    // The count as the control tells it: read in the middle of a move (when the lists' row
-    // signals come), the lists can still hold the moving row twice.
-    connect(m_control, &CenterVendor::pendingChangeCountChanged, this, &MainWindow::showPending);
-    connect(m_control, &CenterVendor::commitFinished, this, &MainWindow::commitEnded);
-    // The button's own handler runs the whole commit inside its click; released comes first.
-    connect(commitButton(), &QPushButton::released, this, &MainWindow::commitStarting);
-    commitButton()->installEventFilter(this);
-    for (const char *list : {"lstVendors", "lstVendorCenter"}) {
-        auto *model = listOf(m_control, list)->model();
-        connect(model, &QAbstractItemModel::rowsInserted, this, &MainWindow::updateStatus);
-        connect(model, &QAbstractItemModel::rowsRemoved, this, &MainWindow::updateStatus);
-        connect(model, &QAbstractItemModel::modelReset, this, &MainWindow::updateStatus);
-    }
+    // The counts as the control tells them: never in the middle of a move.
+    connect(m_control, &CenterVendor::pendingChangeCountChanged, this, [this](int count) {
+        m_status->showPending(count);
+        updateActions();
+    });
+    connect(m_control, &CenterVendor::rowCountsChanged, this,
+            [this](int nonSelected, int selected) { m_status->showCounts(nonSelected, selected); });
+    connect(m_control, &CenterVendor::canCommitChanged, this, &MainWindow::updateActions);
     connect(&m_access, &ServerAccess::passwordNotKept, this,
             [this](const QString &server, const QString &why) {
                 m_bar->showMessage(
-                    MessageBar::Kind::Warning,
+                    Topic::Keyring, MessageBar::Kind::Warning,
                     tr("Your password for %1 could not be remembered: this desktop has no "
                        "usable keyring. You are signed in until the application closes, and "
                        "will be asked again next time.")
                         .arg(server),
                     {}, why);
-                m_bar->setProperty(kTopic, int(Topic::Keyring));
             });
 
     if (!restoreGeometry(m_settings.value(kGeometryKey).toByteArray())) {
         // Room for the control and the bars around it, nothing more.
-        const int bars = menuBar()->sizeHint().height() +
-                         findChild<QToolBar *>(QStringLiteral("centerBar"))->sizeHint().height() +
+        const int bars = menuBar()->sizeHint().height() + centerBar->sizeHint().height() +
                          statusBar()->sizeHint().height();
         resize(m_control->width() + 16, m_control->height() + bars + 16);
     }
-    updateStatus();
-    showPending(m_control->pendingChangeCount());
+    m_status->showCounts(m_control->nonSelectedRows(), m_control->selectedRows());
+    m_status->showPending(m_control->pendingChangeCount());
     updateTitle();
     updateActions();
 }
 
 MainWindow::~MainWindow() = default;
 
-QPushButton *MainWindow::commitButton() const
-{
-    return m_control->findChild<QPushButton *>(QStringLiteral("cmdCommit"));
-}
-
-void MainWindow::buildActions()
+QToolBar *MainWindow::buildActions()
 {
     m_connect = new QAction(tr("&Connect..."), this);
     m_connect->setObjectName(QStringLiteral("connect"));
@@ -194,38 +157,15 @@ void MainWindow::buildActions()
     bar->addAction(m_reload);
     connect(m_centerBox, &QComboBox::activated, this, &MainWindow::centerChosen);
     connect(m_centerBox->lineEdit(), &QLineEdit::returnPressed, this, &MainWindow::centerChosen);
+    return bar;
 }
 
-void MainWindow::buildStatusBar()
+void MainWindow::buildHistory()
 {
-    m_counts->setObjectName(QStringLiteral("statusCounts"));
-    m_counts->setAccessibleName(tr("Rows in the lists"));
-    m_pending->setObjectName(QStringLiteral("statusPending"));
-    m_pending->setAccessibleName(tr("Pending changes"));
-    m_commit->setObjectName(QStringLiteral("statusCommit"));
-    m_commit->setAccessibleName(tr("Last commit"));
-    m_commit->setFullText(tr("No commit yet"));
-    m_commitBusy->setObjectName(QStringLiteral("statusCommitBusy"));
-    m_commitBusy->setAccessibleName(tr("Commit under way"));
-    m_commitBusy->setRange(0, 0);
-    m_commitBusy->setMaximumWidth(m_commitBusy->fontMetrics().horizontalAdvance(u'M') * 4);
-    m_commitBusy->setTextVisible(false);
-    m_commitBusy->hide();
-    bool first = true;
-    for (QLabel *label : {m_counts, m_pending, static_cast<QLabel *>(m_commit)}) {
-        if (!first) {
-            auto *line = new QFrame(statusBar());
-            line->setFrameShape(QFrame::VLine);
-            line->setFrameShadow(QFrame::Sunken);
-            statusBar()->addPermanentWidget(line);
-        }
-        first = false;
-        label->setContentsMargins(6, 0, 6, 0);
-        if (label == m_commit) {
-            statusBar()->addPermanentWidget(m_commitBusy);
-        }
-        statusBar()->addPermanentWidget(label, label == m_commit ? 1 : 0);
-    }
+    m_history = new HistoryPanel(this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_history);
+    m_history->hide();
+    menuBar()->addMenu(tr("&View"))->addAction(m_history->toggleViewAction());
 }
 
 void MainWindow::start(const QString &server, std::optional<qint32> center)
@@ -245,9 +185,8 @@ void MainWindow::start(const QString &server, std::optional<qint32> center)
     if (dialog.exec() == QDialog::Accepted && dialog.center()) {
         openCenter(dialog.server(), *dialog.center());
     } else if (!m_shown) {
-        m_bar->showMessage(MessageBar::Kind::Information,
+        m_bar->showMessage(Topic::Connection, MessageBar::Kind::Information,
                            tr("Not connected: choose a server and a center."), {m_connect});
-        m_bar->setProperty(kTopic, int(Topic::Connection));
     }
 }
 
@@ -265,32 +204,35 @@ void MainWindow::reload()
 
 void MainWindow::reloadKeepingChanges()
 {
-    if (!m_shown || m_busy || m_committing) {
+    if (!m_shown || m_busy || m_commits->running()) {
         return;
     }
-    if (m_bar->property(kTopic).toInt() == int(Topic::Changed)) {
-        m_bar->clear();
-    }
+    m_bar->clear(Topic::Changed);
     m_control->ReloadKeepingChanges();
 }
 
 void MainWindow::commit()
 {
-    if (QPushButton *button = commitButton(); button->isEnabled() && !m_committing) {
-        button->click();
+    if (!m_commits->running()) {
+        m_control->commit();
     }
+}
+
+Settled MainWindow::settle(const PendingQuestion &question)
+{
+    return settlePendingChanges(this, *m_control, m_center, question,
+                                [this] { return m_commits->commitNow(); });
 }
 
 bool MainWindow::openCenter(const QString &server, qint32 center)
 {
     if (const QString problem = serverNameProblem(server); !problem.isEmpty()) {
         m_failed.reset();
-        m_bar->showMessage(MessageBar::Kind::Error,
+        m_bar->showMessage(Topic::Connection, MessageBar::Kind::Error,
                            tr("Center %1 was not opened: \"%2\" is not a server name. %3")
                                .arg(center)
                                .arg(server, problem),
                            {m_connect});
-        m_bar->setProperty(kTopic, int(Topic::Connection));
         return false;
     }
     const QString plain = plainServerName(server);
@@ -299,11 +241,11 @@ bool MainWindow::openCenter(const QString &server, qint32 center)
     }
     const bool again = m_shown && plain == m_server && center == m_center;
     const Settled settled =
-        again ? settle(tr("Save it before reloading, or keep it on the reloaded lists?"),
-                       tr("Save them before reloading, or keep them on the reloaded lists?"),
-                       !m_loadFailed)
-              : settle(tr("Save it before opening center %1?").arg(center),
-                       tr("Save them before opening center %1?").arg(center), false);
+        again ? settle({tr("Save it before reloading, or keep it on the reloaded lists?"),
+                        tr("Save them before reloading, or keep them on the reloaded lists?"),
+                        !m_loadFailed})
+              : settle({tr("Save it before opening center %1?").arg(center),
+                        tr("Save them before opening center %1?").arg(center), false});
     if (settled == Settled::Cancel) {
         m_centerBox->showCenter(m_center);
         return false;
@@ -312,15 +254,14 @@ bool MainWindow::openCenter(const QString &server, qint32 center)
         reloadKeepingChanges();
         return true;
     }
-    const QWidget *focus = QApplication::focusWidget();
-    m_focusBeforeLoad = focus && focus == listOf(m_control, "lstVendors")
-                            ? listOf(m_control, "lstVendors")
-                            : nullptr;
+    m_focusBeforeLoad.reset();
+    if (m_control->listHasFocus(CenterVendor::List::NonSelected)) {
+        m_focusBeforeLoad = CenterVendor::List::NonSelected;
+    }
     m_opening = std::pair(plain, center);
     setBusy(true);
-    m_bar->showMessage(MessageBar::Kind::Information,
+    m_bar->showMessage(Topic::Load, MessageBar::Kind::Information,
                        tr("Connecting to %1 for center %2...").arg(plain).arg(center));
-    m_bar->setProperty(kTopic, int(Topic::Load));
     m_access.reach(server,
                    [this, plain, center](const CenterList &list) { reached(plain, center, list); });
     return true;
@@ -332,12 +273,11 @@ void MainWindow::reached(const QString &server, qint32 center, const CenterList 
     setBusy(false);
     if (list.status == CenterList::Status::NeedsCredentials) {
         m_failed = std::pair(server, center);
-        m_bar->showMessage(MessageBar::Kind::Warning,
+        m_bar->showMessage(Topic::Load, MessageBar::Kind::Warning,
                            tr("Center %1 was not opened: %2 asks for a user name and password.")
                                .arg(center)
                                .arg(server),
                            {m_retry}, list.message);
-        m_bar->setProperty(kTopic, int(Topic::Load));
         m_centerBox->showCenter(m_center);
         return;
     }
@@ -349,6 +289,7 @@ void MainWindow::reached(const QString &server, qint32 center, const CenterList 
     m_server = server;
     m_center = center;
     m_centerBox->showCenter(center);
+    m_changes->follow(center);
     m_control->LetDataFromDatabase(center, m_access.controlServerName(server));
 }
 
@@ -360,24 +301,21 @@ void MainWindow::loaded(bool ok)
     m_control->setEnabled(ok);
     if (ok) {
         m_failed.reset();
-        if (m_bar->property(kTopic).toInt() == int(Topic::Load) ||
-            m_bar->property(kTopic).toInt() == int(Topic::Connection)) {
-            m_bar->clear();
-        }
+        m_bar->clear(Topic::Load);
+        m_bar->clear(Topic::Connection);
         m_settings.setValue(kLastServerKey, m_server);
         m_settings.setValue(kLastCenterKey, m_center);
         ConnectionDialog::addRecentServer(m_settings, m_server);
     } else {
         const CenterVendor::LoadFailure failure = m_control->loadFailure();
         m_failed = std::pair(m_server, m_center);
-        m_bar->showMessage(MessageBar::Kind::Error, loadFailureText(failure, m_center, m_server),
-                           {m_retry, m_connect}, failure.detail);
-        m_bar->setProperty(kTopic, int(Topic::Load));
+        m_bar->showMessage(Topic::Load, MessageBar::Kind::Error,
+                           loadFailureText(failure, m_center, m_server), {m_retry, m_connect},
+                           failure.detail);
     }
     updateTitle();
-    updateStatus();
     updateActions();
-    watchLoadedVersion();
+    m_changes->loaded(ok);
     if (ok) {
         focusList();
     } else if (!m_bar->actionButtons().isEmpty()) {
@@ -385,110 +323,9 @@ void MainWindow::loaded(bool ok)
     }
 }
 
-void MainWindow::buildHistory()
-{
-    auto *dock = new QDockWidget(tr("History"), this);
-    dock->setObjectName(QStringLiteral("historyDock"));
-    m_history = new QTableWidget(0, 6, dock);
-    m_history->setObjectName(QStringLiteral("historyTable"));
-    m_history->setHorizontalHeaderLabels(
-        {tr("When"), tr("Who"), tr("Vendor"), tr("What"), tr("Old fee"), tr("New fee")});
-    m_history->verticalHeader()->hide();
-    m_history->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_history->horizontalHeader()->setStretchLastSection(true);
-    dock->setWidget(m_history);
-    addDockWidget(Qt::BottomDockWidgetArea, dock);
-    dock->hide();
-    QAction *toggle = dock->toggleViewAction();
-    toggle->setObjectName(QStringLiteral("history"));
-    toggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
-    menuBar()->addMenu(tr("&View"))->addAction(toggle);
-    connect(dock, &QDockWidget::visibilityChanged, this, [this](bool shown) {
-        if (shown && m_shown) {
-            m_watch->readHistory(m_center, kHistoryRows, [this](const auto &rows) {
-                if (rows) {
-                    showHistory(*rows);
-                }
-            });
-        }
-    });
-}
-
-void MainWindow::showHistory(const QList<HistoryRow> &rows)
-{
-    static const QHash<QString, QString> actions = {{QStringLiteral("add"), tr("added")},
-                                                    {QStringLiteral("update"), tr("fee changed")},
-                                                    {QStringLiteral("remove"), tr("removed")}};
-    m_history->setRowCount(static_cast<int>(rows.size()));
-    for (int r = 0; r < rows.size(); ++r) {
-        const HistoryRow &row = rows[r];
-        const QStringList cells = {row.when,
-                                   row.user,
-                                   row.vendorId,
-                                   actions.value(row.action, row.action),
-                                   row.oldFee.isEmpty() ? QString()
-                                                        : row.oldFee + QStringLiteral(" %"),
-                                   row.fee.isEmpty() ? QString() : row.fee + QStringLiteral(" %")};
-        for (int c = 0; c < cells.size(); ++c) {
-            m_history->setItem(r, c, new QTableWidgetItem(cells[c]));
-        }
-    }
-    m_history->resizeColumnsToContents();
-}
-
-void MainWindow::watchLoadedVersion()
-{
-    if (m_bar->property(kTopic).toInt() == int(Topic::Changed)) {
-        m_bar->clear();
-    }
-    m_watch->watch(m_center, m_loadFailed ? QString() : m_control->loadedVersion());
-    m_historyTop.reset();
-    if (m_control->loadedVersion().isEmpty()) {
-        return;
-    }
-    const qint32 center = m_center;
-    m_watch->readHistory(center, kHistoryRows, [this, center](const auto &rows) {
-        if (rows && center == m_center) {
-            m_historyTop = rows->isEmpty() ? std::nullopt : std::optional(rows->front());
-            showHistory(*rows);
-        }
-    });
-}
-
-void MainWindow::centerChanged()
-{
-    const qint32 center = m_center;
-    m_watch->readHistory(center, kHistoryRows, [this, center](const auto &rows) {
-        if (center != m_center || m_committing) {
-            return;
-        }
-        QString text = tr("Someone else changed center %1 since you loaded it.").arg(center);
-        if (rows) {
-            showHistory(*rows);
-            const ChangesSince changes = changesSince(*rows, m_historyTop);
-            if (!changes.users.isEmpty()) {
-                text = (changes.count == 1
-                            ? tr("%1 changed center %2 since you loaded it (1 change).")
-                            : tr("%1 changed center %2 since you loaded it (%3 changes)."))
-                           .arg(QLocale().createSeparatedList(changes.users))
-                           .arg(center)
-                           .arg(changes.count);
-            }
-        }
-        if (m_control->hasPendingChanges()) {
-            text += u' ' + tr("Your changes are kept when you reload this way.");
-        }
-        m_bar->showMessage(MessageBar::Kind::Information, text, {m_reloadKeeping});
-        m_bar->setProperty(kTopic, int(Topic::Changed));
-    });
-}
-
 void MainWindow::focusList()
 {
-    QWidget *list = m_focusBeforeLoad ? m_focusBeforeLoad : listOf(m_control, "lstVendorCenter");
-    if (list && list->isEnabled()) {
-        list->setFocus(Qt::OtherFocusReason);
-    }
+    m_control->focusList(m_focusBeforeLoad.value_or(CenterVendor::List::Selected));
 }
 
 void MainWindow::centerChosen()
@@ -507,171 +344,26 @@ void MainWindow::centerChosen()
     }
 }
 
-MainWindow::Settled MainWindow::settle(const QString &questionOne, const QString &questionMany,
-                                       bool offerKeep)
+void MainWindow::commitRunning(bool running)
 {
-    if (!m_control->hasPendingChanges()) {
-        return Settled::Proceed;
-    }
-    const int count = m_control->pendingChangeCount();
-    const QString text = count == 1 ? tr("Center %1 has 1 change that is not committed.")
-                                    : tr("Center %1 has %2 changes that are not committed.");
-    // A short title of its own: a long center name in the title would widen the box.
-    QMessageBox box(QMessageBox::Question, tr("Uncommitted changes"), text.arg(m_center).arg(count),
-                    QMessageBox::NoButton, this);
-    box.setInformativeText(count == 1 ? questionOne : questionMany);
-    QPushButton *save = box.addButton(tr("&Save first"), QMessageBox::AcceptRole);
-    QPushButton *keep =
-        offerKeep ? box.addButton(tr("Reload and &keep my changes"), QMessageBox::ActionRole)
-                  : nullptr;
-    QPushButton *discard = box.addButton(tr("&Discard"), QMessageBox::DestructiveRole);
-    QPushButton *cancel = box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(save);
-    box.setEscapeButton(cancel);
-    box.exec();
-    if (box.clickedButton() == discard) {
-        return Settled::Proceed;
-    }
-    if (keep != nullptr && box.clickedButton() == keep) {
-        return Settled::KeepChanges;
-    }
-    return box.clickedButton() == save && commitNow() ? Settled::Proceed : Settled::Cancel;
-}
-
-bool MainWindow::commitNow()
-{
-    QPushButton *commit = commitButton();
-    if (!commit || !commit->isEnabled()) {
-        m_bar->showMessage(MessageBar::Kind::Warning,
-                           tr("Commit to Database is not available right now: nothing was "
-                              "saved, and your changes are kept."));
-        m_bar->setProperty(kTopic, int(Topic::Commit));
-        return false;
-    }
-    // The commit runs to its end, reload included, inside click().
-    std::optional<bool> saved;
-    const auto connection =
-        connect(m_control, &CenterVendor::commitFinished, this, [&saved](bool ok) { saved = ok; });
-    commit->click();
-    disconnect(connection);
-    return saved.value_or(false);
-}
-
-void MainWindow::commitStarting()
-{
-    if (m_committing || !commitButton()->isEnabled()) {
-        return;
-    }
-    m_committing = true;
-    m_watch->setPaused(true);
-    const QString before = m_commit->fullText();
-    const int count = m_control->pendingChangeCount();
-    m_commit->setFullText(count == 1
-                              ? tr("Committing 1 change to %1...").arg(m_server)
-                              : tr("Committing %1 changes to %2...").arg(count).arg(m_server));
-    m_commitBusy->show();
     updateActions();
-    // A commit the server answers at once needs no more than the status bar; one it keeps
-    // waiting is said where it is seen.
-    QTimer::singleShot(kSlowCommitMs, this, [this, count] {
-        if (m_committing) {
-            m_bar->showMessage(
-                MessageBar::Kind::Information,
-                count == 1
-                    ? tr("Committing 1 change to %1: waiting for the server...").arg(m_server)
-                    : tr("Committing %1 changes to %2: waiting for the server...")
-                          .arg(count)
-                          .arg(m_server));
-            m_bar->setProperty(kTopic, int(Topic::Commit));
-        }
-    });
     // The button is disabled while the server is asked; the keyboard stays in the lists.
-    focusList();
-    // A press released off the button is no click: then no commit began.
-    QTimer::singleShot(0, this, [this, before] {
-        if (m_committing && commitButton()->isEnabled()) {
-            commitEnded(true, {});
-            m_commit->setFullText(before);
-        }
-    });
-}
-
-void MainWindow::commitEnded(bool ok, const QString &answer)
-{
-    m_committing = false;
-    m_watch->setPaused(false);
-    m_commitBusy->hide();
-    if (ok) {
-        const QString shown = answer.trimmed().isEmpty() ? tr("nothing to save") : answer.trimmed();
-        m_commit->setFullText(tr("Last commit: %1").arg(shown));
-        if (m_bar->property(kTopic).toInt() == int(Topic::Commit)) {
-            m_bar->clear();
-        }
-    } else {
-        const CommitText text = commitFailureText(answer, m_server);
-        m_commit->setFullText(tr("Last commit failed: %1").arg(text.summary));
-        m_commit->setToolTip(answer);
-        m_bar->showMessage(MessageBar::Kind::Error, text.text, {m_commitAction}, answer);
-        m_bar->setProperty(kTopic, int(Topic::Commit));
-    }
-    updateActions();
-    updateStatus();
-    if (!m_loadFailed && !m_control->isAncestorOf(QApplication::focusWidget())) {
+    if (running || (!m_loadFailed && !m_control->isAncestorOf(QApplication::focusWidget()))) {
         focusList();
     }
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!settlePendingChanges(tr("Save it before closing?"), tr("Save them before closing?"))) {
+    if (settle({tr("Save it before closing?"), tr("Save them before closing?"), false}) !=
+        Settled::Proceed) {
         event->ignore();
         return;
     }
     // The room the bar took is not the size the user chose.
-    makeRoomForBar(false);
+    m_room->giveBack();
     m_settings.setValue(kGeometryKey, saveGeometry());
     event->accept();
-}
-
-bool MainWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::EnabledChange) {
-        updateActions();
-    }
-    if (watched == m_bar && (event->type() == QEvent::Show || event->type() == QEvent::Resize ||
-                             event->type() == QEvent::Hide)) {
-        makeRoomForBar(event->type() != QEvent::Hide);
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
-void MainWindow::makeRoomForBar(bool shown)
-{
-    if (!shown) {
-        if (m_roomForBar > 0 && !isMaximized() && !isFullScreen()) {
-            resize(width(), height() - m_roomForBar);
-        }
-        m_roomForBar = 0;
-        return;
-    }
-    // Measured once the layout has given the bar its height at this width (its wrapped text
-    // decides it, and may take a second pass): only what the control would lose, so a window
-    // the user made taller already has room, and never more than the bar itself takes.
-    QTimer::singleShot(0, this, [this] {
-        if (!m_bar->isVisible() || isMaximized() || isFullScreen()) {
-            return;
-        }
-        const auto *area = findChild<QScrollArea *>(QStringLiteral("controlArea"));
-        int grow = std::min(m_control->height() - area->viewport()->height(),
-                            m_bar->height() - m_roomForBar);
-        if (const QScreen *where = screen(); where != nullptr) {
-            grow = std::min(grow, where->availableGeometry().bottom() - frameGeometry().bottom());
-        }
-        if (grow > 0) {
-            m_roomForBar += grow;
-            resize(width(), height() + grow);
-        }
-    });
 }
 
 void MainWindow::setBusy(bool busy)
@@ -684,25 +376,12 @@ void MainWindow::setBusy(bool busy)
 
 void MainWindow::updateActions()
 {
-    const bool free = !m_busy && !m_committing;
+    const bool free = !m_busy && !m_commits->running();
     m_connect->setEnabled(free);
     m_reload->setEnabled(free && m_shown);
     m_reloadKeeping->setEnabled(free && m_shown && !m_loadFailed);
     m_centerBox->setEnabled(free);
-    m_commitAction->setEnabled(free && m_control->isEnabled() && commitButton()->isEnabled());
-}
-
-void MainWindow::updateStatus()
-{
-    m_counts->setText(tr("Not selected: %1   Selected: %2")
-                          .arg(rowsOf(m_control, "lstVendors"))
-                          .arg(rowsOf(m_control, "lstVendorCenter")));
-}
-
-void MainWindow::showPending(int count)
-{
-    m_pending->setText(tr("Pending changes: %1").arg(count));
-    updateActions();
+    m_commitAction->setEnabled(free && m_control->canCommit());
 }
 
 void MainWindow::updateTitle()
@@ -720,66 +399,6 @@ void MainWindow::updateTitle()
     setWindowTitle(m_loadFailed ? tr("Center %1 on %2 - not loaded, nothing shown - Center Vendors")
                                       .arg(center, m_server)
                                 : tr("Center %1 on %2 - Center Vendors").arg(center, m_server));
-}
-
-namespace {
-
-class FirstExposure : public QObject
-{
-public:
-    FirstExposure(QWindow *window, std::function<void()> run)
-        : QObject(window), m_run(std::move(run))
-    {
-        window->installEventFilter(this);
-        QTimer::singleShot(2000, this, [this] { fire(); });
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
-            // The expose comes before the window's first paint: let that happen first.
-            QTimer::singleShot(0, this, [this] { fire(); });
-        }
-        return false;
-    }
-
-private:
-    void fire()
-    {
-        if (m_run) {
-            std::exchange(m_run, nullptr)();
-            deleteLater();
-        }
-    }
-
-    std::function<void()> m_run;
-};
-
-} // namespace
-
-void whenPlaced(QWidget &window, std::function<void()> run)
-{
-    window.winId(); // makes the native window, so that its exposure can be watched
-    new FirstExposure(window.windowHandle(), std::move(run));
-}
-
-void screenshotAfterFirstLoad(MainWindow &window, const QString &file)
-{
-    auto write = [&window, file] {
-        const bool saved = window.grab().save(file, "PNG");
-        std::fprintf(saved ? stdout : stderr, "%s %s\n",
-                     saved ? "screenshot written to" : "could not write", qUtf8Printable(file));
-        QApplication::exit(saved ? 0 : 1);
-    };
-    // Painting the loaded lists takes a turn of the event loop after the load.
-    QObject::connect(
-        window.control(), &CenterVendor::loadFinished, &window,
-        [&window, write] { QTimer::singleShot(200, &window, write); }, Qt::SingleShotConnection);
-    QTimer::singleShot(60'000, &window, [] {
-        std::fprintf(stderr, "nothing was loaded within a minute\n");
-        QApplication::exit(1);
-    });
 }
 
 } // namespace tarvo::desk

@@ -1,30 +1,34 @@
 // The desktop window around the control: a server and a center chosen in the window, Reload,
 // Commit (Ctrl+S), the question before pending changes would be thrown away, a message bar
 // that says why a load or commit failed, and a status bar with the lists' counts, the pending
-// changes and the last commit's answer.
+// changes and the last commit's answer. The window reaches servers and loads centers; its
+// other concerns are parts of their own (StatusFields, CommitRun, ChangeWatch, HistoryPanel,
+// PendingQuestion, BarRoom).
 #pragma once
 
 #include "CenterWatch.h"
+#include "PendingQuestion.h"
 #include "ServerAccess.h"
 
 #include <QMainWindow>
-#include <functional>
+#include <TarvoCenterVendor/CenterVendor.h>
+#include <memory>
 #include <optional>
 
-class CenterVendor;
 class QAction;
-class QLabel;
-class QProgressBar;
-class QPushButton;
 class QSettings;
-class QTableWidget;
+class QToolBar;
 
 namespace tarvo::desk {
 
+class BarRoom;
 class CenterBox;
 class CenterWatch;
-class ElidedLabel;
+class ChangeWatch;
+class CommitRun;
+class HistoryPanel;
 class MessageBar;
+class StatusFields;
 
 class MainWindow : public QMainWindow
 {
@@ -63,47 +67,22 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    // Follows the enabled state of "Commit to Database" for the Commit action.
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void buildActions();
-    void buildStatusBar();
-    enum class Settled { Proceed, KeepChanges, Cancel };
-    // The Save first / Discard / Cancel question when changes are pending, asking
-    // `questionOne` or `questionMany` by their number; with `offerKeep` (a reload of the same
-    // center) also "Reload and keep my changes".
-    Settled settle(const QString &questionOne, const QString &questionMany, bool offerKeep);
-    bool settlePendingChanges(const QString &questionOne, const QString &questionMany)
-    {
-        return settle(questionOne, questionMany, false) == Settled::Proceed;
-    }
+    // The menu's actions and the center bar, which it returns.
+    QToolBar *buildActions();
     void buildHistory();
-    // Watches the loaded version and reads the history it starts from.
-    void watchLoadedVersion();
-    void centerChanged();
-    void showHistory(const QList<HistoryRow> &rows);
-    // Runs the control's "Commit to Database"; true when the server took every change.
-    bool commitNow();
+    Settled settle(const PendingQuestion &question);
     void reached(const QString &server, qint32 center, const CenterList &list);
     void loaded(bool ok);
-    // Grows the window by what the message bar would take from the control, so that a message
-    // never hides part of the lists; gives the room back when the bar goes.
-    void makeRoomForBar(bool shown);
     void centerChosen();
     void setBusy(bool busy);
-    // A commit is under way from the press of its button until commitFinished.
-    void commitStarting();
-    void commitEnded(bool ok, const QString &answer);
+    void commitRunning(bool running);
     void updateActions();
-    // The lists' row counts.
-    void updateStatus();
-    void showPending(int count);
     void updateTitle();
     // The list the keyboard works in after a load or commit: the one that had the focus, else
     // "Selected Vendors".
     void focusList();
-    QPushButton *commitButton() const;
 
     QSettings &m_settings;
     ServerAccess m_access;
@@ -114,32 +93,22 @@ private:
     QAction *m_commitAction = nullptr;
     QAction *m_retry = nullptr;
     QAction *m_reloadKeeping = nullptr;
-    QTableWidget *m_history = nullptr;
-    std::optional<HistoryRow> m_historyTop; // the newest history row at the load
     MessageBar *m_bar;
-    QLabel *m_counts;
-    QLabel *m_pending;
-    ElidedLabel *m_commit;
-    QProgressBar *m_commitBusy;
     CenterWatch *m_watch;
+    HistoryPanel *m_history = nullptr;
+    std::unique_ptr<StatusFields> m_status;
+    ChangeWatch *m_changes = nullptr;
+    CommitRun *m_commits = nullptr;
+    BarRoom *m_room = nullptr;
     QString m_server;
     qint32 m_center = 0;
-    int m_roomForBar = 0;      // what the window grew by for the message bar
     bool m_shown = false;      // a center has been loaded at least once
     bool m_loadFailed = false; // the last load stopped early: what the lists show is not the center
     bool m_busy = false;       // a server is being reached
-    bool m_committing = false;
-    QWidget *m_focusBeforeLoad = nullptr;
+    // The list that had the keyboard when a load began, when it was "Non Selected".
+    std::optional<CenterVendor::List> m_focusBeforeLoad;
     std::optional<std::pair<QString, qint32>> m_failed;  // the center whose load failed, for Retry
     std::optional<std::pair<QString, qint32>> m_opening; // while a server is being reached
 };
-
-// Runs `run` once the window manager has placed `window` (its first exposure, or after two
-// seconds without one), so that dialogs it opens can be centred on it.
-void whenPlaced(QWidget &window, std::function<void()> run);
-
-// Writes the window to `file` (PNG) once the first load has ended, then quits the
-// application with 0, or 1 when the file could not be written or nothing loaded in time.
-void screenshotAfterFirstLoad(MainWindow &window, const QString &file);
 
 } // namespace tarvo::desk

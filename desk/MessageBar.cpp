@@ -55,7 +55,7 @@ MessageBar::MessageBar(QWidget *parent)
     m_close->setAutoRaise(true);
     m_close->setToolTip(tr("Close this message"));
     m_close->setAccessibleName(tr("Close message"));
-    connect(m_close, &QToolButton::clicked, this, &MessageBar::clear);
+    connect(m_close, &QToolButton::clicked, this, [this] { clear(); });
 
     auto *row = new QHBoxLayout;
     row->addWidget(m_icon, 0, Qt::AlignTop);
@@ -70,9 +70,10 @@ MessageBar::MessageBar(QWidget *parent)
     hide();
 }
 
-void MessageBar::showMessage(Kind kind, const QString &text, const QList<QAction *> &actions,
-                             const QString &details)
+void MessageBar::showMessage(Topic topic, Kind kind, const QString &text,
+                             const QList<QAction *> &actions, const QString &details)
 {
+    m_topic = topic;
     m_kind = kind;
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window,
@@ -106,8 +107,16 @@ void MessageBar::showMessage(Kind kind, const QString &text, const QList<QAction
     QAccessible::updateAccessibility(&alert);
 }
 
+void MessageBar::clear(Topic topic)
+{
+    if (m_topic == topic) {
+        clear();
+    }
+}
+
 void MessageBar::clear()
 {
+    m_topic = Topic::None;
     hide();
     m_detailsButton->setChecked(false);
     m_text->clear();

@@ -71,47 +71,61 @@ QString loadFailureText(const CenterVendor::LoadFailure &failure, qint32 center,
     return tr("Center %1 could not be loaded: %2").arg(center).arg(why);
 }
 
-CommitText commitFailureText(const QString &answer, const QString &server)
+CommitText commitFailureText(const CenterVendor::CommitFailure &failure, const QString &server)
 {
+    using Reason = CenterVendor::CommitFailureReason;
     const QString kept = tr("Your changes are kept.");
-    // The control's own texts for a commit that never reached the server, by their start.
-    if (answer == QStringLiteral("Error Occoured")) {
+    switch (failure.reason) {
+    case Reason::None:
+    case Reason::AlreadySaved:
+        return {};
+    case Reason::BatchNotBuilt:
         return {
             tr("not sent"),
             tr("Nothing was sent: the changes could not be prepared for the server. %1").arg(kept)};
-    }
-    if (answer.startsWith(QStringLiteral("could not connect to "))) {
+    case Reason::Unreachable:
         return {tr("server not reached"),
                 tr("Nothing was saved: the server %1 cannot be reached. %2 Commit again once it "
                    "is back.")
                     .arg(server, kept)};
-    }
-    if (answer.startsWith(QStringLiteral("timed out sending to ")) ||
-        answer.startsWith(QStringLiteral("no answer for "))) {
+    case Reason::TimedOut:
+        return {tr("no answer"),
+                tr("Nothing was saved: the server %1 did not answer in time. %2 Commit again "
+                   "once it is back.")
+                    .arg(server, kept)};
+    case Reason::OutcomeUnknown:
         return {tr("no answer"),
                 tr("The server %1 did not answer in time, so it is not known whether the changes "
                    "were saved. %2 Commit again to make sure.")
                     .arg(server, kept)};
-    }
-    if (answer.startsWith(QStringLiteral("could not send to "))) {
+    case Reason::ConnectionFailed:
         return {tr("connection failed"),
                 tr("Nothing was saved: the connection to %1 failed. %2").arg(server, kept)};
-    }
-    if (answer.startsWith(QStringLiteral("Someone else changed the same vendors"))) {
+    case Reason::NotSignedIn:
+        return {tr("not signed in"),
+                tr("Nothing was saved: the server did not accept your user name and password. %1")
+                    .arg(kept)};
+    case Reason::NoRights:
+        return {tr("no rights"),
+                tr("Nothing was saved: your user name may not change this center. %1 Ask your "
+                   "administrator for access.")
+                    .arg(kept)};
+    case Reason::Collisions:
         return {tr("changed by someone else"),
                 tr("Nothing was saved: someone else changed the same vendors since you loaded "
                    "the center. %1 Commit again to save what you chose to keep.")
                     .arg(kept)};
-    }
-    if (answer.startsWith(QStringLiteral("The center kept changing")) ||
-        answer.startsWith(QStringLiteral("The center changed since it was loaded"))) {
+    case Reason::KeptChanging:
+    case Reason::NotReadAgain:
         return {tr("center kept changing"),
                 tr("Nothing was saved: others kept changing the center while your changes were "
                    "sent. %1 Commit again.")
                     .arg(kept)};
+    case Reason::Refused:
+        break;
     }
-    // Anything else is the server's own reason for refusing the batch.
-    const QString reason = answer.trimmed().section(u'\n', 0, 0);
+    // The server's own reason for refusing the batch, its first line.
+    const QString reason = failure.serverText.section(u'\n', 0, 0);
     return {tr("refused by the server"),
             tr("The server refused the changes and saved none of them. %1 It says: %2")
                 .arg(kept, reason.isEmpty() ? tr("(no reason given)") : reason)};

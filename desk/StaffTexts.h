@@ -17,7 +17,8 @@ struct CommitText
     QString text;    // what happened and what to do, for the message bar
 };
 
-// A failed commit's `answer` (the control's commitFinished text) for staff.
-CommitText commitFailureText(const QString &answer, const QString &server);
+// A commit's failure (the control's commitFailure) for staff; empty texts for a commit that
+// saved (reason None or AlreadySaved).
+CommitText commitFailureText(const CenterVendor::CommitFailure &failure, const QString &server);
 
 } // namespace tarvo::desk

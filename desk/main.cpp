@@ -1,6 +1,7 @@
 // centervendor-desk: the back-office window around the CenterVendor control.
 #include "KeychainStore.h"
 #include "MainWindow.h"
+#include "WindowStart.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -11,12 +11,18 @@
 #include <TarvoCenterVendor/TarvoCenterVendorExport.h>
 #include <memory>
 
+struct CenterVendorLoadFailure;
+struct CenterVendorCommitFailure;
+
 class TARVOCENTERVENDOR_EXPORT CenterVendor : public QWidget
 {
     Q_OBJECT
     Q_PROPERTY(bool hasPendingChanges READ hasPendingChanges NOTIFY pendingChangesChanged)
     Q_PROPERTY(int pendingChangeCount READ pendingChangeCount NOTIFY pendingChangeCountChanged)
     Q_PROPERTY(QString loadedVersion READ loadedVersion NOTIFY loadedVersionChanged)
+    Q_PROPERTY(bool canCommit READ canCommit NOTIFY canCommitChanged)
+    Q_PROPERTY(int nonSelectedRows READ nonSelectedRows NOTIFY rowCountsChanged)
+    Q_PROPERTY(int selectedRows READ selectedRows NOTIFY rowCountsChanged)
 public:
     explicit CenterVendor(QWidget *parent = nullptr);
     ~CenterVendor() override;
@@ -36,13 +42,33 @@ public:
         KeptChanging,     // the center changed during every one of the load's reads
     };
     Q_ENUM(LoadFailureReason)
+    using LoadFailure = CenterVendorLoadFailure;
 
-    struct LoadFailure
-    {
-        LoadFailureReason reason = LoadFailureReason::None;
-        int httpStatus = 0; // the refusing answer's status; 0 when there was none
-        QString detail;     // which request failed and how, in technical terms; never credentials
+    // Why "Commit to Database" saved nothing, or (AlreadySaved) why it had nothing left to send.
+    enum class CommitFailureReason {
+        None,             // the last commit saved its changes, or none has run
+        Unreachable,      // nothing was sent: the server's host is unknown or nothing answers
+        TimedOut,         // nothing was sent: no connection within the time limit
+        ConnectionFailed, // nothing was sent: the connection broke off or could not be secured
+        NotSignedIn,      // HTTP 401: no credentials, or ones the server did not accept
+        NoRights,         // HTTP 403: the user may not change this center
+        Refused,          // another status of 400 or more: the server applied none of the batch
+        Collisions,       // someone else changed the same vendors; the collision view was shown
+        KeptChanging,     // the center changed again after every re-send
+        NotReadAgain,     // the center changed and could not be read again (see loadFailure)
+        OutcomeUnknown,   // the batch left but its answer was lost: it may have been saved
+        AlreadySaved,     // a re-send found every change already held; the commit ended ok
+        BatchNotBuilt,    // a row could not be turned into statements; nothing was sent
     };
+    Q_ENUM(CommitFailureReason)
+    using CommitFailure = CenterVendorCommitFailure;
+
+    // The two lists, for the calls that name one.
+    enum class List {
+        NonSelected, // "Non Selected Active Vendors"
+        Selected,    // "Selected Vendors"
+    };
+    Q_ENUM(List)
 
     // Loads center plCenterID from ptServerName ("http://host:port", no trailing slash); an
     // empty ptServerName keeps the last one. Blocks until done, discards unsaved changes, and
@@ -75,7 +101,30 @@ public:
 
     // Why the last load stopped early; reason None when it completed. The next load replaces
     // it, so read it in a slot of loadFinished(false).
-    LoadFailure loadFailure() const;
+    Q_INVOKABLE CenterVendorLoadFailure loadFailure() const;
+
+    // Does what a click on "Commit to Database" does: nothing while the button is disabled (or
+    // the control is), else commitStarted, the whole commit with its reload inside the event
+    // loop, then commitFinished, all before it returns.
+    Q_INVOKABLE void commit();
+
+    // Why the last commit saved nothing; reason None when it saved. Surprise: AlreadySaved
+    // comes with commitFinished(true, ...). The next commit replaces it, so read it in a slot
+    // of commitFinished. A host's own SaveToDatabase leaves it alone.
+    Q_INVOKABLE CenterVendorCommitFailure commitFailure() const;
+
+    // "Commit to Database" is enabled, the control included; false during a commit.
+    bool canCommit() const;
+
+    // Rows in "Non Selected Active Vendors" and in "Selected Vendors" as of the last action
+    // (never the middle of a move, which can hold a row in both lists).
+    int nonSelectedRows() const;
+    int selectedRows() const;
+
+    // Puts the keyboard in the list; does nothing while it cannot take it (disabled, hidden).
+    Q_INVOKABLE void focusList(CenterVendor::List which);
+    // Whether the keyboard is in the list.
+    Q_INVOKABLE bool listHasFocus(CenterVendor::List which) const;
 
     // The version of the center the lists were loaded at (the server's ETag, quotes included),
     // sent as If-Match with the commit; "" when the server gives no versions. Surprise: a load
@@ -94,6 +143,13 @@ Q_SIGNALS:
     // there was nothing to send; answer is the server's text, or why nothing was saved (then
     // the pending changes stay). SaveToDatabase called by a host does not raise it.
     void commitFinished(bool ok, const QString &answer);
+    // "Commit to Database" begins (a click or commit()), before its buttons are disabled;
+    // commitFinished follows once.
+    void commitStarted();
+    // canCommit() moved.
+    void canCommitChanged(bool canCommit);
+    // nonSelectedRows() or selectedRows() moved; at most once per action.
+    void rowCountsChanged(int nonSelectedRows, int selectedRows);
     // loadedVersion() moved: after a load, the replaying reload and a commit's reload included.
     void loadedVersionChanged(const QString &version);
     // The replaying reload found that someone else changed these vendors too; the collision
@@ -106,4 +162,32 @@ Q_SIGNALS:
 private:
     struct Private;
     std::unique_ptr<Private> const d;
+};
+
+// Why a load stopped early (CenterVendor::loadFailure).
+struct TARVOCENTERVENDOR_EXPORT CenterVendorLoadFailure
+{
+    Q_GADGET
+    Q_PROPERTY(CenterVendor::LoadFailureReason reason MEMBER reason)
+    Q_PROPERTY(int httpStatus MEMBER httpStatus)
+    Q_PROPERTY(QString detail MEMBER detail)
+public:
+    CenterVendor::LoadFailureReason reason = CenterVendor::LoadFailureReason::None;
+    int httpStatus = 0; // the refusing answer's status; 0 when there was none
+    QString detail;     // which request failed and how, in technical terms; never credentials
+};
+
+// Why a commit saved nothing (CenterVendor::commitFailure).
+struct TARVOCENTERVENDOR_EXPORT CenterVendorCommitFailure
+{
+    Q_GADGET
+    Q_PROPERTY(CenterVendor::CommitFailureReason reason MEMBER reason)
+    Q_PROPERTY(int httpStatus MEMBER httpStatus)
+    Q_PROPERTY(QString serverText MEMBER serverText)
+    Q_PROPERTY(QString detail MEMBER detail)
+public:
+    CenterVendor::CommitFailureReason reason = CenterVendor::CommitFailureReason::None;
+    int httpStatus = 0; // the refusing answer's status; 0 when there was none
+    QString serverText; // what the server said, trimmed; "" when it said nothing
+    QString detail;     // why, in technical terms (commitFinished's text); never credentials
 };

@@ -35,7 +35,7 @@ using namespace tarvo::search;
 
 namespace {
 
-// Text boxes raise no click or focus signals of their own.
+// Text boxes raise no click or focus signals of their own; nor does a button that is enabled.
 class BoxEvents : public QObject
 {
 public:
@@ -145,9 +145,18 @@ struct Q_DECL_HIDDEN CenterVendor::Private
     void UserControl_Initialize();
     void connectEvents();
     void chooseList(int index);
-    // Tells the host when the number of marked rows has moved since the last action.
+    // Tells the host what moved since the last action: the marked rows, the lists' row counts.
     void notePendingChanges();
     int markedRows() const;
+    // Tells the host when "Commit to Database" became offered or withdrawn.
+    void noteCanCommit();
+    bool canCommit() const { return ui.cmdCommit->isEnabled() && !fields.committing; }
+    // "Commit to Database", from its button or the host; a commit under way takes no second.
+    void runCommit();
+    VendorList &list(CenterVendor::List which) const
+    {
+        return which == CenterVendor::List::NonSelected ? *ui.lstVendors : *ui.lstVendorCenter;
+    }
 
     // Handlers that end silently at their first failing step.
     void quietly(const std::function<void()> &handler);
@@ -172,8 +181,12 @@ struct Q_DECL_HIDDEN CenterVendor::Private
     Finder finder;
     Saver saver;
     merge::Replayer replayer;
-    int pendingCount = 0; // as the host was last told
-    QString version;      // as the host was last told
+    // As the host was last told.
+    int pendingCount = 0;
+    QString version;
+    std::pair<int, int> rowCounts{0, 0};
+    bool commitOffered = false;
+    tarvo::save::Failure lastCommit; // of the last commit
 };
 
 int CenterVendor::Private::markedRows() const
@@ -183,6 +196,11 @@ int CenterVendor::Private::markedRows() const
 
 void CenterVendor::Private::notePendingChanges()
 {
+    if (const std::pair rows{ui.lstVendors->Count(), ui.lstVendorCenter->Count()};
+        rows != rowCounts) {
+        rowCounts = rows;
+        Q_EMIT q->rowCountsChanged(rows.first, rows.second);
+    }
     const int count = markedRows();
     if (count == pendingCount) {
         return;
@@ -193,6 +211,32 @@ void CenterVendor::Private::notePendingChanges()
         Q_EMIT q->pendingChangesChanged(count > 0);
     }
     Q_EMIT q->pendingChangeCountChanged(count);
+}
+
+void CenterVendor::Private::noteCanCommit()
+{
+    if (const bool offered = canCommit(); offered != commitOffered) {
+        commitOffered = offered;
+        Q_EMIT q->canCommitChanged(offered);
+    }
+}
+
+void CenterVendor::Private::runCommit()
+{
+    if (fields.committing) {
+        return;
+    }
+    Q_EMIT q->commitStarted();
+    Saver::Commit commit;
+    // What the host hears when the commit stops on an error of its own (already shown).
+    commit.failure = {tarvo::save::FailureReason::OutcomeUnknown,
+                      0,
+                      {},
+                      QStringLiteral("the commit stopped on an unexpected error")};
+    keepingFocus([&] { reporting([&] { commit = saver.cmdCommit_Click(); }); });
+    lastCommit = commit.failure;
+    noteCanCommit();
+    Q_EMIT q->commitFinished(commit.ok, commit.answer);
 }
 
 void CenterVendor::Private::UserControl_Initialize()
@@ -330,11 +374,10 @@ void CenterVendor::Private::connectEvents()
                      [this] { reporting([&] { mover.cmdRemoveAll_Click(); }); });
     QObject::connect(ui.cmdcenterHandFee, &QPushButton::clicked, q,
                      [this] { reporting([&] { feeArea.cmdcenterHandFee_Click(); }); });
-    QObject::connect(ui.cmdCommit, &QPushButton::clicked, q, [this] {
-        Saver::Commit commit;
-        keepingFocus([&] { reporting([&] { commit = saver.cmdCommit_Click(); }); });
-        Q_EMIT q->commitFinished(commit.ok, commit.answer);
-    });
+    QObject::connect(ui.cmdCommit, &QPushButton::clicked, q, [this] { runCommit(); });
+    // Also when the control itself is enabled or disabled: the button then follows.
+    ui.cmdCommit->installEventFilter(
+        new BoxEvents(q, QEvent::EnabledChange, [this] { noteCanCommit(); }));
     QObject::connect(Inet1, &Transfer::StateChanged, q,
                      [this](int state) { reporting([&] { saver.Inet1_StateChanged(state); }); });
     QObject::connect(ui.cmdFind, &QPushButton::clicked, q,
@@ -484,8 +527,55 @@ static_assert(int(CenterVendor::LoadFailureReason::NotSignedIn) ==
 static_assert(int(CenterVendor::LoadFailureReason::KeptChanging) ==
               int(tarvo::load::FailureReason::KeptChanging));
 
-CenterVendor::LoadFailure CenterVendor::loadFailure() const
+CenterVendorLoadFailure CenterVendor::loadFailure() const
 {
     const tarvo::load::Failure &failure = d->loader.failure();
     return {static_cast<LoadFailureReason>(failure.reason), failure.httpStatus, failure.detail};
+}
+
+// The save's reasons and the public ones are one list kept in the same order.
+static_assert(int(CenterVendor::CommitFailureReason::Refused) ==
+              int(tarvo::save::FailureReason::Refused));
+static_assert(int(CenterVendor::CommitFailureReason::BatchNotBuilt) ==
+              int(tarvo::save::FailureReason::BatchNotBuilt));
+
+CenterVendorCommitFailure CenterVendor::commitFailure() const
+{
+    const tarvo::save::Failure &failure = d->lastCommit;
+    return {static_cast<CommitFailureReason>(failure.reason), failure.httpStatus,
+            failure.serverText, failure.detail};
+}
+
+void CenterVendor::commit()
+{
+    // click() does nothing on a disabled button, as a user's click would.
+    d->ui.cmdCommit->click();
+}
+
+bool CenterVendor::canCommit() const
+{
+    return d->canCommit();
+}
+
+int CenterVendor::nonSelectedRows() const
+{
+    return d->rowCounts.first;
+}
+
+int CenterVendor::selectedRows() const
+{
+    return d->rowCounts.second;
+}
+
+void CenterVendor::focusList(List which)
+{
+    if (VendorView *view = d->list(which).view(); view->isEnabled()) {
+        view->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+bool CenterVendor::listHasFocus(List which) const
+{
+    const QWidget *focus = QApplication::focusWidget();
+    return focus != nullptr && focus == d->list(which).view();
 }

@@ -14,7 +14,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <algorithm>
 #include <functional>
 #include <limits>
@@ -38,29 +37,30 @@ std::string text(const QString &s)
 
 using Reason = FailureReason;
 
-// The query document names a fetch's failure in one of a few fixed forms; each form is one
-// reason for the host.
-Failure fetchFailure(const std::string &error)
+// What a failed fetch means for the host, from the transport's values.
+Failure fetchFailure(const net::QueryDocument &doc)
 {
-    const QString detail = QString::fromStdString(error);
-    static const QRegularExpression httpStatus(QStringLiteral("^HTTP (\\d+) from "));
-    if (const auto status = httpStatus.match(detail); status.hasMatch()) {
-        const int code = status.captured(1).toInt();
+    const net::Failure &failure = doc.failure();
+    const QString detail = QString::fromStdString(doc.error());
+    switch (failure.kind) {
+    case net::FailureKind::HttpStatus: {
+        const int code = failure.httpStatus;
         const Reason reason = code == 401   ? Reason::NotSignedIn
                               : code == 403 ? Reason::NoRights
                               : code == 404 ? Reason::NoSuchPage
                                             : Reason::ServerError;
         return {reason, code, detail};
     }
-    static const std::pair<const char *, Reason> transport[] = {
-        {"could not connect to ", Reason::Unreachable},
-        {"timed out fetching ", Reason::TimedOut},
-        {"could not fetch ", Reason::ConnectionFailed},
-    };
-    for (const auto &[prefix, reason] : transport) {
-        if (error.starts_with(prefix)) {
-            return {reason, 0, detail};
-        }
+    case net::FailureKind::Unreachable:
+        return {Reason::Unreachable, 0, detail};
+    case net::FailureKind::TimedOut:
+        return {Reason::TimedOut, 0, detail};
+    case net::FailureKind::NotStarted:
+    case net::FailureKind::ConnectionFailed:
+        return {Reason::ConnectionFailed, 0, detail};
+    case net::FailureKind::None:
+    case net::FailureKind::BadAnswer:
+        break;
     }
     return {Reason::BadAnswer, 0, detail};
 }
@@ -169,7 +169,7 @@ net::QueryDocument Loader::request(const char *query)
     auto doc = net::QueryDocument::fetch(text(url), queryFetchOptions());
     m_tags.push_back(doc.etag());
     if (!doc.hasDocumentElement()) {
-        m_failure = fetchFailure(doc.error());
+        m_failure = fetchFailure(doc);
     }
     return doc;
 }

@@ -1,5 +1,7 @@
 #include "net/Curl.h"
 
+#include "net/Failure.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
@@ -115,6 +117,25 @@ void applyAddress(CURL *handle, const Address &address)
     }
     if (const char *bundle = std::getenv("CURL_CA_BUNDLE"); bundle != nullptr && *bundle != '\0')
         curl_easy_setopt(handle, CURLOPT_CAINFO, bundle);
+}
+
+FailureKind kindOf(CURLcode code)
+{
+    switch (code) {
+    case CURLE_OK:
+        return FailureKind::None;
+    case CURLE_FAILED_INIT:
+    case CURLE_OUT_OF_MEMORY:
+        return FailureKind::NotStarted;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return FailureKind::Unreachable;
+    case CURLE_OPERATION_TIMEDOUT:
+        return FailureKind::TimedOut;
+    default:
+        return FailureKind::ConnectionFailed;
+    }
 }
 
 } // namespace tarvo::net

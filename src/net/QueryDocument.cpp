@@ -201,7 +201,9 @@ std::string checkTopLevel(const pugi::xml_document &doc)
 
 } // namespace
 
-QueryDocument::QueryDocument() : m_error("no answer has been loaded") {}
+QueryDocument::QueryDocument()
+    : m_error("no answer has been loaded"), m_failure{FailureKind::BadAnswer}
+{}
 
 QueryDocument::~QueryDocument()
 {
@@ -211,7 +213,7 @@ QueryDocument::~QueryDocument()
 
 QueryDocument::QueryDocument(QueryDocument &&other) noexcept
     : m_body(std::move(other.m_body)), m_doc(std::move(other.m_doc)),
-      m_error(std::move(other.m_error)), m_etag(std::move(other.m_etag))
+      m_error(std::move(other.m_error)), m_failure(other.m_failure), m_etag(std::move(other.m_etag))
 {}
 
 QueryDocument &QueryDocument::operator=(QueryDocument &&other) noexcept
@@ -222,6 +224,7 @@ QueryDocument &QueryDocument::operator=(QueryDocument &&other) noexcept
         m_doc = std::move(other.m_doc);
         m_body = std::move(other.m_body);
         m_error = std::move(other.m_error);
+        m_failure = other.m_failure;
         m_etag = std::move(other.m_etag);
     }
     return *this;
@@ -235,6 +238,7 @@ QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &o
     EasyHandle easy;
     if (easy.handle == nullptr) {
         failed.m_error = "could not fetch " + shown + ": libcurl could not start a request";
+        failed.m_failure = {FailureKind::NotStarted, CURLE_FAILED_INIT};
         return failed;
     }
     Download download;
@@ -259,12 +263,14 @@ QueryDocument QueryDocument::fetch(const std::string &url, const FetchOptions &o
     const CURLcode code = curl_easy_perform(h);
     if (code != CURLE_OK) {
         failed.m_error = transportError(code, detail, shown, options);
+        failed.m_failure = {net::kindOf(code), code};
         return failed;
     }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (status >= 400) {
         failed.m_error = "HTTP " + std::to_string(status) + " from " + shown;
+        failed.m_failure = {FailureKind::HttpStatus, CURLE_OK, static_cast<int>(status)};
         return failed;
     }
     QueryDocument doc = parseInPlace(std::move(download.body));
@@ -303,6 +309,7 @@ QueryDocument QueryDocument::parseInPlace(std::string &&body)
     result.m_doc = std::move(doc);
     result.m_body = std::move(kept);
     result.m_error.clear();
+    result.m_failure = {};
     return result;
 }
 
@@ -314,6 +321,11 @@ bool QueryDocument::hasDocumentElement() const
 const std::string &QueryDocument::error() const
 {
     return m_error;
+}
+
+const Failure &QueryDocument::failure() const
+{
+    return m_failure;
 }
 
 const std::string &QueryDocument::etag() const

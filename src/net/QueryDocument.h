@@ -4,6 +4,8 @@
 // fetched. No widget dependency.
 #pragma once
 
+#include "net/Failure.h"
+
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -134,8 +136,13 @@ public:
 
     bool hasDocumentElement() const;
 
-    // Why there is no document element (empty when there is one).
+    // Why there is no document element (empty when there is one); for people and logs only.
     const std::string &error() const;
+
+    // The same as values: kind None when there is a document element, BadAnswer when the body
+    // (or no body at all) gave none. Surprise: BadAnswer carries no status, though an answer
+    // (below 400) did arrive.
+    const Failure &failure() const;
 
     // The answer's ETag exactly as sent, quotes included; "" when it carried none. Surprise:
     // kept also when the body failed to parse, since the tag names the server's state, not the
@@ -152,6 +159,7 @@ private:
     std::unique_ptr<std::string> m_body;
     std::unique_ptr<pugi::xml_document> m_doc;
     std::string m_error;
+    Failure m_failure;
     std::string m_etag;
 };
 

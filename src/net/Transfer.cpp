@@ -35,6 +35,7 @@ struct Outcome
     std::string detail;
     long status = 0;
     bool stalled = false;
+    bool sent = false; // the request line, headers and body had all left
 };
 
 // Every byte counts, headers included, in either direction.
@@ -49,6 +50,16 @@ curl_off_t bytesMoved(CURL *easy)
     curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &headers);
     curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &request);
     return up + down + headers + request;
+}
+
+// Whether the whole request left: a server may then have acted on it, whatever came back.
+bool wholeRequestSent(CURL *easy, curl_off_t bodySize)
+{
+    long request = 0;
+    curl_off_t up = 0;
+    curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &request);
+    curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &up);
+    return request > 0 && up >= bodySize;
 }
 
 // How long a request may still go without moving a byte.
@@ -127,6 +138,7 @@ struct Transfer::Private
     CURLM *multi = nullptr;
     curl_slist *headerList = nullptr;
     std::string received;
+    curl_off_t bodySize = 0;
     char detail[CURL_ERROR_SIZE] = {};
     std::atomic<bool> cancel{false};
     std::thread worker;
@@ -136,6 +148,7 @@ struct Transfer::Private
     qsizetype readPos = 0;
     int status = 0;
     QString error;
+    Failure failure;
 
     void run();
     void finish(const Outcome &outcome);
@@ -171,6 +184,7 @@ void Transfer::Private::run()
     }
     if (cancel.load())
         return; // The destructor is joining; nobody is left to tell.
+    outcome.sent = wholeRequestSent(easy, bodySize);
     if (!outcome.stalled && outcome.detail.empty()) {
         int queued = 0;
         while (CURLMsg *msg = curl_multi_info_read(multi, &queued)) {
@@ -196,6 +210,14 @@ void Transfer::Private::finish(const Outcome &outcome)
                  : QString();
     readPos = 0;
     error = ok ? QString() : describeFailure(outcome, url, connectMs, totalMs, runStallMs);
+    failure = {};
+    if (!ok) {
+        const FailureKind kind =
+            outcome.stalled ? FailureKind::TimedOut : net::kindOf(outcome.code);
+        failure = kind == FailureKind::None
+                      ? Failure{FailureKind::HttpStatus, CURLE_OK, status, outcome.sent}
+                      : Failure{kind, outcome.code, 0, outcome.sent};
+    }
     received.clear();
     freeHandles();
 
@@ -262,10 +284,12 @@ void Transfer::Execute(const QString &url, const QString &operation, const QStri
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     if (post) {
         const QByteArray body = data.toUtf8();
+        d->bodySize = body.size();
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
         curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, body.constData());
     } else {
         curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+        d->bodySize = 0;
     }
     // Any lone CR or LF also ends a line, so no text can smuggle a header of its own.
     const QStringList lines =
@@ -291,6 +315,7 @@ void Transfer::Execute(const QString &url, const QString &operation, const QStri
     d->readPos = 0;
     d->status = 0;
     d->error.clear();
+    d->failure = {};
     d->cancel.store(false);
     d->executing = true;
     d->worker = std::thread([p = d.get()] { p->run(); });
@@ -318,6 +343,11 @@ int Transfer::httpStatus() const
 QString Transfer::errorString() const
 {
     return d->error;
+}
+
+const Failure &Transfer::failure() const
+{
+    return d->failure;
 }
 
 void Transfer::setTimeouts(int connectMs, int totalMs)

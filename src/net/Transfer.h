@@ -2,6 +2,8 @@
 // a state event on the thread that owns the component.
 #pragma once
 
+#include "net/Failure.h"
+
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -40,8 +42,13 @@ public:
     // HTTP status of the last answer, 0 when none arrived.
     int httpStatus() const;
 
-    // Why the last transfer failed (transport error or status), "" after a success.
+    // Why the last transfer failed (transport error or status), "" after a success; for people
+    // and logs only: code reads failure().
     QString errorString() const;
+
+    // Why the last transfer failed, as values; kind None after a success. Surprise: a stalled
+    // request counts as TimedOut with libcurl's code CURLE_OPERATION_TIMEDOUT.
+    const Failure &failure() const;
 
     // Connect and whole-request time-outs in milliseconds, for the next Execute. Defaults: 10 s to
     // connect, no limit on the whole request; 0 keeps libcurl's default (300 s to connect, none).

@@ -20,6 +20,27 @@ using namespace tarvo::screen;
 
 namespace {
 
+// A transfer that ended in error, for the host.
+Failure transferFailure(const net::Failure &failure, const QString &serverText,
+                        const QString &detail)
+{
+    using Kind = net::FailureKind;
+    FailureReason reason = FailureReason::ConnectionFailed;
+    if (failure.kind == Kind::HttpStatus) {
+        reason = failure.httpStatus == 401   ? FailureReason::NotSignedIn
+                 : failure.httpStatus == 403 ? FailureReason::NoRights
+                                             : FailureReason::Refused;
+    } else if (failure.requestSent) {
+        // The batch had left: the server may have applied it before the answer was lost.
+        reason = FailureReason::OutcomeUnknown;
+    } else if (failure.kind == Kind::Unreachable) {
+        reason = FailureReason::Unreachable;
+    } else if (failure.kind == Kind::TimedOut) {
+        reason = FailureReason::TimedOut;
+    }
+    return {reason, failure.httpStatus, serverText, detail};
+}
+
 bool blankOnly(const QString &text)
 {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c == u' '; });
@@ -63,6 +84,7 @@ Saver::Saver(const ListArea &lists, const Commands &commands, const Feedback &fe
 Saver::Outcome Saver::SaveToDatabase(bool quietWhenStale)
 {
     m_answer.clear();
+    m_failure = {};
     m_stale = false;
     m_quietWhenStale = quietWhenStale;
     try {
@@ -100,6 +122,7 @@ Saver::Outcome Saver::SaveToDatabase(bool quietWhenStale)
         feedback.surface->unsetCursor();
         flushLists(lists);
         m_answer = QStringLiteral("Error Occoured");
+        m_failure = {FailureReason::BatchNotBuilt, 0, {}, QString::fromUtf8(error.what())};
         showMessage(feedback.surface, m_answer, vbCritical, QStringLiteral("Information"),
                     QString::fromUtf8(error.what()));
         return Outcome::NotSent;
@@ -118,7 +141,7 @@ Saver::Commit Saver::cmdCommit_Click()
         if (!ok) {
             commands.cmdCommit->setEnabled(true);
         }
-        return Commit{ok, answer};
+        return Commit{ok, answer, m_failure};
     };
     for (int round = 0;; ++round) {
         const Outcome outcome = SaveToDatabase(true);
@@ -131,11 +154,20 @@ Saver::Commit Saver::cmdCommit_Click()
             break;
         }
         const QString reason = m_answer;
+        const auto refused = [&](FailureReason why, const QString &detail) {
+            m_failure = {why, 412, reason, detail};
+        };
         switch (replay(reason)) {
         case Replayed::Done:
+            refused(FailureReason::AlreadySaved,
+                    QStringLiteral("The server already holds every pending change."));
             reload();
             return stop(true, QString());
         case Replayed::Collided:
+            refused(FailureReason::Collisions, QStringLiteral("Someone else changed the same "
+                                                              "vendors; nothing was saved and "
+                                                              "your changes are kept. ") +
+                                                   reason);
             return stop(false, QStringLiteral("Someone else changed the same vendors; nothing "
                                               "was saved and your changes are kept. ") +
                                    reason);
@@ -143,6 +175,7 @@ Saver::Commit Saver::cmdCommit_Click()
             const QString detail =
                 QStringLiteral("The center changed since it was loaded and could not be read "
                                "again; your changes are kept.");
+            refused(FailureReason::NotReadAgain, detail);
             showMessage(feedback.surface, QStringLiteral("Error During saving to Database"),
                         vbOKOnly, {}, detail);
             return stop(false, detail);
@@ -155,6 +188,7 @@ Saver::Commit Saver::cmdCommit_Click()
                 QStringLiteral("The center kept changing while your changes were sent; nothing "
                                "was saved and your changes are kept on the fresh lists. Commit "
                                "again.");
+            refused(FailureReason::KeptChanging, detail);
             showMessage(feedback.surface, QStringLiteral("Error During saving to Database"),
                         vbOKOnly, {}, detail);
             return stop(false, detail);
@@ -186,15 +220,15 @@ void Saver::Inet1_StateChanged(int state)
         // The commit reads the center again and replays; the user sees the outcome of that.
         m_stale = true;
         m_answer = fetchAnswer().trimmed();
+        m_failure = {FailureReason::KeptChanging, 412, m_answer, m_answer};
         return;
     }
     if (state == Transfer::icError) {
         m_transferFailed = true;
-        QString detail = Inet1.httpStatus() >= 400 ? fetchAnswer().trimmed() : QString();
-        if (detail.isEmpty()) {
-            detail = Inet1.errorString();
-        }
+        const QString said = Inet1.httpStatus() >= 400 ? fetchAnswer().trimmed() : QString();
+        const QString detail = said.isEmpty() ? Inet1.errorString() : said;
         m_answer = detail;
+        m_failure = transferFailure(Inet1.failure(), said, detail);
         showMessage(feedback.surface, QStringLiteral("Error During saving to Database"), vbOKOnly,
                     {}, detail);
         return;

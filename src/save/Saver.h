@@ -19,6 +19,32 @@ namespace tarvo::save {
 using net::Transfer;
 using screen::ControlFields;
 
+// Why a commit did not save; the control's public CommitFailureReason has the same values in
+// the same order.
+enum class FailureReason {
+    None,
+    Unreachable,
+    TimedOut,
+    ConnectionFailed,
+    NotSignedIn,
+    NoRights,
+    Refused,
+    Collisions,
+    KeptChanging,
+    NotReadAgain,
+    OutcomeUnknown,
+    AlreadySaved,
+    BatchNotBuilt,
+};
+
+struct Failure
+{
+    FailureReason reason = FailureReason::None;
+    int httpStatus = 0;
+    QString serverText; // what the server said, trimmed; "" when it said nothing
+    QString detail;     // why, in technical terms; never credentials
+};
+
 class Saver
 {
 public:
@@ -61,6 +87,7 @@ public:
     {
         bool ok = false; // the server took the batch, or there was nothing to send
         QString answer;  // the server's text, or why nothing was saved
+        Failure failure; // reason None when the server took the batch
     };
 
     // Saves, then reloads; a failed save keeps the marks and offers the commit again. A 412
@@ -84,7 +111,8 @@ private:
     bool m_transferFailed = false;
     bool m_stale = false;
     bool m_quietWhenStale = false;
-    QString m_answer; // of the last save
+    QString m_answer;  // of the last save
+    Failure m_failure; // of the last save, then of the commit
 };
 
 // The form-URL encoding of the text over code page 1252.

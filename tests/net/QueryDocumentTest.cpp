@@ -14,6 +14,7 @@
 
 using tarvo::net::AnswerError;
 using tarvo::net::AnswerNode;
+using tarvo::net::FailureKind;
 using tarvo::net::FetchOptions;
 using tarvo::net::QueryDocument;
 using tarvo::net::RecordFields;
@@ -210,6 +211,8 @@ struct FailureCase
     std::function<std::string(TestHttpServer &, const RefusingPort &)> setup;
     std::string expectedError;
     FetchOptions options;
+    FailureKind kind = FailureKind::BadAnswer; // failure().kind, the value code reads
+    int httpStatus = 0;
 };
 
 void PrintTo(const FailureCase &c, std::ostream *os)
@@ -234,6 +237,8 @@ TEST_P(FailedFetch, LeavesNoDocumentElement)
 
     EXPECT_FALSE(doc.hasDocumentElement());
     EXPECT_NE(doc.error().find(c.expectedError), std::string::npos) << doc.error();
+    EXPECT_EQ(doc.failure().kind, c.kind);
+    EXPECT_EQ(doc.failure().httpStatus, c.httpStatus);
     try {
         (void)doc.documentElement();
         ADD_FAILURE() << "documentElement() did not throw";
@@ -280,34 +285,34 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "not well-formed", kPlainLimits},
         FailureCase{"not found", [](auto &s, auto &) { return s.url() + "/missing.asp"; },
-                    "HTTP 404 from http", kPlainLimits},
+                    "HTTP 404 from http", kPlainLimits, FailureKind::HttpStatus, 404},
         FailureCase{
             "server error with xml body",
             [](auto &s, auto &) { return serving(s, TestHttpServer::xml("<r><s/></r>", 500)); },
-            "HTTP 500 from http://127.0.0.1:", kPlainLimits},
-        FailureCase{"connection refused",
-                    [](auto &, auto &r) { return r.url() + "/CenterVendor.asp"; },
-                    "could not connect to http://127.0.0.1:", kPlainLimits},
+            "HTTP 500 from http://127.0.0.1:", kPlainLimits, FailureKind::HttpStatus, 500},
+        FailureCase{
+            "connection refused", [](auto &, auto &r) { return r.url() + "/CenterVendor.asp"; },
+            "could not connect to http://127.0.0.1:", kPlainLimits, FailureKind::Unreachable},
         FailureCase{"stalled server",
                     [](auto &s, auto &) {
                         s.stallGet("/CenterVendor.asp", TestHttpServer::xml("<r/>"));
                         return s.url() + "/CenterVendor.asp";
                     },
-                    "timed out", kStallLimits},
+                    "timed out", kStallLimits, FailureKind::TimedOut},
         FailureCase{"redirect off http",
                     [](auto &s, auto &) {
                         Answer moved = TestHttpServer::text("", 302);
                         moved.headers.emplace_back("Location", "file:///etc/passwd");
                         return serving(s, moved);
                     },
-                    "could not fetch", kPlainLimits},
+                    "could not fetch", kPlainLimits, FailureKind::ConnectionFailed},
         FailureCase{"redirect loop",
                     [](auto &s, auto &) {
                         Answer moved = TestHttpServer::text("", 302);
                         moved.headers.emplace_back("Location", "/CenterVendor.asp");
                         return serving(s, moved);
                     },
-                    "could not fetch", kPlainLimits}),
+                    "could not fetch", kPlainLimits, FailureKind::ConnectionFailed}),
     caseName);
 
 // ---------------------------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+using tarvo::net::FailureKind;
 using tarvo::net::Transfer;
 using tarvo::test::Answer;
 using tarvo::test::basicAuthorization;
@@ -148,6 +149,7 @@ struct OutcomeCase
     int status;
     std::string error; // part of errorString(), "" for none at all
     QString answer;
+    FailureKind kind = FailureKind::None; // failure().kind, the value code reads
 };
 
 void PrintTo(const OutcomeCase &c, std::ostream *os)
@@ -185,6 +187,11 @@ TEST_P(TransferOutcome, EndsInOneStateEvent)
             << transfer.errorString().toStdString();
     }
     EXPECT_EQ(readAll(transfer), c.answer);
+    EXPECT_EQ(transfer.failure().kind, c.kind);
+    EXPECT_EQ(transfer.failure().httpStatus, c.kind == FailureKind::None ? 0 : c.status);
+    if (c.kind != FailureKind::None && c.kind != FailureKind::HttpStatus) {
+        EXPECT_FALSE(transfer.failure().requestSent) << "no connection, nothing sent";
+    }
 }
 
 std::string postAnswer(TestHttpServer &server, Answer answer)
@@ -207,19 +214,21 @@ INSTANTIATE_TEST_SUITE_P(
                     [](auto &s, auto &) {
                         return postAnswer(s, TestHttpServer::text("conflict in row 3", 500));
                     },
-                    Transfer::icError, 500,
-                    "HTTP 500 from http://127.0.0.1:", QStringLiteral("conflict in row 3")},
+                    Transfer::icError, 500, "HTTP 500 from http://127.0.0.1:",
+                    QStringLiteral("conflict in row 3"), FailureKind::HttpStatus},
         OutcomeCase{"bad request",
                     [](auto &s, auto &) { return postAnswer(s, TestHttpServer::text("no", 400)); },
-                    Transfer::icError, 400, "HTTP 400", QStringLiteral("no")},
+                    Transfer::icError, 400, "HTTP 400", QStringLiteral("no"),
+                    FailureKind::HttpStatus},
         OutcomeCase{"no such page", [](auto &s, auto &) { return s.url() + "/nothing.asp"; },
                     Transfer::icError, 404, "HTTP 404",
-                    QStringLiteral("no handler for POST /nothing.asp")},
+                    QStringLiteral("no handler for POST /nothing.asp"), FailureKind::HttpStatus},
         OutcomeCase{"connection refused",
                     [](auto &, auto &r) { return r.url() + "/CenterVendor.asp"; },
-                    Transfer::icError, 0, "could not connect to http://127.0.0.1:", QString()},
+                    Transfer::icError, 0, "could not connect to http://127.0.0.1:", QString(),
+                    FailureKind::Unreachable},
         OutcomeCase{"not a url", [](auto &, auto &) { return std::string("no scheme here"); },
-                    Transfer::icError, 0, "could not", QString()}),
+                    Transfer::icError, 0, "could not", QString(), FailureKind::ConnectionFailed}),
     caseName);
 
 TEST(TransferEnd, LongAnswerComesBackWholeInPieces)
@@ -304,6 +313,8 @@ TEST(TransferEnd, TotalTimeOutEndsInError)
     EXPECT_EQ(states.at(0).at(0).toInt(), Transfer::icError);
     EXPECT_TRUE(transfer.errorString().startsWith(QStringLiteral("timed out")))
         << transfer.errorString().toStdString();
+    EXPECT_EQ(transfer.failure().kind, FailureKind::TimedOut);
+    EXPECT_TRUE(transfer.failure().requestSent) << "the server had the request when time ran out";
 }
 
 TEST(TransferEnd, DestroyingARunningTransferDoesNotWait)

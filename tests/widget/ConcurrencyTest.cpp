@@ -153,6 +153,7 @@ TEST_F(TwoStaff, aChangeTheServerAlreadyHoldsIsDroppedAsDone)
     EXPECT_EQ(center.postIfMatches().size(), 2u) << "Bob's change is not sent twice";
     ASSERT_EQ(committed.size(), 1);
     EXPECT_TRUE(committed[0][0].toBool());
+    EXPECT_EQ(bobControl.commitFailure().reason, CenterVendor::CommitFailureReason::AlreadySaved);
     EXPECT_FALSE(bobControl.hasPendingChanges());
 }
 
@@ -204,6 +205,7 @@ TEST_P(Collisions, stopTheCommitKeepEverythingAndLetTheUserChoose)
     EXPECT_EQ(center.assignments(), serverBefore) << "nothing saved";
     ASSERT_EQ(committed.size(), 1);
     EXPECT_FALSE(committed[0][0].toBool());
+    EXPECT_EQ(bobControl.commitFailure().reason, CenterVendor::CommitFailureReason::Collisions);
     EXPECT_EQ(found.size(), 1);
     ASSERT_EQ(resolved.size(), 1);
     const bool keptMine = QString(story.button) == "cmdKeepAllMine";
@@ -276,6 +278,8 @@ TEST_F(TwoStaff, aCenterThatKeepsChangingEndsTheCommitAfterThreeRoundsWithEveryt
     EXPECT_EQ(seen[0].text, "Error During saving to Database");
     ASSERT_EQ(committed.size(), 1);
     EXPECT_FALSE(committed[0][0].toBool());
+    EXPECT_EQ(bobControl.commitFailure().reason, CenterVendor::CommitFailureReason::KeptChanging);
+    EXPECT_EQ(bobControl.commitFailure().httpStatus, 412);
     EXPECT_EQ(bobControl.pendingChangeCount(), 1);
     EXPECT_EQ(center.assignments().at("26"), (Assignment{"0.08", 1}));
 }
