@@ -62,7 +62,10 @@ void BM_HealthzUnderSlowHeads(benchmark::State &state)
     state.counters["heads_closed"] = static_cast<double>(heads.closedByServer());
 }
 
-BENCHMARK(BM_HealthzUnderSlowHeads)->Iterations(200)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HealthzUnderSlowHeads)
+    ->Iterations(200)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
