@@ -132,14 +132,14 @@ Saver::Commit Saver::cmdCommit_Click()
         }
         const QString reason = m_answer;
         switch (replay(reason)) {
-        case Replayed::Done:
+        case replay::Outcome::Done:
             reload();
             return stop(true, QString());
-        case Replayed::Collided:
+        case replay::Outcome::Collision:
             return stop(false, QStringLiteral("Someone else changed the same vendors; nothing "
                                               "was saved and your changes are kept. ") +
                                    reason);
-        case Replayed::Failed: {
+        case replay::Outcome::Failed: {
             const QString detail =
                 QStringLiteral("The center changed since it was loaded and could not be read "
                                "again; your changes are kept.");
@@ -147,7 +147,7 @@ Saver::Commit Saver::cmdCommit_Click()
                         vbOKOnly, {}, detail);
             return stop(false, detail);
         }
-        case Replayed::Resend:
+        case replay::Outcome::Replay:
             break;
         }
         if (round >= MaxReplayRounds) {
