@@ -546,7 +546,7 @@ void VendorList::flush()
             }
             int last = r;
             while (last + 1 < count &&
-                   m_store.selected(m_order[static_cast<std::size_t>(last + 1)])) {
+                   m_store.selected(m_order[static_cast<std::size_t>(last) + 1])) {
                 ++last;
             }
             ranges.select(m_model->index(r, 0), m_model->index(last, Columns - 1));

@@ -71,7 +71,7 @@ QString whoAndWhen(const HistoryResult &history, const std::string &id)
     if (entry == nullptr) {
         return {};
     }
-    const QString user = QString::fromStdString(entry->user);
+    QString user = QString::fromStdString(entry->user);
     const QString when = QString::fromStdString(entry->when);
     if (when.isEmpty()) {
         return user;
@@ -186,7 +186,7 @@ replay::Outcome Replayer::settle(const replay::Plan &plan, const PendingRows &ke
     const bool chose = dialog.exec() == QDialog::Accepted;
     const auto chosen = chose ? dialog.choices()
                               : std::vector<replay::Choice>(rows.size(), replay::Choice::KeepMine);
-    std::map<std::string, replay::Choice> choices;
+    replay::Choices choices;
     for (std::size_t i = 0; i < plan.collisions.size(); ++i) {
         const replay::Collision &c = plan.collisions[i];
         choices[c.vendorId] = chosen[i];

@@ -121,7 +121,7 @@ Outcome outcomeOf(const Plan &plan)
     return plan.replays.empty() ? Outcome::Done : Outcome::Replay;
 }
 
-ChangesResult afterChoices(const Plan &plan, const std::map<std::string, Choice> &choices)
+ChangesResult afterChoices(const Plan &plan, const Choices &choices)
 {
     ChangesResult result;
     result.changes = plan.replays;

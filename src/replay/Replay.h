@@ -10,6 +10,7 @@
 
 #include "logic/Row.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -131,6 +132,14 @@ Outcome outcomeOf(const Plan &plan);
 
 enum class Choice { KeepMine, TakeTheirs };
 
+// Vendor ids in exact text order, found without a copy of the id. Being a type of our own, it
+// also keeps the map's code inside the shared library, which exports a map over an enum alone.
+struct ById : std::less<>
+{
+};
+// The user's choice per colliding vendor id.
+using Choices = std::map<std::string, Choice, ById>;
+
 struct ChangesResult
 {
     Status status = Status::Ok;
@@ -146,6 +155,6 @@ struct ChangesResult
 // refusal again; taking theirs drops the pending change. Surprise: a collision without an entry
 // in `choices` refuses the whole result rather than guess, so no change is dropped that the
 // user did not choose to drop.
-ChangesResult afterChoices(const Plan &plan, const std::map<std::string, Choice> &choices);
+ChangesResult afterChoices(const Plan &plan, const Choices &choices);
 
 } // namespace tarvo::replay

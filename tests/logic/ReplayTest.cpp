@@ -138,7 +138,7 @@ TEST(ReplayPlan, RandomConcurrentEditsLoseNothingAndCollideExactlyWhereBothSides
         ASSERT_TRUE(result.ok()) << result.message;
         const Plan &p = result.plan;
         std::vector<std::string> decided = p.done, expectedIds;
-        std::map<std::string, Choice> choices;
+        Choices choices;
         for (const Change &c : p.replays) {
             decided.push_back(c.vendorId);
         }
