@@ -425,7 +425,7 @@ void CenterVendor::Private::noteVersion()
 
 merge::Replayer::Result CenterVendor::Private::replayingReload(const QString &reason)
 {
-    const auto result = replayer.reloadKeepingChanges(reason);
+    auto result = replayer.reloadKeepingChanges(reason);
     flushLists(ui.lists());
     nameFeeButton(ui);
     if (markedRows() > 0) {
