@@ -28,6 +28,7 @@ using namespace tarvo::edit;
 using namespace tarvo::list;
 using namespace tarvo::load;
 namespace merge = tarvo::merge;
+namespace replay = tarvo::replay;
 using namespace tarvo::net;
 using namespace tarvo::save;
 using namespace tarvo::screen;
@@ -128,7 +129,7 @@ struct Q_DECL_HIDDEN CenterVendor::Private
           saver(
               ui.lists(), ui.commands(), ui.feedback(), fields, *Inet1,
               [this] { this->q->LetDataFromDatabase(fields.mlCenterID, fields.mtServerName); },
-              [this](const QString &reason) { return replayAfterRefusal(reason); }),
+              [this](const QString &reason) { return replayingReload(reason).outcome; }),
           replayer(
               ui.lists(), ui.feedback(), fields, [this] { return loadRows(); },
               [this](const QStringList &ids) { Q_EMIT this->q->collisionsFound(ids); })
@@ -140,7 +141,6 @@ struct Q_DECL_HIDDEN CenterVendor::Private
     void noteVersion();
     // The replaying reload, with what it tells the host; loadFinished is left to the caller.
     merge::Replayer::Result replayingReload(const QString &reason);
-    Saver::Replayed replayAfterRefusal(const QString &reason);
 
     void UserControl_Initialize();
     void connectEvents();
@@ -442,8 +442,8 @@ bool CenterVendor::ReloadKeepingChanges()
 {
     merge::Replayer::Result result;
     d->keepingFocus([&] { result = d->replayingReload({}); });
-    Q_EMIT loadFinished(result.outcome != merge::Replayer::Outcome::Failed);
-    return result.outcome != merge::Replayer::Outcome::Failed;
+    Q_EMIT loadFinished(result.outcome != replay::Outcome::Failed);
+    return result.outcome != replay::Outcome::Failed;
 }
 
 QString CenterVendor::loadedVersion() const
@@ -468,7 +468,7 @@ void CenterVendor::Private::noteVersion()
 
 merge::Replayer::Result CenterVendor::Private::replayingReload(const QString &reason)
 {
-    const auto result = replayer.reloadKeepingChanges(reason);
+    auto result = replayer.reloadKeepingChanges(reason);
     flushLists(ui.lists());
     nameFeeButton(ui);
     if (markedRows() > 0) {
@@ -477,25 +477,10 @@ merge::Replayer::Result CenterVendor::Private::replayingReload(const QString &re
     }
     notePendingChanges();
     noteVersion();
-    if (result.outcome == merge::Replayer::Outcome::Collided) {
+    if (result.outcome == replay::Outcome::Collision) {
         Q_EMIT q->collisionsResolved(result.keptMine, result.tookTheirs);
     }
     return result;
-}
-
-Saver::Replayed CenterVendor::Private::replayAfterRefusal(const QString &reason)
-{
-    switch (replayingReload(reason).outcome) {
-    case merge::Replayer::Outcome::Replayed:
-        return Saver::Replayed::Resend;
-    case merge::Replayer::Outcome::Done:
-        return Saver::Replayed::Done;
-    case merge::Replayer::Outcome::Collided:
-        return Saver::Replayed::Collided;
-    case merge::Replayer::Outcome::Failed:
-        break;
-    }
-    return Saver::Replayed::Failed;
 }
 
 void CenterVendor::SaveToDatabase()

@@ -21,11 +21,6 @@ int pixels(double twips)
 {
     return static_cast<int>(std::lround(twips / TwipsPerPixel));
 }
-
-QString qstring(std::string_view utf8)
-{
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
 } // namespace
 
 VendorList::VendorList(QWidget *viewParent)
@@ -92,6 +87,13 @@ int VendorList::Count() const
     return static_cast<int>(m_order.size());
 }
 
+void VendorList::requireColumn(int column, int first)
+{
+    if (column < first || column >= Columns) {
+        throw ListError("no such column: " + std::to_string(column));
+    }
+}
+
 VendorList::Handle VendorList::handle(int index) const
 {
     if (index < 1 || index > Count()) {
@@ -115,13 +117,6 @@ int VendorList::indexOf(Handle h) const
     }
     m_currentCache = static_cast<int>(it - m_order.begin());
     return m_currentCache + 1;
-}
-
-int VendorList::Add(const QString &text)
-{
-    logic::Row row;
-    row.id = text.toStdString();
-    return AddRow(row);
 }
 
 int VendorList::AddRow(const logic::Row &row)
@@ -246,28 +241,6 @@ void VendorList::Clear()
     selectionChanged();
 }
 
-QString VendorList::Text(int index) const
-{
-    return qstring(m_store.plainText(handle(index), 0));
-}
-
-QString VendorList::SubItem(int index, int k) const
-{
-    if (k < 1 || k >= Columns) {
-        throw ListError("no such column: " + std::to_string(k));
-    }
-    logic::CellBuffer buffer;
-    return qstring(m_store.text(handle(index), k, buffer));
-}
-
-std::string_view VendorList::Utf8(int index, int k, logic::CellBuffer &out) const
-{
-    if (k < 0 || k >= Columns) {
-        throw ListError("no such column: " + std::to_string(k));
-    }
-    return m_store.text(handle(index), k, out);
-}
-
 std::string_view VendorList::id(int index) const
 {
     return m_store.plainText(handle(index), 0);
@@ -308,17 +281,6 @@ logic::Pending VendorList::pending(int index) const
 int VendorList::markedCount() const
 {
     return static_cast<int>(m_store.markedCount());
-}
-
-void VendorList::SetSubItem(int index, int k, const QString &text)
-{
-    if (k < 1 || k >= Columns) {
-        throw ListError("no such column: " + std::to_string(k));
-    }
-    const Handle h = handle(index);
-    const QByteArray utf8 = text.toUtf8();
-    m_store.setText(h, k, {utf8.constData(), static_cast<std::size_t>(utf8.size())});
-    m_model->cellChanged(index - 1, k);
 }
 
 bool VendorList::Selected(int index) const
@@ -368,45 +330,9 @@ void VendorList::SetMultiSelect(bool on)
     m_view->setMultiSelect(on);
 }
 
-int VendorList::FindItem(const QString &text) const
-{
-    const QByteArray utf8 = text.toUtf8();
-    const std::string_view wanted(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-    const auto it = std::find_if(m_order.begin(), m_order.end(), [&](Handle h) {
-        return list::compareFolded(m_store.plainText(h, 0), wanted) == 0;
-    });
-    return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
-}
-
-int VendorList::FindExact(int column, std::string_view text) const
-{
-    if (column < 0 || column >= Columns) {
-        throw ListError("no such column: " + std::to_string(column));
-    }
-    logic::CellBuffer buffer;
-    const auto it = std::find_if(m_order.begin(), m_order.end(),
-                                 [&](Handle h) { return m_store.text(h, column, buffer) == text; });
-    return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
-}
-
 int VendorList::FindId(std::string_view id) const
 {
-    const auto it = std::find_if(m_order.begin(), m_order.end(),
-                                 [&](Handle h) { return m_store.plainText(h, 0) == id; });
-    return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
-}
-
-int VendorList::FindContaining(int column, const QString &text) const
-{
-    if (column < 0 || column >= Columns) {
-        throw ListError("no such column: " + std::to_string(column));
-    }
-    const list::FoldedNeedle needle(text);
-    logic::CellBuffer buffer;
-    const auto it = std::find_if(m_order.begin(), m_order.end(), [&](Handle h) {
-        return needle.foundIn(m_store.text(h, column, buffer));
-    });
-    return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
+    return firstRow([&](Handle h) { return m_store.plainText(h, 0) == id; });
 }
 
 int VendorList::SortKey() const
@@ -416,9 +342,7 @@ int VendorList::SortKey() const
 
 void VendorList::SetSortKey(int column)
 {
-    if (column < 0 || column >= Columns) {
-        throw ListError("no such column: " + std::to_string(column));
-    }
+    requireColumn(column, 0);
     m_sortKey = column;
     sortRows();
 }
@@ -622,7 +546,7 @@ void VendorList::flush()
             }
             int last = r;
             while (last + 1 < count &&
-                   m_store.selected(m_order[static_cast<std::size_t>(last + 1)])) {
+                   m_store.selected(m_order[static_cast<std::size_t>(last) + 1])) {
                 ++last;
             }
             ranges.select(m_model->index(r, 0), m_model->index(last, Columns - 1));
@@ -638,10 +562,6 @@ void VendorList::flush()
     }
     m_pushing = false;
 }
-
-} // namespace tarvo::list
-
-namespace tarvo::list {
 
 void VendorList::SetRowNote(const QString &id, const QString &note)
 {

@@ -1,8 +1,8 @@
 // One vendor list: the store of its rows (typed rows shown as seven text columns, the
 // selection, the current row, the sort state) and the view that shows them. Indexes are 1-based
 // as the control's logic counts them; 0 stands for "no row". Texts are kept in UTF-8 (see
-// RowStore). Rows are read and written typed (row, fee, dutyMark) or, as the list contract
-// describes them, by column text (Text, SubItem).
+// RowStore). Rows are read and written typed (row, fee, dutyMark); the list contract's text
+// columns (Text, SubItem, FindItem, ...) are a layer over them in VendorListText.cpp.
 //
 // Changes made by code are pushed to the view in one step by flush(): the control calls it
 // when a handler ends, so a load of 32767 rows costs one model update, not 32767.
@@ -13,6 +13,7 @@
 
 #include <QObject>
 #include <QString>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -54,10 +55,8 @@ public:
     void SetFullRowSelect(bool on);
 
     int Count() const;
-    // Appends a row and returns its index; the first row of an empty list becomes its
-    // current, selected row. Throws ListError past 32767 rows.
-    int Add(const QString &text);
-    // Add with a typed row; the row's values as loaded come with it.
+    // Appends a typed row, with its values as loaded, and returns its index; the first row of
+    // an empty list becomes its current, selected row. Throws ListError past 32767 rows.
     int AddRow(const logic::Row &row);
     // AddRow for a row a load reads, its texts copied straight from the answer.
     int AddRow(const logic::LoadedRow &row);
@@ -72,15 +71,6 @@ public:
     int RemoveSelected();
     void Clear();
 
-    QString Text(int index) const;
-    // k is 1..6; throws ListError for a bad row or column.
-    QString SubItem(int index, int k) const;
-    // Writes the cell's text; the fee, duty and key columns keep a typed value where the text
-    // is exactly one they would show (see logic/RowText).
-    void SetSubItem(int index, int k, const QString &text);
-    // Column k (0..6) as shown, without a copy where it is text; valid until the list next
-    // changes (and out is alive).
-    std::string_view Utf8(int index, int k, logic::CellBuffer &out) const;
     // The id (column 0) without a copy; valid until the list next changes.
     std::string_view id(int index) const;
 
@@ -108,14 +98,8 @@ public:
     bool MultiSelect() const;
     void SetMultiSelect(bool on);
 
-    // First row (in display order) whose text equals text, ignoring letter case; 0 for none.
-    int FindItem(const QString &text) const;
-    // First row whose column is exactly text (UTF-8, letter case counts); 0 for none.
-    int FindExact(int column, std::string_view text) const;
-    // First row whose id is exactly id (letter case counts); 0 for none.
+    // First row (in display order) whose id is exactly id (letter case counts); 0 for none.
     int FindId(std::string_view id) const;
-    // First row whose column holds text anywhere, ignoring letter case; 0 for none.
-    int FindContaining(int column, const QString &text) const;
 
     // Writing either reorders the rows (stable, ignoring letter case); rows added later stay
     // at the end until the next write or PlaceInOrder. Rows already in order are not moved.
@@ -135,13 +119,42 @@ public:
     // Pushes every pending change of rows, selection and current row to the view.
     void flush();
 
+    // The list contract's text columns (VendorListText.cpp): column 0 is the id, 1..6 the
+    // sub-items, each as the list shows it.
+
+    // Add with only the id. Throws ListError past 32767 rows.
+    int Add(const QString &text);
+    QString Text(int index) const;
+    // k is 1..6; throws ListError for a bad row or column.
+    QString SubItem(int index, int k) const;
+    // Writes the cell's text; the fee, duty and key columns keep a typed value where the text
+    // is exactly one they would show (see logic/RowText).
+    void SetSubItem(int index, int k, const QString &text);
+    // Column k (0..6) as shown, without a copy where it is text; valid until the list next
+    // changes (and out is alive).
+    std::string_view Utf8(int index, int k, logic::CellBuffer &out) const;
+    // First row (in display order) whose text equals text, ignoring letter case; 0 for none.
+    int FindItem(const QString &text) const;
+    // First row whose column is exactly text (UTF-8, letter case counts); 0 for none.
+    int FindExact(int column, std::string_view text) const;
+    // First row whose column holds text anywhere, ignoring letter case; 0 for none.
+    int FindContaining(int column, const QString &text) const;
+
 private:
     friend class VendorListModel;
     using Handle = RowStore::Handle;
     static constexpr Handle NoRow = ~Handle{0};
 
+    // Throws ListError unless first <= column < Columns.
+    static void requireColumn(int column, int first);
     Handle handle(int index) const;
     int indexOf(Handle h) const;
+    // The first row in display order whose handle matches, or 0.
+    template <typename Match> int firstRow(Match match) const
+    {
+        const auto it = std::find_if(m_order.begin(), m_order.end(), match);
+        return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
+    }
     int appended(Handle h);
     // Negative, zero or positive as a's sort cell orders before, with or after b's.
     int compare(Handle a, Handle b) const;

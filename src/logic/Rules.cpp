@@ -25,11 +25,16 @@ Fee defaultFee()
     return Fee{DefaultFeeHundredths, {}};
 }
 
+bool dutyApplies(double countryId, int centerCode)
+{
+    return countryId == 1.0 && centerCode == 2;
+}
+
 bool dutyApplies(std::string_view countryId, std::int16_t centerCode)
 {
     // The country id is read first: a text that is no number stops the row even where the
     // center's code alone would decide.
-    return isOne(countryId) && centerCode == 2;
+    return dutyApplies(isOne(countryId) ? 1.0 : 0.0, centerCode);
 }
 
 DutyMark loadedDuty(bool duty)

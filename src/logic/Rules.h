@@ -15,7 +15,11 @@ inline constexpr std::int64_t DefaultFeeHundredths = 800;
 Fee defaultFee();
 
 // Whether duty brokerage applies to an active vendor: its country id is 1 and the center's code
-// is 2. Throws ValueError when the country id is not numeric, whatever the center's code.
+// is 2. Surprise: the country id is compared as a number, so 1.0 counts as 1.
+bool dutyApplies(double countryId, int centerCode);
+
+// The same over the country id as loaded. Throws ValueError when it is not numeric, whatever
+// the center's code.
 bool dutyApplies(std::string_view countryId, std::int16_t centerCode);
 
 // The duty column of a loaded row: the flag, nothing pending.

@@ -71,7 +71,7 @@ QString whoAndWhen(const HistoryResult &history, const std::string &id)
     if (entry == nullptr) {
         return {};
     }
-    const QString user = QString::fromStdString(entry->user);
+    QString user = QString::fromStdString(entry->user);
     const QString when = QString::fromStdString(entry->when);
     if (when.isEmpty()) {
         return user;
@@ -115,23 +115,24 @@ Replayer::Result Replayer::reloadKeepingChanges(const QString &reason)
     auto &selected = *lists.lstVendorCenter;
     const PendingRows kept = pendingOf(vendors, selected);
     if (!kept.ok) {
-        return {Outcome::Failed, QString::fromStdString(kept.message), {}, {}};
+        return {replay::Outcome::Failed, QString::fromStdString(kept.message), {}, {}};
     }
     const Saved saved = save();
     if (!m_load()) {
         restore(saved);
-        return {Outcome::Failed, QStringLiteral("the center could not be read again"), {}, {}};
+        return {
+            replay::Outcome::Failed, QStringLiteral("the center could not be read again"), {}, {}};
     }
     const auto planned =
         replay::plan(kept.pending, freshOf(assignmentsOf(selected), vendors, fields.miCenterCode));
     if (!planned.ok()) {
         restore(saved);
-        return {Outcome::Failed, QString::fromStdString(planned.message), {}, {}};
+        return {replay::Outcome::Failed, QString::fromStdString(planned.message), {}, {}};
     }
     for (const replay::Change &change : planned.plan.replays) {
         if (!putChange(vendors, selected, change, kept)) {
             restore(saved);
-            return {Outcome::Failed,
+            return {replay::Outcome::Failed,
                     QStringLiteral("vendor %1 has no row to replay its change on")
                         .arg(QString::fromStdString(change.vendorId)),
                     {},
@@ -143,13 +144,13 @@ Replayer::Result Replayer::reloadKeepingChanges(const QString &reason)
     return result;
 }
 
-Replayer::Outcome Replayer::settle(const replay::Plan &plan, const PendingRows &kept,
-                                   const QString &reason, Result &result)
+replay::Outcome Replayer::settle(const replay::Plan &plan, const PendingRows &kept,
+                                 const QString &reason, Result &result)
 {
     auto &vendors = *lists.lstVendors;
     auto &selected = *lists.lstVendorCenter;
     if (plan.collisions.empty()) {
-        return plan.replays.empty() ? Outcome::Done : Outcome::Replayed;
+        return replay::outcomeOf(plan);
     }
     const HistoryResult history =
         fetchHistory(fields.mtServerName.toStdString(), fields.mlCenterID, HistoryRows);
@@ -183,21 +184,21 @@ Replayer::Outcome Replayer::settle(const replay::Plan &plan, const PendingRows &
     // Closing the view without a choice keeps every change of the user: nothing is dropped
     // that the user did not choose to drop.
     const bool chose = dialog.exec() == QDialog::Accepted;
-    const auto choices = chose ? dialog.choices()
-                               : std::vector<replay::Choice>(rows.size(), replay::Choice::KeepMine);
+    const auto chosen = chose ? dialog.choices()
+                              : std::vector<replay::Choice>(rows.size(), replay::Choice::KeepMine);
+    replay::Choices choices;
     for (std::size_t i = 0; i < plan.collisions.size(); ++i) {
         const replay::Collision &c = plan.collisions[i];
-        const QString id = QString::fromStdString(c.vendorId);
-        if (choices[i] == replay::Choice::TakeTheirs) {
-            result.tookTheirs << id;
-            continue;
-        }
-        result.keptMine << id;
-        if (const auto change = replay::resolve(c, replay::Choice::KeepMine)) {
-            putChange(vendors, selected, *change, kept);
-        }
+        choices[c.vendorId] = chosen[i];
+        (chosen[i] == replay::Choice::TakeTheirs ? result.tookTheirs : result.keptMine)
+            << QString::fromStdString(c.vendorId);
     }
-    return Outcome::Collided;
+    // The replays stand on the rows already; what follows them is the collisions kept as mine.
+    const replay::ChangesResult after = replay::afterChoices(plan, choices);
+    for (std::size_t i = plan.replays.size(); i < after.changes.size(); ++i) {
+        putChange(vendors, selected, after.changes[i], kept);
+    }
+    return replay::Outcome::Collision;
 }
 
 } // namespace tarvo::merge

@@ -22,15 +22,12 @@ using screen::ControlFields;
 class Replayer
 {
 public:
-    enum class Outcome {
-        Replayed, // every pending change is on the fresh rows, nothing collided
-        Done,     // nothing is left pending: the server held every change already
-        Collided, // at least one change collided; the user chose in the collision view
-        Failed,   // the center could not be read again (or the rows not read): rows as before
-    };
     struct Result
     {
-        Outcome outcome = Outcome::Failed;
+        // Replay: every pending change is on the fresh rows, nothing collided. Done: nothing is
+        // left pending. Collision: the user chose in the collision view. Failed: the center (or
+        // the rows) could not be read again, and the rows are as before.
+        replay::Outcome outcome = replay::Outcome::Failed;
         QString message;        // why it failed; empty otherwise
         QStringList keptMine;   // collisions the user kept as theirs would be overwritten
         QStringList tookTheirs; // collisions the user let go
@@ -50,8 +47,8 @@ private:
     struct Saved;
     Saved save() const;
     void restore(const Saved &saved);
-    Outcome settle(const replay::Plan &plan, const PendingRows &kept, const QString &reason,
-                   Result &result);
+    replay::Outcome settle(const replay::Plan &plan, const PendingRows &kept, const QString &reason,
+                           Result &result);
 
     screen::ListArea lists;
     screen::Feedback feedback;

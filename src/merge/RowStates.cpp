@@ -10,57 +10,37 @@
 
 namespace tarvo::merge {
 
-using replay::Assignment;
-using replay::Mark;
+using logic::Assignment;
+using logic::Pending;
 using replay::State;
 
 namespace {
 
 constexpr int CountryColumn = logic::index(logic::Column::CountryId);
 
-// The replay counts fees in hundredths that fit an int; a fee beyond a hundred thousand
-// percent is no assignment it can reason about.
-constexpr std::int64_t LargestReplayedFee = 1'000'000'000;
-
-std::optional<int> hundredths(const logic::Fee &fee)
+// The fee as the replay counts it; empty for a fee that is no number. A fee kept as text counts
+// by the number it reads as, within the fees a row holds typed.
+std::optional<std::int64_t> hundredths(const logic::Fee &fee)
 {
-    std::int64_t value = 0;
     if (fee.hundredths) {
-        value = *fee.hundredths;
-    } else {
-        // A fee kept as text counts by the number it reads as.
-        try {
-            const double percent = logic::toNumber(fee.text);
-            if (!std::isfinite(percent) || std::abs(percent) > 1e7) {
-                return std::nullopt;
-            }
-            value = std::llround(percent * 100);
-        } catch (const logic::ValueError &) {
+        return fee.hundredths;
+    }
+    try {
+        const double percent = logic::toNumber(fee.text);
+        constexpr double Largest = static_cast<double>(logic::MaxFeeHundredths) / 100;
+        if (!std::isfinite(percent) || std::abs(percent) > Largest) {
             return std::nullopt;
         }
-    }
-    if (value > LargestReplayedFee || value < -LargestReplayedFee) {
+        return std::llround(percent * 100);
+    } catch (const logic::ValueError &) {
         return std::nullopt;
     }
-    return static_cast<int>(value);
 }
 
 // What the batch writes as the duty: the leading number of the duty column, non-zero true.
 bool dutyOf(const logic::DutyMark &column)
 {
     return column.duty ? *column.duty : logic::leadingNumber(column.text) != 0;
-}
-
-State loadedState(const logic::Row &row)
-{
-    if (!row.loaded) {
-        return std::nullopt;
-    }
-    const auto fee = hundredths(logic::Fee{row.loaded->feeHundredths, {}});
-    if (!fee) {
-        return std::nullopt;
-    }
-    return Assignment{*fee, row.loaded->duty};
 }
 
 // Adds row to list with the given fee and duty column, where the list's order puts it.
@@ -90,7 +70,7 @@ PendingRows pendingOf(const VendorList &vendors, const VendorList &selected)
     PendingRows result;
     const auto add = [&](logic::Row row, State mine) {
         std::string id = row.id;
-        const State as = loadedState(row);
+        const State as = row.loaded;
         result.rows[id] = std::move(row);
         result.pending.push_back({std::move(id), as, mine});
     };
@@ -104,8 +84,8 @@ PendingRows pendingOf(const VendorList &vendors, const VendorList &selected)
         if (logic::isUnmarked(column)) {
             continue;
         }
-        const char mark = logic::markChar(logic::dutyMarkText(column));
-        if (mark != 'N' && mark != 'U') {
+        const Pending mark = logic::pendingOf(column);
+        if (mark != Pending::New && mark != Pending::Updated && mark != Pending::DeletedUpdated) {
             continue;
         }
         const auto fee = hundredths(selected.fee(i));
@@ -143,7 +123,7 @@ bool putChange(VendorList &vendors, VendorList &selected, const replay::Change &
     const auto mine = kept.rows.find(change.vendorId);
     const logic::Row *keptRow = mine == kept.rows.end() ? nullptr : &mine->second;
     // The user's own fee where it is the fee written, so the cells read as they did.
-    const auto feeOf = [&](int fee) {
+    const auto feeOf = [&](std::int64_t fee) {
         if (keptRow != nullptr && hundredths(keptRow->fee) == fee) {
             return keptRow->fee;
         }
@@ -162,9 +142,9 @@ bool putChange(VendorList &vendors, VendorList &selected, const replay::Change &
         return false;
     };
     switch (change.mark) {
-    case Mark::None:
+    case Pending::None:
         return true;
-    case Mark::Add:
+    case Pending::New:
         if (!change.write || (!take(vendors) && keptRow == nullptr)) {
             return false;
         }
@@ -174,24 +154,27 @@ bool putChange(VendorList &vendors, VendorList &selected, const replay::Change &
             row.loaded.reset();
         }
         addRow(selected, row, feeOf(change.write->feeHundredths),
-               logic::DutyMark{change.write->duty, logic::Pending::New, {}});
+               logic::DutyMark{change.write->duty, Pending::New, {}});
         return true;
-    case Mark::FeeChange: {
+    case Pending::Updated: {
         const int at = selected.FindId(change.vendorId);
         if (!change.write || at == 0) {
             return false;
         }
         selected.setFee(at, feeOf(change.write->feeHundredths));
-        selected.setDutyMark(at, logic::DutyMark{change.write->duty, logic::Pending::Updated, {}});
+        selected.setDutyMark(at, logic::DutyMark{change.write->duty, Pending::Updated, {}});
         return true;
     }
-    case Mark::Remove: {
+    case Pending::Deleted: {
         if (!take(selected)) {
             return false;
         }
         addRow(vendors, row, row.fee, logic::transition(logic::Move::Remove, row.duty));
         return true;
     }
+    case Pending::DeletedUpdated:
+    case Pending::Unknown:
+        break; // markFor never gives these
     }
     return false;
 }

@@ -17,7 +17,7 @@ namespace tarvo::merge {
 using list::VendorList;
 
 // Every assignment of the center by vendor id.
-using Snapshot = std::map<std::string, replay::Assignment>;
+using Snapshot = std::map<std::string, logic::Assignment>;
 
 // The assignments the selected list shows, marks ignored; rows whose fee is no number are left
 // out. Read right after a load, it is what the server holds (T).
@@ -34,9 +34,9 @@ struct PendingRows
 };
 
 // The pending changes of both lists: a marked row of lstVendors is a removal (M absent), a
-// selected row marked new or updated an add or a fee change (M its fee and duty). L is the
-// row's values as loaded. Surprise: a selected row with another mark writes nothing, so it is
-// no pending change.
+// selected row marked new or updated (deleted-updated included, as the batch updates it) an add
+// or a fee change (M its fee and duty). L is the row's values as loaded. Surprise: a selected
+// row with another mark writes nothing, so it is no pending change.
 PendingRows pendingOf(const VendorList &vendors, const VendorList &selected);
 
 // The center as a fresh load shows it (T, the active vendors' country ids, the center code).

@@ -1,5 +1,7 @@
 #include "replay/Replay.h"
 
+#include "logic/Rules.h"
+
 #include <set>
 #include <utility>
 
@@ -23,37 +25,48 @@ PlanResult refusedPlan(std::string message)
     return PlanResult{Status::BadInput, std::move(message), {}};
 }
 
-} // namespace
-
-bool dutyByRule(double countryId, int centerCode)
+// What a choice leaves pending for a collision: nothing when the user takes theirs.
+std::optional<Change> resolve(const Collision &collision, Choice choice)
 {
-    return countryId == 1.0 && centerCode == 2;
+    if (choice == Choice::TakeTheirs) {
+        return std::nullopt;
+    }
+    State write = mineOver(collision.theirs, collision.mine, collision.addDuty);
+    const logic::Pending mark = markFor(collision.theirs, write);
+    if (mark == logic::Pending::None) {
+        return std::nullopt;
+    }
+    return Change{collision.vendorId, mark, write};
 }
 
-Mark markFor(const State &from, const State &to)
+} // namespace
+
+logic::Pending markFor(const State &from, const State &to)
 {
     if (from == to) {
-        return Mark::None;
+        return logic::Pending::None;
     }
     if (!from) {
-        return Mark::Add;
+        return logic::Pending::New;
     }
-    return to ? Mark::FeeChange : Mark::Remove;
+    return to ? logic::Pending::Updated : logic::Pending::Deleted;
 }
 
 Decision decide(const State &loaded, const State &mine, const State &theirs,
                 std::optional<bool> addDuty)
 {
     if (theirs == mine) {
-        return Decision{Outcome::Done, Mark::None, std::nullopt, Conflict::None};
+        return Decision{Outcome::Done, logic::Pending::None, std::nullopt, Conflict::None};
     }
     if (theirs != loaded) {
-        return Decision{Outcome::Collision, Mark::None, std::nullopt, Conflict::ChangedByOther};
+        return Decision{Outcome::Collision, logic::Pending::None, std::nullopt,
+                        Conflict::ChangedByOther};
     }
     // Nobody else touched it. An add still needs the vendor to be active: inserting a vendor
     // that left the active list behind the user's back is not what the user saw.
     if (!theirs && mine && !addDuty) {
-        return Decision{Outcome::Collision, Mark::None, std::nullopt, Conflict::NoLongerActive};
+        return Decision{Outcome::Collision, logic::Pending::None, std::nullopt,
+                        Conflict::NoLongerActive};
     }
     State write = mineOver(theirs, mine, addDuty);
     return Decision{Outcome::Replay, markFor(theirs, write), write, Conflict::None};
@@ -79,7 +92,7 @@ PlanResult plan(const std::vector<Pending> &pending, const Fresh &fresh)
         }
         std::optional<bool> addDuty;
         if (auto it = fresh.activeCountry.find(p.vendorId); it != fresh.activeCountry.end()) {
-            addDuty = dutyByRule(it->second, fresh.centerCode);
+            addDuty = logic::dutyApplies(it->second, fresh.centerCode);
         }
         const Decision d = decide(p.loaded, p.mine, theirs, addDuty);
         switch (d.outcome) {
@@ -93,25 +106,22 @@ PlanResult plan(const std::vector<Pending> &pending, const Fresh &fresh)
             result.plan.collisions.push_back(
                 Collision{p.vendorId, p.loaded, p.mine, theirs, d.why, addDuty});
             break;
+        case Outcome::Failed:
+            break; // decide never fails: it has the whole center before it
         }
     }
     return result;
 }
 
-std::optional<Change> resolve(const Collision &collision, Choice choice)
+Outcome outcomeOf(const Plan &plan)
 {
-    if (choice == Choice::TakeTheirs) {
-        return std::nullopt;
+    if (!plan.collisions.empty()) {
+        return Outcome::Collision;
     }
-    State write = mineOver(collision.theirs, collision.mine, collision.addDuty);
-    const Mark mark = markFor(collision.theirs, write);
-    if (mark == Mark::None) {
-        return std::nullopt;
-    }
-    return Change{collision.vendorId, mark, write};
+    return plan.replays.empty() ? Outcome::Done : Outcome::Replay;
 }
 
-ChangesResult afterChoices(const Plan &plan, const std::map<std::string, Choice> &choices)
+ChangesResult afterChoices(const Plan &plan, const Choices &choices)
 {
     ChangesResult result;
     result.changes = plan.replays;

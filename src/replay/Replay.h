@@ -4,9 +4,13 @@
 // changed it, T as the server holds it now. If T equals M the change is already there (done);
 // else if T equals L nobody else touched it and M is written again (replay); else both sides
 // touched it and the user must choose (collision). Nothing here drops a change the user made:
-// a collision keeps it pending until a choice says otherwise. Pure logic: no Qt, no rows.
+// a collision keeps it pending until a choice says otherwise. Pure logic over logic's
+// assignment and marks: no Qt, no rows.
 #pragma once
 
+#include "logic/Row.h"
+
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -14,25 +18,8 @@
 
 namespace tarvo::replay {
 
-// One vendor's assignment to the center.
-struct Assignment
-{
-    int feeHundredths = 0; // handling fee in hundredths of a percent: 8.00 % is 800
-    bool duty = false;     // the duty / brokerage flag
-
-    bool operator==(const Assignment &) const = default;
-};
-
-// An assignment or its absence (the vendor is not assigned to the center).
-using State = std::optional<Assignment>;
-
-// What a row must carry so that the next commit turns `from` into `to`.
-enum class Mark {
-    None,      // nothing to write
-    Add,       // "N": insert
-    FeeChange, // "U": update of both fees
-    Remove,    // "D": delete
-};
+// A vendor's assignment or its absence (the vendor is not assigned to the center).
+using State = std::optional<logic::Assignment>;
 
 // A change the user made to one vendor's assignment and has not committed yet.
 struct Pending
@@ -45,17 +32,20 @@ struct Pending
 // The center as the fresh load reads it.
 struct Fresh
 {
-    std::map<std::string, Assignment> assigned; // T: every assignment the center has now
+    std::map<std::string, logic::Assignment> assigned; // T: every assignment the center has now
     // The active vendors the fresh load lists as not assigned, with their country ids (the
     // input of the duty rule for an add).
     std::map<std::string, double> activeCountry;
     int centerCode = 0; // the count answer's center code, the other input of the duty rule
 };
 
+// How a pending change, or a whole center's pending changes, came out of the replay. A center's
+// outcome is the furthest any of its changes reached: one collision makes it Collision.
 enum class Outcome {
     Done,      // the server already holds M: the pending change is dropped
     Replay,    // nobody else touched it: M is written again
     Collision, // both sides touched it: the user chooses
+    Failed,    // a center only: it could not be read again, and its rows are as they were
 };
 
 enum class Conflict {
@@ -68,20 +58,17 @@ enum class Conflict {
 struct Decision
 {
     Outcome outcome = Outcome::Done;
-    Mark mark = Mark::None; // Replay: the mark from T to `write`; otherwise None
-    State write;            // Replay: the state the commit writes; otherwise empty
+    logic::Pending mark = logic::Pending::None; // Replay: the mark from T to `write`; else None
+    State write; // Replay: the state the commit writes; otherwise empty
     Conflict why = Conflict::None;
 
     bool operator==(const Decision &) const = default;
 };
 
-// The described duty rule of a row of active vendors: true only for country id 1 at a center
-// with code 2. Surprise: the country id is compared as a number, so 1.0 counts as 1.
-bool dutyByRule(double countryId, int centerCode);
-
-// The mark that turns `from` into `to`. Surprise: a change of the duty flag alone is a
-// FeeChange, because the update writes both fees.
-Mark markFor(const State &from, const State &to);
+// The mark a row must carry so that the next commit turns `from` into `to`: None, New, Updated
+// or Deleted. Surprise: a change of the duty flag alone is Updated, because the update writes
+// both fees.
+logic::Pending markFor(const State &from, const State &to);
 
 // Decides one assignment. `addDuty` is the duty rule applied to the vendor's fresh row of
 // active vendors, empty when the fresh load lists no such row. Surprises: an add writes M's fee
@@ -95,7 +82,7 @@ Decision decide(const State &loaded, const State &mine, const State &theirs,
 struct Change
 {
     std::string vendorId;
-    Mark mark = Mark::None;
+    logic::Pending mark = logic::Pending::None;
     State write;
 
     bool operator==(const Change &) const = default;
@@ -139,13 +126,19 @@ struct PlanResult
 // twice or lost between two entries.
 PlanResult plan(const std::vector<Pending> &pending, const Fresh &fresh);
 
+// The center's outcome: Collision when any change collides, else Replay when any is replayed,
+// else Done. Surprise: never Failed, which only the reading of the center can give.
+Outcome outcomeOf(const Plan &plan);
+
 enum class Choice { KeepMine, TakeTheirs };
 
-// What a choice leaves pending for a collision. Keeping mine re-derives the mark from T to M
-// (an add again takes the duty rule's flag when the vendor has a fresh row), so the commit
-// does not meet the same refusal again. Surprise: taking theirs gives no change at all: the
-// pending change is dropped.
-std::optional<Change> resolve(const Collision &collision, Choice choice);
+// Vendor ids in exact text order, found without a copy of the id. Being a type of our own, it
+// also keeps the map's code inside the shared library, which exports a map over an enum alone.
+struct ById : std::less<>
+{
+};
+// The user's choice per colliding vendor id.
+using Choices = std::map<std::string, Choice, ById>;
 
 struct ChangesResult
 {
@@ -157,8 +150,11 @@ struct ChangesResult
 };
 
 // Every change to commit once the user chose for each collision: the replays, then each
-// collision kept as mine. Surprise: a collision without an entry in `choices` refuses the
-// whole result rather than guess, so no change is dropped that the user did not choose to drop.
-ChangesResult afterChoices(const Plan &plan, const std::map<std::string, Choice> &choices);
+// collision kept as mine. Keeping mine re-derives the mark from T to M (an add again takes the
+// duty rule's flag when the vendor has a fresh row), so the commit does not meet the same
+// refusal again; taking theirs drops the pending change. Surprise: a collision without an entry
+// in `choices` refuses the whole result rather than guess, so no change is dropped that the
+// user did not choose to drop.
+ChangesResult afterChoices(const Plan &plan, const Choices &choices);
 
 } // namespace tarvo::replay

@@ -158,12 +158,12 @@ Saver::Commit Saver::cmdCommit_Click()
             m_failure = {why, 412, reason, detail};
         };
         switch (replay(reason)) {
-        case Replayed::Done:
+        case replay::Outcome::Done:
             refused(FailureReason::AlreadySaved,
                     QStringLiteral("The server already holds every pending change."));
             reload();
             return stop(true, QString());
-        case Replayed::Collided:
+        case replay::Outcome::Collision:
             refused(FailureReason::Collisions, QStringLiteral("Someone else changed the same "
                                                               "vendors; nothing was saved and "
                                                               "your changes are kept. ") +
@@ -171,7 +171,7 @@ Saver::Commit Saver::cmdCommit_Click()
             return stop(false, QStringLiteral("Someone else changed the same vendors; nothing "
                                               "was saved and your changes are kept. ") +
                                    reason);
-        case Replayed::Failed: {
+        case replay::Outcome::Failed: {
             const QString detail =
                 QStringLiteral("The center changed since it was loaded and could not be read "
                                "again; your changes are kept.");
@@ -180,7 +180,7 @@ Saver::Commit Saver::cmdCommit_Click()
                         vbOKOnly, {}, detail);
             return stop(false, detail);
         }
-        case Replayed::Resend:
+        case replay::Outcome::Replay:
             break;
         }
         if (round >= MaxReplayRounds) {

@@ -2,6 +2,7 @@
 // saves and reloads.
 #pragma once
 
+#include "replay/Replay.h"
 #include "screen/Screen.h"
 
 #include <QString>
@@ -56,15 +57,10 @@ public:
         Stale,          // 412: the center changed since the load; nothing applied, nothing shown
     };
 
-    // What a replaying reload (after a 412) left on the rows.
-    enum class Replayed {
-        Resend,   // every pending change is on the fresh rows and nothing collides: send again
-        Done,     // the server already holds every pending change
-        Collided, // a change collides; the collision view was shown, everything stays pending
-        Failed,   // the center could not be read again; the rows are as they were
-    };
-    // reason: the 412's text. Returns what is on the rows now.
-    using Replay = std::function<Replayed(const QString &reason)>;
+    // The replaying reload after a 412; reason: the 412's text. Returns what it left on the
+    // rows: Replay sends again, Done reloads, Collision and Failed end the commit with every
+    // change kept.
+    using Replay = std::function<replay::Outcome(const QString &reason)>;
 
     // Automatic re-sends after a 412 within one commit; the next 412 ends it with the changes
     // kept.

@@ -1,11 +1,15 @@
 #include "replay/Replay.h"
 
+#include "logic/Rules.h"
+
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
 
 using namespace tarvo::replay;
+using tarvo::logic::Assignment;
+using Mark = tarvo::logic::Pending;
 
 namespace {
 
@@ -36,19 +40,19 @@ const Decision gone{Outcome::Collision, Mark::None, none, Conflict::NoLongerActi
 TEST(ReplayDecision, FollowsTheLoadedMineTheirsLattice)
 {
     const DecideCase cases[] = {
-        {"add, untouched", none, A, none, false, replay(Mark::Add, A)},
-        {"add takes the fresh row's duty", none, A, none, true, replay(Mark::Add, Aduty)},
+        {"add, untouched", none, A, none, false, replay(Mark::New, A)},
+        {"add takes the fresh row's duty", none, A, none, true, replay(Mark::New, Aduty)},
         {"add of a vendor no longer active", none, A, none, inactive, gone},
         {"add, the other side added the same", none, A, A, inactive, done},
         {"add, the other side added another fee", none, A, B, inactive, collides},
         {"add, the other side added another duty", none, A, Aduty, inactive, collides},
-        {"fee change, untouched", A, B, A, inactive, replay(Mark::FeeChange, B)},
-        {"fee change keeps its duty", Aduty, Bduty, Aduty, false, replay(Mark::FeeChange, Bduty)},
+        {"fee change, untouched", A, B, A, inactive, replay(Mark::Updated, B)},
+        {"fee change keeps its duty", Aduty, Bduty, Aduty, false, replay(Mark::Updated, Bduty)},
         {"fee change, the other side set the same", A, B, B, inactive, done},
         {"fee change, the other side set another", A, B, C, inactive, collides},
         {"fee change, the other side removed it", A, B, none, false, collides},
         {"fee change, the other side changed the duty", A, B, Aduty, inactive, collides},
-        {"removal, untouched", A, none, A, inactive, replay(Mark::Remove, none)},
+        {"removal, untouched", A, none, A, inactive, replay(Mark::Deleted, none)},
         {"removal, the other side removed it too", A, none, none, true, done},
         {"removal, the other side changed the fee", A, none, B, inactive, collides},
         {"fee set back to loaded, untouched", A, A, A, inactive, done},
@@ -83,7 +87,7 @@ void apply(std::map<std::string, Assignment> &center, const std::vector<Change> 
     for (const Change &c : changes) {
         EXPECT_TRUE(applied.insert(c.vendorId).second) << "vendor " << c.vendorId << " twice";
         const bool present = center.count(c.vendorId) != 0;
-        EXPECT_EQ(present, c.mark != Mark::Add) << "vendor " << c.vendorId;
+        EXPECT_EQ(present, c.mark != Mark::New) << "vendor " << c.vendorId;
         if (c.write) {
             center[c.vendorId] = *c.write;
         } else {
@@ -116,7 +120,7 @@ TEST(ReplayPlan, RandomConcurrentEditsLoseNothingAndCollideExactlyWhereBothSides
             const State L = chance(50) ? State{Assignment{fee(), chance(50)}} : none;
             auto changed = [&] {
                 return L ? (chance(30) ? none : State{Assignment{fee(), L->duty}})
-                         : State{Assignment{fee(), dutyByRule(country, code)}};
+                         : State{Assignment{fee(), tarvo::logic::dutyApplies(country, code)}};
             };
             if ((L || active) && chance(50)) {
                 pending.push_back({id, L, changed()});
@@ -134,7 +138,7 @@ TEST(ReplayPlan, RandomConcurrentEditsLoseNothingAndCollideExactlyWhereBothSides
         ASSERT_TRUE(result.ok()) << result.message;
         const Plan &p = result.plan;
         std::vector<std::string> decided = p.done, expectedIds;
-        std::map<std::string, Choice> choices;
+        Choices choices;
         for (const Change &c : p.replays) {
             decided.push_back(c.vendorId);
         }
@@ -148,6 +152,7 @@ TEST(ReplayPlan, RandomConcurrentEditsLoseNothingAndCollideExactlyWhereBothSides
         std::sort(decided.begin(), decided.end());
         std::sort(expectedIds.begin(), expectedIds.end());
         EXPECT_EQ(decided, expectedIds); // each pending change decided exactly once
+        EXPECT_EQ(outcomeOf(p) == Outcome::Done, p.done.size() == pending.size());
 
         // The replays alone, then with every collision chosen: both leave each change once.
         std::map<std::string, Assignment> replayed = theirs, chosen = theirs;
@@ -166,7 +171,8 @@ TEST(ReplayPlan, RandomConcurrentEditsLoseNothingAndCollideExactlyWhereBothSides
             // An add onto a fresh row carries that row's duty; everything else is M as made.
             State expected = c.mine;
             if (!T && expected && freshRow) {
-                expected->duty = dutyByRule(fresh.activeCountry[c.vendorId], fresh.centerCode);
+                expected->duty =
+                    tarvo::logic::dutyApplies(fresh.activeCountry[c.vendorId], fresh.centerCode);
             }
             if (!collided) {
                 EXPECT_EQ(stateIn(replayed, c.vendorId), expected);

@@ -94,8 +94,7 @@ TEST_F(RowStates, aRowBroughtBackFromTheUsersRowsWasNotAssignedWhenLoaded)
 {
     tarvo::merge::PendingRows kept;
     kept.rows["4"] = loadedRow("4", Assignment{700, true});
-    const tarvo::replay::Change add{"4", tarvo::replay::Mark::Add,
-                                    tarvo::replay::Assignment{700, false}};
+    const tarvo::replay::Change add{"4", Pending::New, Assignment{700, false}};
     ASSERT_TRUE(tarvo::merge::putChange(vendors, selected, add, kept));
     ASSERT_EQ(selected.Count(), 1);
     EXPECT_EQ(selected.SubItem(1, 3), "7.00");
