@@ -11,6 +11,7 @@
 #include "ops/ServerMetrics.h"
 #include "page/CenterVendorPage.h"
 #include "page/Protocol.h"
+#include "protocol/Wire.h"
 
 #include <cstdio>
 #include <mutex>
@@ -21,7 +22,6 @@ namespace tarvo::server {
 
 namespace {
 
-constexpr const char *kPage = "/CenterVendor.asp";
 constexpr const char *kHealth = "/healthz";
 constexpr const char *kMetrics = "/metrics";
 // Once the grace has run out, how long a commit already under way may take to finish and
@@ -49,7 +49,8 @@ std::optional<std::string> listHeader(const HttpRequest &request, std::string_vi
 
 Conditions conditionsOf(const HttpRequest &request)
 {
-    return {listHeader(request, "If-Match"), listHeader(request, "If-None-Match")};
+    return {listHeader(request, protocol::header::kIfMatch),
+            listHeader(request, protocol::header::kIfNoneMatch)};
 }
 
 // Scrapes are few and come from a few monitoring hosts.
@@ -193,7 +194,7 @@ void ReferenceServer::Impl::install()
         }
         return httpAnswer(page.query(params, who, conditionsOf(request)), who.user);
     };
-    http.route("GET", kPage, query);
+    http.route("GET", std::string(protocol::kPage), query);
 
     HttpRoute health;
     health.signedIn = false; // load balancers check it without credentials
@@ -234,7 +235,7 @@ void ReferenceServer::Impl::install()
         answer.note.committing = through;
         return httpAnswer(std::move(answer), who.user);
     };
-    http.route("POST", kPage, std::move(save));
+    http.route("POST", std::string(protocol::kPage), std::move(save));
     // A commit let through finishes and is answered; the others are rolled back when they
     // reach the gate, or with the process.
     http.onGraceEnd([this] { gate.close(kCommitsUnderWay); });

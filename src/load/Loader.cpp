@@ -161,11 +161,11 @@ bool Loader::loadOnce()
     }
 }
 
-net::QueryDocument Loader::request(const char *query)
+net::QueryDocument Loader::request(protocol::Query query)
 {
-    const QString url = fields.mtServerName + QStringLiteral("/CenterVendor.asp?") +
-                        QLatin1String(query) + QStringLiteral("&centerID=") +
-                        QString::number(fields.mlCenterID);
+    const QString url =
+        fields.mtServerName + QString::fromUtf8(protocol::kPage.data(), protocol::kPage.size()) +
+        QLatin1Char('?') + QString::fromStdString(protocol::queryText(query, fields.mlCenterID));
     auto doc = net::QueryDocument::fetch(text(url), queryFetchOptions());
     m_tags.push_back(doc.etag());
     if (!doc.hasDocumentElement()) {
@@ -176,7 +176,7 @@ net::QueryDocument Loader::request(const char *query)
 
 void Loader::CountDisplay()
 {
-    const auto doc = request("count=1");
+    const auto doc = request(protocol::Query::Count);
     const auto record = doc.documentElement().child(0, "count section").child(0, "count record");
     fields.miCenterCode = logic::toInt16(record.child(0, "center code").text());
     fields.miNonSelectedCount = logic::toInt16(record.child(1, "non-selected count").text());
@@ -231,7 +231,7 @@ void startRow(logic::Row &row, std::string_view id)
 void Loader::NonSelectVendorsDisplay()
 {
     auto &list = *lists.lstVendors;
-    const auto doc = request("active=1");
+    const auto doc = request(protocol::Query::Active);
     const auto section = doc.documentElement().child(1, "active vendors section");
     list.Reserve(fields.miNonSelectedCount);
     // Field 0 is the first child's text; from field 1 on every child is copied in turn, so the
@@ -290,7 +290,7 @@ void Loader::NonSelectVendorsDisplay()
 void Loader::SelectedVendorDisplay()
 {
     auto &list = *lists.lstVendorCenter;
-    const auto doc = request("selected=1");
+    const auto doc = request(protocol::Query::Selected);
     const auto section = doc.documentElement().child(2, "selected vendors section");
     list.Reserve(fields.miSelectedCount);
     constexpr std::size_t Read = 4; // id, name, fee, duty

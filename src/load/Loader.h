@@ -3,6 +3,7 @@
 #pragma once
 
 #include "net/QueryDocument.h"
+#include "protocol/Wire.h"
 #include "screen/Screen.h"
 
 #include <QElapsedTimer>
@@ -83,7 +84,7 @@ public:
 
 private:
     bool loadOnce();
-    net::QueryDocument request(const char *query);
+    net::QueryDocument request(protocol::Query query);
     void showProgress(int value);
     void showLastProgress();
     // Sets the bar's value without the immediate repaint QProgressBar makes of it.

@@ -4,6 +4,7 @@
 #include "logic/Statements.h"
 #include "logic/UrlEncode.h"
 #include "net/Transfer.h"
+#include "protocol/Wire.h"
 #include "screen/ControlState.h"
 #include "screen/Messages.h"
 #include "screen/Screen.h"
@@ -103,9 +104,13 @@ Saver::Outcome Saver::SaveToDatabase(bool quietWhenStale)
         if (!fields.loadedVersion.isEmpty()) {
             // Applied only while the center still is as loaded; the transfer splits header
             // lines at any CR or LF, so a tag cannot add a header of its own.
-            headers += QStringLiteral("\r\nIf-Match: ") + fields.loadedVersion;
+            headers += QStringLiteral("\r\n") +
+                       QString::fromUtf8(protocol::header::kIfMatch.data(),
+                                         protocol::header::kIfMatch.size()) +
+                       QStringLiteral(": ") + fields.loadedVersion;
         }
-        Inet1.Execute(fields.mtServerName + QStringLiteral("/CenterVendor.asp"),
+        Inet1.Execute(fields.mtServerName +
+                          QString::fromUtf8(protocol::kPage.data(), protocol::kPage.size()),
                       QStringLiteral("Post"), QString::fromStdString(body), headers);
         if (Inet1.StillExecuting()) {
             // Events, repaints and the transfer's own state event are served meanwhile.
