@@ -15,7 +15,7 @@
 
 namespace tarvo::server {
 
-class AccessGate final : public HttpGate
+class AccessGate final : public http::HttpGate
 {
 public:
     // Reads the users file when `access` names one. Throws std::runtime_error naming the
@@ -31,23 +31,23 @@ public:
 
     // 421 for a foreign Host; 403 for a request other than GET or HEAD from a foreign Origin,
     // whoever sends it (a browser sends stored credentials along with another site's form).
-    std::optional<HttpAnswer> screen(const HttpRequest &request) override;
+    std::optional<http::HttpAnswer> screen(const http::HttpRequest &request) override;
     // 429 while the client address failed ten times within a minute, or the user name the
     // credentials claim did, unless this address is one of the name's homes (where it signed
     // in before): homes are spared the name's lock only, never the address's. Remembered
     // credentials pass through here too.
-    std::optional<HttpAnswer> throttle(const HttpRequest &request) override;
+    std::optional<http::HttpAnswer> throttle(const http::HttpRequest &request) override;
     // Without a users file: open. Remembered credentials pass; none or malformed: 401 (a
     // malformed header charged to the address); the rest needs check().
-    HttpSignIn signIn(const HttpRequest &request) override;
+    http::HttpSignIn signIn(const http::HttpRequest &request) override;
     // One argon2 verification, charged before it runs to the client address and (but at a
     // home) to the user name, so that checks running at once never pass the limits; a
     // success takes the charges back and makes the address one of the name's homes.
-    std::variant<std::string, HttpAnswer> check(const HttpRequest &request) override;
+    std::variant<std::string, http::HttpAnswer> check(const http::HttpRequest &request) override;
 
     // The caller of a request that passed the stages, with the rights the users file gives it
     // now; 401 when the file no longer names the user.
-    std::variant<Caller, HttpAnswer> caller(const HttpRequest &request);
+    std::variant<auth::Caller, http::HttpAnswer> caller(const http::HttpRequest &request);
 
     // Without a users file: nullopt. Otherwise the users read last.
     std::optional<std::size_t> userCount() const;

@@ -207,10 +207,10 @@ std::optional<std::string> accessProblem(const AccessOptions &access)
     if (access.centers != "*" && access.addUser.empty()) {
         return "--centers goes with --add-user";
     }
-    if (!parseCenters(access.centers)) {
+    if (!auth::parseCenters(access.centers)) {
         return "--centers needs \"*\" or center ids like 1,2, not \"" + access.centers + "\"";
     }
-    if (!access.addUser.empty() && !isValidUserName(access.addUser)) {
+    if (!access.addUser.empty() && !auth::isValidUserName(access.addUser)) {
         return "--add-user needs a name without blanks, \":\" or \"#\"";
     }
     if (access.tlsCert.empty() != access.tlsKey.empty()) {
@@ -283,7 +283,7 @@ std::optional<std::string> optionsFrom(const Written &w, ServerOptions &options)
         if (w.dbPasswordFile->empty()) {
             return "--db-password-file needs a file";
         }
-        if (!isPostgresLocation(options.db)) {
+        if (!store::isPostgresLocation(options.db)) {
             return "--db-password-file goes with a PostgreSQL --db (postgresql://...); a SQLite "
                    "file has no password";
         }
@@ -317,9 +317,9 @@ std::optional<std::string> optionsFrom(const Written &w, ServerOptions &options)
     }
     if (w.logFormat) {
         if (*w.logFormat == "text") {
-            options.logFormat = LogFormat::Text;
+            options.logFormat = ops::LogFormat::Text;
         } else if (*w.logFormat == "json") {
-            options.logFormat = LogFormat::Json;
+            options.logFormat = ops::LogFormat::Json;
         } else {
             return "--log-format needs text or json";
         }

@@ -43,7 +43,7 @@ struct ServerOptions
     // Operating the server.
     std::string metricsHost{}; // empty: no metrics listener
     int metricsPort = 0;
-    LogFormat logFormat = LogFormat::Text;
+    ops::LogFormat logFormat = ops::LogFormat::Text;
     std::chrono::seconds shutdownGrace{30}; // requests in flight may finish for this long
     std::string dbPasswordFile{};           // with a PostgreSQL db: the file holding its password
 };

@@ -141,22 +141,22 @@ private:
 
 int addUserFromInput(const std::string &program, const AccessOptions &access)
 {
-    const auto added =
-        addUser(access.usersFile, access.addUser, readPassword(), *parseCenters(access.centers));
+    const auto added = auth::addUser(access.usersFile, access.addUser, readPassword(),
+                                     *auth::parseCenters(access.centers));
     std::fprintf(added.ok ? stdout : stderr, "%s: %s\n", program.c_str(), added.message.c_str());
     return added.ok ? 0 : 1;
 }
 
 int writeBackup(const std::string &program, const ServerOptions &options)
 {
-    if (isPostgresLocation(options.db)) {
+    if (store::isPostgresLocation(options.db)) {
         std::fprintf(stderr,
                      "%s: --backup copies a SQLite database; back up PostgreSQL with pg_dump "
                      "(see \"Backups of PostgreSQL\" in deploy.md)\n",
                      program.c_str());
         return 2;
     }
-    const BackupResult written = backupSqlite(options.db, options.backup);
+    const store::BackupResult written = store::backupSqlite(options.db, options.backup);
     if (!written.ok()) {
         std::fprintf(stderr, "%s: no backup of %s: %s\n", program.c_str(), options.db.c_str(),
                      written.message.c_str());
@@ -174,9 +174,9 @@ namespace {
 
 // A line of the program's own on stderr before the server (and its log) exists, in the log's
 // format all the same.
-void noticeBeforeServing(const std::string &text, LogFormat format)
+void noticeBeforeServing(const std::string &text, ops::LogFormat format)
 {
-    std::fprintf(stderr, "%s\n", formatNotice(text, format).c_str());
+    std::fprintf(stderr, "%s\n", ops::formatNotice(text, format).c_str());
 }
 
 // The first line of --db-password-file, read as every secret is (size-bounded, a word about a
@@ -184,9 +184,9 @@ void noticeBeforeServing(const std::string &text, LogFormat format)
 std::string databasePassword(const std::string &program, const ServerOptions &options)
 {
     const std::string &path = options.dbPasswordFile;
-    SecretRules rules;
-    rules.maxBytes = kMaxPasswordFileBytes;
-    const SecretRead read = readSecretFile(path, "database password file", rules);
+    auth::SecretRules rules;
+    rules.maxBytes = auth::kMaxPasswordFileBytes;
+    const auth::SecretRead read = auth::readSecretFile(path, "database password file", rules);
     if (!read.ok()) {
         throw std::runtime_error(read.message);
     }
@@ -214,14 +214,14 @@ int serve(const std::string &program, const ServerOptions &options)
     const sigset_t handledSignals = blockHandledSignals();
     auto waiter = std::make_unique<SignalWaiter>(handledSignals);
     try {
-        StoreOptions storeOptions;
+        store::StoreOptions storeOptions;
         storeOptions.connections = options.dbConnections;
         if (!options.dbPasswordFile.empty()) {
             storeOptions.password = databasePassword(program, options);
         }
-        HttpLimits limits;
+        http::HttpLimits limits;
         limits.shutdownGrace = options.shutdownGrace;
-        service::status("Connecting to the database " + shownLocation(options.db));
+        service::status("Connecting to the database " + store::shownLocation(options.db));
         ReferenceServer server(options.db, storeOptions, limits);
         // Taken out of the waiter's hands before the server goes away.
         struct Registration
@@ -240,14 +240,14 @@ int serve(const std::string &program, const ServerOptions &options)
                                     "change every center");
         }
         if (options.sample) {
-            const FillResult filled = server.fillSample();
+            const store::FillResult filled = server.fillSample();
             if (!filled.ok()) {
                 server.notice(program + ": cannot fill the sample: " + filled.message);
                 return 1;
             }
             if (!filled.filled) {
                 // In the log's format, as every line on stderr while the server runs.
-                server.notice(program + ": " + shownLocation(options.db) +
+                server.notice(program + ": " + store::shownLocation(options.db) +
                               " already holds data; --sample leaves it as it is");
             }
         }
@@ -281,7 +281,7 @@ int serve(const std::string &program, const ServerOptions &options)
         std::fflush(stdout);
         const std::string address = std::string(options.access.tlsCert.empty() ? "http" : "https") +
                                     "://" + displayHost(options.host) + ":" + std::to_string(port);
-        service::ready("Serving " + address + " from " + shownLocation(options.db));
+        service::ready("Serving " + address + " from " + store::shownLocation(options.db));
 
         const bool served = server.listenAfterBind();
         if (!served && !waiter->signalled()) {

@@ -28,7 +28,7 @@ constexpr const char *kMetrics = "/metrics";
 // answer.
 constexpr std::chrono::seconds kCommitsUnderWay(10);
 
-HttpAnswer httpAnswer(PageAnswer answer, const std::string &user = {})
+http::HttpAnswer httpAnswer(page::PageAnswer answer, const std::string &user = {})
 {
     answer.note.user = user;
     return {answer.status,          std::move(answer.contentType), std::move(answer.body),
@@ -36,27 +36,27 @@ HttpAnswer httpAnswer(PageAnswer answer, const std::string &user = {})
 }
 
 // The values of every header line of that name joined, as one list.
-std::optional<std::string> listHeader(const HttpRequest &request, std::string_view name)
+std::optional<std::string> listHeader(const http::HttpRequest &request, std::string_view name)
 {
     std::optional<std::string> joined;
     for (const auto &[key, value] : request.headers) {
-        if (equalsIgnoringCase(key, name)) {
+        if (text::equalsIgnoringCase(key, name)) {
             joined = joined ? *joined + ", " + value : value;
         }
     }
     return joined;
 }
 
-Conditions conditionsOf(const HttpRequest &request)
+page::Conditions conditionsOf(const http::HttpRequest &request)
 {
     return {listHeader(request, protocol::header::kIfMatch),
             listHeader(request, protocol::header::kIfNoneMatch)};
 }
 
 // Scrapes are few and come from a few monitoring hosts.
-HttpLimits metricsLimits()
+http::HttpLimits metricsLimits()
 {
-    HttpLimits limits;
+    http::HttpLimits limits;
     limits.connections = 16;
     limits.connectionsPerAddress = 8;
     limits.bodyBytes = 0;
@@ -67,14 +67,14 @@ HttpLimits metricsLimits()
 }
 
 // More workers than connections would only wait for the store's pool.
-HttpLimits oneWorkerPerConnection(HttpLimits limits, const StoreOptions &options)
+http::HttpLimits oneWorkerPerConnection(http::HttpLimits limits, const store::StoreOptions &options)
 {
     limits.workers = static_cast<unsigned>(options.connections);
     return limits;
 }
 
 // A missing Content-Type counts as a form, as the control's transfer may leave it out.
-bool isFormBody(const HttpRequest &request)
+bool isFormBody(const http::HttpRequest &request)
 {
     const auto header = request.header("Content-Type");
     if (!header) {
@@ -84,25 +84,25 @@ bool isFormBody(const HttpRequest &request)
     while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) {
         type.remove_suffix(1);
     }
-    return equalsIgnoringCase(type, "application/x-www-form-urlencoded");
+    return text::equalsIgnoringCase(type, "application/x-www-form-urlencoded");
 }
 
 // The SQL fields of a form body, in the page's terms.
-FormParse formParse(const HttpForm &form)
+page::FormParse formParse(const http::HttpForm &form)
 {
-    FormParse parse;
+    page::FormParse parse;
     parse.statements = form.values;
     switch (form.status) {
-    case HttpForm::Status::Ok:
+    case http::HttpForm::Status::Ok:
         break;
-    case HttpForm::Status::Malformed:
-        parse.status = FormParse::Status::Malformed;
+    case http::HttpForm::Status::Malformed:
+        parse.status = page::FormParse::Status::Malformed;
         parse.message = form.message;
         break;
-    case HttpForm::Status::TooManyFields:
-        parse.status = FormParse::Status::TooManyStatements;
+    case http::HttpForm::Status::TooManyFields:
+        parse.status = page::FormParse::Status::TooManyStatements;
         parse.message =
-            "more than " + std::to_string(kMaxStatements) + " statements in one request";
+            "more than " + std::to_string(page::kMaxStatements) + " statements in one request";
         break;
     }
     return parse;
@@ -112,35 +112,37 @@ FormParse formParse(const HttpForm &form)
 
 struct ReferenceServer::Impl
 {
-    Impl(const std::string &location, const StoreOptions &options, const HttpLimits &limits)
-        : store(Store::open(location, withNotices(options))), page(*store), metrics(version::text),
+    Impl(const std::string &location, const store::StoreOptions &options,
+         const http::HttpLimits &limits)
+        : store(store::Store::open(location, withNotices(options))), page(*store),
+          metrics(version::text),
           http(oneWorkerPerConnection(limits, options),
-               [this](const RequestRecord &record) { finished(record); }),
+               [this](const ops::RequestRecord &record) { finished(record); }),
           metricsHttp(metricsLimits(), nullptr),
           access(std::make_unique<AccessGate>(AccessOptions{}, nullptr))
     {
         metrics.watchStore(*store);
     }
 
-    void finished(const RequestRecord &record)
+    void finished(const ops::RequestRecord &record)
     {
         if (record.note.committing) {
             gate.answered();
         }
         metrics.count(record);
         const std::lock_guard lock(logMutex);
-        writeLine(formatLogLine(record, logFormat));
+        writeLine(ops::formatLogLine(record, logFormat));
     }
 
     // A notice among the request log's lines (the users file read again), in its format.
     void notice(const std::string &text)
     {
         const std::lock_guard lock(logMutex);
-        writeLine(formatNotice(text, logFormat));
+        writeLine(ops::formatNotice(text, logFormat));
     }
 
     // The database's notices go into the log too, unless the caller takes them.
-    StoreOptions withNotices(StoreOptions options)
+    store::StoreOptions withNotices(store::StoreOptions options)
     {
         if (!options.notice) {
             options.notice = [this](const std::string &text) { notice(text); };
@@ -163,13 +165,13 @@ struct ReferenceServer::Impl
     // Before the store, whose first connection may already have a notice to log.
     std::mutex logMutex;
     std::function<void(const std::string &)> logSink;
-    LogFormat logFormat = LogFormat::Text;
-    std::unique_ptr<Store> store;
-    CenterVendorPage page;
-    ServerMetrics metrics;
-    CommitGate gate;
-    HttpServer http;
-    HttpServer metricsHttp;
+    ops::LogFormat logFormat = ops::LogFormat::Text;
+    std::unique_ptr<store::Store> store;
+    page::CenterVendorPage page;
+    ops::ServerMetrics metrics;
+    ops::CommitGate gate;
+    http::HttpServer http;
+    http::HttpServer metricsHttp;
     bool metricsBound = false;
     std::unique_ptr<AccessGate> access;
     std::string listenHost;
@@ -178,54 +180,57 @@ struct ReferenceServer::Impl
 void ReferenceServer::Impl::install()
 {
     http.setGate(access.get());
-    HttpRoute query;
-    query.run = [this](const HttpRequest &request, const HttpForm &) {
+    http::HttpRoute query;
+    query.run = [this](const http::HttpRequest &request, const http::HttpForm &) {
         auto caller = access->caller(request);
-        if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
+        if (auto *refused = std::get_if<http::HttpAnswer>(&caller)) {
             return std::move(*refused);
         }
-        const Caller &who = std::get<Caller>(caller);
+        const auth::Caller &who = std::get<auth::Caller>(caller);
         // The raw query, decoded here: "centerID=1 OR 2=2" is refused, never read as 2.
         std::vector<std::pair<std::string, std::string>> params;
-        if (!parseQueryString(request.query, params)) {
-            return httpAnswer(
-                {404, kTextType, "Malformed query: a % is not followed by two hex digits.", {}, {}},
-                who.user);
+        if (!page::parseQueryString(request.query, params)) {
+            return httpAnswer({404,
+                               page::kTextType,
+                               "Malformed query: a % is not followed by two hex digits.",
+                               {},
+                               {}},
+                              who.user);
         }
         return httpAnswer(page.query(params, who, conditionsOf(request)), who.user);
     };
     http.route("GET", std::string(protocol::kPage), query);
 
-    HttpRoute health;
+    http::HttpRoute health;
     health.signedIn = false; // load balancers check it without credentials
-    health.run = [this](const HttpRequest &, const HttpForm &) {
+    health.run = [this](const http::HttpRequest &, const http::HttpForm &) {
         return httpAnswer(page.health());
     };
     http.route("GET", kHealth, std::move(health));
 
-    HttpRoute save;
-    save.admit = [](const HttpRequest &request) -> std::optional<HttpAnswer> {
+    http::HttpRoute save;
+    save.admit = [](const http::HttpRequest &request) -> std::optional<http::HttpAnswer> {
         if (!isFormBody(request)) {
-            HttpAnswer refused{415,
-                               kTextType,
-                               "Nothing was saved: the body must be "
-                               "application/x-www-form-urlencoded.",
-                               {},
-                               {}};
-            refused.note.refusal = Refusal::Shape;
+            http::HttpAnswer refused{415,
+                                     page::kTextType,
+                                     "Nothing was saved: the body must be "
+                                     "application/x-www-form-urlencoded.",
+                                     {},
+                                     {}};
+            refused.note.refusal = ops::Refusal::Shape;
             return refused;
         }
         return std::nullopt;
     };
-    save.form = FormFields{"SQL", kMaxStatements};
-    save.run = [this](const HttpRequest &request, const HttpForm &form) {
+    save.form = http::FormFields{"SQL", page::kMaxStatements};
+    save.run = [this](const http::HttpRequest &request, const http::HttpForm &form) {
         auto caller = access->caller(request);
-        if (auto *refused = std::get_if<HttpAnswer>(&caller)) {
+        if (auto *refused = std::get_if<http::HttpAnswer>(&caller)) {
             return std::move(*refused);
         }
-        const Caller &who = std::get<Caller>(caller);
+        const auth::Caller &who = std::get<auth::Caller>(caller);
         bool through = false;
-        PageAnswer answer = page.save(
+        page::PageAnswer answer = page.save(
             formParse(form), who,
             [this, &through] {
                 through = through || gate.pass();
@@ -240,16 +245,16 @@ void ReferenceServer::Impl::install()
     // reach the gate, or with the process.
     http.onGraceEnd([this] { gate.close(kCommitsUnderWay); });
 
-    HttpRoute scrape;
+    http::HttpRoute scrape;
     scrape.signedIn = false; // a listener of its own, for the monitoring hosts
-    scrape.run = [this](const HttpRequest &, const HttpForm &) {
-        return HttpAnswer{200, kExpositionType, metrics.page(), {}, {}};
+    scrape.run = [this](const http::HttpRequest &, const http::HttpForm &) {
+        return http::HttpAnswer{200, ops::kExpositionType, metrics.page(), {}, {}};
     };
     metricsHttp.route("GET", kMetrics, std::move(scrape));
 }
 
-ReferenceServer::ReferenceServer(const std::string &location, const StoreOptions &options,
-                                 const HttpLimits &limits)
+ReferenceServer::ReferenceServer(const std::string &location, const store::StoreOptions &options,
+                                 const http::HttpLimits &limits)
     : d(std::make_unique<Impl>(location, options, limits))
 {
     d->install();
@@ -260,9 +265,9 @@ ReferenceServer::~ReferenceServer()
     stop();
 }
 
-FillResult ReferenceServer::fillSample()
+store::FillResult ReferenceServer::fillSample()
 {
-    return d->store->fill(makeSampleData(), Store::FillMode::OnlyWhenEmpty);
+    return d->store->fill(makeSampleData(), store::Store::FillMode::OnlyWhenEmpty);
 }
 
 void ReferenceServer::setLogSink(std::function<void(const std::string &)> sink)
@@ -276,7 +281,7 @@ void ReferenceServer::setAccess(const AccessOptions &access)
     auto gate =
         std::make_unique<AccessGate>(access, [this](const std::string &line) { d->notice(line); });
     if (!access.tlsCert.empty()) {
-        const TlsFiles tls = loadTlsFiles(access.tlsCert, access.tlsKey);
+        const auth::TlsFiles tls = auth::loadTlsFiles(access.tlsCert, access.tlsKey);
         if (!tls.ok) {
             throw std::runtime_error(tls.message);
         }
@@ -306,7 +311,7 @@ std::optional<std::size_t> ReferenceServer::userCount() const
     return d->access->userCount();
 }
 
-void ReferenceServer::setLogFormat(LogFormat format)
+void ReferenceServer::setLogFormat(ops::LogFormat format)
 {
     const std::lock_guard lock(d->logMutex);
     d->logFormat = format;

@@ -21,8 +21,8 @@ public:
     // creating the schema when missing. Throws StoreError when it cannot be opened or is not
     // a database. The HTTP layer runs one worker per store connection, whatever
     // `limits.workers` says.
-    explicit ReferenceServer(const std::string &location, const StoreOptions &options = {},
-                             const HttpLimits &limits = {});
+    explicit ReferenceServer(const std::string &location, const store::StoreOptions &options = {},
+                             const http::HttpLimits &limits = {});
     // Calls stop(), but does not wait: join the thread that serves before destroying.
     ~ReferenceServer();
     ReferenceServer(const ReferenceServer &) = delete;
@@ -31,14 +31,14 @@ public:
     // Fills an empty database with the deterministic sample (four centers, a few hundred
     // vendors, some assignments). `filled` is false, and nothing changed, when the database
     // already holds centers or vendors.
-    FillResult fillSample();
+    store::FillResult fillSample();
 
     // Where the one-line request log goes; stderr by default. Calls are serialised, so the
     // sink needs no locking of its own, but they come from the server's threads. A 500
     // answer names a request id; the line with that id holds what failed. Set before serving.
     void setLogSink(std::function<void(const std::string &line)> sink);
     // The form of those lines: text (the default) or one JSON object each. Set before serving.
-    void setLogFormat(LogFormat format);
+    void setLogFormat(ops::LogFormat format);
 
     // Binds the metrics listener, which serves GET /metrics and nothing else for as long as
     // listenAfterBind serves; port 0 picks a free one. Returns the port, or -1.

@@ -95,9 +95,9 @@ std::string timestamp(Sequence &seq, int firstYear, int years)
 
 } // namespace
 
-Records makeSampleData()
+store::Records makeSampleData()
 {
-    Records data;
+    store::Records data;
     data.centers = {{1, "Toronto Distribution Center", 1},
                     {2, "Buffalo Cross-Dock", 2},
                     {3, "Montreal Consolidation Hub", 3},
@@ -110,7 +110,7 @@ Records makeSampleData()
         while (!names.insert(name).second) {
             name = companyName(seq);
         }
-        Vendor vendor;
+        store::Vendor vendor;
         vendor.id = id;
         vendor.name = std::move(name);
         vendor.countryId = seq.chance(45) ? 1 : seq.pick(kOtherCountries);
@@ -128,8 +128,8 @@ Records makeSampleData()
         }
         const bool dutyCenter = centerId == 2;
         for (const std::int64_t vendorId : chosen) {
-            const Vendor &vendor = data.vendors[static_cast<std::size_t>(vendorId - 1)];
-            Assignment assignment;
+            const store::Vendor &vendor = data.vendors[static_cast<std::size_t>(vendorId - 1)];
+            store::Assignment assignment;
             assignment.centerId = centerId;
             assignment.vendorId = vendorId;
             assignment.fee = seq.pick(kFees);

@@ -25,7 +25,7 @@ int main(int argc, char **argv)
     // until here: the arguments are overwritten with their masked form once read.
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        const std::string shown = tarvo::server::shownLocation(argument);
+        const std::string shown = tarvo::server::store::shownLocation(argument);
         if (shown != argument) {
             const std::size_t kept = std::min(shown.size(), argument.size());
             std::memcpy(argv[i], shown.data(), kept);

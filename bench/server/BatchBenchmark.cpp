@@ -29,26 +29,28 @@ double median(std::vector<double> values)
 }
 
 // Updates alternate between two fees, so that each run writes every row anew.
-std::vector<server::Statement> statementsFor(Kind kind, double fee)
+std::vector<server::statement::Statement> statementsFor(Kind kind, double fee)
 {
-    std::vector<server::Statement> statements;
+    std::vector<server::statement::Statement> statements;
     statements.reserve(static_cast<std::size_t>(kRows));
     for (std::int64_t id = 1; id <= kRows; ++id) {
         if (kind == Kind::Inserts) {
-            statements.emplace_back(server::InsertAssignment{kInsertCenter, id, fee, true});
+            statements.emplace_back(
+                server::statement::InsertAssignment{kInsertCenter, id, fee, true});
         } else {
-            statements.emplace_back(server::UpdateAssignment{kUpdateCenter, id, fee, true});
+            statements.emplace_back(
+                server::statement::UpdateAssignment{kUpdateCenter, id, fee, true});
         }
     }
     return statements;
 }
 
-std::unique_ptr<server::Store> storeFor(const std::string &location, bool auditTrail)
+std::unique_ptr<server::store::Store> storeFor(const std::string &location, bool auditTrail)
 {
-    server::StoreOptions options;
+    server::store::StoreOptions options;
     options.connections = 1;
     options.auditTrail = auditTrail;
-    return server::Store::open(location, options);
+    return server::store::Store::open(location, options);
 }
 
 void bookkeepingCost(benchmark::State &state, Engine engine, Kind kind, Path path,
@@ -60,10 +62,10 @@ void bookkeepingCost(benchmark::State &state, Engine engine, Kind kind, Path pat
                               : controlBody(kUpdateCenter, kRows, "12.50", "1U"),
         kind == Kind::Inserts ? controlBody(kInsertCenter, kRows, "5.00", "1N")
                               : controlBody(kUpdateCenter, kRows, "13.50", "1U")};
-    const std::vector<server::Statement> statements[2] = {statementsFor(kind, 0.125),
-                                                          statementsFor(kind, 0.135)};
+    const std::vector<server::statement::Statement> statements[2] = {statementsFor(kind, 0.125),
+                                                                     statementsFor(kind, 0.135)};
     std::size_t run = 0;
-    std::unique_ptr<server::Store> stores[2];
+    std::unique_ptr<server::store::Store> stores[2];
     if (path == Path::Store) {
         stores[0] = storeFor(server.db().location(), true);
         stores[1] = storeFor(server.db().location(), false);
@@ -82,10 +84,10 @@ void bookkeepingCost(benchmark::State &state, Engine engine, Kind kind, Path pat
                     break;
                 }
             } else {
-                const server::BatchResult result = stores[with ? 0 : 1]->apply(
+                const server::store::BatchResult result = stores[with ? 0 : 1]->apply(
                     statements[variant], {"2026-12-07 18:00:00", "bench"});
                 if (!result.ok() ||
-                    result.outcome.status != server::BatchOutcome::Status::Applied) {
+                    result.outcome.status != server::store::BatchOutcome::Status::Applied) {
                     state.SkipWithError((result.message + result.outcome.message).c_str());
                     break;
                 }

@@ -55,7 +55,7 @@ BenchServer::Serving &BenchServer::serving(bool bare)
     if (s.server) {
         return s;
     }
-    server::StoreOptions options;
+    server::store::StoreOptions options;
     options.connections = kClients;
     options.auditTrail = !bare;
     s.server = std::make_unique<server::ReferenceServer>(m_db.location(), options);
@@ -85,9 +85,9 @@ httplib::Result BenchServer::post(const std::string &body, bool bare)
 void BenchServer::versionTriggers(bool on)
 {
     if (!m_store) {
-        m_store = server::Store::open(m_db.location());
+        m_store = server::store::Store::open(m_db.location());
     }
-    const server::StoreResult switched = m_store->enableVersionTriggers(on);
+    const server::store::StoreResult switched = m_store->enableVersionTriggers(on);
     if (!switched.ok()) {
         throw std::runtime_error("cannot switch the version triggers: " + switched.message);
     }
@@ -95,7 +95,7 @@ void BenchServer::versionTriggers(bool on)
 
 void BenchServer::fill()
 {
-    server::Records records;
+    server::store::Records records;
     records.centers = {{kQueryCenter, "Query center", 2},
                        {kInsertCenter, "Insert center", 1},
                        {kUpdateCenter, "Update center", 3}};

@@ -62,7 +62,7 @@ private:
     Serving &serving(bool bare);
 
     server::testing::TestDatabase m_db;
-    std::unique_ptr<server::Store> m_store;
+    std::unique_ptr<server::store::Store> m_store;
     Serving m_servers[2];
 };
 

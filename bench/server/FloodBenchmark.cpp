@@ -150,7 +150,8 @@ public:
         m_server->fillSample();
         m_users = std::filesystem::temp_directory_path() /
                   ("bench-flood-users-" + std::to_string(getpid()));
-        std::ofstream(m_users) << "alice:" << tarvo::server::hashPassword("alice-pw") << ":*\n";
+        std::ofstream(m_users) << "alice:" << tarvo::server::auth::hashPassword("alice-pw")
+                               << ":*\n";
         tarvo::server::AccessOptions access;
         access.usersFile = m_users.string();
         m_server->setAccess(access);

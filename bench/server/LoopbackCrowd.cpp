@@ -87,7 +87,7 @@ LoopbackServer::LoopbackServer(const std::string &alicePassword)
     if (!alicePassword.empty()) {
         m_users = std::filesystem::temp_directory_path() /
                   ("bench-crowd-users-" + std::to_string(getpid()));
-        std::ofstream(m_users) << "alice:" << server::hashPassword(alicePassword) << ":*\n";
+        std::ofstream(m_users) << "alice:" << server::auth::hashPassword(alicePassword) << ":*\n";
         std::filesystem::permissions(m_users, std::filesystem::perms::owner_read |
                                                   std::filesystem::perms::owner_write);
         // Home addresses are kept here across a restart, as the packaged service keeps them.

@@ -10,9 +10,9 @@ namespace {
 
 using namespace tarvo::server;
 
-RequestRecord sampleRecord()
+ops::RequestRecord sampleRecord()
 {
-    RequestRecord record;
+    ops::RequestRecord record;
     record.time = std::chrono::system_clock::now();
     record.id = "8a01664f";
     record.client = "10.0.0.5";
@@ -26,15 +26,15 @@ RequestRecord sampleRecord()
     return record;
 }
 
-ServerMetrics &sharedMetrics()
+ops::ServerMetrics &sharedMetrics()
 {
-    static ServerMetrics metrics("bench");
+    static ops::ServerMetrics metrics("bench");
     return metrics;
 }
 
 void BM_CountRequest(benchmark::State &state)
 {
-    const RequestRecord record = sampleRecord();
+    const ops::RequestRecord record = sampleRecord();
     for (auto _ : state) {
         sharedMetrics().count(record);
     }
@@ -43,20 +43,20 @@ BENCHMARK(BM_CountRequest)->Threads(1)->Threads(4);
 
 void BM_LogLine(benchmark::State &state)
 {
-    const RequestRecord record = sampleRecord();
-    const auto format = static_cast<LogFormat>(state.range(0));
+    const ops::RequestRecord record = sampleRecord();
+    const auto format = static_cast<ops::LogFormat>(state.range(0));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(formatLogLine(record, format));
+        benchmark::DoNotOptimize(ops::formatLogLine(record, format));
     }
 }
 BENCHMARK(BM_LogLine)
-    ->Arg(static_cast<int>(LogFormat::Text))
-    ->Arg(static_cast<int>(LogFormat::Json));
+    ->Arg(static_cast<int>(ops::LogFormat::Text))
+    ->Arg(static_cast<int>(ops::LogFormat::Json));
 
 void BM_MetricsPage(benchmark::State &state)
 {
-    ServerMetrics metrics("bench");
-    RequestRecord record = sampleRecord();
+    ops::ServerMetrics metrics("bench");
+    ops::RequestRecord record = sampleRecord();
     for (const int status : {200, 400, 404, 409, 413, 503}) {
         record.status = status;
         metrics.count(record);

@@ -267,15 +267,15 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     const std::string dir = makeTempDir();
     const std::string users = dir + "/users";
     // "fuzz:fuzz-pw" is ZnV6ejpmdXp6LXB3 in Basic credentials, as the seeds carry it.
-    std::ofstream(users) << "fuzz:" << tarvo::server::hashPassword("fuzz-pw") << ":*\n";
+    std::ofstream(users) << "fuzz:" << tarvo::server::auth::hashPassword("fuzz-pw") << ":*\n";
     check(chmod(users.c_str(), 0600) == 0, "cannot protect the users file");
 
     // Short waits, so that a stalled connection costs an input little.
-    tarvo::server::HttpLimits limits;
+    tarvo::server::http::HttpLimits limits;
     limits.idleTimeout = 1s;
     limits.requestDeadline = 2s;
     limits.shutdownGrace = 1s;
-    tarvo::server::StoreOptions options;
+    tarvo::server::store::StoreOptions options;
     options.connections = 2;
     server = new ReferenceServer(dir + "/fuzz.db", options, limits);
     check(server->fillSample().filled, "cannot fill the sample data");
@@ -354,13 +354,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     checkAnswers(answers, complete, input.find("HEAD") != std::string_view::npos);
 
     const auto recordDeadline = Clock::now() + kRecordWait;
-    while (tarvo::server::liveRequestRecords() != 0) {
+    while (tarvo::server::http::liveRequestRecords() != 0) {
         if (Clock::now() >= recordDeadline) {
             std::fprintf(
                 stderr,
                 "fuzz_http: %zu per-request records still alive %lld ms after "
                 "the connection closed\n",
-                tarvo::server::liveRequestRecords(),
+                tarvo::server::http::liveRequestRecords(),
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::milliseconds>(kRecordWait).count()));
             std::abort();

@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-using tarvo::server::ActiveVendorRow;
-using tarvo::server::ListAnswer;
-using tarvo::server::Section;
-using tarvo::server::SelectedVendorRow;
+using tarvo::server::page::ListAnswer;
+using tarvo::server::page::Section;
+using tarvo::server::store::ActiveVendorRow;
+using tarvo::server::store::SelectedVendorRow;
 
 namespace {
 
@@ -114,10 +114,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // The rows as every engine hands them over: stored bytes as they are, the date as the
     // engines format it.
-    ListAnswer active(Section::Active);
-    active.add(ActiveVendorRow{1, name, 1, tarvo::server::usDate(date)});
-    ListAnswer selected(Section::Selected);
-    selected.add(SelectedVendorRow{2, name, 0.05, true});
+    tarvo::server::page::ListAnswer active(tarvo::server::page::Section::Active);
+    active.add(
+        tarvo::server::store::ActiveVendorRow{1, name, 1, tarvo::server::store::usDate(date)});
+    tarvo::server::page::ListAnswer selected(tarvo::server::page::Section::Selected);
+    selected.add(tarvo::server::store::SelectedVendorRow{2, name, 0.05, true});
 
     const bool clean = name.find("&#") == std::string::npos && xmlText(name);
     for (const auto &[xml, section] : {std::pair{active.text(), 1}, {selected.text(), 2}}) {

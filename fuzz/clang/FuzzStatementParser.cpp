@@ -17,10 +17,10 @@
 #include <variant>
 
 using namespace tarvo;
-using server::DeleteAssignments;
-using server::InsertAssignment;
-using server::StatementParser;
-using server::UpdateAssignment;
+using server::page::StatementParser;
+using server::statement::DeleteAssignments;
+using server::statement::InsertAssignment;
+using server::statement::UpdateAssignment;
 
 namespace {
 
@@ -48,7 +48,7 @@ template <typename Change> std::string rewrite(const Change &change)
     const std::string center = std::to_string(change.centerId);
     const std::string vendor = std::to_string(change.vendorId);
     const char *duty = change.duty ? "1" : "0";
-    if constexpr (std::is_same_v<Change, InsertAssignment>) {
+    if constexpr (std::is_same_v<Change, tarvo::server::statement::InsertAssignment>) {
         return protocol::statement::insertText(center, vendor, written(change.fee), duty);
     } else {
         return protocol::statement::updateText(center, vendor, written(change.fee), duty);
@@ -58,7 +58,7 @@ template <typename Change> std::string rewrite(const Change &change)
 template <typename Change> void checkChange(const Change &change)
 {
     require(std::isfinite(change.fee), "accepted a fee that is not finite");
-    const auto again = StatementParser::parse(rewrite(change));
+    const auto again = tarvo::server::page::StatementParser::parse(rewrite(change));
     require(again.ok, "refused the control's own form of an accepted statement");
     const auto *same = std::get_if<Change>(&again.statement);
     require(same != nullptr, "the control's own form changed the statement's shape");
@@ -68,7 +68,7 @@ template <typename Change> void checkChange(const Change &change)
     require(same->fee == readBack(change.fee), "the control's own form changed the fee");
 }
 
-void checkDelete(const DeleteAssignments &removal)
+void checkDelete(const tarvo::server::statement::DeleteAssignments &removal)
 {
     require(!removal.vendorIds.empty(), "accepted a delete without vendor ids");
     std::string ids;
@@ -77,10 +77,10 @@ void checkDelete(const DeleteAssignments &removal)
         ids += ',';
     }
     ids.pop_back();
-    const auto again = StatementParser::parse(
+    const auto again = tarvo::server::page::StatementParser::parse(
         protocol::statement::deleteText(std::to_string(removal.centerId), ids));
     require(again.ok, "refused the control's own form of an accepted delete");
-    const auto *same = std::get_if<DeleteAssignments>(&again.statement);
+    const auto *same = std::get_if<tarvo::server::statement::DeleteAssignments>(&again.statement);
     require(same != nullptr && *same == removal, "the control's own form changed the delete");
 }
 
@@ -89,7 +89,7 @@ void checkDelete(const DeleteAssignments &removal)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
-    const auto result = StatementParser::parse(text);
+    const auto result = tarvo::server::page::StatementParser::parse(text);
     if (!result.ok) {
         require(!result.message.empty(), "refused a statement without a reason");
         return 0;
@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::visit(
         [](const auto &statement) {
             using Shape = std::decay_t<decltype(statement)>;
-            if constexpr (std::is_same_v<Shape, DeleteAssignments>) {
+            if constexpr (std::is_same_v<Shape, tarvo::server::statement::DeleteAssignments>) {
                 checkDelete(statement);
             } else {
                 checkChange(statement);

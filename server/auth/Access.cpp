@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <type_traits>
 
-namespace tarvo::server {
+namespace tarvo::server::auth {
 
 namespace {
 
@@ -35,11 +35,11 @@ bool hostAllowed(std::optional<std::string_view> host, std::string_view listenHo
         return true;
     }
     const std::string_view named = hostPart(*host);
-    if (equalsIgnoringCase(named, hostPart(listenHost))) {
+    if (text::equalsIgnoringCase(named, hostPart(listenHost))) {
         return true;
     }
     return std::any_of(serverNames.begin(), serverNames.end(), [&](const std::string &name) {
-        return equalsIgnoringCase(named, hostPart(name));
+        return text::equalsIgnoringCase(named, hostPart(name));
     });
 }
 
@@ -52,14 +52,14 @@ bool originAllowed(std::optional<std::string_view> origin, const std::vector<std
         return !text.empty() && text.back() == '/' ? text.substr(0, text.size() - 1) : text;
     };
     return std::any_of(allowed.begin(), allowed.end(), [&](const std::string &listed) {
-        return equalsIgnoringCase(bare(*origin), bare(listed));
+        return text::equalsIgnoringCase(bare(*origin), bare(listed));
     });
 }
 
-std::optional<std::int64_t> forbiddenCenter(const std::vector<Statement> &statements,
+std::optional<std::int64_t> forbiddenCenter(const std::vector<statement::Statement> &statements,
                                             const CenterRights &rights)
 {
-    for (const Statement &statement : statements) {
+    for (const statement::Statement &statement : statements) {
         const std::int64_t center = std::visit([](const auto &s) { return s.centerId; }, statement);
         if (!rights.allows(center)) {
             return center;
@@ -154,4 +154,4 @@ void FailureThrottle::clear()
     m_windows.clear();
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::auth

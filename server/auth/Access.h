@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::auth {
 
 // True without `serverNames`, without a Host header, or when the header's host (its port and
 // one trailing dot left aside, letters in any case) is the listen address or one of the
@@ -30,7 +30,7 @@ bool originAllowed(std::optional<std::string_view> origin, const std::vector<std
 
 // The first center a statement of the batch names that `rights` exclude; nullopt when every
 // statement is allowed.
-std::optional<std::int64_t> forbiddenCenter(const std::vector<Statement> &statements,
+std::optional<std::int64_t> forbiddenCenter(const std::vector<statement::Statement> &statements,
                                             const CenterRights &rights);
 
 // Counts failed logins per key (a client address, a user name): once `limit` failures fall
@@ -70,4 +70,4 @@ private:
     std::unordered_map<std::string, Window> m_windows;
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::auth

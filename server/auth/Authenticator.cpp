@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::auth {
 
 namespace {
 
@@ -291,4 +291,4 @@ std::size_t Authenticator::userCount() const
     return d->users->size();
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::auth

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarvo::server {
+namespace tarvo::server::auth {
 
 struct Credentials
 {
@@ -69,4 +69,4 @@ private:
     std::unique_ptr<Private> const d;
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::auth

@@ -16,7 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tarvo::server {
+namespace tarvo::server::auth {
 
 namespace {
 
@@ -411,4 +411,4 @@ void HomeAddresses::save(bool added)
     }
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::auth

@@ -14,7 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::auth {
 
 class HomeAddresses
 {
@@ -83,4 +83,4 @@ private:
     bool m_writeFailing = false;
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::auth

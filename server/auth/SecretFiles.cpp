@@ -4,7 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 
-namespace tarvo::server {
+namespace tarvo::server::auth {
 
 namespace {
 
@@ -115,4 +115,4 @@ SecretRead readOpenSecretFile(int fd, const std::string &path, const std::string
     return read;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::auth

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tarvo::server {
+namespace tarvo::server::auth {
 
 // How large each kind may be: enough for any real one, small enough that a wrong file (a
 // log, a disk image) is refused instead of filling memory.
@@ -69,4 +69,4 @@ SecretRead readSecretFile(const std::string &path, const std::string &what,
 SecretRead readOpenSecretFile(int fd, const std::string &path, const std::string &what,
                               const SecretRules &rules = {});
 
-} // namespace tarvo::server
+} // namespace tarvo::server::auth

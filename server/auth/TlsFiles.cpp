@@ -9,7 +9,7 @@
 #include <memory>
 #include <sstream>
 
-namespace tarvo::server {
+namespace tarvo::server::auth {
 
 namespace {
 
@@ -71,4 +71,4 @@ TlsFiles loadTlsFiles(const std::string &certificatePath, const std::string &key
     return files;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::auth

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::auth {
 
 struct TlsFiles
 {
@@ -20,4 +20,4 @@ struct TlsFiles
 // missing, refused, no PEM of its kind, or when the key does not belong to the certificate.
 TlsFiles loadTlsFiles(const std::string &certificatePath, const std::string &keyPath);
 
-} // namespace tarvo::server
+} // namespace tarvo::server::auth

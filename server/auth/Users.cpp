@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tarvo::server {
+namespace tarvo::server::auth {
 
 namespace {
 
@@ -310,4 +310,4 @@ AddUserResult addUser(const std::string &path, std::string_view name, std::strin
     return result;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::auth

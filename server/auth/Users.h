@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::auth {
 
 // The centers one user may read and change.
 class CenterRights
@@ -88,4 +88,4 @@ struct AddUserResult
 AddUserResult addUser(const std::string &path, std::string_view name, std::string_view password,
                       const CenterRights &centers);
 
-} // namespace tarvo::server
+} // namespace tarvo::server::auth

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace tarvo::server {
+namespace tarvo::server::http {
 
 FairPool::FairPool(unsigned threads, std::size_t maxPending, std::size_t perKey,
                    std::size_t reservedPending)
@@ -97,4 +97,4 @@ void FairPool::work()
     }
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::http

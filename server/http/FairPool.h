@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::http {
 
 class FairPool
 {
@@ -59,4 +59,4 @@ private:
     std::vector<std::thread> m_threads;
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::http

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <microhttpd.h>
 
-namespace tarvo::server {
+namespace tarvo::server::http {
 
 namespace {
 
@@ -74,7 +74,7 @@ struct FormReader::Private
         auto *self = static_cast<Private *>(cls);
         if (!self->inField) {
             self->inField = true;
-            self->keptField = equalsIgnoringCase(key, self->fields.name);
+            self->keptField = text::equalsIgnoringCase(key, self->fields.name);
             self->value.clear();
         }
         if (self->keptField && size > 0) {
@@ -168,4 +168,4 @@ const HttpForm &FormReader::result() const
     return d->result;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::http

@@ -10,7 +10,7 @@
 
 struct MHD_Connection;
 
-namespace tarvo::server {
+namespace tarvo::server::http {
 
 class FormReader
 {
@@ -37,4 +37,4 @@ private:
     std::unique_ptr<Private> const d;
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::http

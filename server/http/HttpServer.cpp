@@ -25,7 +25,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-namespace tarvo::server {
+namespace tarvo::server::http {
 
 namespace {
 
@@ -52,14 +52,14 @@ std::string addressText(const sockaddr *address)
 std::optional<std::string_view> HttpRequest::header(std::string_view name) const
 {
     for (const auto &[key, value] : headers) {
-        if (equalsIgnoringCase(key, name)) {
+        if (text::equalsIgnoringCase(key, name)) {
             return std::string_view(value);
         }
     }
     return std::nullopt;
 }
 
-HttpServer::Impl::Impl(const HttpLimits &l, std::function<void(const RequestRecord &)> done)
+HttpServer::Impl::Impl(const HttpLimits &l, std::function<void(const ops::RequestRecord &)> done)
     : limits(l), finished(std::move(done)),
       workers(std::make_unique<WorkerPool>(l.workers, l.pendingWork)),
       verifiers(std::make_unique<FairPool>(l.verifiers, l.pendingVerifications,
@@ -248,7 +248,7 @@ int HttpServer::Impl::bind(const std::string &host, int port)
 }
 
 HttpServer::HttpServer(const HttpLimits &limits,
-                       std::function<void(const RequestRecord &)> finished)
+                       std::function<void(const ops::RequestRecord &)> finished)
     : d(std::make_unique<Impl>(limits, std::move(finished)))
 {}
 
@@ -390,4 +390,4 @@ bool HttpServer::drained() const
     return d->drained;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::http

@@ -18,7 +18,7 @@
 #include <variant>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::http {
 
 inline constexpr std::size_t kKiB = 1024;
 inline constexpr std::size_t kMiB = 1024 * kKiB;
@@ -114,7 +114,7 @@ struct HttpAnswer
     int status = 200;
     std::string contentType;
     std::string body;
-    RequestNote note; // for the log and the metrics
+    ops::RequestNote note; // for the log and the metrics
     // Operator-only detail of a failure: written into the log line, never sent. A 500 answer's
     // body is replaced by "Server error" and the request id.
     std::string detail;
@@ -197,7 +197,7 @@ class HttpServer
 public:
     // `finished` receives every request once it has ended, answered or not, from the layer's
     // threads (not serialised); null: nobody is told.
-    HttpServer(const HttpLimits &limits, std::function<void(const RequestRecord &)> finished);
+    HttpServer(const HttpLimits &limits, std::function<void(const ops::RequestRecord &)> finished);
     // Calls stop() but does not wait: join the thread that serves before destroying.
     ~HttpServer();
     HttpServer(const HttpServer &) = delete;
@@ -247,4 +247,4 @@ private:
     std::unique_ptr<Impl> const d;
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::http

@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-namespace tarvo::server {
+namespace tarvo::server::http {
 
 using Clock = std::chrono::steady_clock;
 
@@ -47,7 +47,7 @@ struct Connection
 
 struct HttpServer::Impl
 {
-    Impl(const HttpLimits &l, std::function<void(const RequestRecord &)> done);
+    Impl(const HttpLimits &l, std::function<void(const ops::RequestRecord &)> done);
     ~Impl();
 
     // The library's callbacks (RequestPath.cpp): the request path.
@@ -90,7 +90,7 @@ struct HttpServer::Impl
     int bind(const std::string &host, int port);
 
     HttpLimits limits;
-    std::function<void(const RequestRecord &)> finished;
+    std::function<void(const ops::RequestRecord &)> finished;
     std::function<void()> graceEnd;
     std::vector<std::pair<std::string, HttpRoute>> routes; // "METHOD path"
     HttpGate *gate = nullptr;
@@ -125,4 +125,4 @@ struct HttpServer::Impl
     std::unordered_map<std::string, unsigned> perAddress;
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::http

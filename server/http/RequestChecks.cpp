@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 
-namespace tarvo::server {
+namespace tarvo::server::http {
 
 namespace {
 
@@ -108,14 +108,14 @@ framingFault(std::string_view version,
         if (name.find_first_of(" \t") != std::string::npos) {
             return "a header name holds a blank (before its colon)";
         }
-        if (equalsIgnoringCase(name, "Content-Length")) {
+        if (text::equalsIgnoringCase(name, "Content-Length")) {
             ++lengths;
-        } else if (equalsIgnoringCase(name, "Transfer-Encoding")) {
+        } else if (text::equalsIgnoringCase(name, "Transfer-Encoding")) {
             ++codings;
-            if (!equalsIgnoringCase(trimmed(value), "chunked")) {
+            if (!text::equalsIgnoringCase(trimmed(value), "chunked")) {
                 return "a transfer coding other than chunked";
             }
-        } else if (equalsIgnoringCase(name, "Host")) {
+        } else if (text::equalsIgnoringCase(name, "Host")) {
             ++hosts;
         }
     }
@@ -134,4 +134,4 @@ framingFault(std::string_view version,
     return std::nullopt;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::http

@@ -26,7 +26,7 @@
 #include <algorithm>
 #include <charconv>
 
-namespace tarvo::server {
+namespace tarvo::server::http {
 
 namespace {
 
@@ -112,7 +112,7 @@ struct Exchange
     std::size_t reserved = 0;    // of the budget for bodies in flight
     std::uint64_t announced = 0; // its Content-Length
     int status = 0;              // 0: none of ours was sent
-    RequestNote note;
+    ops::RequestNote note;
     std::string reason; // the answer's text when it refused
     std::string detail;
 };
@@ -253,7 +253,7 @@ MHD_Result HttpServer::Impl::headArrived(Exchange &ex, MHD_Connection *c, const 
     if (!trustedProxies.empty()) {
         std::vector<std::string> forwarded;
         for (const auto &[key, value] : ex.request.headers) {
-            if (equalsIgnoringCase(key, "X-Forwarded-For")) {
+            if (text::equalsIgnoringCase(key, "X-Forwarded-For")) {
                 forwarded.push_back(value);
             }
         }
@@ -310,7 +310,7 @@ std::optional<HttpAnswer> HttpServer::Impl::admitHead(Exchange &ex)
         return refusal(404, "Not found.");
     }
     if (const auto encoding = request.header("Content-Encoding");
-        encoding && !equalsIgnoringCase(*encoding, "identity")) {
+        encoding && !text::equalsIgnoringCase(*encoding, "identity")) {
         return refusal(415, "Refused: a body with a Content-Encoding is not accepted.");
     }
     if (carriesBody(request) && !ex.route->form) {
@@ -324,7 +324,7 @@ std::optional<HttpAnswer> HttpServer::Impl::admitHead(Exchange &ex)
             HttpAnswer tooLarge =
                 refusal(413, "Refused: the body is larger than " +
                                  std::to_string(limits.bodyBytes / kMiB) + " MiB.");
-            tooLarge.note.refusal = Refusal::Size;
+            tooLarge.note.refusal = ops::Refusal::Size;
             return tooLarge;
         }
     }
@@ -408,7 +408,7 @@ MHD_Result HttpServer::Impl::bodyBytes(Exchange &ex, const char *upload, std::si
     if (ex.bodyBytes > limits.bodyBytes) {
         // Too late for an answer: the library sends none while the body is still coming.
         ex.status = 413;
-        ex.note.refusal = Refusal::Size;
+        ex.note.refusal = ops::Refusal::Size;
         ex.detail = "body over the limit; connection closed";
         return MHD_NO;
     }
@@ -524,7 +524,7 @@ MHD_Result HttpServer::Impl::send(Exchange &ex, MHD_Connection *c, HttpAnswer an
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.c_str());
     }
     for (const auto &[name, value] : answer.headers) {
-        if (!equalsIgnoringCase(name, MHD_HTTP_HEADER_CONNECTION)) {
+        if (!text::equalsIgnoringCase(name, MHD_HTTP_HEADER_CONNECTION)) {
             MHD_add_response_header(response, name.c_str(), value.c_str());
         }
     }
@@ -553,7 +553,7 @@ void HttpServer::Impl::completed(void *cls, MHD_Connection *c, void **reqCls,
 void HttpServer::Impl::end(Exchange &ex, MHD_Connection *c, const char *ending)
 {
     if (finished) {
-        RequestRecord record;
+        ops::RequestRecord record;
         record.time = std::chrono::system_clock::now();
         record.id = ex.request.id;
         record.client = ex.request.client;
@@ -600,4 +600,4 @@ void HttpServer::Impl::end(Exchange &ex, MHD_Connection *c, const char *ending)
     connection->exchange.reset(); // frees `ex`
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::http

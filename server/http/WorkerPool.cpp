@@ -1,6 +1,6 @@
 #include "http/WorkerPool.h"
 
-namespace tarvo::server {
+namespace tarvo::server::http {
 
 WorkerPool::WorkerPool(unsigned threads, std::size_t maxPending) : m_maxPending(maxPending)
 {
@@ -51,4 +51,4 @@ void WorkerPool::work()
     }
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::http

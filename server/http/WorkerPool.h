@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::http {
 
 class WorkerPool
 {
@@ -34,4 +34,4 @@ private:
     std::vector<std::thread> m_threads;
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::http

@@ -1,6 +1,6 @@
 #include "ops/CommitGate.h"
 
-namespace tarvo::server {
+namespace tarvo::server::ops {
 
 bool CommitGate::pass()
 {
@@ -30,4 +30,4 @@ bool CommitGate::close(std::chrono::milliseconds wait)
     return m_changed.wait_for(lock, wait, [this] { return m_through == 0; });
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::ops

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <mutex>
 
-namespace tarvo::server {
+namespace tarvo::server::ops {
 
 class CommitGate
 {
@@ -28,4 +28,4 @@ private:
     std::size_t m_through = 0; // let through, not yet answered
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::ops

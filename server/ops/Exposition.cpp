@@ -4,7 +4,7 @@
 #include <cmath>
 #include <stdexcept>
 
-namespace tarvo::server {
+namespace tarvo::server::ops {
 
 namespace {
 
@@ -147,4 +147,4 @@ std::string ExpositionWriter::take()
     return page;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::ops

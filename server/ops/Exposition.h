@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::ops {
 
 inline constexpr const char *kExpositionType = "text/plain; version=0.0.4; charset=utf-8";
 
@@ -46,4 +46,4 @@ std::string exposedNumber(double value);
 bool isMetricName(std::string_view name);
 bool isLabelName(std::string_view name);
 
-} // namespace tarvo::server
+} // namespace tarvo::server::ops

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <unordered_set>
 
-namespace tarvo::server {
+namespace tarvo::server::ops {
 
 namespace {
 
@@ -233,4 +233,4 @@ std::string MetricsRegistry::page() const
     return writer.take();
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::ops

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::ops {
 
 // A label and every value it may take.
 struct LabelDomain
@@ -132,4 +132,4 @@ private:
     std::unique_ptr<Private> const d;
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::ops

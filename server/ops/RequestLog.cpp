@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-namespace tarvo::server {
+namespace tarvo::server::ops {
 
 namespace {
 
@@ -310,4 +310,4 @@ std::string formatNotice(std::string_view text, LogFormat format)
     return line + "\"}";
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::ops

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarvo::server {
+namespace tarvo::server::ops {
 
 struct RequestRecord
 {
@@ -51,4 +51,4 @@ std::string formatNotice(std::string_view text, LogFormat format);
 // "2026-12-07T09:14:03.042Z".
 std::string rfc3339(std::chrono::system_clock::time_point time);
 
-} // namespace tarvo::server
+} // namespace tarvo::server::ops

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace tarvo::server {
+namespace tarvo::server::ops {
 
 // Why a batch was refused whole; each is a value of the metrics' `reason` label.
 enum class Refusal {
@@ -30,4 +30,4 @@ struct RequestNote
     bool committing = false; // let through the server's commit gate, which awaits the answer
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::ops

@@ -2,7 +2,7 @@
 
 #include "store/Store.h"
 
-namespace tarvo::server {
+namespace tarvo::server::ops {
 
 namespace {
 
@@ -68,13 +68,14 @@ ServerMetrics::ServerMetrics(std::string version) : d(std::make_unique<Private>(
 
 ServerMetrics::~ServerMetrics() = default;
 
-void ServerMetrics::watchStore(Store &store)
+void ServerMetrics::watchStore(store::Store &store)
 {
     // A pool that is busy still reaches its database; only a failed round trip is down.
     d->registry.gauge(
         "centervendor_store_up", "1 while the database answers, else 0.", {}, [&store] {
-            const StoreStatus status = store.ping().status;
-            return status == StoreStatus::Ok || status == StoreStatus::Busy ? 1.0 : 0.0;
+            const store::StoreStatus status = store.ping().status;
+            return status == store::StoreStatus::Ok || status == store::StoreStatus::Busy ? 1.0
+                                                                                          : 0.0;
         });
     d->registry.gauge("centervendor_store_connections_open",
                       "Database connections this process holds.", {},
@@ -106,4 +107,4 @@ std::string ServerMetrics::page() const
     return d->registry.page();
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::ops

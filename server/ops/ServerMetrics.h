@@ -10,9 +10,11 @@
 #include <string>
 #include <string_view>
 
-namespace tarvo::server {
-
+namespace tarvo::server::store {
 class Store;
+} // namespace tarvo::server::store
+
+namespace tarvo::server::ops {
 
 class ServerMetrics
 {
@@ -25,7 +27,7 @@ public:
 
     // Adds the store's gauges (up, connections open and in use), read at every scrape: up is
     // one round trip to the database. Call once, before the page is shared.
-    void watchStore(Store &store);
+    void watchStore(store::Store &store);
 
     // A finished request: its status and time, and what its note says was refused or
     // applied. A method other than GET, HEAD or POST counts as "other"; a request that got no
@@ -40,4 +42,4 @@ private:
     std::unique_ptr<Private> const d;
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::ops

@@ -8,7 +8,7 @@
 #include <charconv>
 #include <pugixml.hpp>
 
-namespace tarvo::server {
+namespace tarvo::server::page {
 
 namespace {
 
@@ -159,7 +159,7 @@ std::string fractionText(double value)
     return std::string(buffer.data(), result.ptr);
 }
 
-std::string countAnswer(const CenterCounts &counts)
+std::string countAnswer(const store::CenterCounts &counts)
 {
     pugi::xml_document doc;
     pugi::xml_node record =
@@ -191,7 +191,7 @@ ListAnswer::ListAnswer(Section section) : m_doc(std::make_unique<Document>())
 
 ListAnswer::~ListAnswer() = default;
 
-void ListAnswer::add(const ActiveVendorRow &row)
+void ListAnswer::add(const store::ActiveVendorRow &row)
 {
     m_doc->expectedSize += kRecordBytes + row.name.size() + row.lastUpdated.size();
     pugi::xml_node record = m_doc->section.append_child(element::kVendor.data());
@@ -204,7 +204,7 @@ void ListAnswer::add(const ActiveVendorRow &row)
     field(record, element::kUpdated, row.lastUpdated);
 }
 
-void ListAnswer::add(const SelectedVendorRow &row)
+void ListAnswer::add(const store::SelectedVendorRow &row)
 {
     m_doc->expectedSize += kRecordBytes + row.name.size();
     pugi::xml_node record = m_doc->section.append_child(element::kVendor.data());
@@ -219,11 +219,11 @@ std::string ListAnswer::text() const
     return serialize(m_doc->doc, m_doc->expectedSize);
 }
 
-std::string centersAnswer(const std::vector<Center> &centers)
+std::string centersAnswer(const std::vector<store::Center> &centers)
 {
     pugi::xml_document doc;
     pugi::xml_node list = answerRoot(doc).append_child(element::kCenters.data());
-    for (const Center &center : centers) {
+    for (const store::Center &center : centers) {
         pugi::xml_node record = list.append_child(element::kCenter.data());
         field(record, element::kId, center.id);
         field(record, element::kName, center.name);
@@ -232,11 +232,12 @@ std::string centersAnswer(const std::vector<Center> &centers)
     return serialize(doc);
 }
 
-std::string historyAnswer(std::int64_t centerId, const std::vector<AssignmentChange> &changes)
+std::string historyAnswer(std::int64_t centerId,
+                          const std::vector<store::AssignmentChange> &changes)
 {
     pugi::xml_document doc;
     pugi::xml_node list = answerRoot(doc).append_child(element::kHistory.data());
-    for (const AssignmentChange &change : changes) {
+    for (const store::AssignmentChange &change : changes) {
         pugi::xml_node record = list.append_child(element::kChange.data());
         field(record, element::kChangedAt, change.changedAt);
         field(record, element::kUser, change.user);
@@ -251,22 +252,22 @@ std::string historyAnswer(std::int64_t centerId, const std::vector<AssignmentCha
     return serialize(doc);
 }
 
-std::string activeAnswer(const std::vector<ActiveVendorRow> &rows)
+std::string activeAnswer(const std::vector<store::ActiveVendorRow> &rows)
 {
     ListAnswer answer(Section::Active);
-    for (const ActiveVendorRow &row : rows) {
+    for (const store::ActiveVendorRow &row : rows) {
         answer.add(row);
     }
     return answer.text();
 }
 
-std::string selectedAnswer(const std::vector<SelectedVendorRow> &rows)
+std::string selectedAnswer(const std::vector<store::SelectedVendorRow> &rows)
 {
     ListAnswer answer(Section::Selected);
-    for (const SelectedVendorRow &row : rows) {
+    for (const store::SelectedVendorRow &row : rows) {
         answer.add(row);
     }
     return answer.text();
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::page

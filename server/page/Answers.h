@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::page {
 
 // Section 0: one record of center code, active vendors not selected, vendors selected.
-std::string countAnswer(const CenterCounts &counts);
+std::string countAnswer(const store::CenterCounts &counts);
 
 // An answer built one record at a time, so that tens of thousands of rows go from the
 // database into the document without a copy in between.
@@ -29,9 +29,9 @@ public:
     ListAnswer &operator=(const ListAnswer &) = delete;
 
     // Section 1 record: id, name, country id, two empty fields and the date updated.
-    void add(const ActiveVendorRow &row);
+    void add(const store::ActiveVendorRow &row);
     // Section 2 record: id, name, fee fraction and duty flag (1 or 0).
-    void add(const SelectedVendorRow &row);
+    void add(const store::SelectedVendorRow &row);
 
     std::string text() const;
 
@@ -42,15 +42,16 @@ private:
 
 // Every center for a host to choose from: one Center record per center with its ID, Name
 // and CenterCode, in the order given.
-std::string centersAnswer(const std::vector<Center> &centers);
+std::string centersAnswer(const std::vector<store::Center> &centers);
 
 // A center's audit rows in the order given: one Change record per row with its ChangedAt,
 // User, Action, VendorID, VendorName, Fee (a fraction), Duty (1 or 0) and ETag, the center's
 // tag right after the change (empty for a change older than versions).
-std::string historyAnswer(std::int64_t centerId, const std::vector<AssignmentChange> &changes);
+std::string historyAnswer(std::int64_t centerId,
+                          const std::vector<store::AssignmentChange> &changes);
 
-std::string activeAnswer(const std::vector<ActiveVendorRow> &rows);
-std::string selectedAnswer(const std::vector<SelectedVendorRow> &rows);
+std::string activeAnswer(const std::vector<store::ActiveVendorRow> &rows);
+std::string selectedAnswer(const std::vector<store::SelectedVendorRow> &rows);
 
 // `text` made fit for an XML 1.0 document whatever bytes it holds: every invalid UTF-8
 // sequence, encoded surrogate and non-character becomes U+FFFD; the control characters XML
@@ -61,4 +62,4 @@ std::string xmlText(std::string_view text);
 // (0.08, 0.00001, 0.125, 0).
 std::string fractionText(double value);
 
-} // namespace tarvo::server
+} // namespace tarvo::server::page

@@ -10,7 +10,7 @@
 #include <ctime>
 #include <set>
 
-namespace tarvo::server {
+namespace tarvo::server::page {
 
 namespace {
 
@@ -26,13 +26,13 @@ PageAnswer text(int status, std::string body)
 }
 
 // A database that cannot answer is the server's fault, never the request's.
-PageAnswer databaseFailure(const StoreResult &failure, bool saving)
+PageAnswer databaseFailure(const store::StoreResult &failure, bool saving)
 {
     const std::string lead = saving ? "Nothing was saved: " : "";
-    if (failure.status == StoreStatus::Busy) {
+    if (failure.status == store::StoreStatus::Busy) {
         return text(503, lead + "the database is busy; try again.");
     }
-    if (failure.status == StoreStatus::Unavailable) {
+    if (failure.status == store::StoreStatus::Unavailable) {
         return text(503, lead + "the database cannot be reached; try again.");
     }
     PageAnswer answer = text(500, {});
@@ -40,10 +40,10 @@ PageAnswer databaseFailure(const StoreResult &failure, bool saving)
     return answer;
 }
 
-std::string centerOfBatch(const std::vector<Statement> &statements)
+std::string centerOfBatch(const std::vector<statement::Statement> &statements)
 {
     std::set<std::int64_t> centers;
-    for (const Statement &statement : statements) {
+    for (const statement::Statement &statement : statements) {
         std::visit([&centers](const auto &s) { centers.insert(s.centerId); }, statement);
     }
     if (centers.empty()) {
@@ -52,13 +52,14 @@ std::string centerOfBatch(const std::vector<Statement> &statements)
     return centers.size() == 1 ? std::to_string(*centers.begin()) : "several";
 }
 
-StatementAction actionOf(const Statement &statement)
+ops::StatementAction actionOf(const statement::Statement &statement)
 {
-    if (std::holds_alternative<InsertAssignment>(statement)) {
-        return StatementAction::Add;
+    if (std::holds_alternative<statement::InsertAssignment>(statement)) {
+        return ops::StatementAction::Add;
     }
-    return std::holds_alternative<UpdateAssignment>(statement) ? StatementAction::Update
-                                                               : StatementAction::Remove;
+    return std::holds_alternative<statement::UpdateAssignment>(statement)
+               ? ops::StatementAction::Update
+               : ops::StatementAction::Remove;
 }
 
 } // namespace
@@ -73,12 +74,12 @@ std::string localTimestamp()
     return std::string(buffer, size);
 }
 
-CenterVendorPage::CenterVendorPage(Store &store, std::function<std::string()> now)
+CenterVendorPage::CenterVendorPage(store::Store &store, std::function<std::string()> now)
     : m_store(store), m_now(now ? std::move(now) : localTimestamp)
 {}
 
 PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std::string>> &params,
-                                   const Caller &caller, const Conditions &conditions)
+                                   const auth::Caller &caller, const Conditions &conditions)
 {
     if (asksForCenters(params)) {
         return centerList(caller);
@@ -93,7 +94,7 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
         PageAnswer answer =
             text(403, "Refused: " + caller.user + " may not read center " + center + ".");
         answer.note.center = center;
-        answer.note.refusal = Refusal::Rights;
+        answer.note.refusal = ops::Refusal::Rights;
         return answer;
     }
     // A malformed If-None-Match matches nothing: the full answer is never wrong.
@@ -103,7 +104,7 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
     std::string tag;
     bool unchanged = false;
     // The version and the answer come from one snapshot, so the tag describes this body.
-    const StoreResult read = m_store.read([&](StoreReader &db) {
+    const store::StoreResult read = m_store.read([&](store::StoreReader &db) {
         const std::optional<std::int64_t> version = db.centerVersion(request.centerId);
         if (!version) {
             return; // an unknown center
@@ -123,20 +124,21 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
         case Section::Selected: {
             ListAnswer list(request.section);
             if (request.section == Section::Active) {
-                db.forEachActiveNotSelected(request.centerId,
-                                            [&list](const ActiveVendorRow &row) { list.add(row); });
+                db.forEachActiveNotSelected(
+                    request.centerId,
+                    [&list](const store::ActiveVendorRow &row) { list.add(row); });
             } else {
                 db.forEachSelected(request.centerId,
-                                   [&list](const SelectedVendorRow &row) { list.add(row); });
+                                   [&list](const store::SelectedVendorRow &row) { list.add(row); });
             }
             answer.body = list.text();
             break;
         }
         case Section::History: {
-            std::vector<AssignmentChange> changes;
+            std::vector<store::AssignmentChange> changes;
             db.forEachChange(
                 request.centerId, request.limit,
-                [&changes](const AssignmentChange &change) { changes.push_back(change); });
+                [&changes](const store::AssignmentChange &change) { changes.push_back(change); });
             answer.body = historyAnswer(request.centerId, changes);
             break;
         }
@@ -163,11 +165,11 @@ PageAnswer CenterVendorPage::query(const std::vector<std::pair<std::string, std:
     return answer;
 }
 
-PageAnswer CenterVendorPage::centerList(const Caller &caller)
+PageAnswer CenterVendorPage::centerList(const auth::Caller &caller)
 {
-    std::vector<Center> centers;
-    const StoreResult read = m_store.read([&](StoreReader &db) {
-        db.forEachCenter([&](const Center &center) {
+    std::vector<store::Center> centers;
+    const store::StoreResult read = m_store.read([&](store::StoreReader &db) {
+        db.forEachCenter([&](const store::Center &center) {
             if (caller.centers.allows(center.id)) {
                 centers.push_back(center);
             }
@@ -182,24 +184,24 @@ PageAnswer CenterVendorPage::centerList(const Caller &caller)
     return answer;
 }
 
-PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller,
+PageAnswer CenterVendorPage::save(const FormParse &form, const auth::Caller &caller,
                                   std::function<bool()> mayCommit, const Conditions &conditions)
 {
     if (form.status == FormParse::Status::TooManyStatements) {
         PageAnswer answer = text(413, "Nothing was saved: " + form.message + ".");
         answer.note.statements = kMaxStatements + 1;
-        answer.note.refusal = Refusal::Size;
+        answer.note.refusal = ops::Refusal::Size;
         return answer;
     }
     if (form.status == FormParse::Status::Malformed || form.statements.empty()) {
         PageAnswer answer = text(400, form.status == FormParse::Status::Malformed
                                           ? "Nothing was saved: " + form.message + "."
                                           : "Nothing was saved: the request carries no SQL field.");
-        answer.note.refusal = Refusal::Shape;
+        answer.note.refusal = ops::Refusal::Shape;
         return answer;
     }
 
-    std::vector<Statement> statements;
+    std::vector<statement::Statement> statements;
     statements.reserve(form.statements.size());
     for (std::size_t i = 0; i < form.statements.size(); ++i) {
         ParseResult parsed = StatementParser::parse(form.statements[i]);
@@ -208,7 +210,7 @@ PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller,
                                               " was refused: " + parsed.message + ".");
             answer.note.statements = form.statements.size();
             answer.note.center = centerOfBatch(statements);
-            answer.note.refusal = Refusal::Shape;
+            answer.note.refusal = ops::Refusal::Shape;
             // The operator sees the start of what was sent; a statement may be megabytes.
             answer.detail = "statement " + std::to_string(i + 1) +
                             " begins: " + form.statements[i].substr(0, kLoggedStatement);
@@ -217,13 +219,13 @@ PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller,
         statements.push_back(std::move(parsed.statement));
     }
 
-    std::optional<VersionCondition> condition;
+    std::optional<store::VersionCondition> condition;
     if (conditions.ifMatch) {
         auto refused = [&](const std::string &why) {
             PageAnswer answer = text(400, "Nothing was saved: " + why + ".");
             answer.note.statements = statements.size();
             answer.note.center = centerOfBatch(statements);
-            answer.note.refusal = Refusal::Shape;
+            answer.note.refusal = ops::Refusal::Shape;
             return answer;
         };
         const std::optional<EntityTags> tags = parseEntityTags(*conditions.ifMatch);
@@ -237,7 +239,7 @@ PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller,
         // "*" holds for any version of a center that exists; the batch checks that.
         if (!tags->any) {
             const std::int64_t centerId = std::stoll(center);
-            condition = VersionCondition{centerId, {}};
+            condition = store::VersionCondition{centerId, {}};
             for (const std::string &tag : tags->tags) {
                 if (const auto version = versionOfTag(tag, centerId)) {
                     condition->versions.push_back(*version);
@@ -246,19 +248,19 @@ PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller,
         }
     }
 
-    if (const auto forbidden = forbiddenCenter(statements, caller.centers)) {
+    if (const auto forbidden = auth::forbiddenCenter(statements, caller.centers)) {
         PageAnswer answer =
             text(403, "Nothing was saved: " + caller.user + " may not change center " +
                           std::to_string(*forbidden) + ".");
         answer.note.statements = statements.size();
         answer.note.center = centerOfBatch(statements);
-        answer.note.refusal = Refusal::Rights;
+        answer.note.refusal = ops::Refusal::Rights;
         return answer;
     }
 
     PageAnswer answer;
     bool withheld = false;
-    BatchContext context{m_now(), caller.user};
+    store::BatchContext context{m_now(), caller.user};
     context.ifVersion = condition;
     if (mayCommit) {
         context.mayCommit = [&withheld, &mayCommit] {
@@ -266,26 +268,26 @@ PageAnswer CenterVendorPage::save(const FormParse &form, const Caller &caller,
             return !withheld;
         };
     }
-    const BatchResult result = m_store.apply(statements, context);
-    const BatchOutcome &outcome = result.outcome;
+    const store::BatchResult result = m_store.apply(statements, context);
+    const store::BatchOutcome &outcome = result.outcome;
     if (!result.ok() && withheld) {
         answer = text(503, "Nothing was saved: the server is stopping; try again.");
     } else if (!result.ok()) {
         answer = databaseFailure(result, true);
-    } else if (outcome.status == BatchOutcome::Status::Stale) {
+    } else if (outcome.status == store::BatchOutcome::Status::Stale) {
         answer = changedSinceLoad(condition->centerId, condition->versions);
-    } else if (outcome.status == BatchOutcome::Status::Conflict) {
+    } else if (outcome.status == store::BatchOutcome::Status::Conflict) {
         answer = text(409, "Nothing was saved: statement " +
                                std::to_string(outcome.failedStatement + 1) +
                                " conflicts with the database: " + outcome.message +
                                ". Someone may have changed it since the lists were "
                                "loaded; reload and try again.");
-        answer.note.refusal = Refusal::Conflict;
+        answer.note.refusal = ops::Refusal::Conflict;
     } else {
         answer = text(200, "Saved: " + std::to_string(outcome.added) + " added, " +
                                std::to_string(outcome.updated) + " updated, " +
                                std::to_string(outcome.removed) + " removed.");
-        for (const Statement &statement : statements) {
+        for (const statement::Statement &statement : statements) {
             ++answer.note.applied[static_cast<std::size_t>(actionOf(statement))];
         }
     }
@@ -299,15 +301,16 @@ PageAnswer CenterVendorPage::changedSinceLoad(std::int64_t centerId,
 {
     const std::int64_t since =
         versions.empty() ? 0 : *std::max_element(versions.begin(), versions.end());
-    std::vector<AssignmentChange> newest;
+    std::vector<store::AssignmentChange> newest;
     // One row more than is named, to know whether earlier ones follow. A failed read leaves
     // only the first line: the refusal itself stands.
-    m_store.read([&](StoreReader &db) {
-        db.forEachChange(centerId, kChangesNamed + 1,
-                         [&newest](const AssignmentChange &change) { newest.push_back(change); });
+    m_store.read([&](store::StoreReader &db) {
+        db.forEachChange(
+            centerId, kChangesNamed + 1,
+            [&newest](const store::AssignmentChange &change) { newest.push_back(change); });
     });
     PageAnswer answer = text(412, changedSinceText(centerId, since, newest));
-    answer.note.refusal = Refusal::Stale;
+    answer.note.refusal = ops::Refusal::Stale;
     return answer;
 }
 
@@ -316,4 +319,4 @@ PageAnswer CenterVendorPage::health()
     return m_store.ping().ok() ? text(200, "ok") : text(503, "unavailable");
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::page

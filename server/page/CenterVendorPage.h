@@ -14,15 +14,15 @@
 #include <utility>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::page {
 
 struct PageAnswer
 {
     int status = 200;
     std::string contentType; // empty for a 304, which has no body
     std::string body;
-    std::string detail; // for the log only: what failed behind a 500, a refused statement
-    RequestNote note;   // the center, the SQL fields received, a refusal, what was applied
+    std::string detail;    // for the log only: what failed behind a 500, a refused statement
+    ops::RequestNote note; // the center, the SQL fields received, a refusal, what was applied
     std::vector<std::pair<std::string, std::string>> headers{}; // besides Content-Type
 };
 
@@ -31,7 +31,7 @@ class CenterVendorPage
 public:
     // `now` gives the time that GETDATE() stands for, as "YYYY-MM-DD HH:MM:SS"; by default
     // the local time when the request is applied.
-    explicit CenterVendorPage(Store &store, std::function<std::string()> now = {});
+    explicit CenterVendorPage(store::Store &store, std::function<std::string()> now = {});
 
     // One of the three XML answers or the center's history, or for centers=1 the list of the
     // centers the caller may read; 404 with a short text for an unknown center or a
@@ -40,7 +40,7 @@ public:
     // Never throws: a database that is busy or cannot be reached answers 503, any other
     // database failure 500 with an empty body and the failure in `detail`.
     PageAnswer query(const std::vector<std::pair<std::string, std::string>> &params,
-                     const Caller &caller = {}, const Conditions &conditions = {});
+                     const auth::Caller &caller = {}, const Conditions &conditions = {});
 
     // Applies the SQL fields of a form body, all or none. 200 with a one-line summary; 400
     // for a malformed body, no SQL field or a statement of another shape; 409 when the batch
@@ -53,18 +53,18 @@ public:
     // versions play no part.
     // `mayCommit` is asked before anything of the batch can be committed: false answers 503
     // with nothing saved, as the server is stopping.
-    PageAnswer save(const FormParse &form, const Caller &caller = {},
+    PageAnswer save(const FormParse &form, const auth::Caller &caller = {},
                     std::function<bool()> mayCommit = {}, const Conditions &conditions = {});
 
     // For a load balancer: 200 "ok" while the database answers, 503 while it does not.
     PageAnswer health();
 
 private:
-    PageAnswer centerList(const Caller &caller);
+    PageAnswer centerList(const auth::Caller &caller);
     // The 412 answer for center `centerId`, whose caller loaded the highest of `versions`.
     PageAnswer changedSinceLoad(std::int64_t centerId, const std::vector<std::int64_t> &versions);
 
-    Store &m_store;
+    store::Store &m_store;
     std::function<std::string()> m_now;
 };
 
@@ -74,4 +74,4 @@ std::string localTimestamp();
 inline constexpr const char *kXmlType = "text/xml; charset=utf-8";
 inline constexpr const char *kTextType = "text/plain; charset=utf-8";
 
-} // namespace tarvo::server
+} // namespace tarvo::server::page

@@ -3,7 +3,7 @@
 #include "page/Answers.h"
 #include "protocol/Fee.h"
 
-namespace tarvo::server {
+namespace tarvo::server::page {
 
 namespace {
 
@@ -25,7 +25,7 @@ std::string percent(double fraction)
     return protocol::percentText(fraction) + "%";
 }
 
-std::string line(const AssignmentChange &change)
+std::string line(const store::AssignmentChange &change)
 {
     std::string vendor = "vendor " + std::to_string(change.vendorId);
     if (!change.vendorName.empty()) {
@@ -47,12 +47,12 @@ std::string line(const AssignmentChange &change)
 } // namespace
 
 std::string changedSinceText(std::int64_t centerId, std::int64_t since,
-                             const std::vector<AssignmentChange> &newestFirst)
+                             const std::vector<store::AssignmentChange> &newestFirst)
 {
     std::string text =
         "Nothing was saved: center " + std::to_string(centerId) + " changed since it was loaded.";
     std::size_t named = 0;
-    for (const AssignmentChange &change : newestFirst) {
+    for (const store::AssignmentChange &change : newestFirst) {
         // Rows older than versions carry none and predate every tag.
         if (change.version == 0 || change.version <= since) {
             break;
@@ -71,4 +71,4 @@ std::string changedSinceText(std::int64_t centerId, std::int64_t since,
     return text;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::page

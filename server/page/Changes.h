@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::page {
 
 // The changes named at most, one line each.
 inline constexpr std::size_t kChangesNamed = 3;
@@ -19,6 +19,6 @@ inline constexpr std::size_t kChangesNamed = 3;
 // changes." when `newestFirst` holds more of them), or a line saying that no record names
 // who changed it. Names and users have line breaks and control characters replaced.
 std::string changedSinceText(std::int64_t centerId, std::int64_t since,
-                             const std::vector<AssignmentChange> &newestFirst);
+                             const std::vector<store::AssignmentChange> &newestFirst);
 
-} // namespace tarvo::server
+} // namespace tarvo::server::page

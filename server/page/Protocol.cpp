@@ -7,7 +7,7 @@
 #include <optional>
 #include <system_error>
 
-namespace tarvo::server {
+namespace tarvo::server::page {
 
 namespace {
 
@@ -67,14 +67,14 @@ QueryParse parseQuery(const std::vector<std::pair<std::string, std::string>> &pa
     std::optional<std::string> center;
     std::optional<std::string> limit;
     for (const auto &[name, value] : params) {
-        if (equalsIgnoringCase(name, param::kCenterId)) {
+        if (text::equalsIgnoringCase(name, param::kCenterId)) {
             if (center) {
                 return malformed("centerID is given twice");
             }
             center = value;
             continue;
         }
-        if (equalsIgnoringCase(name, param::kLimit)) {
+        if (text::equalsIgnoringCase(name, param::kLimit)) {
             if (limit) {
                 return malformed("limit is given twice");
             }
@@ -82,7 +82,7 @@ QueryParse parseQuery(const std::vector<std::pair<std::string, std::string>> &pa
             continue;
         }
         for (const auto &[kind, kindSection] : kKinds) {
-            if (!equalsIgnoringCase(name, kind)) {
+            if (!text::equalsIgnoringCase(name, kind)) {
                 continue;
             }
             if (section) {
@@ -126,7 +126,8 @@ QueryParse parseQuery(const std::vector<std::pair<std::string, std::string>> &pa
 bool asksForCenters(const std::vector<std::pair<std::string, std::string>> &params)
 {
     return std::any_of(params.begin(), params.end(), [](const auto &param) {
-        return equalsIgnoringCase(param.first, protocol::param::kCenters) && param.second == "1";
+        return text::equalsIgnoringCase(param.first, protocol::param::kCenters) &&
+               param.second == "1";
     });
 }
 
@@ -198,4 +199,4 @@ bool parseQueryString(std::string_view query,
     return ok;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::page

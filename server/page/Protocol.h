@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::page {
 
 // Which query a request asks; for the three the control reads, also the position of its
 // answer's section. History is the center's audit trail, an answer of its own.
@@ -64,4 +64,4 @@ bool parseQueryString(std::string_view query,
 // Form-URL decoding of one name or value; false when a "%" is not followed by two hex digits.
 bool formDecode(std::string_view text, std::string &out);
 
-} // namespace tarvo::server
+} // namespace tarvo::server::page

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <system_error>
 
-namespace tarvo::server {
+namespace tarvo::server::page {
 
 namespace {
 
@@ -171,17 +171,17 @@ class Parser
 public:
     explicit Parser(std::string_view text) : m_lexer(text) {}
 
-    Statement statement()
+    statement::Statement statement()
     {
         const Token &first = peek();
         if (first.kind == TokenKind::Word) {
-            if (equalsIgnoringCase(first.text, "INSERT")) {
+            if (text::equalsIgnoringCase(first.text, "INSERT")) {
                 return insert();
             }
-            if (equalsIgnoringCase(first.text, "UPDATE")) {
+            if (text::equalsIgnoringCase(first.text, "UPDATE")) {
                 return update();
             }
-            if (equalsIgnoringCase(first.text, "DELETE")) {
+            if (text::equalsIgnoringCase(first.text, "DELETE")) {
                 return remove();
             }
         }
@@ -190,9 +190,9 @@ public:
     }
 
 private:
-    InsertAssignment insert()
+    statement::InsertAssignment insert()
     {
-        InsertAssignment result;
+        statement::InsertAssignment result;
         keyword("INSERT");
         keyword("INTO");
         table();
@@ -223,9 +223,9 @@ private:
         return result;
     }
 
-    UpdateAssignment update()
+    statement::UpdateAssignment update()
     {
-        UpdateAssignment result;
+        statement::UpdateAssignment result;
         keyword("UPDATE");
         table();
         keyword("SET");
@@ -249,12 +249,12 @@ private:
             }
             const Token &column = peek();
             if (!vendor && column.kind == TokenKind::Word &&
-                equalsIgnoringCase(column.text, kVendorId)) {
+                text::equalsIgnoringCase(column.text, kVendorId)) {
                 advance();
                 symbol('=');
                 vendor = wholeNumber(kVendorId);
             } else if (!center && column.kind == TokenKind::Word &&
-                       equalsIgnoringCase(column.text, kCenterId)) {
+                       text::equalsIgnoringCase(column.text, kCenterId)) {
                 advance();
                 symbol('=');
                 center = wholeNumber(kCenterId);
@@ -269,9 +269,9 @@ private:
         return result;
     }
 
-    DeleteAssignments remove()
+    statement::DeleteAssignments remove()
     {
-        DeleteAssignments result;
+        statement::DeleteAssignments result;
         keyword("DELETE");
         keyword("FROM");
         table();
@@ -284,13 +284,13 @@ private:
             }
             const Token &column = peek();
             if (!haveCenter && column.kind == TokenKind::Word &&
-                equalsIgnoringCase(column.text, kCenterId)) {
+                text::equalsIgnoringCase(column.text, kCenterId)) {
                 advance();
                 symbol('=');
                 result.centerId = wholeNumber(kCenterId);
                 haveCenter = true;
             } else if (!haveVendors && column.kind == TokenKind::Word &&
-                       equalsIgnoringCase(column.text, kVendorId)) {
+                       text::equalsIgnoringCase(column.text, kVendorId)) {
                 advance();
                 keyword("IN");
                 symbol('(');
@@ -331,7 +331,7 @@ private:
     void keyword(std::string_view word)
     {
         const Token token = advance();
-        if (token.kind != TokenKind::Word || !equalsIgnoringCase(token.text, word)) {
+        if (token.kind != TokenKind::Word || !text::equalsIgnoringCase(token.text, word)) {
             throw Refusal("expected " + std::string(word) + ", found " + describe(token));
         }
     }
@@ -339,7 +339,7 @@ private:
     void table()
     {
         const Token token = advance();
-        if (token.kind != TokenKind::Word || !equalsIgnoringCase(token.text, kTable)) {
+        if (token.kind != TokenKind::Word || !text::equalsIgnoringCase(token.text, kTable)) {
             throw Refusal("only the table " + std::string(kTable) + " is accepted, found " +
                           describe(token));
         }
@@ -443,4 +443,4 @@ ParseResult StatementParser::parse(std::string_view text)
     return result;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::page

@@ -8,12 +8,12 @@
 #include <string>
 #include <string_view>
 
-namespace tarvo::server {
+namespace tarvo::server::page {
 
 struct ParseResult
 {
     bool ok = false;
-    Statement statement;
+    statement::Statement statement;
     std::string message; // why the text was refused; empty when ok
 };
 
@@ -27,4 +27,4 @@ public:
     static ParseResult parse(std::string_view text);
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::page

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-namespace tarvo::server {
+namespace tarvo::server::page {
 
 namespace {
 
@@ -88,4 +88,4 @@ bool anyTagMatches(const EntityTags &list, std::string_view current)
            });
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::page

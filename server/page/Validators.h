@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::page {
 
 // The conditional headers of one request, each the values of all its header lines joined.
 struct Conditions
@@ -38,4 +38,4 @@ std::optional<EntityTags> parseEntityTags(std::string_view value);
 // without W/.
 bool anyTagMatches(const EntityTags &list, std::string_view current);
 
-} // namespace tarvo::server
+} // namespace tarvo::server::page

@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::statement {
 
 // INSERT INTO VendorCenterCrossReference (...) VALUES (center, vendor, fee, duty, GETDATE())
 struct InsertAssignment
@@ -41,4 +41,4 @@ struct DeleteAssignments
 
 using Statement = std::variant<InsertAssignment, UpdateAssignment, DeleteAssignments>;
 
-} // namespace tarvo::server
+} // namespace tarvo::server::statement

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 bool isPostgresLocation(std::string_view location)
 {
@@ -220,4 +220,4 @@ std::string PasswordMask::operator()(std::string_view text) const
     return shown;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

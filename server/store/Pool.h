@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 template <typename Connection> class Pool
 {
@@ -140,4 +140,4 @@ private:
     std::size_t m_leased = 0; // leased now
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

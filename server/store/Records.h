@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 struct Center
 {
@@ -102,4 +102,4 @@ std::string unknownCenter(std::int64_t centerId);
 std::string unknownVendor(std::int64_t vendorId);
 std::string cannotAdd(std::int64_t centerId, std::int64_t vendorId);
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

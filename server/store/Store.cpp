@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 // Formatting here rather than with strftime() in the query saves a third of its time.
 void usDate(const std::string &stored, std::string &into)
@@ -81,4 +81,4 @@ std::string cannotAdd(std::int64_t centerId, std::int64_t vendorId)
     return assignmentName(centerId, vendorId) + " cannot be added";
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

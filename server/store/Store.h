@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 enum class StoreStatus {
     Ok,
@@ -156,7 +156,7 @@ public:
     // Collisions with concurrent batches are retried a few times, then reported as a
     // conflict. With `context.ifVersion`, a center at another version makes the outcome
     // Stale before any statement runs, even one that would conflict.
-    virtual BatchResult apply(const std::vector<Statement> &statements,
+    virtual BatchResult apply(const std::vector<statement::Statement> &statements,
                               const BatchContext &context) = 0;
 
     // Writes the records in one transaction. OnlyWhenEmpty writes nothing when the store
@@ -216,4 +216,4 @@ template <typename Result, typename Body> Result guarded(Body &&body)
     }
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

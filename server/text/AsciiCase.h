@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace tarvo::server {
+namespace tarvo::server::text {
 
 // ASCII letters compared without regard to case; every other byte exactly, so that no locale
 // and no UTF-8 sequence ever matches a keyword.
@@ -22,4 +22,4 @@ inline bool equalsIgnoringCase(std::string_view a, std::string_view b)
     return true;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::text

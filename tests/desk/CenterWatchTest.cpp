@@ -29,9 +29,9 @@
 
 using namespace tarvo::test;
 using tarvo::desk::HistoryRow;
-using tarvo::server::InsertAssignment;
-using tarvo::server::Statement;
-using tarvo::server::UpdateAssignment;
+using tarvo::server::statement::InsertAssignment;
+using tarvo::server::statement::Statement;
+using tarvo::server::statement::UpdateAssignment;
 
 namespace {
 
@@ -49,8 +49,8 @@ protected:
                  {26, "Zulu", 1, true, "2025-03-04 10:00:00"},
                  {27, "Yank", 1, true, "2025-03-04 10:00:00"}},
                 {}});
-        other = tarvo::server::Store::open(db.location());
-        write("setup", InsertAssignment{3, 26, 0.08, true});
+        other = tarvo::server::store::Store::open(db.location());
+        write("setup", tarvo::server::statement::InsertAssignment{3, 26, 0.08, true});
         server = std::make_unique<tarvo::server::ReferenceServer>(db.location());
         server->setLogSink([this](const std::string &line) {
             if (line.find(" status=304 ") != std::string::npos) {
@@ -74,7 +74,7 @@ protected:
         serving.join();
     }
     // Another person's commit of one change.
-    void write(const std::string &user, const Statement &change)
+    void write(const std::string &user, const tarvo::server::statement::Statement &change)
     {
         const auto result = other->apply({change}, {"2026-12-07 09:10:00", user});
         ASSERT_TRUE(result.ok()) << result.message;
@@ -82,7 +82,7 @@ protected:
     std::string etag()
     {
         std::optional<std::int64_t> version;
-        other->read([&](tarvo::server::StoreReader &r) { version = r.centerVersion(3); });
+        other->read([&](tarvo::server::store::StoreReader &r) { version = r.centerVersion(3); });
         return version ? tarvo::protocol::entityTag(3, *version) : std::string();
     }
     // Waits until the window has sent `polls` more conditional GETs answered 304.
@@ -97,7 +97,7 @@ protected:
     }
 
     tarvo::server::testing::TestDatabase db;
-    std::unique_ptr<tarvo::server::Store> other;
+    std::unique_ptr<tarvo::server::store::Store> other;
     std::unique_ptr<tarvo::server::ReferenceServer> server;
     std::thread serving;
     std::atomic<int> notModified = 0;
@@ -125,8 +125,8 @@ TEST_F(Watching, tellsWhoChangedTheCenterButNotOfItsOwnCommit)
     EXPECT_FALSE(barText().contains("changed center")) << barText().toStdString();
 
     input.doubleClickId(Center, "10");
-    write("carol", UpdateAssignment{3, 26, 0.11, true});
-    write("carol", InsertAssignment{3, 27, 0.05, false});
+    write("carol", tarvo::server::statement::UpdateAssignment{3, 26, 0.11, true});
+    write("carol", tarvo::server::statement::InsertAssignment{3, 27, 0.05, false});
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return barText().contains("carol changed center 3"); }, kWaitMs))
         << barText().toStdString();
@@ -154,7 +154,7 @@ TEST_F(Watching, theReloadQuestionOffersToKeepTheChanges)
 {
     UserInput input(*window->control());
     input.doubleClickId(Vendors, "10");
-    write("carol", UpdateAssignment{3, 26, 0.11, true});
+    write("carol", tarvo::server::statement::UpdateAssignment{3, 26, 0.11, true});
     QTimer answer;
     answer.setInterval(5);
     QObject::connect(&answer, &QTimer::timeout, [] {
@@ -173,10 +173,11 @@ TEST_F(Watching, theReloadQuestionOffersToKeepTheChanges)
 
 TEST(History, readsTheServersAnswerWithTheFeeBeforeEachChange)
 {
-    const auto rows = tarvo::desk::readHistory(QByteArray::fromStdString(
-        tarvo::server::historyAnswer(3, {{26, "Zulu", "t3", "bob", "update", 0.12, true, 3},
-                                         {36, "Yank", "t2", "amy", "remove", 0.05, false, 2},
-                                         {26, "Zulu", "t1", "amy", "update", 0.08, true, 1}})));
+    const auto rows =
+        tarvo::desk::readHistory(QByteArray::fromStdString(tarvo::server::page::historyAnswer(
+            3, {{26, "Zulu", "t3", "bob", "update", 0.12, true, 3},
+                {36, "Yank", "t2", "amy", "remove", 0.05, false, 2},
+                {26, "Zulu", "t1", "amy", "update", 0.08, true, 1}})));
     ASSERT_TRUE(rows);
     ASSERT_EQ(rows->size(), 3);
     EXPECT_EQ((*rows)[0], (HistoryRow{"t3", "bob", "26", "update", "12.00", "8.00"}));

@@ -411,7 +411,7 @@ TEST_F(Desk, theWindowsOwnFieldsHaveFixedAccessibleNames)
 class Gated : public Desk
 {
 protected:
-    Gated() : store(tarvo::server::Store::open(db.location())), page(*store)
+    Gated() : store(tarvo::server::store::Store::open(db.location())), page(*store)
     {
         gate.onGet("/CenterVendor.asp", [this](const RecordedRequest &request) {
             if (request.query.find("centers=1") == std::string::npos) {
@@ -421,7 +421,7 @@ protected:
                 }
             }
             std::vector<std::pair<std::string, std::string>> params;
-            tarvo::server::parseQueryString(request.query, params);
+            tarvo::server::page::parseQueryString(request.query, params);
             const auto answer = page.query(params);
             return Answer{answer.status, answer.body, answer.contentType, {}};
         });
@@ -433,8 +433,8 @@ protected:
         instead = std::move(answer);
     }
 
-    std::unique_ptr<tarvo::server::Store> store;
-    tarvo::server::CenterVendorPage page;
+    std::unique_ptr<tarvo::server::store::Store> store;
+    tarvo::server::page::CenterVendorPage page;
     TestHttpServer gate;
     QString gateUrl;
     std::mutex mutex;

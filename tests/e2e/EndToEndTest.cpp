@@ -19,8 +19,8 @@
 #include <thread>
 
 using namespace tarvo::test;
-using tarvo::server::Assignment;
 using tarvo::server::ReferenceServer;
+using tarvo::server::store::Assignment;
 using tarvo::server::testing::TestDatabase;
 
 namespace {
@@ -57,10 +57,11 @@ protected:
         server->stop();
         serving.join();
     }
-    std::vector<Assignment> assignments()
+    std::vector<tarvo::server::store::Assignment> assignments()
     {
         auto all = db.assignments();
-        std::erase_if(all, [](const Assignment &a) { return a.centerId != 12; });
+        std::erase_if(all,
+                      [](const tarvo::server::store::Assignment &a) { return a.centerId != 12; });
         return all;
     }
 
@@ -139,7 +140,7 @@ TEST_F(EndToEnd, twoStaffOnOneCenterNeitherOverwriteUnseenNorLoseWork)
         who.clickButton("cmdcenterHandFee");
     };
     const auto feeOf = [this](std::int64_t vendor) {
-        for (const Assignment &a : assignments()) {
+        for (const tarvo::server::store::Assignment &a : assignments()) {
             if (a.vendorId == vendor) {
                 return a.fee;
             }
@@ -225,7 +226,7 @@ struct Deployment
 {
     Deployment()
         : users(QByteArray("# the desk\nclerk:" +
-                           QByteArray::fromStdString(tarvo::server::hashPassword("s:cret")) +
+                           QByteArray::fromStdString(tarvo::server::auth::hashPassword("s:cret")) +
                            ":12\n")
                     .toStdString()),
           trust("CURL_CA_BUNDLE", certificates.caFile())

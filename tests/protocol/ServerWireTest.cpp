@@ -12,10 +12,10 @@
 namespace tarvo::protocol {
 namespace {
 
-using server::DeleteAssignments;
-using server::InsertAssignment;
-using server::StatementParser;
-using server::UpdateAssignment;
+using server::page::StatementParser;
+using server::statement::DeleteAssignments;
+using server::statement::InsertAssignment;
+using server::statement::UpdateAssignment;
 
 TEST(StatementShapes, WrittenByteForByteAndParsedBackAsTheSameChange)
 {
@@ -23,31 +23,34 @@ TEST(StatementShapes, WrittenByteForByteAndParsedBackAsTheSameChange)
     {
         std::string text;
         const char *bytes;
-        server::Statement change;
+        server::statement::Statement change;
     };
     using namespace statement;
     for (const Case &c : {
              Case{insertText("12", "7", "0.05", "1"),
                   "INSERT INTO VendorCenterCrossReference (CenterID,VendorID,CenterHandlingFee,"
                   "DutyBrokerageFee,RecordLastUpdated) VALUES (12,7,0.05,1,GETDATE() ) ",
-                  InsertAssignment{12, 7, 0.05, true}},
+                  tarvo::server::statement::InsertAssignment{12, 7, 0.05, true}},
              Case{updateText("12", "9", "0.025", "0"),
                   "UPDATE VendorCenterCrossReference SET CenterHandlingFee= 0.025, "
                   "DutyBrokerageFee= 0, RecordLastUpdated = GETDATE() WHERE vendorID = 9 AND "
                   "CenterID = 12",
-                  UpdateAssignment{12, 9, 0.025, false}},
+                  tarvo::server::statement::UpdateAssignment{12, 9, 0.025, false}},
              Case{deleteText("12", "3,4"),
                   "DELETE FROM VENDORCENTERCROSSREFERENCE WHERE CENTERID=12 AND VENDORID IN(3,4)",
-                  DeleteAssignments{12, {3, 4}}},
+                  tarvo::server::statement::DeleteAssignments{12, {3, 4}}},
              Case{insertText("-1", "9223372036854775807", "1E-05", "0"), nullptr,
-                  InsertAssignment{-1, INT64_MAX, 0.00001, false}},
-             Case{updateText("0", "-5", "0", "1"), nullptr, UpdateAssignment{0, -5, 0.0, true}},
-             Case{deleteText("7", "1"), nullptr, DeleteAssignments{7, {1}}},
+                  tarvo::server::statement::InsertAssignment{-1, INT64_MAX, 0.00001, false}},
+             Case{updateText("0", "-5", "0", "1"), nullptr,
+                  tarvo::server::statement::UpdateAssignment{0, -5, 0.0, true}},
+             Case{deleteText("7", "1"), nullptr,
+                  tarvo::server::statement::DeleteAssignments{7, {1}}},
          }) {
         if (c.bytes != nullptr) {
             EXPECT_EQ(c.text, c.bytes);
         }
-        const server::ParseResult parsed = StatementParser::parse(c.text);
+        const server::page::ParseResult parsed =
+            tarvo::server::page::StatementParser::parse(c.text);
         ASSERT_TRUE(parsed.ok) << c.text << ": " << parsed.message;
         EXPECT_EQ(parsed.statement, c.change) << c.text;
     }
@@ -58,37 +61,37 @@ TEST(QueryNames, TheServerReadsEveryQueryTheClientsWrite)
     struct Case
     {
         std::string query;
-        server::Section section;
+        server::page::Section section;
         std::size_t limit;
     };
-    for (const Case &c : {Case{queryText(Query::Count, 4), server::Section::Count, 50},
-                          Case{queryText(Query::Active, 4), server::Section::Active, 50},
-                          Case{queryText(Query::Selected, 4), server::Section::Selected, 50},
-                          Case{historyQueryText(4, 7), server::Section::History, 7}}) {
+    for (const Case &c : {Case{queryText(Query::Count, 4), server::page::Section::Count, 50},
+                          Case{queryText(Query::Active, 4), server::page::Section::Active, 50},
+                          Case{queryText(Query::Selected, 4), server::page::Section::Selected, 50},
+                          Case{historyQueryText(4, 7), server::page::Section::History, 7}}) {
         std::vector<std::pair<std::string, std::string>> params;
-        ASSERT_TRUE(server::parseQueryString(c.query, params));
-        const server::QueryParse parsed = server::parseQuery(params);
+        ASSERT_TRUE(server::page::parseQueryString(c.query, params));
+        const server::page::QueryParse parsed = server::page::parseQuery(params);
         ASSERT_TRUE(parsed.ok) << c.query << ": " << parsed.message;
         EXPECT_EQ(parsed.request.section, c.section);
         EXPECT_EQ(parsed.request.centerId, 4);
         EXPECT_EQ(parsed.request.limit, c.limit);
     }
     std::vector<std::pair<std::string, std::string>> params;
-    ASSERT_TRUE(server::parseQueryString(centersQueryText(), params));
-    EXPECT_TRUE(server::asksForCenters(params));
+    ASSERT_TRUE(server::page::parseQueryString(centersQueryText(), params));
+    EXPECT_TRUE(server::page::asksForCenters(params));
 }
 
 TEST(HistoryReader, ReadsTheServersAnswerWithBeforeAndTheCommitOfEachChange)
 {
     // Newest first, as the server answers: 26 added, changed, removed; 36 changed with no
     // older row in the answer; one change older than versions.
-    const std::vector<server::AssignmentChange> changes = {
+    const std::vector<server::store::AssignmentChange> changes = {
         {26, "Zulu", "2026-12-07 09:13:00", "carol", "remove", 0.11, true, 40},
         {36, "", "2026-12-07 09:12:00", "", "update", 0.07, false, 30},
         {26, "Zulu", "2026-12-07 09:11:00", "bob", "update", 0.11, true, 20},
         {26, "Zulu & <Co>", "2026-12-07 09:10:00", "amy", "add", 0.125, false, 0},
     };
-    const HistoryReading reading = readHistory(server::historyAnswer(3, changes));
+    const HistoryReading reading = readHistory(server::page::historyAnswer(3, changes));
     ASSERT_TRUE(reading.ok()) << reading.detail;
     const HistoryValue added{1250, false};
     const HistoryValue changed{1100, true};
@@ -103,7 +106,7 @@ TEST(HistoryReader, ReadsTheServersAnswerWithBeforeAndTheCommitOfEachChange)
          true, ""},
     };
     EXPECT_EQ(reading.records, expected);
-    EXPECT_TRUE(readHistory(server::historyAnswer(3, {})).ok());
+    EXPECT_TRUE(readHistory(server::page::historyAnswer(3, {})).ok());
 }
 
 } // namespace

@@ -43,12 +43,12 @@ const std::string kHash = "$argon2id$v=19$m=65536,t=2,p=1$c2FsdHNhbHQ$aGFzaGhhc2
 
 TEST(UsersFile, ReadsUsersBetweenCommentsAndBlankLines)
 {
-    const UsersParse parsed = parseUsers("# staff\n\n  alice:" + kHash + ":* # all\r\n" +
-                                         "bob : " + kHash + " : 3, 1 ,3\n");
+    const auth::UsersParse parsed = auth::parseUsers(
+        "# staff\n\n  alice:" + kHash + ":* # all\r\n" + "bob : " + kHash + " : 3, 1 ,3\n");
     ASSERT_TRUE(parsed.ok) << parsed.message;
     ASSERT_EQ(parsed.users.size(), 2u);
     EXPECT_EQ(parsed.users[0].name, "alice");
-    EXPECT_EQ(parsed.users[0].centers, CenterRights::all());
+    EXPECT_EQ(parsed.users[0].centers, auth::CenterRights::all());
     EXPECT_EQ(parsed.users[1].name, "bob");
     EXPECT_EQ(parsed.users[1].hash, kHash);
     EXPECT_EQ(parsed.users[1].centers.text(), "1,3");
@@ -70,7 +70,7 @@ TEST(UsersFile, OneMalformedLineFailsTheWholeFileNamingTheLine)
         {good + good, "line 2: alice is listed twice"},
     };
     for (const auto &[text, message] : cases) {
-        const UsersParse parsed = parseUsers(text);
+        const auth::UsersParse parsed = auth::parseUsers(text);
         EXPECT_FALSE(parsed.ok) << text;
         EXPECT_TRUE(parsed.users.empty());
         EXPECT_EQ(parsed.message.rfind(message, 0), 0u) << parsed.message;
@@ -80,11 +80,11 @@ TEST(UsersFile, OneMalformedLineFailsTheWholeFileNamingTheLine)
 TEST(UsersFile, AUserLineIsReplacedInPlaceOrAppended)
 {
     const std::string text = "# staff\nalice:" + kHash + ":* # boss\nbob:" + kHash + ":2";
-    const UserEntry carol{"carol", kHash, CenterRights::only({5})};
-    EXPECT_EQ(withUser(text, {"alice", "$argon2id$new", CenterRights::only({1})}),
+    const auth::UserEntry carol{"carol", kHash, auth::CenterRights::only({5})};
+    EXPECT_EQ(auth::withUser(text, {"alice", "$argon2id$new", auth::CenterRights::only({1})}),
               "# staff\nalice:$argon2id$new:1\nbob:" + kHash + ":2\n");
-    EXPECT_EQ(withUser(text, carol), text + "\ncarol:" + kHash + ":5\n");
-    EXPECT_EQ(withUser("", carol), "carol:" + kHash + ":5\n");
+    EXPECT_EQ(auth::withUser(text, carol), text + "\ncarol:" + kHash + ":5\n");
+    EXPECT_EQ(auth::withUser("", carol), "carol:" + kHash + ":5\n");
 }
 
 TEST(UsersFile, AddUserWritesAHashThatVerifiesAndKeepsTheOtherLines)
@@ -94,15 +94,16 @@ TEST(UsersFile, AddUserWritesAHashThatVerifiesAndKeepsTheOtherLines)
     writeFile(path, "# staff\nbob:" + kHash + ":2\n");
     using std::filesystem::perms;
     std::filesystem::permissions(path, perms::owner_read | perms::owner_write | perms::group_read);
-    const AddUserResult added = addUser(path, "alice", "pa:ss word", CenterRights::only({1}));
+    const auth::AddUserResult added =
+        auth::addUser(path, "alice", "pa:ss word", auth::CenterRights::only({1}));
     ASSERT_TRUE(added.ok) << added.message;
-    const UsersParse parsed = parseUsers(readFile(path));
+    const auth::UsersParse parsed = auth::parseUsers(readFile(path));
     ASSERT_TRUE(parsed.ok) << parsed.message;
     ASSERT_EQ(parsed.users.size(), 2u);
     EXPECT_EQ(parsed.users[0].hash, kHash);
-    EXPECT_EQ(parsed.users[1].centers, CenterRights::only({1}));
-    EXPECT_TRUE(verifyPassword(parsed.users[1].hash, "pa:ss word"));
-    EXPECT_FALSE(verifyPassword(parsed.users[1].hash, "pa:ss wor"));
+    EXPECT_EQ(parsed.users[1].centers, auth::CenterRights::only({1}));
+    EXPECT_TRUE(auth::verifyPassword(parsed.users[1].hash, "pa:ss word"));
+    EXPECT_FALSE(auth::verifyPassword(parsed.users[1].hash, "pa:ss wor"));
     EXPECT_EQ(std::filesystem::status(path).permissions(),
               perms::owner_read | perms::owner_write | perms::group_read);
 
@@ -111,7 +112,7 @@ TEST(UsersFile, AddUserWritesAHashThatVerifiesAndKeepsTheOtherLines)
     const std::pair<std::string, std::string> refusals[] = {
         {"alice", ""}, {"al ice", "x"}, {"alice", "x"}};
     for (const auto &[name, password] : refusals) {
-        EXPECT_FALSE(addUser(path, name, password, CenterRights::all()).ok) << name;
+        EXPECT_FALSE(auth::addUser(path, name, password, auth::CenterRights::all()).ok) << name;
     }
     EXPECT_EQ(readFile(path), broken);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
@@ -119,15 +120,15 @@ TEST(UsersFile, AddUserWritesAHashThatVerifiesAndKeepsTheOtherLines)
 
 TEST(Credentials, BasicHeadersAreDecodedAndAnythingElseIsNot)
 {
-    const auto alice = parseBasicCredentials(basic("alice:pa:ss"));
+    const auto alice = auth::parseBasicCredentials(basic("alice:pa:ss"));
     ASSERT_TRUE(alice);
     EXPECT_EQ(alice->user, "alice");
     EXPECT_EQ(alice->password, "pa:ss");
-    EXPECT_TRUE(parseBasicCredentials("bAsIc " + basic("a:").substr(6)));
+    EXPECT_TRUE(auth::parseBasicCredentials("bAsIc " + basic("a:").substr(6)));
     for (const std::string &bad :
          {std::string("Bearer abc"), basic("nocolon"), std::string("Basic !!!!"),
           std::string("Basic"), basic("a:b") + "x"}) {
-        EXPECT_FALSE(parseBasicCredentials(bad)) << bad;
+        EXPECT_FALSE(auth::parseBasicCredentials(bad)) << bad;
     }
 }
 
@@ -137,32 +138,32 @@ protected:
     void SetUp() override
     {
         m_path = m_dir.path() / "users";
-        writeFile(m_path, "alice:" + hashPassword("right") + ":12\n");
+        writeFile(m_path, "alice:" + auth::hashPassword("right") + ":12\n");
         std::filesystem::permissions(m_path, std::filesystem::perms::owner_read |
                                                  std::filesystem::perms::owner_write);
-        m_auth = std::make_unique<Authenticator>(
+        m_auth = std::make_unique<auth::Authenticator>(
             m_path, [this](const std::string &line) { m_log.push_back(line); });
     }
 
     TempDir m_dir;
     std::filesystem::path m_path;
     std::vector<std::string> m_log;
-    std::unique_ptr<Authenticator> m_auth;
+    std::unique_ptr<auth::Authenticator> m_auth;
 };
 
 TEST_F(UsersOnDisk, OnlyAListedUserWithTheRightPasswordIsAccepted)
 {
-    using Status = AuthCheck::Status;
+    using Status = auth::AuthCheck::Status;
     EXPECT_EQ(m_auth->check(std::nullopt).status, Status::Missing);
     EXPECT_EQ(m_auth->check(basic("alice:wrong")).status, Status::Refused);
     EXPECT_EQ(m_auth->check(basic("mallory:right")).status, Status::Refused);
     EXPECT_EQ(m_auth->check("Basic ***").status, Status::Refused);
     // Only credentials accepted before are answered without a password check.
     EXPECT_FALSE(m_auth->quickCheck(basic("alice:right")));
-    const AuthCheck accepted = m_auth->check(basic("alice:right"));
+    const auth::AuthCheck accepted = m_auth->check(basic("alice:right"));
     EXPECT_EQ(accepted.status, Status::Accepted);
     EXPECT_EQ(accepted.user, "alice");
-    EXPECT_EQ(accepted.centers, CenterRights::only({12}));
+    EXPECT_EQ(accepted.centers, auth::CenterRights::only({12}));
     const auto quick = m_auth->quickCheck(basic("alice:right"));
     ASSERT_TRUE(quick);
     EXPECT_EQ(quick->status, Status::Accepted);
@@ -171,22 +172,22 @@ TEST_F(UsersOnDisk, OnlyAListedUserWithTheRightPasswordIsAccepted)
 
 TEST_F(UsersOnDisk, AChangedFileIsReadAgainAndABrokenOneKeepsTheUsersBefore)
 {
-    ASSERT_EQ(m_auth->check(basic("alice:right")).status, AuthCheck::Status::Accepted);
-    ASSERT_TRUE(addUser(m_path, "alice", "new", CenterRights::all()).ok);
-    EXPECT_EQ(m_auth->check(basic("alice:right")).status, AuthCheck::Status::Refused);
-    EXPECT_EQ(m_auth->check(basic("alice:new")).centers, CenterRights::all());
+    ASSERT_EQ(m_auth->check(basic("alice:right")).status, auth::AuthCheck::Status::Accepted);
+    ASSERT_TRUE(auth::addUser(m_path, "alice", "new", auth::CenterRights::all()).ok);
+    EXPECT_EQ(m_auth->check(basic("alice:right")).status, auth::AuthCheck::Status::Refused);
+    EXPECT_EQ(m_auth->check(basic("alice:new")).centers, auth::CenterRights::all());
 
     // Rewritten with the same size and time stamp, only a reload request notices.
     const std::string text = readFile(m_path);
     const auto written = std::filesystem::last_write_time(m_path);
     writeFile(m_path, text.substr(0, text.size() - 2) + "1\n");
     std::filesystem::last_write_time(m_path, written);
-    EXPECT_EQ(m_auth->check(basic("alice:new")).centers, CenterRights::all());
+    EXPECT_EQ(m_auth->check(basic("alice:new")).centers, auth::CenterRights::all());
     m_auth->reloadSoon();
-    EXPECT_EQ(m_auth->check(basic("alice:new")).centers, CenterRights::only({1}));
+    EXPECT_EQ(m_auth->check(basic("alice:new")).centers, auth::CenterRights::only({1}));
 
     writeFile(m_path, "alice:broken\n");
-    EXPECT_EQ(m_auth->check(basic("alice:new")).status, AuthCheck::Status::Accepted);
+    EXPECT_EQ(m_auth->check(basic("alice:new")).status, auth::AuthCheck::Status::Accepted);
     ASSERT_FALSE(m_log.empty());
     EXPECT_NE(m_log.back().find("line 1"), std::string::npos) << m_log.back();
     EXPECT_NE(m_log.back().find("keeping the 1 users"), std::string::npos) << m_log.back();
@@ -207,10 +208,10 @@ TEST(RequestChecks, HostNamesTheListenAddressOrAServerName)
         {"", false},
     };
     for (const auto &[host, allowed] : cases) {
-        EXPECT_EQ(hostAllowed(host, "127.0.0.1", names), allowed) << host.value_or("(none)");
+        EXPECT_EQ(auth::hostAllowed(host, "127.0.0.1", names), allowed) << host.value_or("(none)");
     }
-    EXPECT_TRUE(hostAllowed("anything", "127.0.0.1", {}));
-    EXPECT_TRUE(hostAllowed("[::1]:8080", "::1", names));
+    EXPECT_TRUE(auth::hostAllowed("anything", "127.0.0.1", {}));
+    EXPECT_TRUE(auth::hostAllowed("[::1]:8080", "::1", names));
 }
 
 TEST(RequestChecks, OriginIsAbsentOrListed)
@@ -226,29 +227,33 @@ TEST(RequestChecks, OriginIsAbsentOrListed)
         {"null", false},
     };
     for (const auto &[origin, expected] : cases) {
-        EXPECT_EQ(originAllowed(origin, allowed), expected) << origin.value_or("(none)");
+        EXPECT_EQ(auth::originAllowed(origin, allowed), expected) << origin.value_or("(none)");
     }
-    EXPECT_FALSE(originAllowed("https://desk.example.com", {}));
+    EXPECT_FALSE(auth::originAllowed("https://desk.example.com", {}));
 }
 
 TEST(RequestChecks, TheFirstForbiddenCenterOfABatchIsNamed)
 {
-    const CenterRights rights = CenterRights::only({1, 2});
-    EXPECT_EQ(
-        forbiddenCenter({InsertAssignment{1, 5, 0.1, false}, DeleteAssignments{2, {3}}}, rights),
-        std::nullopt);
-    EXPECT_EQ(forbiddenCenter({InsertAssignment{1, 5, 0.1, false}, UpdateAssignment{7, 5, 0, false},
-                               DeleteAssignments{9, {3}}},
-                              rights),
+    const auth::CenterRights rights = auth::CenterRights::only({1, 2});
+    EXPECT_EQ(auth::forbiddenCenter({statement::InsertAssignment{1, 5, 0.1, false},
+                                     statement::DeleteAssignments{2, {3}}},
+                                    rights),
+              std::nullopt);
+    EXPECT_EQ(auth::forbiddenCenter({statement::InsertAssignment{1, 5, 0.1, false},
+                                     statement::UpdateAssignment{7, 5, 0, false},
+                                     statement::DeleteAssignments{9, {3}}},
+                                    rights),
               7);
-    EXPECT_EQ(forbiddenCenter({DeleteAssignments{-1, {3}}}, CenterRights::all()), std::nullopt);
+    EXPECT_EQ(
+        auth::forbiddenCenter({statement::DeleteAssignments{-1, {3}}}, auth::CenterRights::all()),
+        std::nullopt);
 }
 
 TEST(FailureThrottle, TenFailuresInAMinuteRefuseTheAddressUntilTheMinuteEnds)
 {
     using namespace std::chrono_literals;
-    FailureThrottle throttle(10, 60s, 2);
-    const auto t0 = FailureThrottle::Clock::time_point{} + 1000s;
+    auth::FailureThrottle throttle(10, 60s, 2);
+    const auto t0 = auth::FailureThrottle::Clock::time_point{} + 1000s;
     for (int i = 0; i < 9; ++i) {
         throttle.recordFailure("10.0.0.1", t0 + std::chrono::seconds(i));
     }
@@ -273,8 +278,8 @@ TEST(FailureThrottle, TenFailuresInAMinuteRefuseTheAddressUntilTheMinuteEnds)
 TEST(FailureThrottle, ChargesBeforeTheCheckSoThatChecksAtOnceStayWithinTheLimit)
 {
     using namespace std::chrono_literals;
-    FailureThrottle throttle(10, 60s);
-    const auto t0 = FailureThrottle::Clock::time_point{} + 1000s;
+    auth::FailureThrottle throttle(10, 60s);
+    const auto t0 = auth::FailureThrottle::Clock::time_point{} + 1000s;
     int charged = 0;
     for (int i = 0; i < 48; ++i) {
         charged += throttle.charge("alice", t0) ? 1 : 0;
@@ -312,7 +317,7 @@ TEST(RequestChecks, TheClientBehindTrustedProxiesIsTheRightmostUntrustedForwarde
         {"10.0.0.1", {"2001:DB8:0:0::7"}, "2001:db8::7"},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(forwardedClient(c.peer, c.forwarded, proxies), c.client) << c.peer;
+        EXPECT_EQ(http::forwardedClient(c.peer, c.forwarded, proxies), c.client) << c.peer;
     }
 }
 
@@ -335,8 +340,8 @@ TEST(RequestChecks, EveryAddressRuleComparesOneSpellingAndCountsIpv6ByItsSlash64
         {"not an address", "not an address", "not an address"},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(canonicalAddress(c.text), c.canonical) << c.text;
-        EXPECT_EQ(connectionKey(canonicalAddress(c.text)), c.connectionKey) << c.text;
+        EXPECT_EQ(http::canonicalAddress(c.text), c.canonical) << c.text;
+        EXPECT_EQ(http::connectionKey(http::canonicalAddress(c.text)), c.connectionKey) << c.text;
     }
 }
 

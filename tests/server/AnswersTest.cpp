@@ -20,7 +20,7 @@ std::vector<std::vector<std::string>> records(const std::string &xml, int sectio
 
 TEST(Answers, CountIsOneRecordOfThreeNumbersInSectionZero)
 {
-    const auto rows = records(countAnswer({2, 24000, 8767}), 0);
+    const auto rows = records(page::countAnswer({2, 24000, 8767}), 0);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0], (std::vector<std::string>{"2", "24000", "8767"}));
 }
@@ -28,7 +28,8 @@ TEST(Answers, CountIsOneRecordOfThreeNumbersInSectionZero)
 TEST(Answers, ActiveRecordsHaveTwoEmptyFieldsBeforeTheDate)
 {
     const auto rows = records(
-        activeAnswer({{3, "Atlas", 1, "03/04/2021"}, {10, "Baker & Sons", 44, "12/31/2020"}}), 1);
+        page::activeAnswer({{3, "Atlas", 1, "03/04/2021"}, {10, "Baker & Sons", 44, "12/31/2020"}}),
+        1);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0],
               (std::vector<std::string>{"3", "Atlas", "1", "<none>", "<none>", "03/04/2021"}));
@@ -37,8 +38,8 @@ TEST(Answers, ActiveRecordsHaveTwoEmptyFieldsBeforeTheDate)
 
 TEST(Answers, SelectedRecordsCarryFractionAndDutyFlag)
 {
-    const auto rows =
-        records(selectedAnswer({{8, "Murphy's Steel", 0.08, true}, {9, "Glass", 0.125, false}}), 2);
+    const auto rows = records(
+        page::selectedAnswer({{8, "Murphy's Steel", 0.08, true}, {9, "Glass", 0.125, false}}), 2);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], (std::vector<std::string>{"8", "Murphy's Steel", "0.08", "1"}));
     EXPECT_EQ(rows[1], (std::vector<std::string>{"9", "Glass", "0.125", "0"}));
@@ -46,14 +47,14 @@ TEST(Answers, SelectedRecordsCarryFractionAndDutyFlag)
 
 TEST(Answers, EmptySectionsAreValidAnswers)
 {
-    EXPECT_TRUE(records(activeAnswer({}), 1).empty());
-    EXPECT_TRUE(records(selectedAnswer({}), 2).empty());
+    EXPECT_TRUE(records(page::activeAnswer({}), 1).empty());
+    EXPECT_TRUE(records(page::selectedAnswer({}), 2).empty());
 }
 
 TEST(Answers, MarkupInNamesIsEscapedAndReadsBackUnchanged)
 {
     const std::string name = "<b>A & B</b> \"quoted\" 'apostrophe' ]]>";
-    const std::string xml = selectedAnswer({{1, name, 0.05, false}});
+    const std::string xml = page::selectedAnswer({{1, name, 0.05, false}});
     EXPECT_EQ(xml.find("<b>"), std::string::npos);
     EXPECT_EQ(records(xml, 2).at(0).at(1), name);
 }
@@ -76,7 +77,7 @@ class XmlText : public ::testing::TestWithParam<XmlTextCase>
 
 TEST_P(XmlText, MakesAnyStoredTextFitForXml)
 {
-    EXPECT_EQ(xmlText(GetParam().stored), GetParam().written);
+    EXPECT_EQ(page::xmlText(GetParam().stored), GetParam().written);
 }
 
 const std::string kReplacement = "\xEF\xBF\xBD";
@@ -111,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Answers, DeclareUtf8AndStayOnOneLine)
 {
-    const std::string xml = countAnswer({1, 2, 3});
+    const std::string xml = page::countAnswer({1, 2, 3});
     EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>", 0), 0u) << xml;
     EXPECT_EQ(xml.find('\n'), std::string::npos) << xml;
 }
@@ -128,7 +129,7 @@ class FractionText : public ::testing::TestWithParam<FractionCase>
 
 TEST_P(FractionText, IsShortestWithoutExponent)
 {
-    EXPECT_EQ(fractionText(GetParam().value), GetParam().text);
+    EXPECT_EQ(page::fractionText(GetParam().value), GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, FractionText,
@@ -150,7 +151,7 @@ class UsDate : public ::testing::TestWithParam<DateCase>
 
 TEST_P(UsDate, ShowsStoredDatesAsMonthDayYearAndKeepsOtherText)
 {
-    EXPECT_EQ(usDate(GetParam().stored), GetParam().shown);
+    EXPECT_EQ(store::usDate(GetParam().stored), GetParam().shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, UsDate,
@@ -161,8 +162,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, UsDate,
 
 TEST(SampleData, IsTheSameOnEveryRun)
 {
-    const Records first = makeSampleData();
-    const Records second = makeSampleData();
+    const store::Records first = makeSampleData();
+    const store::Records second = makeSampleData();
     ASSERT_EQ(first.vendors.size(), second.vendors.size());
     for (std::size_t i = 0; i < first.vendors.size(); ++i) {
         EXPECT_EQ(first.vendors[i].name, second.vendors[i].name);
@@ -177,9 +178,9 @@ TEST(SampleData, IsTheSameOnEveryRun)
 
 TEST(SampleData, CoversTheCasesTheControlTreatsDifferently)
 {
-    const Records data = makeSampleData();
+    const store::Records data = makeSampleData();
     std::set<int> codes;
-    for (const Center &center : data.centers) {
+    for (const store::Center &center : data.centers) {
         codes.insert(center.code);
     }
     EXPECT_EQ(codes.size(), data.centers.size()) << "center codes must differ";
@@ -187,21 +188,21 @@ TEST(SampleData, CoversTheCasesTheControlTreatsDifferently)
 
     EXPECT_GE(data.vendors.size(), 200u);
     std::set<std::string> names;
-    for (const Vendor &vendor : data.vendors) {
+    for (const store::Vendor &vendor : data.vendors) {
         names.insert(vendor.name);
     }
     EXPECT_EQ(names.size(), data.vendors.size()) << "names must be unique";
     auto any = [&](auto predicate) {
         return std::any_of(data.vendors.begin(), data.vendors.end(), predicate);
     };
-    EXPECT_TRUE(any([](const Vendor &v) { return v.name.find('&') != std::string::npos; }));
-    EXPECT_TRUE(any([](const Vendor &v) { return v.name.find('\'') != std::string::npos; }));
-    EXPECT_TRUE(any([](const Vendor &v) { return !v.active; }));
-    EXPECT_TRUE(any([](const Vendor &v) { return v.countryId == 1; }));
-    EXPECT_TRUE(any([](const Vendor &v) { return v.countryId != 1; }));
+    EXPECT_TRUE(any([](const store::Vendor &v) { return v.name.find('&') != std::string::npos; }));
+    EXPECT_TRUE(any([](const store::Vendor &v) { return v.name.find('\'') != std::string::npos; }));
+    EXPECT_TRUE(any([](const store::Vendor &v) { return !v.active; }));
+    EXPECT_TRUE(any([](const store::Vendor &v) { return v.countryId == 1; }));
+    EXPECT_TRUE(any([](const store::Vendor &v) { return v.countryId != 1; }));
 
     std::set<double> fees;
-    for (const Assignment &a : data.assignments) {
+    for (const store::Assignment &a : data.assignments) {
         fees.insert(a.fee);
     }
     EXPECT_TRUE(fees.count(0.05) && fees.count(0.08) && fees.count(0.125));

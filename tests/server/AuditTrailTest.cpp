@@ -22,12 +22,13 @@ protected:
             FAIL() << error.what();
         }
         seedSmallData(*m_db);
-        m_store = Store::open(m_db->location());
+        m_store = store::Store::open(m_db->location());
     }
 
-    BatchOutcome apply(const std::vector<Statement> &statements, const std::string &user)
+    store::BatchOutcome apply(const std::vector<statement::Statement> &statements,
+                              const std::string &user)
     {
-        const BatchResult result = m_store->apply(statements, {"2026-03-04 05:06:07", user});
+        const store::BatchResult result = m_store->apply(statements, {"2026-03-04 05:06:07", user});
         EXPECT_TRUE(result.ok()) << result.message;
         return result.outcome;
     }
@@ -43,7 +44,8 @@ protected:
     {
         std::int64_t found = -1;
         EXPECT_TRUE(
-            m_store->read([&](StoreReader &db) { found = *db.centerVersion(centerId); }).ok());
+            m_store->read([&](store::StoreReader &db) { found = *db.centerVersion(centerId); })
+                .ok());
         return found;
     }
 
@@ -51,8 +53,8 @@ protected:
     std::vector<std::int64_t> auditVersions()
     {
         std::vector<std::int64_t> versions;
-        m_store->read([&](StoreReader &db) {
-            db.forEachChange(12, 100, [&](const AssignmentChange &change) {
+        m_store->read([&](store::StoreReader &db) {
+            db.forEachChange(12, 100, [&](const store::AssignmentChange &change) {
                 versions.insert(versions.begin(), change.version);
             });
         });
@@ -65,16 +67,16 @@ protected:
     }
 
     std::unique_ptr<TestDatabase> m_db;
-    std::unique_ptr<Store> m_store;
+    std::unique_ptr<store::Store> m_store;
 };
 
 TEST_F(AuditTrail, EveryAssignmentWrittenLeavesOneRowWithItsUserAndFees)
 {
-    const BatchOutcome outcome =
-        apply({InsertAssignment{12, 4, 0.07, false}, UpdateAssignment{12, 8, 0.04, false},
-               DeleteAssignments{12, {9, 3, 9}}},
-              "alice");
-    ASSERT_EQ(outcome.status, BatchOutcome::Status::Applied) << outcome.message;
+    const store::BatchOutcome outcome = apply({statement::InsertAssignment{12, 4, 0.07, false},
+                                               statement::UpdateAssignment{12, 8, 0.04, false},
+                                               statement::DeleteAssignments{12, {9, 3, 9}}},
+                                              "alice");
+    ASSERT_EQ(outcome.status, store::BatchOutcome::Status::Applied) << outcome.message;
     // A removal keeps the fees the assignment had; a repeated id removes, and audits, once.
     const std::string at = "2026-03-04 05:06:07";
     EXPECT_EQ(auditRows(), (Rows{{at, "alice", "12", "3", "remove", "0.05", "1"},
@@ -87,10 +89,11 @@ TEST_F(AuditTrail, ARefusedBatchLeavesNoRow)
 {
     // The statements in front of the conflict were written before it was found.
     for (const auto &statements :
-         {std::vector<Statement>{InsertAssignment{12, 4, 0.07, false}, DeleteAssignments{12, {5}}},
-          std::vector<Statement>{UpdateAssignment{12, 8, 0.04, false},
-                                 InsertAssignment{12, 99, 0.01, true}}}) {
-        EXPECT_EQ(apply(statements, "alice").status, BatchOutcome::Status::Conflict);
+         {std::vector<statement::Statement>{statement::InsertAssignment{12, 4, 0.07, false},
+                                            statement::DeleteAssignments{12, {5}}},
+          std::vector<statement::Statement>{statement::UpdateAssignment{12, 8, 0.04, false},
+                                            statement::InsertAssignment{12, 99, 0.01, true}}}) {
+        EXPECT_EQ(apply(statements, "alice").status, store::BatchOutcome::Status::Conflict);
     }
     EXPECT_EQ(auditRows(), Rows{});
 }
@@ -100,15 +103,16 @@ TEST_F(AuditTrail, ADatabaseOfTheFormerSchemaGainsTheTrailWhenOpened)
     m_store.reset();
     m_db->execute("DROP TABLE AssignmentAudit");
     m_db->execute("UPDATE SchemaVersion SET Version = 1");
-    m_store = Store::open(m_db->location());
+    m_store = store::Store::open(m_db->location());
     EXPECT_EQ(m_db->rows("SELECT Version FROM SchemaVersion"), (Rows{{"3"}}));
-    ASSERT_EQ(apply({DeleteAssignments{13, {4}}}, "").status, BatchOutcome::Status::Applied);
+    ASSERT_EQ(apply({statement::DeleteAssignments{13, {4}}}, "").status,
+              store::BatchOutcome::Status::Applied);
     EXPECT_EQ(auditRows(), (Rows{{"2026-03-04 05:06:07", "", "13", "4", "remove", "0.125", "0"}}));
 }
 
 TEST_F(AuditTrail, ADatabaseOfTheFormerSchemaGainsVersionsWhenOpened)
 {
-    apply({UpdateAssignment{12, 8, 0.04, false}}, "alice");
+    apply({statement::UpdateAssignment{12, 8, 0.04, false}}, "alice");
     m_store.reset();
     const std::vector<std::string> downgrade =
         m_db->engine() == Engine::Sqlite
@@ -125,13 +129,14 @@ TEST_F(AuditTrail, ADatabaseOfTheFormerSchemaGainsVersionsWhenOpened)
         m_db->execute(sql);
     }
 
-    m_store = Store::open(m_db->location());
+    m_store = store::Store::open(m_db->location());
     EXPECT_EQ(m_db->rows("SELECT Version FROM SchemaVersion"), (Rows{{"3"}}));
     EXPECT_EQ(version(12), 0) << "no write since versions exist";
     toolWrites();
     const std::int64_t moved = version(12);
     EXPECT_GT(moved, 0);
-    ASSERT_EQ(apply({DeleteAssignments{12, {9}}}, "bob").status, BatchOutcome::Status::Applied);
+    ASSERT_EQ(apply({statement::DeleteAssignments{12, {9}}}, "bob").status,
+              store::BatchOutcome::Status::Applied);
     EXPECT_GT(version(12), moved);
     EXPECT_EQ(auditVersions(), (std::vector<std::int64_t>{0, version(12)}))
         << "the older row has no version; the new one the version its change gave";
@@ -145,8 +150,8 @@ TEST_F(AuditTrail, VersionTriggersSwitchOffAndOnThroughTheStore)
     toolWrites();
     EXPECT_EQ(version(12), before);
     // The store's own batches keep the versions only while the triggers are there.
-    ASSERT_EQ(apply({UpdateAssignment{12, 8, 0.04, false}}, "alice").status,
-              BatchOutcome::Status::Applied);
+    ASSERT_EQ(apply({statement::UpdateAssignment{12, 8, 0.04, false}}, "alice").status,
+              store::BatchOutcome::Status::Applied);
     EXPECT_EQ(version(12), before);
     ASSERT_TRUE(m_store->enableVersionTriggers(true).ok());
     toolWrites();
@@ -161,11 +166,11 @@ TEST_F(AuditTrail, WithoutTheTrailABatchLeavesNoRowButMovesItsVersionAsAFillDoes
     const std::int64_t filled = version(13);
     EXPECT_GT(filled, seeded);
 
-    StoreOptions options;
+    store::StoreOptions options;
     options.auditTrail = false;
-    const std::unique_ptr<Store> bare = Store::open(m_db->location(), options);
-    const BatchResult result =
-        bare->apply({UpdateAssignment{13, 5, 0.02, true}}, {"2026-03-04 05:06:07", "alice"});
+    const std::unique_ptr<store::Store> bare = store::Store::open(m_db->location(), options);
+    const store::BatchResult result = bare->apply({statement::UpdateAssignment{13, 5, 0.02, true}},
+                                                  {"2026-03-04 05:06:07", "alice"});
     ASSERT_TRUE(result.ok()) << result.message;
     EXPECT_EQ(auditRows(), Rows{});
     EXPECT_GT(version(13), filled);
@@ -188,24 +193,26 @@ class AuditTrailOfLargeBatches : public AuditTrail, public ::testing::WithParamI
 TEST_P(AuditTrailOfLargeBatches, LeaveOneRowPerWriteAtTheVersionItGave)
 {
     const LargeBatch &batch = GetParam();
-    Records vendors;
+    store::Records vendors;
     for (int i = 0; i < batch.inserts; ++i) {
         vendors.vendors.push_back({1000 + i, "Vendor", 1, true, "2024-01-01 00:00:00"});
     }
     m_db->add(vendors);
     const std::int64_t before = version(13);
 
-    std::vector<Statement> statements;
+    std::vector<statement::Statement> statements;
     Rows expected;
     auto fee = [](int i, int step) { return std::to_string(i % 7 + step) + ".5"; };
     for (int i = 0; i < batch.inserts; ++i) {
-        statements.push_back(InsertAssignment{13, 1000 + i, std::stod(fee(i, 0)), i % 2 == 0});
+        statements.push_back(
+            statement::InsertAssignment{13, 1000 + i, std::stod(fee(i, 0)), i % 2 == 0});
         expected.push_back({std::to_string(1000 + i), "add", fee(i, 0), i % 2 == 0 ? "1" : "0"});
     }
     if (batch.mixed) {
-        DeleteAssignments removal{13, {}};
+        statement::DeleteAssignments removal{13, {}};
         for (int i = 0; i < batch.inserts / 2; ++i) {
-            statements.push_back(UpdateAssignment{13, 1000 + i, std::stod(fee(i, 1)), true});
+            statements.push_back(
+                statement::UpdateAssignment{13, 1000 + i, std::stod(fee(i, 1)), true});
             expected.push_back({std::to_string(1000 + i), "update", fee(i, 1), "1"});
         }
         for (int i = 0; i < batch.inserts / 4; ++i) {
@@ -214,8 +221,8 @@ TEST_P(AuditTrailOfLargeBatches, LeaveOneRowPerWriteAtTheVersionItGave)
         }
         statements.push_back(removal);
     }
-    const BatchOutcome outcome = apply(statements, "alice");
-    ASSERT_EQ(outcome.status, BatchOutcome::Status::Applied) << outcome.message;
+    const store::BatchOutcome outcome = apply(statements, "alice");
+    ASSERT_EQ(outcome.status, store::BatchOutcome::Status::Applied) << outcome.message;
 
     const Rows written = m_db->rows("SELECT VendorID, Action, HandlingFee, DutyBrokerageFee, "
                                     "CenterVersion FROM AssignmentAudit ORDER BY AuditID");

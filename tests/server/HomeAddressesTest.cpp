@@ -24,13 +24,13 @@ struct Homes
     Time now = kStart;
     std::vector<std::string> log;
 
-    std::unique_ptr<HomeAddresses> open()
+    std::unique_ptr<auth::HomeAddresses> open()
     {
-        return std::make_unique<HomeAddresses>(
+        return std::make_unique<auth::HomeAddresses>(
             dir.path().string(), [this](const std::string &line) { log.push_back(line); },
             [this] { return now; });
     }
-    std::filesystem::path file() const { return dir.path() / HomeAddresses::fileName(); }
+    std::filesystem::path file() const { return dir.path() / auth::HomeAddresses::fileName(); }
 };
 
 std::string readAll(const std::filesystem::path &path)
@@ -145,10 +145,10 @@ TEST(HomeAddressesFile, IsPrivateAndNamesNeitherUserNorAddress)
 {
     Homes homes;
     homes.open()->remember("alice-in-clear", "203.0.113.77");
-    for (const auto &name : {HomeAddresses::fileName(), HomeAddresses::keyName()}) {
+    for (const auto &name : {auth::HomeAddresses::fileName(), auth::HomeAddresses::keyName()}) {
         EXPECT_EQ(statOf(homes.dir.path() / name).st_mode & 07777, 0600u) << name;
     }
-    EXPECT_EQ(std::filesystem::file_size(homes.dir.path() / HomeAddresses::keyName()), 32u);
+    EXPECT_EQ(std::filesystem::file_size(homes.dir.path() / auth::HomeAddresses::keyName()), 32u);
     const std::string text = readAll(homes.file());
     EXPECT_EQ(text.find("alice"), std::string::npos) << text;
     EXPECT_EQ(text.find("203.0.113"), std::string::npos) << text;
@@ -210,44 +210,43 @@ TEST_P(HomeAddressesDamage, IsLoggedAndIgnored)
 
 INSTANTIATE_TEST_SUITE_P(
     Files, HomeAddressesDamage,
-    ::testing::Values(Damage{"OtherVersion",
-                             [](const auto &dir) {
-                                 edit(dir / HomeAddresses::fileName(),
-                                      [](auto &t) { t.replace(0, 1, "x"); });
-                             }},
-                      Damage{"CutShort",
-                             [](const auto &dir) {
-                                 edit(dir / HomeAddresses::fileName(),
-                                      [](auto &t) { t.pop_back(); });
-                             }},
-                      Damage{"NotHex",
-                             [](const auto &dir) {
-                                 edit(dir / HomeAddresses::fileName(),
-                                      [](auto &t) { t[t.find('\n') + 1] = 'g'; });
-                             }},
-                      Damage{"TimeNotANumber",
-                             [](const auto &dir) {
-                                 edit(dir / HomeAddresses::fileName(),
-                                      [](auto &t) { t.insert(t.size() - 1, "s"); });
-                             }},
-                      Damage{"WritableByAll",
-                             [](const auto &dir) {
-                                 std::filesystem::permissions(dir / HomeAddresses::fileName(),
-                                                              std::filesystem::perms::others_write,
-                                                              std::filesystem::perm_options::add);
-                             }},
-                      Damage{"NotAFile",
-                             [](const auto &dir) {
-                                 std::filesystem::remove(dir / HomeAddresses::fileName());
-                                 std::filesystem::create_directory(dir / HomeAddresses::fileName());
-                             },
-                             false},
-                      Damage{"KeyOfAnotherSize",
-                             [](const auto &dir) {
-                                 edit(dir / HomeAddresses::keyName(),
-                                      [](auto &t) { t.pop_back(); });
-                             },
-                             false}),
+    ::testing::Values(
+        Damage{"OtherVersion",
+               [](const auto &dir) {
+                   edit(dir / auth::HomeAddresses::fileName(),
+                        [](auto &t) { t.replace(0, 1, "x"); });
+               }},
+        Damage{"CutShort",
+               [](const auto &dir) {
+                   edit(dir / auth::HomeAddresses::fileName(), [](auto &t) { t.pop_back(); });
+               }},
+        Damage{"NotHex",
+               [](const auto &dir) {
+                   edit(dir / auth::HomeAddresses::fileName(),
+                        [](auto &t) { t[t.find('\n') + 1] = 'g'; });
+               }},
+        Damage{"TimeNotANumber",
+               [](const auto &dir) {
+                   edit(dir / auth::HomeAddresses::fileName(),
+                        [](auto &t) { t.insert(t.size() - 1, "s"); });
+               }},
+        Damage{"WritableByAll",
+               [](const auto &dir) {
+                   std::filesystem::permissions(dir / auth::HomeAddresses::fileName(),
+                                                std::filesystem::perms::others_write,
+                                                std::filesystem::perm_options::add);
+               }},
+        Damage{"NotAFile",
+               [](const auto &dir) {
+                   std::filesystem::remove(dir / auth::HomeAddresses::fileName());
+                   std::filesystem::create_directory(dir / auth::HomeAddresses::fileName());
+               },
+               false},
+        Damage{"KeyOfAnotherSize",
+               [](const auto &dir) {
+                   edit(dir / auth::HomeAddresses::keyName(), [](auto &t) { t.pop_back(); });
+               },
+               false}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -41,9 +41,9 @@ class ExposedLabelValues : public ::testing::TestWithParam<LabelValueCase>
 TEST_P(ExposedLabelValues, ReadBackExactlyFromAValidPage)
 {
     const std::string &value = GetParam().value;
-    ExpositionWriter writer;
+    ops::ExpositionWriter writer;
     writer.family("tarvo_things_total", "Things, \\ counted\nover two lines.",
-                  ExpositionWriter::Type::Counter);
+                  ops::ExpositionWriter::Type::Counter);
     writer.sample("", {{"kind", value}, {"other", "x"}}, std::uint64_t{7});
     const auto page = readExposition(writer.take());
     ASSERT_TRUE(page.errors.empty()) << errorsOf(page);
@@ -63,23 +63,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Exposition, NumbersReadBackExactlyAndSpellInfinityAsTheFormatDoes)
 {
-    EXPECT_EQ(exposedNumber(HUGE_VAL), "+Inf");
-    EXPECT_EQ(exposedNumber(-HUGE_VAL), "-Inf");
-    EXPECT_EQ(exposedNumber(NAN), "NaN");
-    EXPECT_EQ(exposedNumber(0.001), "0.001");
+    EXPECT_EQ(ops::exposedNumber(HUGE_VAL), "+Inf");
+    EXPECT_EQ(ops::exposedNumber(-HUGE_VAL), "-Inf");
+    EXPECT_EQ(ops::exposedNumber(NAN), "NaN");
+    EXPECT_EQ(ops::exposedNumber(0.001), "0.001");
     for (const double value : {0.0, 1.0, 0.0025, 10.0, 123456789.125, 1e-9, 3e300, -2.5}) {
-        EXPECT_EQ(std::strtod(exposedNumber(value).c_str(), nullptr), value) << value;
+        EXPECT_EQ(std::strtod(ops::exposedNumber(value).c_str(), nullptr), value) << value;
     }
 }
 
 TEST(Exposition, NamesTheFormatForbidsAreRefused)
 {
-    ExpositionWriter writer;
+    ops::ExpositionWriter writer;
     for (const char *name : {"", "1st", "with-dash", "with space", "caf\xC3\xA9"}) {
-        EXPECT_THROW(writer.family(name, "", ExpositionWriter::Type::Gauge), std::invalid_argument)
+        EXPECT_THROW(writer.family(name, "", ops::ExpositionWriter::Type::Gauge),
+                     std::invalid_argument)
             << name;
     }
-    writer.family("ok:name_1", "", ExpositionWriter::Type::Gauge);
+    writer.family("ok:name_1", "", ops::ExpositionWriter::Type::Gauge);
     for (const char *label : {"", "__reserved", "a:b", "9"}) {
         EXPECT_THROW(writer.sample("", {{label, "v"}}, 1.0), std::invalid_argument) << label;
     }
@@ -87,10 +88,11 @@ TEST(Exposition, NamesTheFormatForbidsAreRefused)
 
 TEST(MetricsRegistry, RefusesANameTakenTwiceAlsoThroughAHistogramsOwnSamples)
 {
-    MetricsRegistry registry;
+    ops::MetricsRegistry registry;
     registry.histogram("tarvo_wait_seconds", "", {"method", {"GET"}}, {0.1, 1});
-    EXPECT_THROW(registry.counter("tarvo_wait_seconds_count", "", {}, CounterFamily::Shown::Always),
-                 std::invalid_argument);
+    EXPECT_THROW(
+        registry.counter("tarvo_wait_seconds_count", "", {}, ops::CounterFamily::Shown::Always),
+        std::invalid_argument);
     EXPECT_THROW(registry.gauge("tarvo_wait_seconds", "", {}, [] { return 0.0; }),
                  std::invalid_argument);
     EXPECT_THROW(registry.histogram("tarvo_other_seconds", "", {"le", {"x"}}, {1}),
@@ -101,12 +103,12 @@ TEST(MetricsRegistry, RefusesANameTakenTwiceAlsoThroughAHistogramsOwnSamples)
 
 TEST(MetricsRegistry, CountersShowZerosOnlyWhereAskedAndRefuseUnknownLabelValues)
 {
-    MetricsRegistry registry;
-    auto &always =
-        registry.counter("tarvo_a_total", "", {{"kind", {"x", "y"}}}, CounterFamily::Shown::Always);
+    ops::MetricsRegistry registry;
+    auto &always = registry.counter("tarvo_a_total", "", {{"kind", {"x", "y"}}},
+                                    ops::CounterFamily::Shown::Always);
     auto &counted = registry.counter("tarvo_b_total", "",
                                      {{"method", {"GET", "POST"}}, {"status", {"200", "404"}}},
-                                     CounterFamily::Shown::OnceCounted);
+                                     ops::CounterFamily::Shown::OnceCounted);
     counted.add({1, 0}, 3);
     always.add({1});
     EXPECT_THROW(counted.add({2, 0}), std::out_of_range);
@@ -124,7 +126,7 @@ TEST(MetricsRegistry, CountersShowZerosOnlyWhereAskedAndRefuseUnknownLabelValues
 
 TEST(MetricsRegistry, HistogramBucketsIncludeTheirUpperBound)
 {
-    MetricsRegistry registry;
+    ops::MetricsRegistry registry;
     auto &histogram =
         registry.histogram("tarvo_wait_seconds", "", {"method", {"GET", "POST"}}, {0.001, 0.01});
     histogram.observe(0, 1ms);       // on the bound: in le=0.001
@@ -144,9 +146,9 @@ TEST(MetricsRegistry, HistogramBucketsIncludeTheirUpperBound)
 
 TEST(MetricsRegistry, CountsFromManyThreadsAreNeverLost)
 {
-    MetricsRegistry registry;
+    ops::MetricsRegistry registry;
     auto &counter =
-        registry.counter("tarvo_c_total", "", {{"k", {"a"}}}, CounterFamily::Shown::Always);
+        registry.counter("tarvo_c_total", "", {{"k", {"a"}}}, ops::CounterFamily::Shown::Always);
     auto &histogram = registry.histogram("tarvo_h_seconds", "", {"k", {"a"}}, {1});
     constexpr int kThreads = 4;
     constexpr int kEach = 50000;
@@ -169,9 +171,9 @@ TEST(MetricsRegistry, CountsFromManyThreadsAreNeverLost)
 
 TEST(ServerMetrics, FoldsUnknownMethodsIntoOtherAndSkipsRequestsNeverAnswered)
 {
-    ServerMetrics metrics("9.8.7");
+    ops::ServerMetrics metrics("9.8.7");
     const auto finished = [&metrics](const char *method, int status) {
-        RequestRecord record;
+        ops::RequestRecord record;
         record.method = method;
         record.status = status;
         record.elapsed = 2ms;
@@ -180,10 +182,10 @@ TEST(ServerMetrics, FoldsUnknownMethodsIntoOtherAndSkipsRequestsNeverAnswered)
     };
     finished("GET", 200);
     finished("BREW\n", 404);
-    RequestRecord refused = finished("POST", 0);
+    ops::RequestRecord refused = finished("POST", 0);
     refused.status = 403;
-    refused.note.refusal = Refusal::Rights;
-    refused.note.applied[static_cast<std::size_t>(StatementAction::Remove)] = 3;
+    refused.note.refusal = ops::Refusal::Rights;
+    refused.note.applied[static_cast<std::size_t>(ops::StatementAction::Remove)] = 3;
     metrics.count(refused);
     const auto page = readExposition(metrics.page());
     ASSERT_TRUE(page.errors.empty()) << errorsOf(page);

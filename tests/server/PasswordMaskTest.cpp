@@ -24,7 +24,7 @@ class PasswordMasking : public ::testing::TestWithParam<MaskCase>
 TEST_P(PasswordMasking, HidesEverySpellingAndNothingElse)
 {
     const MaskCase &c = GetParam();
-    EXPECT_EQ(PasswordMask(c.location, c.given)(c.text), c.expected);
+    EXPECT_EQ(store::PasswordMask(c.location, c.given)(c.text), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -105,18 +105,19 @@ TEST(PasswordMasking, OpeningAMalformedUriThrowsNoSpellingOfThePassword)
         {"postgresql://app:p%00ss@db/c", "forbidden value %00"},
         {"postgres://app@db/c?sslmode=require&password=se%2", "invalid percent-encoded token"},
     };
-    StoreOptions options;
+    store::StoreOptions options;
     options.password = "apart's pw";
     for (const auto &[location, reason] : cases) {
         try {
-            Store::open(location, options);
-            ADD_FAILURE() << "opened " << shownLocation(location);
-        } catch (const StoreError &error) {
+            store::Store::open(location, options);
+            ADD_FAILURE() << "opened " << store::shownLocation(location);
+        } catch (const store::StoreError &error) {
             const std::string text = error.what();
-            EXPECT_EQ(text.rfind("cannot connect to " + shownLocation(location) + ": ", 0), 0u)
+            EXPECT_EQ(text.rfind("cannot connect to " + store::shownLocation(location) + ": ", 0),
+                      0u)
                 << text;
             EXPECT_NE(text.find(reason), std::string::npos) << text;
-            const PasswordMask mask(location, {options.password});
+            const store::PasswordMask mask(location, {options.password});
             ASSERT_FALSE(mask.spellings().empty());
             for (const std::string &spelling : mask.spellings()) {
                 EXPECT_EQ(text.find(spelling), std::string::npos) << spelling << " in " << text;

@@ -18,7 +18,7 @@ struct QueryCase
 {
     const char *name;
     Params params;
-    std::optional<QueryRequest> expected; // empty: malformed
+    std::optional<page::QueryRequest> expected; // empty: malformed
 };
 
 class QueryParsing : public ::testing::TestWithParam<QueryCase>
@@ -27,7 +27,7 @@ class QueryParsing : public ::testing::TestWithParam<QueryCase>
 
 TEST_P(QueryParsing, AcceptsExactlyOneKindAndAWholeCenterId)
 {
-    const QueryParse result = parseQuery(GetParam().params);
+    const page::QueryParse result = page::parseQuery(GetParam().params);
     const auto &expected = GetParam().expected;
     ASSERT_EQ(result.ok, expected.has_value()) << result.message;
     if (expected) {
@@ -42,25 +42,30 @@ TEST_P(QueryParsing, AcceptsExactlyOneKindAndAWholeCenterId)
 INSTANTIATE_TEST_SUITE_P(
     Queries, QueryParsing,
     ::testing::Values(
-        QueryCase{"Count", {{"count", "1"}, {"centerID", "12"}}, QueryRequest{Section::Count, 12}},
-        QueryCase{"Active", {{"active", "1"}, {"centerID", "4"}}, QueryRequest{Section::Active, 4}},
-        QueryCase{
-            "Selected", {{"centerID", "7"}, {"selected", "1"}}, QueryRequest{Section::Selected, 7}},
+        QueryCase{"Count",
+                  {{"count", "1"}, {"centerID", "12"}},
+                  page::QueryRequest{page::Section::Count, 12}},
+        QueryCase{"Active",
+                  {{"active", "1"}, {"centerID", "4"}},
+                  page::QueryRequest{page::Section::Active, 4}},
+        QueryCase{"Selected",
+                  {{"centerID", "7"}, {"selected", "1"}},
+                  page::QueryRequest{page::Section::Selected, 7}},
         QueryCase{"NamesInOtherCase",
                   {{"COUNT", "1"}, {"CenterId", "3"}},
-                  QueryRequest{Section::Count, 3}},
+                  page::QueryRequest{page::Section::Count, 3}},
         QueryCase{"NegativeCenter",
                   {{"count", "1"}, {"centerID", "-5"}},
-                  QueryRequest{Section::Count, -5}},
+                  page::QueryRequest{page::Section::Count, -5}},
         QueryCase{"OtherParameterIgnored",
                   {{"count", "1"}, {"centerID", "1"}, {"nocache", "x"}},
-                  QueryRequest{Section::Count, 1}},
+                  page::QueryRequest{page::Section::Count, 1}},
         QueryCase{"History",
                   {{"history", "1"}, {"centerID", "12"}},
-                  QueryRequest{Section::History, 12, 50}},
+                  page::QueryRequest{page::Section::History, 12, 50}},
         QueryCase{"HistoryLimitBeyondTheMost",
                   {{"history", "1"}, {"centerID", "12"}, {"Limit", "99999999999999999999"}},
-                  QueryRequest{Section::History, 12, 1000}},
+                  page::QueryRequest{page::Section::History, 12, 1000}},
         QueryCase{"HistoryLimitZero",
                   {{"history", "1"}, {"centerID", "1"}, {"limit", "0"}},
                   std::nullopt},
@@ -94,7 +99,7 @@ class FormDecoding : public ::testing::TestWithParam<DecodeCase>
 TEST_P(FormDecoding, TurnsPlusIntoBlankAndPercentIntoByte)
 {
     std::string out;
-    const bool ok = formDecode(GetParam().encoded, out);
+    const bool ok = page::formDecode(GetParam().encoded, out);
     ASSERT_EQ(ok, GetParam().decoded.has_value());
     if (ok) {
         EXPECT_EQ(out, *GetParam().decoded);
@@ -182,7 +187,7 @@ ServerOptions withPasswordFile(std::string db, std::string file)
     return options;
 }
 
-ServerOptions operated(std::string metricsHost, int metricsPort, LogFormat format, int grace)
+ServerOptions operated(std::string metricsHost, int metricsPort, ops::LogFormat format, int grace)
 {
     ServerOptions options;
     options.db = "x.db";
@@ -269,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"Operating",
                         {"--db", "x.db", "--metrics-listen", "[::1]:9100", "--log-format=json",
                          "--shutdown-grace", "0"},
-                        operated("::1", 9100, LogFormat::Json, 0)},
+                        operated("::1", 9100, ops::LogFormat::Json, 0)},
         CommandLineCase{
             "MetricsWithoutPort", {"--db", "x.db", "--metrics-listen", "h"}, std::nullopt},
         CommandLineCase{"UnknownLogFormat", {"--db", "x.db", "--log-format", "xml"}, std::nullopt},
@@ -292,7 +297,7 @@ class ShownLocation : public ::testing::TestWithParam<LocationCase>
 
 TEST_P(ShownLocation, NeverShowsAPassword)
 {
-    EXPECT_EQ(shownLocation(GetParam().location), GetParam().shown);
+    EXPECT_EQ(store::shownLocation(GetParam().location), GetParam().shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -28,7 +28,7 @@ class JsonEscaping : public ::testing::TestWithParam<EscapeCase>
 TEST_P(JsonEscaping, KeepsValidTextAndEscapesOrReplacesTheRest)
 {
     std::string out;
-    appendJsonEscaped(out, GetParam().input);
+    ops::appendJsonEscaped(out, GetParam().input);
     EXPECT_EQ(out, GetParam().expected);
 }
 
@@ -73,9 +73,9 @@ INSTANTIATE_TEST_SUITE_P(
                       EscapeCase{"NeverUtf8", "\xFF\xFE", "\\ufffd\\ufffd"}),
     [](const auto &info) { return std::string(info.param.name); });
 
-RequestRecord hostileRecord()
+ops::RequestRecord hostileRecord()
 {
-    RequestRecord record;
+    ops::RequestRecord record;
     record.time = std::chrono::system_clock::time_point(std::chrono::milliseconds(1796650923042));
     record.id = "0a1b2c3d";
     record.client = "127.0.0.1";
@@ -92,7 +92,7 @@ RequestRecord hostileRecord()
 
 TEST(RequestLog, JsonLineIsOneValidObjectWithEveryKey)
 {
-    const std::string line = formatLogLine(hostileRecord(), LogFormat::Json);
+    const std::string line = ops::formatLogLine(hostileRecord(), ops::LogFormat::Json);
     EXPECT_EQ(line.find('\n'), std::string::npos);
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
@@ -116,11 +116,11 @@ TEST(RequestLog, JsonLineIsOneValidObjectWithEveryKey)
 
 TEST(RequestLog, JsonLineLeavesErrorOutAndNullsWhatIsUnknown)
 {
-    RequestRecord record;
+    ops::RequestRecord record;
     record.id = "1";
     record.client = "::1";
     record.path = "/";
-    const std::string line = formatLogLine(record, LogFormat::Json);
+    const std::string line = ops::formatLogLine(record, ops::LogFormat::Json);
     const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
     ASSERT_FALSE(o.isEmpty()) << line;
     EXPECT_FALSE(o.contains("error"));
@@ -134,7 +134,7 @@ TEST(RequestLog, JsonLineLeavesErrorOutAndNullsWhatIsUnknown)
 
 TEST(RequestLog, TextLineStaysOneBoundedLine)
 {
-    const std::string line = formatLogLine(hostileRecord(), LogFormat::Text);
+    const std::string line = ops::formatLogLine(hostileRecord(), ops::LogFormat::Text);
     EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
     EXPECT_LT(line.size(), 700u);
     EXPECT_EQ(line.rfind("POST /Center\"Vendor%0A.asp\xEF\xBF\xBD", 0), 0u) << line;
@@ -142,7 +142,7 @@ TEST(RequestLog, TextLineStaysOneBoundedLine)
         << line;
 }
 
-void setField(RequestRecord &record, std::string_view field, const std::string &value)
+void setField(ops::RequestRecord &record, std::string_view field, const std::string &value)
 {
     std::string *fields[] = {&record.method, &record.path,   &record.note.center,
                              &record.id,     &record.client, &record.note.user,
@@ -196,17 +196,17 @@ TEST(RequestLog, NoTextFieldCanBeForgedAndInvalidUtf8BecomesTheReplacementCharac
     };
     for (const FieldCase &c : cases) {
         if (std::string_view(c.field) == "notice") {
-            EXPECT_EQ(formatNotice(c.input, LogFormat::Text), c.expected);
-            const std::string json = formatNotice(c.input, LogFormat::Json);
+            EXPECT_EQ(ops::formatNotice(c.input, ops::LogFormat::Text), c.expected);
+            const std::string json = ops::formatNotice(c.input, ops::LogFormat::Json);
             EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(json)).isNull()) << json;
             continue;
         }
-        RequestRecord record;
+        ops::RequestRecord record;
         record.method = "GET";
         record.path = "/";
         record.status = 401;
         setField(record, c.field, c.input);
-        const std::string text = formatLogLine(record, LogFormat::Text);
+        const std::string text = ops::formatLogLine(record, ops::LogFormat::Text);
         EXPECT_NE(text.find(c.expected), std::string::npos) << text;
         for (const char *key : {" center=", " status=", " id=", " from=", " user=", " end="}) {
             const std::size_t first = text.find(key);
@@ -214,7 +214,7 @@ TEST(RequestLog, NoTextFieldCanBeForgedAndInvalidUtf8BecomesTheReplacementCharac
                 << key << " twice in " << text;
         }
         EXPECT_NE(text.find(" status=401 "), std::string::npos) << text;
-        const std::string json = formatLogLine(record, LogFormat::Json);
+        const std::string json = ops::formatLogLine(record, ops::LogFormat::Json);
         EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(json)).isNull()) << json;
         for (const char *raw : {"\xFF", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"}) {
             EXPECT_EQ(json.find(raw), std::string::npos) << json;
@@ -243,13 +243,13 @@ TEST(RequestLog, RandomFieldsNeverBreakTheTextLineOrAddAField)
         return text;
     };
     for (int round = 0; round < 3000; ++round) {
-        RequestRecord record;
+        ops::RequestRecord record;
         for (const char *field :
              {"method", "path", "center", "id", "client", "user", "ending", "detail"}) {
             setField(record, field, anyText());
         }
         record.status = static_cast<int>(random() % 600);
-        const std::string line = formatLogLine(record, LogFormat::Text);
+        const std::string line = ops::formatLogLine(record, ops::LogFormat::Text);
         for (const std::string_view breaking :
              {"\n", "\r", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"}) {
             ASSERT_EQ(line.find(breaking), std::string::npos) << line;

@@ -46,44 +46,44 @@ struct State
     mode_t mode;
     long sizeOverBound; // bytes relative to the kind's bound; < -limit: a short text
     Owner owner;
-    SecretStatus status;
-    SecretRefusal refusal;
+    auth::SecretStatus status;
+    auth::SecretRefusal refusal;
     bool warning;
 };
 
 constexpr long kShort = -1'000'000'000;
 
 const State kStates[] = {
-    {"owner only", Make::File, 0600, kShort, Owner::Runner, SecretStatus::Ok, SecretRefusal::None,
-     false},
-    {"group reads", Make::File, 0640, kShort, Owner::Runner, SecretStatus::Ok, SecretRefusal::None,
-     false},
-    {"group writes", Make::File, 0660, kShort, Owner::Runner, SecretStatus::Ok, SecretRefusal::None,
-     false},
-    {"everyone reads", Make::File, 0644, kShort, Owner::Runner, SecretStatus::Ok,
-     SecretRefusal::None, true},
-    {"everyone writes", Make::File, 0666, kShort, Owner::Runner, SecretStatus::Refused,
-     SecretRefusal::WritableByOthers, false},
-    {"only others write", Make::File, 0602, kShort, Owner::Runner, SecretStatus::Refused,
-     SecretRefusal::WritableByOthers, false},
-    {"owned by the server's user", Make::File, 0600, kShort, Owner::ServerUser, SecretStatus::Ok,
-     SecretRefusal::None, false},
-    {"owned by another user", Make::File, 0600, kShort, Owner::Foreign, SecretStatus::Refused,
-     SecretRefusal::ForeignOwner, false},
-    {"link to a good file", Make::Link, 0600, kShort, Owner::Runner, SecretStatus::Ok,
-     SecretRefusal::None, false},
-    {"exactly the bound", Make::File, 0600, 0, Owner::Runner, SecretStatus::Ok, SecretRefusal::None,
-     false},
-    {"one byte over the bound", Make::File, 0600, 1, Owner::Runner, SecretStatus::Refused,
-     SecretRefusal::TooLarge, false},
-    {"directory", Make::Directory, 0700, kShort, Owner::Runner, SecretStatus::Refused,
-     SecretRefusal::NotRegularFile, false},
-    {"pipe", Make::Fifo, 0600, kShort, Owner::Runner, SecretStatus::Refused,
-     SecretRefusal::NotRegularFile, false},
-    {"/dev/zero", Make::DevZero, 0, kShort, Owner::Runner, SecretStatus::Refused,
-     SecretRefusal::NotRegularFile, false},
-    {"missing", Make::Nothing, 0, kShort, Owner::Runner, SecretStatus::Missing, SecretRefusal::None,
-     false},
+    {"owner only", Make::File, 0600, kShort, Owner::Runner, auth::SecretStatus::Ok,
+     auth::SecretRefusal::None, false},
+    {"group reads", Make::File, 0640, kShort, Owner::Runner, auth::SecretStatus::Ok,
+     auth::SecretRefusal::None, false},
+    {"group writes", Make::File, 0660, kShort, Owner::Runner, auth::SecretStatus::Ok,
+     auth::SecretRefusal::None, false},
+    {"everyone reads", Make::File, 0644, kShort, Owner::Runner, auth::SecretStatus::Ok,
+     auth::SecretRefusal::None, true},
+    {"everyone writes", Make::File, 0666, kShort, Owner::Runner, auth::SecretStatus::Refused,
+     auth::SecretRefusal::WritableByOthers, false},
+    {"only others write", Make::File, 0602, kShort, Owner::Runner, auth::SecretStatus::Refused,
+     auth::SecretRefusal::WritableByOthers, false},
+    {"owned by the server's user", Make::File, 0600, kShort, Owner::ServerUser,
+     auth::SecretStatus::Ok, auth::SecretRefusal::None, false},
+    {"owned by another user", Make::File, 0600, kShort, Owner::Foreign, auth::SecretStatus::Refused,
+     auth::SecretRefusal::ForeignOwner, false},
+    {"link to a good file", Make::Link, 0600, kShort, Owner::Runner, auth::SecretStatus::Ok,
+     auth::SecretRefusal::None, false},
+    {"exactly the bound", Make::File, 0600, 0, Owner::Runner, auth::SecretStatus::Ok,
+     auth::SecretRefusal::None, false},
+    {"one byte over the bound", Make::File, 0600, 1, Owner::Runner, auth::SecretStatus::Refused,
+     auth::SecretRefusal::TooLarge, false},
+    {"directory", Make::Directory, 0700, kShort, Owner::Runner, auth::SecretStatus::Refused,
+     auth::SecretRefusal::NotRegularFile, false},
+    {"pipe", Make::Fifo, 0600, kShort, Owner::Runner, auth::SecretStatus::Refused,
+     auth::SecretRefusal::NotRegularFile, false},
+    {"/dev/zero", Make::DevZero, 0, kShort, Owner::Runner, auth::SecretStatus::Refused,
+     auth::SecretRefusal::NotRegularFile, false},
+    {"missing", Make::Nothing, 0, kShort, Owner::Runner, auth::SecretStatus::Missing,
+     auth::SecretRefusal::None, false},
 };
 
 TEST_P(SecretFileStates, AreReadOnlyWhenNoOtherUserCouldHaveChangedThem)
@@ -119,7 +119,7 @@ TEST_P(SecretFileStates, AreReadOnlyWhenNoOtherUserCouldHaveChangedThem)
         case Make::Nothing:
             break;
         }
-        SecretRules rules;
+        auth::SecretRules rules;
         rules.maxBytes = kind.maxBytes;
         if (state.owner != Owner::Runner) {
             // As root the file goes to nobody; any other runner owns it already and is told
@@ -133,7 +133,7 @@ TEST_P(SecretFileStates, AreReadOnlyWhenNoOtherUserCouldHaveChangedThem)
             ASSERT_EQ(stat(path.c_str(), &info), 0);
             rules.owner = state.owner == Owner::ServerUser ? info.st_uid : info.st_uid + 1;
         }
-        const SecretRead read = readSecretFile(path.string(), kind.what, rules);
+        const auth::SecretRead read = auth::readSecretFile(path.string(), kind.what, rules);
         EXPECT_EQ(read.status, state.status) << read.message;
         EXPECT_EQ(read.refusal, state.refusal) << read.message;
         EXPECT_EQ(read.warning.has_value(), state.warning);
@@ -149,9 +149,10 @@ TEST_P(SecretFileStates, AreReadOnlyWhenNoOtherUserCouldHaveChangedThem)
 }
 
 INSTANTIATE_TEST_SUITE_P(EachKind, SecretFileStates,
-                         ::testing::Values(Kind{"users file", kMaxSecretFileBytes},
-                                           Kind{"TLS key", kMaxTlsFileBytes},
-                                           Kind{"database password file", kMaxPasswordFileBytes}),
+                         ::testing::Values(Kind{"users file", auth::kMaxSecretFileBytes},
+                                           Kind{"TLS key", auth::kMaxTlsFileBytes},
+                                           Kind{"database password file",
+                                                auth::kMaxPasswordFileBytes}),
                          [](const auto &info) { return std::to_string(info.index); });
 
 TEST(SecretFileSwap, WhatIsReadIsTheFileThatWasJudged)
@@ -164,11 +165,12 @@ TEST(SecretFileSwap, WhatIsReadIsTheFileThatWasJudged)
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(rename(other.c_str(), path.c_str()), 0);
-    const SecretRead held = readOpenSecretFile(fd, path.string(), "users file");
+    const auth::SecretRead held = auth::readOpenSecretFile(fd, path.string(), "users file");
     close(fd);
     ASSERT_TRUE(held.ok()) << held.message;
     EXPECT_EQ(held.text, "judged\n");
-    EXPECT_EQ(readSecretFile(path.string(), "users file").refusal, SecretRefusal::WritableByOthers);
+    EXPECT_EQ(auth::readSecretFile(path.string(), "users file").refusal,
+              auth::SecretRefusal::WritableByOthers);
 }
 
 // A path checked and then read again by name served the world-writable file 14 times in 80.
@@ -193,9 +195,9 @@ TEST(SecretFileSwap, AFileSwappedToAndFroNeverYieldsTheWorldWritableText)
     int wrong = 0;
     std::string lastWrong;
     for (int i = 0; i < 50000; ++i) {
-        const SecretRead read = readSecretFile(path.string(), "users file");
-        const bool right =
-            read.ok() ? read.text == "good\n" : read.refusal == SecretRefusal::WritableByOthers;
+        const auth::SecretRead read = auth::readSecretFile(path.string(), "users file");
+        const bool right = read.ok() ? read.text == "good\n"
+                                     : read.refusal == auth::SecretRefusal::WritableByOthers;
         accepted += read.ok() ? 1 : 0;
         if (!right) {
             ++wrong;

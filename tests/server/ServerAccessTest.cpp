@@ -30,8 +30,8 @@ class ServerWithUsers : public ServerTest
 protected:
     static void SetUpTestSuite()
     {
-        s_aliceHash = hashPassword("alice-pw");
-        s_carolHash = hashPassword("carol-pw");
+        s_aliceHash = auth::hashPassword("alice-pw");
+        s_carolHash = auth::hashPassword("carol-pw");
     }
 
     void configure(ReferenceServer &server) override
@@ -220,11 +220,11 @@ TEST(ServerAddUser, TheProgramWritesAHashOfThePasswordOnItsStandardInput)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     std::ifstream in(users);
     std::string text((std::istreambuf_iterator<char>(in)), {});
-    const UsersParse parsed = parseUsers(text);
+    const auth::UsersParse parsed = auth::parseUsers(text);
     ASSERT_TRUE(parsed.ok) << parsed.message;
     ASSERT_EQ(parsed.users.size(), 1u);
-    EXPECT_EQ(parsed.users[0].centers, CenterRights::only({12, 13}));
-    EXPECT_TRUE(verifyPassword(parsed.users[0].hash, "pa ss:word"));
+    EXPECT_EQ(parsed.users[0].centers, auth::CenterRights::only({12, 13}));
+    EXPECT_TRUE(auth::verifyPassword(parsed.users[0].hash, "pa ss:word"));
 }
 
 TEST(ServerAddUser, OverlappingRunsAllLandAndKeepTheFilesOwnerGroupAndMode)
@@ -250,7 +250,8 @@ TEST(ServerAddUser, OverlappingRunsAllLandAndKeepTheFilesOwnerGroupAndMode)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     std::ifstream in(users);
-    const UsersParse parsed = parseUsers(std::string((std::istreambuf_iterator<char>(in)), {}));
+    const auth::UsersParse parsed =
+        auth::parseUsers(std::string((std::istreambuf_iterator<char>(in)), {}));
     ASSERT_TRUE(parsed.ok) << parsed.message;
     EXPECT_EQ(parsed.users.size(), 4u);
     struct stat info
@@ -272,7 +273,8 @@ TEST(ServerAddUser, RefusesASymbolicLinkOrAFileEveryoneMayRead)
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
     ASSERT_EQ(chmod(open.c_str(), 0644), 0);
     for (const std::string &path : {link, open}) {
-        const AddUserResult result = addUser(path, "alice", "pw", CenterRights::all());
+        const auth::AddUserResult result =
+            auth::addUser(path, "alice", "pw", auth::CenterRights::all());
         EXPECT_FALSE(result.ok) << path;
         std::ifstream in(path);
         EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "") << path;
@@ -282,20 +284,20 @@ TEST(ServerAddUser, RefusesASymbolicLinkOrAFileEveryoneMayRead)
 TEST(ServerSecretFiles, AreReadWithABoundAndJudgedByWhoElseMayReadOrChangeThem)
 {
     TempDir dir;
-    EXPECT_FALSE(readSecretFile("/dev/zero", "users file").ok());
+    EXPECT_FALSE(auth::readSecretFile("/dev/zero", "users file").ok());
     const std::string big = (dir.path() / "big").string();
     writeFile(big, std::string(2000, 'x'));
-    SecretRules rules;
+    auth::SecretRules rules;
     rules.maxBytes = 1000;
-    EXPECT_FALSE(readSecretFile(big, "users file", rules).ok());
+    EXPECT_FALSE(auth::readSecretFile(big, "users file", rules).ok());
     rules.maxBytes = 2000;
-    EXPECT_TRUE(readSecretFile(big, "users file", rules).ok());
+    EXPECT_TRUE(auth::readSecretFile(big, "users file", rules).ok());
     const std::pair<mode_t, int> cases[] = {{0600, 0}, {0640, 0}, {0644, 1}, {0662, 2}};
     for (const auto &[mode, verdict] : cases) {
         ASSERT_EQ(chmod(big.c_str(), mode), 0);
-        const SecretRead read = readSecretFile(big, "users file", rules);
+        const auth::SecretRead read = auth::readSecretFile(big, "users file", rules);
         EXPECT_EQ(read.warning.has_value(), verdict == 1) << mode;
-        EXPECT_EQ(read.status == SecretStatus::Refused, verdict == 2) << mode;
+        EXPECT_EQ(read.status == auth::SecretStatus::Refused, verdict == 2) << mode;
     }
 }
 

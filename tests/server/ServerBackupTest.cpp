@@ -66,7 +66,7 @@ int listeningPort(Program &server)
 TEST(ServerBackup, UnderACommitLoadHoldsEveryBatchAnsweredBeforeItAndNoHalfBatch)
 {
     TestDatabase db(Engine::Sqlite);
-    Records data{{{kCenter, "Backed up", 1}}, {}, {}};
+    store::Records data{{{kCenter, "Backed up", 1}}, {}, {}};
     for (int client = 0; client < kClients; ++client) {
         for (int v = 0; v < kBatchesPerClient * kStatementsPerBatch; ++v) {
             const std::int64_t id = firstVendor(client, 0) + v;

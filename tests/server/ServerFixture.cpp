@@ -284,7 +284,7 @@ void ServerTest::SetUp()
     } catch (const std::exception &error) {
         FAIL() << error.what();
     }
-    m_server = std::make_unique<ReferenceServer>(m_db->location(), StoreOptions{}, limits());
+    m_server = std::make_unique<ReferenceServer>(m_db->location(), store::StoreOptions{}, limits());
     m_server->setLogSink([this](const std::string &line) {
         const std::lock_guard lock(m_logMutex);
         m_log.push_back(line);

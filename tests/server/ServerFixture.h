@@ -106,7 +106,7 @@ protected:
     // The data set of the test; seedSmallData unless overridden.
     virtual void seed(TestDatabase &db) { seedSmallData(db); }
     // The server's limits; the defaults unless overridden.
-    virtual HttpLimits limits() const { return {}; }
+    virtual http::HttpLimits limits() const { return {}; }
     // Settings of the server before it binds (access, TLS); none unless overridden.
     virtual void configure(ReferenceServer &) {}
 

@@ -38,7 +38,7 @@ std::string source(int n, int perAddress)
 class ServerUnderLoginFlood : public ServerTest
 {
 protected:
-    static void SetUpTestSuite() { s_hash = hashPassword("alice-pw"); }
+    static void SetUpTestSuite() { s_hash = auth::hashPassword("alice-pw"); }
 
     void configure(ReferenceServer &server) override
     {
@@ -150,7 +150,7 @@ TEST_F(ServerUnderLoginFlood, ItsOwnerSignsInFromHomeWhileStrangersLockTheName)
         guess.receive(10s);
     }
     // A new password, so that nothing remembered lets it through.
-    writeUsers("alice:" + hashPassword("alice-new") + ":12\n");
+    writeUsers("alice:" + auth::hashPassword("alice-new") + ":12\n");
     RawConnection elsewhere(m_port, "127.0.9.9");
     elsewhere.send("GET /CenterVendor.asp?centers=1 HTTP/1.1\r\nHost: x\r\nAuthorization: " +
                    basic("alice", "alice-new") + "\r\n\r\n");
@@ -201,9 +201,9 @@ TEST_F(ServerUnderLoginFlood, WhileAnAddressOrANameIsThrottledTheAnswerNeverDepe
 class ServerWithAShortCheckQueue : public ServerUnderLoginFlood
 {
 protected:
-    HttpLimits limits() const override
+    http::HttpLimits limits() const override
     {
-        HttpLimits l;
+        http::HttpLimits l;
         l.pendingVerifications = 8;
         return l;
     }
@@ -215,7 +215,7 @@ TEST_F(ServerWithAShortCheckQueue, AnOwnerSigningInFromHomeIsCheckedWhileStrange
     ASSERT_EQ(aliceGets(target), 200);
     for (int round = 0; round < 2; ++round) {
         // A new hash of the same password, so that nothing remembered lets it through.
-        writeUsers("alice:" + hashPassword("alice-pw") + ":12\n");
+        writeUsers("alice:" + auth::hashPassword("alice-pw") + ":12\n");
         auto strangers = flood(24, 1);
         EXPECT_EQ(aliceGets(target), 200) << round;
         for (auto &stranger : strangers) {

@@ -57,7 +57,7 @@ TEST_F(HttpLayer, TricklingClientsDoNotDelayOthers)
 
 TEST_F(HttpLayer, OneAddressGetsNoMoreThanItsShareOfConnections)
 {
-    const unsigned share = HttpLimits{}.connectionsPerAddress;
+    const unsigned share = http::HttpLimits{}.connectionsPerAddress;
     std::vector<std::unique_ptr<RawConnection>> held;
     for (unsigned i = 0; i < share; ++i) {
         held.push_back(std::make_unique<RawConnection>(m_port, "127.0.0.20"));
@@ -73,9 +73,9 @@ TEST_F(HttpLayer, OneAddressGetsNoMoreThanItsShareOfConnections)
 class HttpLayerDeadline : public ServerTest
 {
 protected:
-    HttpLimits limits() const override
+    http::HttpLimits limits() const override
     {
-        HttpLimits l;
+        http::HttpLimits l;
         l.requestDeadline = 1s;
         return l;
     }
@@ -202,9 +202,9 @@ INSTANTIATE_TEST_SUITE_P(
 class HttpLayerBodyBudget : public ServerTest
 {
 protected:
-    HttpLimits limits() const override
+    http::HttpLimits limits() const override
     {
-        HttpLimits l;
+        http::HttpLimits l;
         l.bodyBytesInFlight = 1024 * 1024;
         return l;
     }
@@ -353,9 +353,9 @@ class HttpLayerEnding : public ServerTest, public ::testing::WithParamInterface<
 {
 protected:
     // A client that leaves in the middle of a head is noticed when the connection times out.
-    HttpLimits limits() const override
+    http::HttpLimits limits() const override
     {
-        HttpLimits l;
+        http::HttpLimits l;
         l.idleTimeout = 1s;
         return l;
     }
@@ -383,10 +383,10 @@ TEST_P(HttpLayerEnding, EveryRequestIsLoggedOnceAndItsRecordFreed)
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find(GetParam().logged), std::string::npos) << lines[0];
     const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (liveRequestRecords() > 0 && std::chrono::steady_clock::now() < deadline) {
+    while (http::liveRequestRecords() > 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();
     }
-    EXPECT_EQ(liveRequestRecords(), 0u);
+    EXPECT_EQ(http::liveRequestRecords(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -447,9 +447,9 @@ TEST_F(HttpLayer, OnlyABodilessGetOrHeadKeepsItsConnectionOpen)
 class HttpLayerUnderPressure : public ServerTest
 {
 protected:
-    HttpLimits limits() const override
+    http::HttpLimits limits() const override
     {
-        HttpLimits l;
+        http::HttpLimits l;
         l.connections = 32;
         l.softConnections = 16;
         l.headDeadlineUnderPressure = 300ms;

@@ -16,9 +16,9 @@ class ServerOps : public ServerTest
 {
 protected:
     // A small body limit, so that a refusal for size needs no large body.
-    HttpLimits limits() const override
+    http::HttpLimits limits() const override
     {
-        HttpLimits l;
+        http::HttpLimits l;
         l.bodyBytes = 64 * 1024;
         return l;
     }
@@ -91,7 +91,7 @@ TEST_F(ServerOps, DatabaseWarningsBecomeJsonLogLines)
                   "BEGIN RAISE WARNING 'vendor \"%\" written', NEW.VendorID; RETURN NEW; END $$; "
                   "CREATE TRIGGER warn_on_write BEFORE INSERT ON VendorCenterCrossReference "
                   "FOR EACH ROW EXECUTE FUNCTION warn_on_write()");
-    m_server->setLogFormat(LogFormat::Json);
+    m_server->setLogFormat(ops::LogFormat::Json);
     const auto res = post({insertSql(12, 7, "0.05", 1)});
     ASSERT_TRUE(res);
     ASSERT_EQ(res->status, 200) << res->body;
@@ -114,7 +114,7 @@ TEST_F(ServerOps, DatabaseWarningsBecomeJsonLogLines)
 
 TEST_F(ServerOps, JsonLogLinesHoldEveryKeyAndNoSecret)
 {
-    m_server->setLogFormat(LogFormat::Json);
+    m_server->setLogFormat(ops::LogFormat::Json);
     const std::string refused = "UPDATE VendorCenterCrossReference SET CenterHandlingFee= 1, "
                                 "DutyBrokerageFee= 0, RecordLastUpdated = 'SECRET-BEYOND-80'";
     ASSERT_GT(refused.find("SECRET"), 80u);

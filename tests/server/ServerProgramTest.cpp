@@ -102,7 +102,7 @@ TEST(ServerProgram, TellsSystemdWhatItDoesFromConnectingToDraining)
 
     EXPECT_EQ(systemd.next().rfind("STATUS=Connecting to the database ", 0), 0u);
     EXPECT_EQ(systemd.next(), "READY=1\nSTATUS=Serving http://127.0.0.1:" + std::to_string(port) +
-                                  " from " + shownLocation(db.location()));
+                                  " from " + store::shownLocation(db.location()));
     program.signal(SIGTERM);
     EXPECT_EQ(systemd.next(), "STOPPING=1\nSTATUS=Draining 0 requests under way, for up to 30 s");
     EXPECT_EQ(program.finish().exitCode, 0);
@@ -385,7 +385,7 @@ TEST(ServerLifecycle, AFileThatIsNoDatabaseIsRefused)
         std::fputs("this is not a database, just text long enough to have a header\n", file);
         std::fclose(file);
     }
-    EXPECT_THROW(ReferenceServer server(path), StoreError);
+    EXPECT_THROW(ReferenceServer server(path), store::StoreError);
 }
 
 class SampleServer : public ServerTest
@@ -396,7 +396,7 @@ protected:
 
 TEST_F(SampleServer, ServesEveryCenterAndAgreesWithItsCounts)
 {
-    for (const Center &center : makeSampleData().centers) {
+    for (const store::Center &center : makeSampleData().centers) {
         const std::string id = std::to_string(center.id);
         const auto count = get("/CenterVendor.asp?count=1&centerID=" + id);
         const auto active = get("/CenterVendor.asp?active=1&centerID=" + id);
@@ -412,7 +412,7 @@ TEST_F(SampleServer, ServesEveryCenterAndAgreesWithItsCounts)
 TEST_F(SampleServer, AFilledDatabaseIsNotFilledAgain)
 {
     const Snapshot before = snapshot(*m_db);
-    const FillResult filled = m_server->fillSample();
+    const store::FillResult filled = m_server->fillSample();
     EXPECT_TRUE(filled.ok()) << filled.message;
     EXPECT_FALSE(filled.filled);
     EXPECT_EQ(snapshot(*m_db), before);
@@ -481,7 +481,7 @@ TEST_P(ServerDrainsALargeCommit, CompletesAndIsAnsweredOrIsNotAppliedAtAll)
     constexpr std::int64_t kStatements = 32767;
     constexpr std::int64_t kFirstVendor = 100000;
     TestDatabase db;
-    Records data{{{50, "Large", 1}}, {}, {}};
+    store::Records data{{{50, "Large", 1}}, {}, {}};
     std::vector<std::string> statements;
     for (std::int64_t v = kFirstVendor; v < kFirstVendor + kStatements; ++v) {
         data.vendors.push_back({v, "V" + std::to_string(v), 1, true, "2024-01-01 00:00:00"});

@@ -19,7 +19,7 @@ protected:
     // Vendors first..last, active, so that large batches have something to assign.
     void addVendors(std::int64_t first, std::int64_t last)
     {
-        Records vendors;
+        store::Records vendors;
         for (std::int64_t id = first; id <= last; ++id) {
             vendors.vendors.push_back(
                 {id, "Vendor " + std::to_string(id), 1, true, "2024-01-01 00:00:00"});
@@ -303,8 +303,8 @@ TEST_F(ServerSave, EveryCommitIsSyncedToDisk)
         GTEST_SKIP() << "PostgreSQL syncs every commit unless told otherwise";
     }
     // Set per connection: the server's own connections are opened like this one.
-    SqliteConnection connection(m_db->location());
-    SqliteStatement mode(connection.handle(), "PRAGMA synchronous");
+    store::SqliteConnection connection(m_db->location());
+    store::SqliteStatement mode(connection.handle(), "PRAGMA synchronous");
     ASSERT_TRUE(mode.step());
     EXPECT_EQ(mode.int64(0), 2) << "FULL: a batch answered 200 survives a power loss";
     mode.reset();

@@ -91,7 +91,7 @@ TEST_F(StoreSchema, ADatabaseOfANewerSchemaIsRefusedRatherThanMisread)
     try {
         ReferenceServer newer(m_db->location());
         ADD_FAILURE() << "a server opened a database of a newer schema";
-    } catch (const StoreError &error) {
+    } catch (const store::StoreError &error) {
         EXPECT_NE(std::string(error.what()).find("newer than this server's"), std::string::npos)
             << error.what();
     }

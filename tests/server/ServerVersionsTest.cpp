@@ -138,7 +138,7 @@ TEST_F(ServerVersions, IfNoneMatchAnswers304WithTheTagAndNoBodyWhileUnchanged)
 TEST_F(ServerVersions, OfCommitsSentAtOnceOnlyOneWithTheSameTagAppliesAndAllWithoutOne)
 {
     constexpr int kWriters = 8;
-    Records vendors;
+    store::Records vendors;
     for (std::int64_t id = 100; id < 100 + 2 * kWriters; ++id) {
         vendors.vendors.push_back({id, "V", 1, true, "2024-01-01 00:00:00"});
     }
@@ -249,7 +249,10 @@ TEST_F(ServerVersions, HistoryListsTheCentersChangesNewestFirst)
 class ServerVersionsWithUsers : public ServerVersions
 {
 protected:
-    static void SetUpTestSuite() { s_hashes = {hashPassword("alice-pw"), hashPassword("bob-pw")}; }
+    static void SetUpTestSuite()
+    {
+        s_hashes = {auth::hashPassword("alice-pw"), auth::hashPassword("bob-pw")};
+    }
     void configure(ReferenceServer &server) override
     {
         const auto users = m_dir.path() / "users";

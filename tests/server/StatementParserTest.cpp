@@ -10,7 +10,7 @@ struct Accepted
 {
     const char *name;
     std::string text;
-    Statement expected;
+    statement::Statement expected;
 };
 
 void PrintTo(const Accepted &c, std::ostream *os)
@@ -24,7 +24,7 @@ class StatementParserAccepts : public ::testing::TestWithParam<Accepted>
 
 TEST_P(StatementParserAccepts, YieldsTheBoundValues)
 {
-    const ParseResult result = StatementParser::parse(GetParam().text);
+    const page::ParseResult result = page::StatementParser::parse(GetParam().text);
     ASSERT_TRUE(result.ok) << result.message;
     EXPECT_TRUE(result.message.empty());
     EXPECT_EQ(result.statement, GetParam().expected);
@@ -36,50 +36,50 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"InsertAsTheControlWritesIt",
                  "INSERT INTO VendorCenterCrossReference (CenterID,VendorID,CenterHandlingFee,"
                  "DutyBrokerageFee,RecordLastUpdated) VALUES (12,7,0.05,1,GETDATE() ) ",
-                 InsertAssignment{12, 7, 0.05, true}},
+                 statement::InsertAssignment{12, 7, 0.05, true}},
         Accepted{"UpdateAsTheControlWritesIt",
                  "UPDATE VendorCenterCrossReference SET CenterHandlingFee= 0.025, "
                  "DutyBrokerageFee= 0, RecordLastUpdated = GETDATE() WHERE vendorID = 9 AND "
                  "CenterID = 12",
-                 UpdateAssignment{12, 9, 0.025, false}},
+                 statement::UpdateAssignment{12, 9, 0.025, false}},
         Accepted{"DeleteAsTheControlWritesIt",
                  "DELETE FROM VENDORCENTERCROSSREFERENCE WHERE CENTERID=12 AND VENDORID IN(3,4)",
-                 DeleteAssignments{12, {3, 4}}},
+                 statement::DeleteAssignments{12, {3, 4}}},
         Accepted{"DeleteOfOneVendor",
                  "DELETE FROM VendorCenterCrossReference WHERE CenterID=1 AND VendorID IN(77)",
-                 DeleteAssignments{1, {77}}},
+                 statement::DeleteAssignments{1, {77}}},
         Accepted{"KeywordsInLowerCaseAndExtraBlanks",
                  "  insert   into vendorcentercrossreference\t( centerid , vendorid , "
                  "centerhandlingfee , dutybrokeragefee , recordlastupdated )\r\nvalues ( 1 , 2 "
                  ", 0.08 , 0 , getdate ( ) )  ",
-                 InsertAssignment{1, 2, 0.08, false}},
+                 statement::InsertAssignment{1, 2, 0.08, false}},
         Accepted{"NoBlanksAtAll",
                  "UPDATE VendorCenterCrossReference SET CenterHandlingFee=0.1,DutyBrokerageFee=1,"
                  "RecordLastUpdated=GETDATE()WHERE VendorID=5 AND CenterID=6",
-                 UpdateAssignment{6, 5, 0.1, true}},
+                 statement::UpdateAssignment{6, 5, 0.1, true}},
         Accepted{"UpdateConditionsSwapped",
                  "UPDATE VendorCenterCrossReference SET CenterHandlingFee= 0, DutyBrokerageFee= "
                  "0, RecordLastUpdated = GETDATE() WHERE CenterID = 3 AND vendorID = 4",
-                 UpdateAssignment{3, 4, 0.0, false}},
+                 statement::UpdateAssignment{3, 4, 0.0, false}},
         Accepted{"DeleteConditionsSwapped",
                  "DELETE FROM VendorCenterCrossReference WHERE VendorID IN (5, 6) AND CenterID = 2",
-                 DeleteAssignments{2, {5, 6}}},
+                 statement::DeleteAssignments{2, {5, 6}}},
         Accepted{"NegativeCenterAndFee",
                  "INSERT INTO VendorCenterCrossReference (CenterID,VendorID,CenterHandlingFee,"
                  "DutyBrokerageFee,RecordLastUpdated) VALUES (-12,7,-0.05,0,GETDATE() ) ",
-                 InsertAssignment{-12, 7, -0.05, false}},
+                 statement::InsertAssignment{-12, 7, -0.05, false}},
         Accepted{"FeeInExponentForm",
                  "INSERT INTO VendorCenterCrossReference (CenterID,VendorID,CenterHandlingFee,"
                  "DutyBrokerageFee,RecordLastUpdated) VALUES (1,2,1E-05,1,GETDATE() ) ",
-                 InsertAssignment{1, 2, 1e-05, true}},
+                 statement::InsertAssignment{1, 2, 1e-05, true}},
         Accepted{"FeeWithoutLeadingDigit",
                  "INSERT INTO VendorCenterCrossReference (CenterID,VendorID,CenterHandlingFee,"
                  "DutyBrokerageFee,RecordLastUpdated) VALUES (1,2,.5,1,GETDATE() ) ",
-                 InsertAssignment{1, 2, 0.5, true}},
+                 statement::InsertAssignment{1, 2, 0.5, true}},
         Accepted{"LargestIds",
                  "DELETE FROM VendorCenterCrossReference WHERE CenterID=9223372036854775807 AND "
                  "VendorID IN(-9223372036854775808)",
-                 DeleteAssignments{INT64_MAX, {INT64_MIN}}}),
+                 statement::DeleteAssignments{INT64_MAX, {INT64_MIN}}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct Refused
@@ -100,7 +100,7 @@ class StatementParserRefuses : public ::testing::TestWithParam<Refused>
 
 TEST(StatementParser, QuotesAtMostTheStartOfALongToken)
 {
-    const ParseResult result = StatementParser::parse(
+    const page::ParseResult result = page::StatementParser::parse(
         "DELETE FROM VendorCenterCrossReference WHERE CenterID=" + std::string(100'000, '9') +
         " AND VendorID IN(1)");
     EXPECT_FALSE(result.ok);
@@ -110,7 +110,7 @@ TEST(StatementParser, QuotesAtMostTheStartOfALongToken)
 
 TEST_P(StatementParserRefuses, WithAReason)
 {
-    const ParseResult result = StatementParser::parse(GetParam().text);
+    const page::ParseResult result = page::StatementParser::parse(GetParam().text);
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.message.find(GetParam().reason), std::string::npos) << result.message;
 }

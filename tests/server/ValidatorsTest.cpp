@@ -24,25 +24,25 @@ TEST(EntityTags, ListsAreStarOrQuotedTagsAndTagsCompareAsExactStrings)
         {" , ", std::nullopt},
     };
     for (const auto &[value, tags] : lists) {
-        const auto parsed = parseEntityTags(value);
+        const auto parsed = page::parseEntityTags(value);
         EXPECT_EQ(parsed ? Tags(parsed->any ? std::vector<std::string>{"*"} : parsed->tags)
                          : std::nullopt,
                   tags)
             << value;
     }
 
-    const std::string tag = entityTag(12, 1733580000000000);
+    const std::string tag = page::entityTag(12, 1733580000000000);
     EXPECT_EQ(tag, "\"c12-v1733580000000000\"");
-    EXPECT_EQ(versionOfTag(tag, 12), 1733580000000000);
-    EXPECT_EQ(versionOfTag(entityTag(-5, 3), -5), 3);
+    EXPECT_EQ(page::versionOfTag(tag, 12), 1733580000000000);
+    EXPECT_EQ(page::versionOfTag(page::entityTag(-5, 3), -5), 3);
     for (const char *other :
          {"\"c012-v5\"", "\"c12-v05\"", "\"c12-v-5\"", "\"c12-v\"", "W/\"c12-v5\"", "\"x\""}) {
-        EXPECT_EQ(versionOfTag(other, 12), std::nullopt) << other;
+        EXPECT_EQ(page::versionOfTag(other, 12), std::nullopt) << other;
     }
-    EXPECT_EQ(versionOfTag(tag, 13), std::nullopt) << "another center's";
+    EXPECT_EQ(page::versionOfTag(tag, 13), std::nullopt) << "another center's";
 }
 
-AssignmentChange change(const char *action, std::int64_t version, const char *user = "alice")
+store::AssignmentChange change(const char *action, std::int64_t version, const char *user = "alice")
 {
     return {26, "Acme\nFreight", "2026-12-07 16:40:12", user, action, 0.125, true, version};
 }
@@ -52,7 +52,7 @@ TEST(ChangedSinceText, NamesTheChangesAfterTheLoadedVersionNewestFirst)
     const std::string head = "Nothing was saved: center 3 changed since it was loaded.";
     struct Case
     {
-        std::vector<AssignmentChange> newest;
+        std::vector<store::AssignmentChange> newest;
         std::int64_t since;
         std::string text;
     };
@@ -75,7 +75,7 @@ TEST(ChangedSinceText, NamesTheChangesAfterTheLoadedVersionNewestFirst)
         {{change("update", 0)}, 0, head + nobody},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(changedSinceText(3, c.since, c.newest), c.text);
+        EXPECT_EQ(page::changedSinceText(3, c.since, c.newest), c.text);
     }
 }
 

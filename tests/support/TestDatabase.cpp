@@ -94,12 +94,12 @@ struct TestDatabase::Private
 {
     Engine engine = Engine::Sqlite;
     std::string location;
-    std::filesystem::path dir;     // SQLite
-    std::string schema;            // PostgreSQL
-    std::unique_ptr<PgConn> admin; // PostgreSQL, on the cluster's own database
-    std::unique_ptr<PgConn> pg;    // PostgreSQL, in the test's schema
-    sqlite3 *lite = nullptr;       // SQLite
-    std::unique_ptr<Store> store;  // opened on first use
+    std::filesystem::path dir;           // SQLite
+    std::string schema;                  // PostgreSQL
+    std::unique_ptr<PgConn> admin;       // PostgreSQL, on the cluster's own database
+    std::unique_ptr<PgConn> pg;          // PostgreSQL, in the test's schema
+    sqlite3 *lite = nullptr;             // SQLite
+    std::unique_ptr<store::Store> store; // opened on first use
 };
 
 TestDatabase::TestDatabase(Engine engine) : d(std::make_unique<Private>())
@@ -149,14 +149,14 @@ const std::string &TestDatabase::location() const
     return d->location;
 }
 
-void TestDatabase::add(const Records &records)
+void TestDatabase::add(const store::Records &records)
 {
     if (!d->store) {
-        StoreOptions options;
+        store::StoreOptions options;
         options.connections = 1;
-        d->store = Store::open(d->location, options);
+        d->store = store::Store::open(d->location, options);
     }
-    const FillResult result = d->store->fill(records, Store::FillMode::Always);
+    const store::FillResult result = d->store->fill(records, store::Store::FillMode::Always);
     if (!result.ok()) {
         throw std::runtime_error("cannot add records: " + result.message);
     }
@@ -205,7 +205,7 @@ std::vector<std::vector<std::string>> TestDatabase::rows(const std::string &sql)
 
 namespace {
 
-Assignment assignmentOf(const std::vector<std::string> &row)
+store::Assignment assignmentOf(const std::vector<std::string> &row)
 {
     return {std::stoll(row.at(0)), std::stoll(row.at(1)), std::stod(row.at(2)), row.at(3) != "0",
             row.at(4)};
@@ -217,7 +217,8 @@ constexpr const char *kAssignments =
 
 } // namespace
 
-std::optional<Assignment> TestDatabase::assignment(std::int64_t centerId, std::int64_t vendorId)
+std::optional<store::Assignment> TestDatabase::assignment(std::int64_t centerId,
+                                                          std::int64_t vendorId)
 {
     const auto found =
         rows(std::string(kAssignments) + " WHERE CenterID = " + std::to_string(centerId) +
@@ -228,9 +229,9 @@ std::optional<Assignment> TestDatabase::assignment(std::int64_t centerId, std::i
     return assignmentOf(found.front());
 }
 
-std::vector<Assignment> TestDatabase::assignments()
+std::vector<store::Assignment> TestDatabase::assignments()
 {
-    std::vector<Assignment> out;
+    std::vector<store::Assignment> out;
     for (const auto &row : rows(std::string(kAssignments) + " ORDER BY CenterID, VendorID")) {
         out.push_back(assignmentOf(row));
     }

@@ -31,19 +31,19 @@ public:
     const std::string &location() const;
 
     // Writes the records in one transaction through the engine's store. Throws.
-    void add(const Records &records);
-    void addCenter(const Center &center) { add({{center}, {}, {}}); }
-    void addVendor(const Vendor &vendor) { add({{}, {vendor}, {}}); }
-    void addAssignment(const Assignment &assignment) { add({{}, {}, {assignment}}); }
+    void add(const store::Records &records);
+    void addCenter(const store::Center &center) { add({{center}, {}, {}}); }
+    void addVendor(const store::Vendor &vendor) { add({{}, {vendor}, {}}); }
+    void addAssignment(const store::Assignment &assignment) { add({{}, {}, {assignment}}); }
 
     // Raw SQL, for what the store has no call for; throws on failure.
     void execute(const std::string &sql);
     // Every row's columns as text (NULL as "").
     std::vector<std::vector<std::string>> rows(const std::string &sql);
 
-    std::optional<Assignment> assignment(std::int64_t centerId, std::int64_t vendorId);
+    std::optional<store::Assignment> assignment(std::int64_t centerId, std::int64_t vendorId);
     // Ordered by center, then vendor.
-    std::vector<Assignment> assignments();
+    std::vector<store::Assignment> assignments();
     // The names of the tables, sorted.
     std::vector<std::string> tables();
 

@@ -4,7 +4,7 @@
 #include "store/postgresql/PgStore.h"
 #include "store/sqlite/SqliteStore.h"
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 std::unique_ptr<Store> Store::open(const std::string &location, const StoreOptions &options)
 {
@@ -14,4 +14,4 @@ std::unique_ptr<Store> Store::open(const std::string &location, const StoreOptio
     return std::make_unique<SqliteStore>(location, options);
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

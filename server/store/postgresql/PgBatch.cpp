@@ -10,7 +10,7 @@
 #include <unordered_set>
 #include <utility>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 using namespace pg;
 
@@ -37,7 +37,7 @@ struct PgConnection::Row
 
 namespace {
 
-template <typename Row> std::vector<Row> rowsOf(const std::vector<Statement> &statements)
+template <typename Row> std::vector<Row> rowsOf(const std::vector<statement::Statement> &statements)
 {
     std::vector<Row> rows;
     rows.reserve(statements.size());
@@ -46,9 +46,9 @@ template <typename Row> std::vector<Row> rowsOf(const std::vector<Statement> &st
             [&](const auto &s) {
                 using T = std::decay_t<decltype(s)>;
                 using Kind = decltype(Row::kind);
-                if constexpr (std::is_same_v<T, InsertAssignment>) {
+                if constexpr (std::is_same_v<T, statement::InsertAssignment>) {
                     rows.push_back({Kind::Insert, i, s.centerId, s.vendorId, s.fee, s.duty});
-                } else if constexpr (std::is_same_v<T, UpdateAssignment>) {
+                } else if constexpr (std::is_same_v<T, statement::UpdateAssignment>) {
                     rows.push_back({Kind::Update, i, s.centerId, s.vendorId, s.fee, s.duty});
                 } else {
                     // A repeated id removes one assignment, as the same SQL text would.
@@ -74,7 +74,7 @@ template <typename Value> void appendElement(std::string &array, Value value)
 
 } // namespace
 
-BatchOutcome PgConnection::applyBatch(const std::vector<Statement> &statements,
+BatchOutcome PgConnection::applyBatch(const std::vector<statement::Statement> &statements,
                                       const BatchContext &context)
 {
     // Asked before the pipeline goes out, as it carries the COMMIT.
@@ -285,4 +285,4 @@ BatchOutcome PgConnection::applyTraced(const std::vector<Row> &rows, const std::
     return conflict;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

@@ -12,7 +12,7 @@
 #include <poll.h>
 #include <string_view>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 using namespace pg;
 
@@ -710,4 +710,4 @@ void PgConnection::addRecords(const Records &records)
     }
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

@@ -17,7 +17,7 @@
 struct pg_conn;
 struct pg_result;
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 // A batch that collided with a concurrent one (SQLSTATE 40001 or 40P01); worth retrying.
 class SerializationFailure : public StoreError
@@ -77,7 +77,8 @@ public:
     // Stale). Throws SerializationFailure when a concurrent batch got in the way, and
     // StoreError otherwise; nothing is kept then.
     // One AssignmentAudit row per assignment written, in the same transaction.
-    BatchOutcome applyBatch(const std::vector<Statement> &statements, const BatchContext &context);
+    BatchOutcome applyBatch(const std::vector<statement::Statement> &statements,
+                            const BatchContext &context);
 
     // Makes a second filler of an empty database wait until the first has committed; in
     // the open transaction.
@@ -144,4 +145,4 @@ private:
     std::function<void(const std::string &)> m_notice; // called back by libpq through this
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

@@ -6,7 +6,7 @@
 #include <random>
 #include <thread>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 namespace {
 
@@ -70,7 +70,8 @@ StoreResult PgStore::read(const std::function<void(StoreReader &)> &reads)
     });
 }
 
-BatchResult PgStore::apply(const std::vector<Statement> &statements, const BatchContext &context)
+BatchResult PgStore::apply(const std::vector<statement::Statement> &statements,
+                           const BatchContext &context)
 {
     return guarded<BatchResult>([&] {
         thread_local std::minstd_rand jitter(std::random_device{}());
@@ -148,4 +149,4 @@ std::string PgStore::location() const
     return d->shown;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 class PgStore final : public Store
 {
@@ -19,7 +19,7 @@ public:
     ~PgStore() override;
 
     StoreResult read(const std::function<void(StoreReader &)> &reads) override;
-    BatchResult apply(const std::vector<Statement> &statements,
+    BatchResult apply(const std::vector<statement::Statement> &statements,
                       const BatchContext &context) override;
     FillResult fill(const Records &records, FillMode mode) override;
     StoreResult enableVersionTriggers(bool on) override;
@@ -32,4 +32,4 @@ private:
     std::unique_ptr<Private> const d;
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 namespace {
 
@@ -207,4 +207,4 @@ BackupResult backupSqlite(const std::string &database, const std::string &out)
     return result;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 struct BackupResult : StoreResult
 {
@@ -21,4 +21,4 @@ struct BackupResult : StoreResult
 // failure `out` is removed again.
 BackupResult backupSqlite(const std::string &database, const std::string &out);
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

@@ -17,7 +17,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 namespace {
 
@@ -58,7 +58,7 @@ struct SqliteConnection::Bookkeeping
     std::vector<AuditRow> rows;
 };
 
-BatchOutcome SqliteConnection::applyBatch(const std::vector<Statement> &statements,
+BatchOutcome SqliteConnection::applyBatch(const std::vector<statement::Statement> &statements,
                                           const BatchContext &context)
 {
     BatchOutcome outcome;
@@ -137,7 +137,7 @@ void SqliteConnection::finish(const Bookkeeping &book, const BatchContext &conte
     }
 }
 
-std::optional<std::string> SqliteConnection::conflictOf(const Statement &statement,
+std::optional<std::string> SqliteConnection::conflictOf(const statement::Statement &statement,
                                                         Bookkeeping &book, BatchOutcome &outcome)
 {
     // The version a written row leaves its center at, kept for its audit row.
@@ -165,7 +165,7 @@ std::optional<std::string> SqliteConnection::conflictOf(const Statement &stateme
     return std::visit(
         [&](const auto &s) -> std::optional<std::string> {
             using T = std::decay_t<decltype(s)>;
-            if constexpr (std::is_same_v<T, InsertAssignment>) {
+            if constexpr (std::is_same_v<T, statement::InsertAssignment>) {
                 m_insert->bind(1, s.centerId)
                     .bind(2, s.vendorId)
                     .bind(3, s.fee)
@@ -190,7 +190,7 @@ std::optional<std::string> SqliteConnection::conflictOf(const Statement &stateme
                     return unknownVendor(s.vendorId);
                 }
                 return cannotAdd(s.centerId, s.vendorId);
-            } else if constexpr (std::is_same_v<T, UpdateAssignment>) {
+            } else if constexpr (std::is_same_v<T, statement::UpdateAssignment>) {
                 m_update->bind(1, s.centerId)
                     .bind(2, s.vendorId)
                     .bind(3, s.fee)
@@ -225,4 +225,4 @@ std::optional<std::string> SqliteConnection::conflictOf(const Statement &stateme
         statement);
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

@@ -2,7 +2,7 @@
 
 #include <sqlite3.h>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 namespace {
 
@@ -460,4 +460,4 @@ void SqliteTransaction::commit()
     m_open = false;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

@@ -18,7 +18,7 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 // A failure of SQLite itself (cannot open, disk full, busy beyond the time-out).
 class SqliteError : public StoreError
@@ -102,7 +102,8 @@ public:
     // on a conflict nothing is kept and the outcome says which statement and why; a version
     // condition that does not hold makes it Stale before any statement runs. Throws
     // SqliteError (nothing kept either).
-    BatchOutcome applyBatch(const std::vector<Statement> &statements, const BatchContext &context);
+    BatchOutcome applyBatch(const std::vector<statement::Statement> &statements,
+                            const BatchContext &context);
 
     // True when the file holds neither centers nor vendors.
     bool isEmpty();
@@ -128,7 +129,7 @@ private:
     static constexpr int kAuditRowsPerInsert = 256;
     // Which of add, update and remove move a version: those whose trigger the file holds.
     std::array<bool, 3> versionTriggers();
-    std::optional<std::string> conflictOf(const Statement &statement, Bookkeeping &book,
+    std::optional<std::string> conflictOf(const statement::Statement &statement, Bookkeeping &book,
                                           BatchOutcome &outcome);
     // Writes the versions the batch moved and its audit rows.
     void finish(const Bookkeeping &book, const BatchContext &context);
@@ -170,4 +171,4 @@ private:
     bool m_open = true;
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

@@ -4,7 +4,7 @@
 
 #include <sqlite3.h>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 namespace {
 
@@ -174,4 +174,4 @@ std::array<bool, 3> SqliteConnection::versionTriggers()
     return present;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

@@ -5,7 +5,7 @@
 
 #include <sqlite3.h>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 namespace {
 
@@ -54,7 +54,7 @@ StoreResult SqliteStore::read(const std::function<void(StoreReader &)> &reads)
     });
 }
 
-BatchResult SqliteStore::apply(const std::vector<Statement> &statements,
+BatchResult SqliteStore::apply(const std::vector<statement::Statement> &statements,
                                const BatchContext &context)
 {
     return guarded<BatchResult>([&] {
@@ -128,4 +128,4 @@ std::string SqliteStore::location() const
     return d->path;
 }
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-namespace tarvo::server {
+namespace tarvo::server::store {
 
 class SqliteStore final : public Store
 {
@@ -17,7 +17,7 @@ public:
     ~SqliteStore() override;
 
     StoreResult read(const std::function<void(StoreReader &)> &reads) override;
-    BatchResult apply(const std::vector<Statement> &statements,
+    BatchResult apply(const std::vector<statement::Statement> &statements,
                       const BatchContext &context) override;
     FillResult fill(const Records &records, FillMode mode) override;
     StoreResult enableVersionTriggers(bool on) override;
@@ -30,4 +30,4 @@ private:
     std::unique_ptr<Private> const d;
 };
 
-} // namespace tarvo::server
+} // namespace tarvo::server::store
