@@ -2,9 +2,7 @@
 // unknown-user uploads trickling (Content-Length 16 MiB), and 300 logins at once with unknown
 // user names, at most 9 per address. Reports the median and the worst answer time of each.
 // Run by hand: build/bench/server/bench_flood
-#include "ReferenceServer.h"
-#include "auth/Users.h"
-#include "support/TestDatabase.h"
+#include "LoopbackCrowd.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -27,9 +25,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using tarvo::server::ReferenceServer;
-using tarvo::server::testing::Engine;
-using tarvo::server::testing::TestDatabase;
 
 enum Flood { None, Uploads, Logins };
 
@@ -141,51 +136,10 @@ private:
     std::thread m_thread;
 };
 
-class FloodServer
-{
-public:
-    FloodServer() : m_db(Engine::Sqlite)
-    {
-        m_server = std::make_unique<ReferenceServer>(m_db.location());
-        m_server->fillSample();
-        m_users = std::filesystem::temp_directory_path() /
-                  ("bench-flood-users-" + std::to_string(getpid()));
-        std::ofstream(m_users) << "alice:" << tarvo::server::auth::hashPassword("alice-pw")
-                               << ":*\n";
-        tarvo::server::AccessOptions access;
-        access.usersFile = m_users.string();
-        m_server->setAccess(access);
-        m_server->setLogSink([](const std::string &) {});
-        m_port = m_server->bindToAnyPort("127.0.0.1");
-        if (m_port < 0) {
-            throw std::runtime_error("cannot bind a loopback port");
-        }
-        m_serving = std::thread([this] { m_server->listenAfterBind(); });
-    }
-    ~FloodServer()
-    {
-        m_server->stop();
-        m_serving.join();
-        std::filesystem::remove(m_users);
-    }
-    static FloodServer &instance()
-    {
-        static FloodServer server;
-        return server;
-    }
-    int port() const { return m_port; }
-
-private:
-    TestDatabase m_db;
-    std::unique_ptr<ReferenceServer> m_server;
-    std::filesystem::path m_users;
-    int m_port = -1;
-    std::thread m_serving;
-};
-
 void answerTimes(benchmark::State &state, const std::string &target)
 {
-    FloodServer &server = FloodServer::instance();
+    // One server for every run, started once: its users file names alice.
+    static tarvo::bench::LoopbackServer server("alice-pw");
     httplib::Client alice("127.0.0.1", server.port());
     alice.set_basic_auth("alice", "alice-pw");
     alice.set_read_timeout(30);

@@ -31,17 +31,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap '' PIPE
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-until_true() {
-    local deadline=$(($(now_ms) + $1 * 1000))
-    shift
-    until "$@"; do
-        (($(now_ms) < deadline)) || return 1
-        sleep 0.05
-    done
-}
+source "$(dirname "$0")/Helpers.sh"
 
 "$server_bin" --db "$work/db.sqlite" --sample --listen 127.0.0.1:0 \
     >"$work/server.out" 2>"$work/server.log" &

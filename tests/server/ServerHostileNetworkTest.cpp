@@ -459,8 +459,8 @@ protected:
 
 TEST_F(HttpLayerUnderPressure, SlowHeadsCannotKeepAFreshAddressOut)
 {
-    // From one address, its share under pressure keeps room at once; from many, the short
-    // deadline of a head under pressure frees their places soon.
+    // From one address or from many: the short deadline of a head under pressure frees their
+    // places (the share per address under pressure only makes it sooner: bench_slowheads).
     for (const int addresses : {1, 24}) {
         std::vector<std::unique_ptr<RawConnection>> slow;
         for (int i = 0; i < 48; ++i) {
@@ -469,7 +469,6 @@ TEST_F(HttpLayerUnderPressure, SlowHeadsCannotKeepAFreshAddressOut)
             slow.back()->send(kCountHead);
         }
         int status = 0;
-        int attempts = 0;
         const auto deadline = std::chrono::steady_clock::now() + 5s;
         while (status != 200 && std::chrono::steady_clock::now() < deadline) {
             // Each keeps trickling, so that nothing but the rules under pressure ends it.
@@ -479,12 +478,8 @@ TEST_F(HttpLayerUnderPressure, SlowHeadsCannotKeepAFreshAddressOut)
             RawConnection fresh(m_port, "127.0.4.1");
             fresh.send("GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n");
             status = RawConnection::status(fresh.receive(1s));
-            ++attempts;
         }
         EXPECT_EQ(status, 200) << addresses << " addresses";
-        if (addresses == 1) {
-            EXPECT_EQ(attempts, 1);
-        }
     }
 }
 
